@@ -1,0 +1,33 @@
+# Thin wrapper around CMake.
+#   make run    install what is missing, build, make the demo scene and fill it
+#   make test   install what is missing, build, run every test
+#   make bench  build and run the benchmarks
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build test run bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap --check || scripts/bootstrap
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD)
+
+configure: bootstrap $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	scripts/demo $(BUILD)
+
+bench: build
+	scripts/bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace pelvane {
+
+// The front end a job reports to: the dialog (message boxes and a progress
+// bar), the command line (standard streams and a progress line) or a test
+// recorder. The job reaches its user only through this interface, and only
+// from the thread that runs the job.
+class JobHost {
+public:
+    virtual ~JobHost() = default;
+
+    // Shows one of the job's messages; returns once the user has seen it.
+    virtual void show_message(const std::string& text) = 0;
+
+    // Moves the progress bar (range 0..progress_range) and returns its
+    // previous position.
+    virtual int set_progress_position(int position) = 0;
+
+    // Progress bookkeeping of the running job, kept with the host as the
+    // dialog keeps it.
+    int progress_base = 0;      // bar position at which the current strip starts
+    double progress_step = 0.0; // bar positions one strip covers
+    int progress_range = 100;   // upper end of the bar's range
+};
+
+}  // namespace pelvane

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace pelvane {
+
+// Everything one gap-filling job needs from its user. The field order is the
+// order in which the dialog exchanges them with its controls.
+struct JobSettings {
+    std::string fill_image_path;
+    std::string fill_mask_path;
+    double valid_min = 1.0;
+    double valid_max = 255.0;
+    int similar_pixel_count = 30;
+    std::string output_image_path;
+    int use_threshold = 0;  // 0: validity from mask files, 1: from the valid range
+    std::string target_image_path;
+    std::string target_mask_path;
+    int use_tolvek = 1;
+    double regularization = 1000.0;
+    int use_sarnic = 1;
+    int max_iterations = 600;
+};
+
+}  // namespace pelvane

@@ -1,0 +1,20 @@
+#pragma once
+
+namespace pelvane {
+
+// Progress callback: fraction in [0, 1), an unused text, the caller's context.
+using ProgressFn = int (*)(double fraction, const char* message, void* context);
+
+// Sarnic's core for one strip of `rows` x `width` pixels and `band_count`
+// bands. target, fill and filled are arrays of band_count band pointers, each
+// band a row-major array of rows * width doubles. A mask byte of 0 marks a
+// valid pixel. Writes every sample of `filled` and every byte of `status`.
+// Calls `progress` once per pixel, before it, unless progress_context is null.
+void regression_fill(const double* const* target, const double* const* fill,
+                     const unsigned char* target_mask, const unsigned char* fill_mask,
+                     int band_count, int rows, int width,
+                     double* const* filled, unsigned char* status,
+                     double weight_offset, int similar_pixel_count,
+                     ProgressFn progress, void* progress_context);
+
+}  // namespace pelvane
