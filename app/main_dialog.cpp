@@ -136,6 +136,11 @@ void MainDialog::create_controls() {
             // Only a frame: it lies under the controls it surrounds and lets
             // their clicks through.
             group->setAttribute(Qt::WA_TransparentForMouseEvents);
+            // The title sits on the frame's top line, so neighbouring groups
+            // whose frames nearly touch stay apart.
+            group->setStyleSheet(QStringLiteral(
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+                "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 3px; }"));
             group->setFocusPolicy(Qt::NoFocus);
             widget = group;
             break;
