@@ -2,6 +2,10 @@
 pelvane_add_test(solver_tests
   SOURCES
     solver/restore_options_test.cpp
+    solver/shrinkage_test.cpp
+    solver/u_step_gauss_seidel_test.cpp
+    solver/tv_restore_test.cpp
+    solver/tolvek_fill_strip_test.cpp
   LIBS pelvane_solver)
 
 # The band stage on the bundled olinda scene (reads GeoTIFFs, hence GDAL).
