@@ -75,10 +75,9 @@ bool fill_band(const Band& band, int row, int col, Collection& taken)
         if (tolerance > TOLERANCE_MAX) tolerance = TOLERANCE_MAX;
     }
 
-    // The pixel itself never takes part: its distance would be 0.
-    auto usable = [&](std::size_t q) {
-        return q != pos && filled[q] > PRESENT && fill[q] > PRESENT;
-    };
+    // The searches and the collection walk rings that leave out the centre:
+    // the pixel itself never takes part, as its distance would be 0.
+    auto usable = [&](std::size_t q) { return filled[q] > PRESENT && fill[q] > PRESENT; };
     auto similar = [&](std::size_t q) {
         return usable(q) && std::fabs(fill[q] - xc) < tolerance;
     };

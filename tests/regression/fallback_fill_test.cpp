@@ -2,6 +2,7 @@
 // plain transcription of the method that rescans every window from scratch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -208,6 +209,24 @@ TEST(FallbackFill, RatioWhenThePixelIsNotBracketedBySimilarValues)
     EXPECT_NEAR(high.value(35, 35), 100.0, 1e-9);
 }
 
+TEST(FallbackFill, UsableSearchStopsAtTheFirstWindowWithThirty)
+{
+    // Nothing similar (all at 150 against 100, tolerance 18.9). The 7 x 7
+    // window holds exactly 30 usable positions with ratio 2; the ring just
+    // outside it holds more, with ratio 6, which must stay out.
+    Strip s(21, 21);
+    s.hole(10, 10, 100.0);
+    int inner = 0;
+    for (int r = 6; r <= 14; ++r)
+        for (int c = 6; c <= 14; ++c) {
+            const int d = std::max(std::abs(r - 10), std::abs(c - 10));
+            if (d == 3 || (d == 2 && inner++ < 6)) s.set(r, c, 300.0, 150.0);
+            if (d == 4) s.set(r, c, 900.0, 150.0);
+        }
+    s.run();
+    EXPECT_NEAR(s.value(10, 10), 200.0, 1e-9);
+}
+
 TEST(FallbackFill, NothingUsableGivesTheFillValueAndTinyResultsBecomeZero)
 {
     // Fill values around, but no filled value above 1e-6: nothing to fit. The
@@ -390,10 +409,16 @@ TEST(FallbackFill, SameBitsAsWindowsRescannedWhole)
                 s.fill[b][i] = x;
                 s.filled[b][i] = u(rng) < 0.2 ? 0.0 : 0.8 * x + 25.0 * u(rng);
             }
+        // Some holes stand out from their surroundings, so that few positions
+        // are similar and the usable search decides.
         for (size_t i = 0; i < s.size(); ++i)
             if (u(rng) < 0.25) {
                 s.status[i] = PIXEL_BOTH_MISSING;
-                for (int b = 0; b < 2; ++b) s.filled[b][i] = u(rng) < 0.8 ? 0.0 : 0.5;
+                const bool odd = u(rng) < 0.4;
+                for (int b = 0; b < 2; ++b) {
+                    s.filled[b][i] = u(rng) < 0.8 ? 0.0 : 0.5;
+                    if (odd && s.fill[b][i] > 0.0) s.fill[b][i] = 100.0 + 40.0 * u(rng);
+                }
             }
         auto expected = s.filled;
         int plain_messages = 0;
