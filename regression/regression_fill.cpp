@@ -138,6 +138,7 @@ void add_candidate(const Strip& s, std::size_t q, int dr, int dc, double weight_
                    const PixelWork& w, CandidateStore& store)
 {
     const double distance = static_cast<double>(dr * dr + dc * dc);
+    // Every band is fitted with the sum of the band weights, first band first.
     double combined = 0.0;
     for (int b = 0; b < s.bands; ++b) {
         const double x = s.fill[b][q];
