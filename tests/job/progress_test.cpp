@@ -9,7 +9,6 @@ namespace {
 TEST(ReportProgress, WithoutContextDoesNothing)
 {
     EXPECT_EQ(report_progress(0.5, "", nullptr), 1);
-    show_host_message("alr Error!", nullptr);  // must not crash
 }
 
 TEST(ReportProgress, PositionIsBasePlusFractionOfStepTruncated)
@@ -43,14 +42,6 @@ TEST(ReportProgress, HostHearsOnlyChangesAndGetsThePreviousPosition)
         EXPECT_EQ(host.positions[static_cast<std::size_t>(k)], 50 + k);
     EXPECT_EQ(report_progress(0.99999, "", &host), 99);
     EXPECT_EQ(host.positions.size(), 50u);
-}
-
-TEST(ReportProgress, MessagesReachTheHost)
-{
-    test::RecordingHost host;
-    show_host_message("alr Error!", &host);
-    show_host_message("alr Error!", &host);
-    EXPECT_EQ(host.messages, (std::vector<std::string>{"alr Error!", "alr Error!"}));
 }
 
 }  // namespace

@@ -301,6 +301,28 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
     out.reset();
     EXPECT_EQ(test::read_band(s.output_image_path, 1), test::read_band(s.target_image_path, 1));
 
+    // Strip by strip, band by band, a compressed file holds each block once:
+    // no larger than GDAL's own copy of the same pixels.
+    RasterSpec wide;
+    wide.width = 300;
+    wide.height = 200;
+    wide.bands = 4;
+    JobSettings w = range_job(wide);
+    w.output_image_path = dir.path("wide.tif");
+    options.creation_options = {"COMPRESS=DEFLATE"};
+    options.strip_budget = 8LL * 4 * 300 * 60;
+    RecordingHost wide_host;
+    ASSERT_TRUE(run_job(w, wide_host, options));
+    {
+        GDALDatasetUniquePtr src(GDALDataset::Open(w.target_image_path.c_str()));
+        const char* deflate[] = {"COMPRESS=DEFLATE", nullptr};
+        GDALDatasetUniquePtr copy(GetGDALDriverManager()->GetDriverByName("GTiff")->CreateCopy(
+            dir.path("copy.tif").c_str(), src.get(), FALSE, const_cast<char**>(deflate), nullptr,
+            nullptr));
+        ASSERT_TRUE(copy);
+    }
+    EXPECT_LE(fs::file_size(w.output_image_path), fs::file_size(dir.path("copy.tif")) * 11 / 10);
+
     // An option GDAL does not know is refused rather than dropped.
     JobSettings again = range_job(spec);
     again.output_image_path = dir.path("out2.tif");
