@@ -102,6 +102,7 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     const auto start = std::chrono::steady_clock::now();
     GDALAllRegister();
     host.progress_position = -1;
+    const RangeMasker masker;
 
     if (!settings.use_sarnic && !settings.use_tolvek)
         return stop(host, msg::NO_METHOD);
@@ -114,8 +115,6 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     // as missing in both images, so the solver fills all of them.
     if (settings.use_tolvek && !settings.use_sarnic)
         settings.fill_image_path = settings.target_image_path;
-
-    const RangeMasker masker;
 
     GDALDatasetUniquePtr target = open_shared(settings.target_image_path);
     if (!target)
@@ -149,6 +148,12 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     CPLStringList creation_options;
     for (const std::string& option : options.creation_options)
         creation_options.AddString(option.c_str());
+    // Signed bytes are Byte samples flagged as signed; without the flag the
+    // output would read as unsigned where the target reads as signed.
+    const char* pixel_type = target->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    if (pixel_type != nullptr && EQUAL(pixel_type, "SIGNEDBYTE") &&
+        creation_options.FetchNameValue("PIXELTYPE") == nullptr)
+        creation_options.SetNameValue("PIXELTYPE", "SIGNEDBYTE");
     // GDAL would only warn and carry on without an option it does not know.
     if (!GDALValidateCreationOptions(gtiff, creation_options.List()))
         return stop(host, msg::BAD_CREATION_OPTION);

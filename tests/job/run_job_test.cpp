@@ -250,6 +250,21 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
     }
 }
 
+TEST_F(RunJob, SignedBytesStaySigned)
+{
+    RasterSpec spec;
+    spec.creation_options = {"PIXELTYPE=SIGNEDBYTE"};
+    JobSettings s = range_job(spec);
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
+    const char* pixel_type = out->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    ASSERT_NE(pixel_type, nullptr);
+    EXPECT_STREQ(pixel_type, "SIGNEDBYTE");
+    out.reset();
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), test::read_band(s.target_image_path, 1));
+}
+
 TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
 {
     RasterSpec spec;
