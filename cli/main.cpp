@@ -4,6 +4,9 @@
 #include <malloc.h>
 #endif
 
+#include <cpl_conv.h>
+#include <gdal.h>
+
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "job/run_job.h"
@@ -23,6 +26,16 @@ void keep_strip_memory_for_reuse()
 #endif
 }
 
+// The job reads each block of its inputs about once and writes each output
+// block once per strip, so GDAL's default block cache (a share of the
+// machine's memory) only holds memory it never reuses. A few strips' worth is
+// enough, unless the user chose a size through GDAL_CACHEMAX.
+void size_block_cache()
+{
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr)
+        GDALSetCacheMax64(256LL * 1024 * 1024);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -33,6 +46,7 @@ int main(int argc, char** argv)
         return status;
 
     keep_strip_memory_for_reuse();
+    size_block_cache();
     pelvane::CliHost host(std::cout, std::cerr, !command.quiet);
     const bool done = pelvane::run_job(command.settings, host, command.options);
     return done ? pelvane::EXIT_JOB_DONE : pelvane::EXIT_JOB_STOPPED;
