@@ -1,0 +1,10 @@
+pelvane_add_test(job_tests
+  SOURCES
+    job/test_rasters.cpp
+    job/mask_rules_test.cpp
+    job/progress_test.cpp
+    job/run_job_test.cpp
+    job/strip_plan_test.cpp
+    job/write_back_test.cpp
+  LIBS pelvane_job GDAL::GDAL
+)
