@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "app/help_viewer.h"
+#include "app/main_dialog.h"
 #include "app/message_boxes.h"
+#include "job/run_job.h"
 
 #include <ostream>
 
@@ -25,6 +27,11 @@ inline QApplication& test_application() {
     static char* argv[] = {name, nullptr};
     static QApplication* application = new QApplication(argc, argv);
     return *application;
+}
+
+// The job as the program gives it to the dialog.
+inline JobFunction dialog_job() {
+    return [](JobSettings& settings, JobHost& host) { return run_job(settings, host); };
 }
 
 // Answers every message box at once and remembers what it said.

@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QImage>
 #include <QLineEdit>
+#include <QProcess>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,13 +33,12 @@ using test::RecordedMessages;
 using test::ScriptedPicker;
 
 // The real dialog on the offscreen platform, with its message boxes,
-// pickers and help viewer answered by the test. These tests never press
-// "Run", so the dialog gets no job.
+// pickers and help viewer answered by the test.
 class MainDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::test_application();
-        dialog = std::make_unique<MainDialog>(JobFunction(), DialogServices{&messages, &picker, &help});
+        dialog = std::make_unique<MainDialog>(test::dialog_job(), DialogServices{&messages, &picker, &help});
         dialog->show();
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
@@ -436,6 +437,28 @@ TEST(MessageBoxesTest, CaptionIsTheProgramNameWithAnOkButton) {
     EXPECT_EQ(text, "Job Done:Total Time:5 ms");
     EXPECT_EQ(buttons, QMessageBox::Ok);
     EXPECT_EQ(parent, &owner);
+}
+
+// The program opens the dialog at once and ends when it is closed (here by
+// its screenshot switch, which closes it after saving the picture).
+TEST(Program, ShowsTheDialogAndEndsWhenItCloses) {
+    test::test_application();
+    QTemporaryDir folder;
+    const QString shot = folder.filePath("dialog.png");
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("PELVANE_SCREENSHOT", shot);
+    program.setProcessEnvironment(environment);
+    program.start(PELVANE_PROGRAM, {});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+
+    const QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    MainDialog same(test::dialog_job());
+    EXPECT_EQ(image.size(), same.size() * same.devicePixelRatio());
 }
 
 }  // namespace
