@@ -1,7 +1,6 @@
 #include "job/strip_loop.h"
 
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -10,7 +9,11 @@
 #include "job/band_stack.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
+#include "job/progress.h"
 #include "job/write_back.h"
+#include "regression/fallback_fill.h"
+#include "regression/regression_fill.h"
+#include "solver/tolvek_fill_strip.h"
 
 namespace pelvane {
 
@@ -94,15 +97,14 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     BandStack solver_input(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
 
-    // FILL STAGE: regression_fill(target.bands(), fill.bands(), target_mask.data(),
-    //     fill_mask.data(), bands, strip.window_rows, image.width, filled.bands(),
-    //     pixel_status.get(), 0.5, settings.similar_pixel_count, report_progress, &context.host)
-    // writes every sample of `filled`; until it runs here, `filled` is the target as read.
-    for (int b = 0; b < bands; ++b)
-        std::memcpy(filled.band(b), target.band(b), pixels * sizeof(double));
-
-    // FILL STAGE: fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands,
-    //     strip.window_rows, image.width, show_host_message, &context.host)
+    // Sarnic, run for every strip whichever methods are chosen: with Tolvek
+    // alone the fill image is the target itself, so this only copies the
+    // target and marks its gaps as missing in both.
+    regression_fill(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands,
+                    strip.window_rows, image.width, filled.bands(), pixel_status.get(), 0.5,
+                    settings.similar_pixel_count, report_progress, &context.host);
+    fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, strip.window_rows,
+                  image.width, show_host_message, &context.host);
 
     target.release();
     fill.release();
@@ -111,12 +113,16 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
     std::vector<unsigned char>().swap(fill_mask);
 
-    // FILL STAGE: if (settings.use_tolvek && has_remaining_gap(target_mask.data(), pixels))
-    //     tolvek_fill_strip(filled.bands(), solver_input.bands(), target_mask.data(),
-    //                       image.width, strip.window_rows, bands, params)
-    // with params = TolvekParams{settings.regularization, settings.max_iterations,
-    //     context.options.solver_tolerance,
-    //     context.options.solver_progress ? print_progress : nullptr}.
+    if (settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels)) {
+        TolvekParams params;
+        params.regularization = settings.regularization;
+        params.max_iterations = settings.max_iterations;
+        params.tolerance = context.options.solver_tolerance;
+        params.progress = context.options.solver_progress ? print_progress : nullptr;
+        if (!tolvek_fill_strip(filled.bands(), solver_input.bands(), target_mask.data(),
+                               image.width, strip.window_rows, bands, params))
+            return msg::OUT_OF_MEMORY;
+    }
 
     std::vector<unsigned char>().swap(target_mask);
     pixel_status.reset();
