@@ -3,8 +3,7 @@ pelvane_add_test(cli_tests
     cli/cli_host_test.cpp
     cli/cli_run_test.cpp
     cli/command_line_test.cpp
-    job/test_rasters.cpp
-  LIBS pelvane_cli_core GDAL::GDAL
+  LIBS pelvane_cli_core pelvane_test_support GDAL::GDAL
 )
 # The whole-run tests start the real program.
 add_dependencies(cli_tests pelvane-cli)

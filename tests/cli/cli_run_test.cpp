@@ -12,7 +12,7 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
-#include "../job/test_rasters.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {

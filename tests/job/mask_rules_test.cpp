@@ -6,7 +6,7 @@
 
 #include "job/gap_masks.h"
 #include "job/range_masker.h"
-#include "test_rasters.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {

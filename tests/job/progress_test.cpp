@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "job/progress.h"
-#include "test_rasters.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {

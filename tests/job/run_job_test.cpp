@@ -15,7 +15,7 @@
 #include <ogr_spatialref.h>
 
 #include "job/run_job.h"
-#include "test_rasters.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {

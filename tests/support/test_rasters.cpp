@@ -1,4 +1,4 @@
-#include "test_rasters.h"
+#include "support/test_rasters.h"
 
 #include <fstream>
 #include <iterator>
