@@ -169,7 +169,8 @@ void MainDialog::create_controls() {
         }
         // Tab reaches only the tab stops; the radio buttons take the focus
         // when clicked.
-        if (widget->focusPolicy() != Qt::NoFocus) widget->setFocusPolicy(t.tab_stop ? Qt::StrongFocus : Qt::ClickFocus);
+        if (widget->focusPolicy() != Qt::NoFocus)
+            widget->setFocusPolicy(t.tab_stop ? Qt::StrongFocus : Qt::ClickFocus);
         if (t.id != NO_ID) {
             widget->setObjectName(QStringLiteral("control_%1").arg(t.id));
             view_.add(t.id, widget);
@@ -236,12 +237,12 @@ void MainDialog::place_controls() {
 
     // Widen the whole dialog a pixel per character at a time until every
     // grown control fits without touching a neighbour; taller only when the
-    // picture needs it.
+    // picture needs it. At three times the font's width, give up growing.
     int char_width = base_width;
     int char_height = base_height;
     std::vector<QRect> rects;
     QRect client;
-    for (int attempt = 0; attempt < 2 * base_width; ++attempt) {
+    for (int step = 0; step <= 2 * base_width; ++step) {
         rects = layout_for(char_width, char_height);
         client = QRect(0, 0, horizontal_pixels(DIALOG_WIDTH_DU, char_width),
                        vertical_pixels(DIALOG_HEIGHT_DU, char_height));

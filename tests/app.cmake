@@ -3,8 +3,8 @@ pelvane_add_test(pelvane_form_test
   LIBS pelvane_form)
 
 pelvane_add_test(pelvane_dialog_test
-  SOURCES app/main_dialog_test.cpp app/main_dialog_job_test.cpp job/test_rasters.cpp
-  LIBS pelvane_dialog pelvane_job GDAL::GDAL Qt6::Test)
+  SOURCES app/main_dialog_test.cpp app/main_dialog_job_test.cpp
+  LIBS pelvane_dialog pelvane_job pelvane_test_support Qt6::Test)
 # The program itself is started by one of the tests.
 add_dependencies(pelvane_dialog_test pelvane)
 target_compile_definitions(pelvane_dialog_test PRIVATE PELVANE_PROGRAM="$<TARGET_FILE:pelvane>")

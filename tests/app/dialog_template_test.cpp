@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "app/control_ids.h"
@@ -36,29 +35,6 @@ TEST(DialogUnits, TouchingControlsStillTouchInPixels) {
         const PixelRect b = to_pixels(box, width, 15);
         EXPECT_EQ(a.x + a.width, b.x) << width;
     }
-}
-
-TEST(DialogTemplate, HoldsEveryControlOnceInCreationOrder) {
-    const auto& controls = dialog_template();
-    std::set<int> ids;
-    int labels = 0, groups = 0, tab_stops = 0;
-    for (const ControlTemplate& c : controls) {
-        if (c.id != NO_ID) {
-            EXPECT_TRUE(ids.insert(c.id).second) << c.id;
-        }
-        labels += c.kind == ControlKind::label;
-        groups += c.kind == ControlKind::group_box;
-        tab_stops += c.tab_stop;
-    }
-    EXPECT_EQ(ids.size(), 23u);
-    EXPECT_EQ(labels, 12);
-    EXPECT_EQ(groups, 4);
-    EXPECT_EQ(tab_stops, 20);
-    EXPECT_EQ(controls.front().id, ID_RUN);
-    EXPECT_EQ(controls.front().kind, ControlKind::default_button);
-    EXPECT_EQ(controls.back().kind, ControlKind::picture);
-    EXPECT_EQ(controls[21].kind, ControlKind::first_radio);
-    EXPECT_EQ(controls[22].id, ID_USE_THRESHOLD);
 }
 
 TEST(DialogTemplate, EveryControlLiesInItsGroupBoxAndTheDialog) {

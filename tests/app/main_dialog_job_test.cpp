@@ -17,7 +17,7 @@
 #include "app/main_dialog.h"
 #include "tests/app/dialog_test_support.h"
 #include "tests/app/fake_form_view.h"
-#include "tests/job/test_rasters.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {
