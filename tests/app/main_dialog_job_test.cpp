@@ -34,12 +34,12 @@ protected:
         test::test_application();
         // 40 x 30, three bands; the target misses rows 12 to 14 (0 in every
         // band), the fill image is the same scene a little brighter.
-        test::RasterSpec spec;
-        spec.width = 40;
-        spec.height = 30;
-        spec.bands = 3;
-        test::write_tiff(target, spec, [&](int b, int x, int y) { return y >= 12 && y <= 14 ? 0.0 : scene(b, x, y); });
-        test::write_tiff(fill, spec, [&](int b, int x, int y) { return scene(b, x, y) + 5.0; });
+        test::RasterSpec raster;
+        raster.width = 40;
+        raster.height = 30;
+        raster.bands = 3;
+        test::write_tiff(target, raster, [&](int b, int x, int y) { return y >= 12 && y <= 14 ? 0.0 : scene(b, x, y); });
+        test::write_tiff(fill, raster, [&](int b, int x, int y) { return scene(b, x, y) + 5.0; });
 
         dialog = std::make_unique<MainDialog>(test::dialog_job(), DialogServices{&messages, &picker, &help});
         dialog->show();
