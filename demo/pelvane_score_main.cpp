@@ -34,11 +34,13 @@ int main(int argc, char** argv)
 {
     CLI::App app{"Scores a filled image against the truth over the gap pixels (RMSE per band and pooled)."};
     std::string truth_path, filled_path, gaps_path;
+    bool brief = false;
     app.add_option("truth", truth_path, "complete image")->required();
     app.add_option("filled", filled_path, "filled image, same size and bands")->required();
     app.add_option("gaps", gaps_path,
                    "gap map: 0 valid, 1 gap with a valid fill pixel, 2 gap missing in both, other non-zero: gap")
         ->required();
+    app.add_flag("--brief", brief, "one line: the pooled RMSE of each class");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -53,6 +55,11 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    if (brief) {
+        std::printf("all gaps %.2f, fill valid %.2f, missing in both %.2f\n", pelvane::pooled_rmse(score.all),
+                    pelvane::pooled_rmse(score.fill_valid), pelvane::pooled_rmse(score.both_missing));
+        return 0;
+    }
     std::printf("RMSE against the truth over the target's gaps (DN)\n");
     std::printf("%-16s %8s", "", "pixels");
     for (int b = 0; b < score.bands; ++b)

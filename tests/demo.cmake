@@ -11,6 +11,5 @@ pelvane_add_test(demo_programs_test
   LIBS pelvane_demo)
 target_compile_definitions(demo_programs_test PRIVATE
   PELVANE_DEMO_SCENE="$<TARGET_FILE:pelvane-demo-scene>"
-  PELVANE_SCORE="$<TARGET_FILE:pelvane-score>"
-  PELVANE_QUICKLOOK="$<TARGET_FILE:pelvane-quicklook>")
-add_dependencies(demo_programs_test pelvane-demo-scene pelvane-score pelvane-quicklook)
+  PELVANE_SCORE="$<TARGET_FILE:pelvane-score>")
+add_dependencies(demo_programs_test pelvane-demo-scene pelvane-score)

@@ -150,20 +150,6 @@ TEST(DemoScene, SameSeedSameSceneOtherSeedOtherNoise)
     EXPECT_EQ(first.gaps, other.gaps);
 }
 
-TEST(DemoScene, WithoutRadiometryTheFillIsTheTruth)
-{
-    const std::vector<std::uint8_t> truth = textured_truth();
-    const DemoSceneParams params = plain_params();
-    const DemoScene scene = make_demo_scene(truth.data(), kWidth, kHeight, kBands, params);
-    for (int row = 0; row < kHeight; ++row)
-        for (int col = 0; col < kWidth; ++col)
-            if (!in_stripe(params.fill_stripes, row, col, kWidth))
-                for (int b = 0; b < kBands; ++b) {
-                    long long index = b * kPlane + row * kWidth + col;
-                    ASSERT_EQ(scene.fill[index], truth[index]) << b << ":" << row << "," << col;
-                }
-}
-
 TEST(DemoScene, NoiseHasTheRequestedSpread)
 {
     const std::vector<std::uint8_t> truth = constant_truth(100);

@@ -60,16 +60,6 @@ TEST(GapScore, ChangedPixelsOutsideTheGapsCountOnceEach)
     EXPECT_TRUE(std::isnan(pooled_rmse(score.both_missing)));
 }
 
-TEST(GapScore, NonFiniteOutputMakesTheScoreNaN)
-{
-    const std::vector<double> truth{5, 5};
-    const std::vector<double> filled{5, NAN};
-    const std::vector<std::uint8_t> gaps{GAP_FILL_VALID, GAP_FILL_VALID};
-    GapScore score = make_gap_score(1);
-    add_to_gap_score(score, truth.data(), filled.data(), gaps.data(), 2);
-    EXPECT_TRUE(std::isnan(pooled_rmse(score.fill_valid)));
-}
-
 // The files are read in blocks of rows; 300 rows make two blocks.
 TEST(GapScore, ScoresFilesAcrossRowBlocks)
 {
