@@ -24,6 +24,7 @@ public:
     int progress_base = 0;      // bar position at which the current strip starts
     double progress_step = 0.0; // bar positions one strip covers
     int progress_range = 100;   // upper end of the bar's range
+    int progress_position = -1; // position the job last set; -1 before its first
 };
 
 }  // namespace pelvane

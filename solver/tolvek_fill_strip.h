@@ -16,8 +16,13 @@ struct TolvekParams {
 // The Tolvek stage of one strip: fills the pixels whose remaining_gap_mask byte
 // is nonzero, band by band, with tv_restore (L1 model). filled and
 // solver_input are arrays of band_count band pointers of width * rows doubles;
-// solver_input is scratch. Valid pixels keep their values exactly.
-void tolvek_fill_strip(double* const* filled, double* const* solver_input,
+// solver_input is scratch. Each band is mapped so that its non-gap values span
+// 0..1, solved, mapped back and clamped to that span. Pixels with a positive
+// weight (non-gaps, when regularization > 0) keep their values exactly.
+// Does nothing when the mask holds no gap. Returns false when a buffer could
+// not be allocated (of the stage or of a band's solve): the output of that
+// band is then not a fill and the job should stop.
+bool tolvek_fill_strip(double* const* filled, double* const* solver_input,
                        const unsigned char* remaining_gap_mask,
                        int width, int rows, int band_count, const TolvekParams& params);
 

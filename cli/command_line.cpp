@@ -1,0 +1,99 @@
+#include "cli/command_line.h"
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+namespace pelvane {
+
+namespace {
+
+// GeoTIFF creation options are NAME=VALUE pairs with a non-empty name.
+const CLI::Validator creation_option_syntax(
+    [](std::string& option) -> std::string {
+        const auto equals = option.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return "creation options take the form NAME=VALUE: " + option;
+        return {};
+    },
+    "");
+
+}  // namespace
+
+int parse_command_line(int argc, const char* const* argv, CommandLine& command,
+                       std::ostream& out, std::ostream& err)
+{
+    JobSettings& s = command.settings;
+    RunOptions& o = command.options;
+    o.solver_progress = false;
+
+    CLI::App app{"Fills the gaps of a multi-band raster from an image of the same scene taken "
+                 "at another date, and writes the result as a GeoTIFF.",
+                 "pelvane-cli"};
+    app.set_version_flag("--version", std::string("pelvane-cli ") + PELVANE_VERSION);
+
+    app.add_option("--target", s.target_image_path, "Image with gaps")->required();
+    app.add_option("--fill", s.fill_image_path, "Image of the same scene from another date");
+    app.add_option("--output", s.output_image_path, "GeoTIFF to write")->required();
+
+    CLI::Option* target_mask = app.add_option(
+        "--target-mask", s.target_mask_path, "Mask file of the target (non-zero: gap)");
+    CLI::Option* fill_mask = app.add_option("--fill-mask", s.fill_mask_path,
+                                            "Mask file of the fill image (non-zero: gap)");
+    std::vector<double> valid_range;
+    CLI::Option* range =
+        app.add_option("--valid-range", valid_range,
+                       "Valid values MIN MAX: a pixel with any band outside is a gap "
+                       "(default 1 255 when no mask file is given)")
+            ->expected(2)
+            ->type_name("MIN MAX");
+    range->excludes(target_mask);
+    range->excludes(fill_mask);
+
+    std::string method = "both";
+    app.add_option("--method", method, "Fill method")
+        ->check(CLI::IsMember({"sarnic", "tolvek", "both"}))
+        ->capture_default_str();
+    app.add_option("--similar", s.similar_pixel_count, "Similar pixels per regression")
+        ->capture_default_str();
+    app.add_option("--regularization", s.regularization, "Weight of the valid pixels in Tolvek")
+        ->capture_default_str();
+    app.add_option("--max-iterations", s.max_iterations, "Iteration limit of the Tolvek solver")
+        ->capture_default_str();
+    app.add_option("--tolerance", o.solver_tolerance, "Convergence tolerance of the Tolvek solver")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+
+    app.add_option("--co", o.creation_options, "GeoTIFF creation option (repeatable)")
+        ->check(creation_option_syntax)
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
+    app.add_option("--threads", o.threads, "Worker threads")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    app.add_flag("-q,--quiet", command.quiet, "No progress line");
+    app.add_flag("-v,--verbose", o.solver_progress, "Solver lines on standard error");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, out, err);
+        return status == 0 ? 0 : EXIT_USAGE;
+    }
+
+    s.use_sarnic = method != "tolvek" ? 1 : 0;
+    s.use_tolvek = method != "sarnic" ? 1 : 0;
+    if (target_mask->count() > 0 || fill_mask->count() > 0) {
+        s.use_threshold = 0;
+    } else {
+        s.use_threshold = 1;
+        if (range->count() > 0) {
+            s.valid_min = valid_range[0];
+            s.valid_max = valid_range[1];
+        }
+    }
+    return -1;
+}
+
+}  // namespace pelvane

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+
+#include "job/band_stack.h"
+#include "job/job_settings.h"
+#include "job/range_masker.h"
+
+namespace pelvane {
+
+// Half-width of the band a mask-file sample must lie in to mark its pixel valid.
+constexpr double MASK_ZERO_TOLERANCE = 0.000001;
+
+// Valid-range mode: a pixel of an image is missing when any of its bands lies
+// outside [valid_min, valid_max]. Both masks must come in all 0.
+void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
+                           const BandStack& fill, unsigned char* target_mask,
+                           unsigned char* fill_mask, double valid_min, double valid_max);
+
+// Mask-file mode: opens both mask files, reads the strip's window rows
+// (window_first_row .. window_first_row + window_rows - 1, all `width` columns)
+// and marks a pixel missing where any mask band is non-zero. The fill mask is
+// read with the target mask's band count. With Tolvek alone the fill mask path
+// becomes the target mask path first, in `settings` itself. Both masks must
+// come in all 0; the mask files are closed again on return. Returns the
+// stopping message, or nullptr when both masks are built.
+const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
+                                 int height, int window_first_row, int window_rows,
+                                 unsigned char* target_mask, unsigned char* fill_mask);
+
+// Makes every pixel the fill image has valid valid in the target mask too,
+// leaving in it only the pixels missing in both images.
+void combine_gap_masks(unsigned char* target_mask, const unsigned char* fill_mask,
+                       std::size_t pixels);
+
+// True when any byte of the mask is non-zero.
+bool has_remaining_gap(const unsigned char* mask, std::size_t pixels);
+
+}  // namespace pelvane

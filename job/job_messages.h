@@ -1,0 +1,37 @@
+#pragma once
+
+namespace pelvane {
+
+// Every text the job shows its user, as the user sees it.
+namespace msg {
+inline constexpr const char* NO_METHOD = "Please select at least one method!";
+inline constexpr const char* NO_TARGET_PATH = "Please select target image path";
+inline constexpr const char* NO_OUTPUT_PATH = "Please select out image path";
+inline constexpr const char* OPEN_TARGET = "Can not open target image file!";
+inline constexpr const char* NO_RASTER_BAND = "Target image has no raster band!";
+inline constexpr const char* COMPLEX_TYPE = "Complex sample types are not supported!";
+inline constexpr const char* OPEN_FILL = "Can't open fill image file!";
+inline constexpr const char* SIZE_MISMATCH = "Target image and fill image must have the same size!";
+inline constexpr const char* OUTPUT_IS_INPUT = "Output image path must differ from the input paths!";
+inline constexpr const char* CREATE_OUTPUT =
+    "Can not create output image,please check the output image path.";
+inline constexpr const char* OPEN_TARGET_MASK = "Can not open the target mask file!";
+inline constexpr const char* OPEN_FILL_MASK = "Can not open the fill mask file!";
+inline constexpr const char* TARGET_MASK_TOO_SMALL =
+    "The target mask file is smaller than the target image!";
+inline constexpr const char* FILL_MASK_TOO_SMALL =
+    "The fill mask file is smaller than the target image!";
+inline constexpr const char* FILL_MASK_FEW_BANDS =
+    "The fill mask file has fewer bands than the target mask file!";
+inline constexpr const char* READ_TARGET = "Can not read the target image file!";
+inline constexpr const char* READ_FILL = "Can not read the fill image file!";
+inline constexpr const char* READ_TARGET_MASK = "Can not read the target mask file!";
+inline constexpr const char* READ_FILL_MASK = "Can not read the fill mask file!";
+inline constexpr const char* WRITE_OUTPUT = "Can not write the output image!";
+inline constexpr const char* BAD_CREATION_OPTION = "Invalid creation option for the output image!";
+inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the image!";
+inline constexpr const char* UNEXPECTED_ERROR = "The job stopped on an unexpected error!";
+inline constexpr const char* JOB_DONE_FORMAT = "Job Done:Total Time:%d ms";
+}  // namespace msg
+
+}  // namespace pelvane

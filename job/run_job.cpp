@@ -1,0 +1,208 @@
+#include "job/run_job.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "job/job_messages.h"
+#include "job/range_masker.h"
+#include "job/strip_loop.h"
+#include "job/strip_plan.h"
+#include "job/write_back.h"
+
+namespace pelvane {
+
+namespace {
+
+bool stop(JobHost& host, const char* message)
+{
+    host.show_message(message);
+    return false;
+}
+
+// For the last resort: not even a failing host may throw past the job.
+bool stop_quietly(JobHost& host, const char* message) noexcept
+{
+    try {
+        host.show_message(message);
+    } catch (...) {
+    }
+    return false;
+}
+
+GDALDatasetUniquePtr open_shared(const std::string& path)
+{
+    return GDALDatasetUniquePtr(
+        GDALDataset::FromHandle(GDALOpenShared(path.c_str(), GA_ReadOnly)));
+}
+
+// True when both paths name one file: the same file on disk where both exist
+// (links and different spellings included), otherwise the same text.
+bool same_file(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
+        const bool same = std::filesystem::equivalent(a, b, ec);
+        if (!ec)
+            return same;
+    }
+    return a == b;
+}
+
+// The output would overwrite an input the job is about to read.
+bool output_is_an_input(const JobSettings& settings)
+{
+    const std::string& output = settings.output_image_path;
+    if (same_file(output, settings.target_image_path) ||
+        same_file(output, settings.fill_image_path))
+        return true;
+    if (settings.use_threshold != 0)
+        return false;
+    const bool tolvek_only = settings.use_tolvek && !settings.use_sarnic;
+    const std::string& fill_mask = tolvek_only ? settings.target_mask_path : settings.fill_mask_path;
+    return same_file(output, settings.target_mask_path) || same_file(output, fill_mask);
+}
+
+// Copies the target's geotransform and, when it parses, its projection.
+void copy_georeferencing(GDALDataset& target, GDALDataset& output)
+{
+    // A target without a geotransform only yields GDAL's default one; written
+    // to the output, it would claim a placement the target never had.
+    double geotransform[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    const bool has_geotransform = target.GetGeoTransform(geotransform) == CE_None;
+
+    char* pretty_wkt = nullptr;
+    const char* wkt = GDALGetProjectionRef(GDALDataset::ToHandle(&target));
+    if (wkt != nullptr) {
+        OGRSpatialReference srs;
+        if (srs.importFromWkt(wkt) == OGRERR_NONE) {
+            srs.exportToPrettyWkt(&pretty_wkt, FALSE);
+            output.SetProjection(pretty_wkt);
+        }
+    }
+    if (has_geotransform)
+        output.SetGeoTransform(geotransform);
+    VSIFree(pretty_wkt);
+    output.FlushCache();
+}
+
+bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options)
+{
+    const auto start = std::chrono::steady_clock::now();
+    GDALAllRegister();
+    host.progress_position = -1;
+    const RangeMasker masker;
+
+    if (!settings.use_sarnic && !settings.use_tolvek)
+        return stop(host, msg::NO_METHOD);
+    if (settings.target_image_path.empty())
+        return stop(host, msg::NO_TARGET_PATH);
+    if (settings.output_image_path.empty())
+        return stop(host, msg::NO_OUTPUT_PATH);
+
+    // Tolvek alone: the regression then copies the target and marks every gap
+    // as missing in both images, so the solver fills all of them.
+    if (settings.use_tolvek && !settings.use_sarnic)
+        settings.fill_image_path = settings.target_image_path;
+
+    GDALDatasetUniquePtr target = open_shared(settings.target_image_path);
+    if (!target)
+        return stop(host, msg::OPEN_TARGET);
+    ImageInfo image;
+    image.width = target->GetRasterXSize();
+    image.height = target->GetRasterYSize();
+    image.band_count = target->GetRasterCount();
+    if (image.band_count < 1)
+        return stop(host, msg::NO_RASTER_BAND);
+    image.sample_type = target->GetRasterBand(1)->GetRasterDataType();
+    image.sample_bits = GDALGetDataTypeSize(image.sample_type);
+    if (GDALDataTypeIsComplex(image.sample_type) || !is_writable_sample_type(image.sample_type))
+        return stop(host, msg::COMPLEX_TYPE);
+
+    // With Tolvek alone the fill path is the target's: GDAL hands back the same
+    // shared dataset with a second reference, released by its own handle.
+    GDALDatasetUniquePtr fill = open_shared(settings.fill_image_path);
+    if (!fill)
+        return stop(host, msg::OPEN_FILL);
+    if (fill->GetRasterXSize() != image.width || fill->GetRasterYSize() != image.height ||
+        fill->GetRasterCount() != image.band_count)
+        return stop(host, msg::SIZE_MISMATCH);
+
+    if (output_is_an_input(settings))
+        return stop(host, msg::OUTPUT_IS_INPUT);
+
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    if (gtiff == nullptr)
+        return stop(host, msg::CREATE_OUTPUT);
+    CPLStringList creation_options;
+    for (const std::string& option : options.creation_options)
+        creation_options.AddString(option.c_str());
+    // Signed bytes are Byte samples flagged as signed; without the flag the
+    // output would read as unsigned where the target reads as signed.
+    const char* pixel_type = target->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    if (pixel_type != nullptr && EQUAL(pixel_type, "SIGNEDBYTE") &&
+        creation_options.FetchNameValue("PIXELTYPE") == nullptr)
+        creation_options.SetNameValue("PIXELTYPE", "SIGNEDBYTE");
+    // GDAL would only warn and carry on without an option it does not know.
+    if (!GDALValidateCreationOptions(gtiff, creation_options.List()))
+        return stop(host, msg::BAD_CREATION_OPTION);
+    GDALDatasetUniquePtr output(gtiff->Create(settings.output_image_path.c_str(), image.width,
+                                              image.height, image.band_count, image.sample_type,
+                                              creation_options.List()));
+    if (!output)
+        return stop(host, msg::CREATE_OUTPUT);
+
+    copy_georeferencing(*target, *output);
+
+    const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
+                                       image.sample_bits, options.strip_budget);
+    const StripContext context{*target, *fill, *output, image, settings, host, options, masker};
+    if (const char* message = run_strip_loop(context, plan))
+        return stop(host, message);
+
+    target.reset();
+    fill.reset();
+    // The last blocks and the file's directory are written on closing.
+    CPLErrorReset();
+    output.reset();
+    if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal)
+        return stop(host, msg::WRITE_OUTPUT);
+
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    const auto elapsed_ms = static_cast<std::uint32_t>(elapsed.count());
+    char done[64];
+    std::snprintf(done, sizeof done, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
+    host.show_message(done);
+    host.set_progress_position(0);
+    host.progress_position = 0;
+    return true;
+}
+
+}  // namespace
+
+bool run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
+{
+    // Strip buffers are the one thing that can run out; whatever is thrown,
+    // the datasets are closed by their holders before the message is shown.
+    try {
+        return run_job_steps(settings, host, options);
+    } catch (const std::bad_alloc&) {
+        return stop_quietly(host, msg::OUT_OF_MEMORY);
+    } catch (...) {
+        return stop_quietly(host, msg::UNEXPECTED_ERROR);
+    }
+}
+
+}  // namespace pelvane

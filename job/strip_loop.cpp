@@ -1,0 +1,146 @@
+#include "job/strip_loop.h"
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include <gdal_priv.h>
+
+#include "job/band_stack.h"
+#include "job/gap_masks.h"
+#include "job/job_messages.h"
+#include "job/progress.h"
+#include "job/write_back.h"
+#include "regression/fallback_fill.h"
+#include "regression/regression_fill.h"
+#include "solver/tolvek_fill_strip.h"
+
+namespace pelvane {
+
+namespace {
+
+using ByteBuffer = std::unique_ptr<unsigned char[]>;
+
+// Converts each band's interior rows of `filled` to the output sample type and
+// writes them. Every band is written before any is flushed: with pixel
+// interleaving, flushing one band alone would write every block B times
+// (and, compressed, leave B - 1 dead copies of it in the file).
+const char* write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+{
+    const ImageInfo& image = context.image;
+    const std::size_t width = static_cast<std::size_t>(image.width);
+    const std::size_t samples = width * static_cast<std::size_t>(strip.interior_rows);
+    const std::size_t sample_bytes = static_cast<std::size_t>(image.sample_bits / 8);
+    const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
+
+    std::vector<ByteBuffer> write_buffers;
+    write_buffers.reserve(static_cast<std::size_t>(image.band_count));
+    for (int b = 0; b < image.band_count; ++b) {
+        write_buffers.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
+        if (!convert_samples(filled.band(b) + first, samples, image.sample_type,
+                             write_buffers.back().get()))
+            return msg::COMPLEX_TYPE;
+    }
+
+    for (int b = 0; b < image.band_count; ++b) {
+        GDALRasterBand* band = context.output.GetRasterBand(b + 1);
+        const CPLErr err = band->RasterIO(GF_Write, 0, strip.interior_first_row, image.width,
+                                          strip.interior_rows,
+                                          write_buffers[static_cast<std::size_t>(b)].get(),
+                                          image.width, strip.interior_rows, image.sample_type, 0,
+                                          0, nullptr);
+        if (err != CE_None)
+            return msg::WRITE_OUTPUT;
+    }
+    for (int b = 0; b < image.band_count; ++b) {
+        if (context.output.GetRasterBand(b + 1)->FlushCache() != CE_None)
+            return msg::WRITE_OUTPUT;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const char* process_strip(const StripContext& context, const Strip& strip)
+{
+    const ImageInfo& image = context.image;
+    const JobSettings& settings = context.settings;
+    const int bands = image.band_count;
+    const std::size_t pixels =
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
+
+    // Both images over the strip's window, as doubles.
+    BandStack target(bands, pixels);
+    if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
+                         target))
+        return msg::READ_TARGET;
+    BandStack fill(bands, pixels);
+    if (!read_band_stack(context.fill, strip.window_first_row, strip.window_rows, image.width,
+                         fill))
+        return msg::READ_FILL;
+
+    // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
+    std::vector<unsigned char> target_mask(pixels, 0);
+    std::vector<unsigned char> fill_mask(pixels, 0);
+    if (settings.use_threshold != 0) {
+        build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
+                              settings.valid_min, settings.valid_max);
+    } else {
+        const char* stop = build_file_gap_masks(
+            context.masker, context.settings, image.width, image.height, strip.window_first_row,
+            strip.window_rows, target_mask.data(), fill_mask.data());
+        if (stop != nullptr)
+            return stop;
+    }
+
+    BandStack filled(bands, pixels);
+    BandStack solver_input(bands, pixels);
+    ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+
+    // Sarnic, run for every strip whichever methods are chosen: with Tolvek
+    // alone the fill image is the target itself, so this only copies the
+    // target and marks its gaps as missing in both.
+    regression_fill(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands,
+                    strip.window_rows, image.width, filled.bands(), pixel_status.get(), 0.5,
+                    settings.similar_pixel_count, report_progress, &context.host);
+    fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, strip.window_rows,
+                  image.width, show_host_message, &context.host);
+
+    target.release();
+    fill.release();
+
+    // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
+    combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
+    std::vector<unsigned char>().swap(fill_mask);
+
+    if (settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels)) {
+        TolvekParams params;
+        params.regularization = settings.regularization;
+        params.max_iterations = settings.max_iterations;
+        params.tolerance = context.options.solver_tolerance;
+        params.progress = context.options.solver_progress ? print_progress : nullptr;
+        if (!tolvek_fill_strip(filled.bands(), solver_input.bands(), target_mask.data(),
+                               image.width, strip.window_rows, bands, params))
+            return msg::OUT_OF_MEMORY;
+    }
+
+    std::vector<unsigned char>().swap(target_mask);
+    pixel_status.reset();
+
+    return write_interior(context, strip, filled);
+}
+
+const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
+{
+    JobHost& host = context.host;
+    host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
+    for (int v = 0; v < plan.strip_count; ++v) {
+        host.progress_base =
+            static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
+        if (const char* stop = process_strip(context, plan_strip(plan, v)))
+            return stop;
+    }
+    return nullptr;
+}
+
+}  // namespace pelvane

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gdal.h>
+
+#include "job/job_host.h"
+#include "job/job_settings.h"
+#include "job/range_masker.h"
+#include "job/run_job.h"
+#include "job/strip_plan.h"
+
+class GDALDataset;
+
+namespace pelvane {
+
+// What the job knows of the target once it is open; the output has the same.
+struct ImageInfo {
+    int width = 0;
+    int height = 0;
+    int band_count = 0;
+    GDALDataType sample_type = GDT_Unknown;
+    int sample_bits = 0;  // bits per sample of sample_type
+};
+
+// Everything one strip works with besides its buffers.
+struct StripContext {
+    GDALDataset& target;
+    GDALDataset& fill;
+    GDALDataset& output;
+    const ImageInfo& image;
+    JobSettings& settings;
+    JobHost& host;
+    const RunOptions& options;
+    const RangeMasker& masker;
+};
+
+// Reads, fills and writes one strip. Returns the message that stops the job,
+// or nullptr when the strip's interior rows are written.
+const char* process_strip(const StripContext& context, const Strip& strip);
+
+// Walks the whole image strip by strip from the top, keeping the host's
+// progress fields current. Returns the stopping message, or nullptr.
+const char* run_strip_loop(const StripContext& context, const StripPlan& plan);
+
+}  // namespace pelvane

@@ -1,0 +1,148 @@
+#include "solver/tv_restore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "solver/u_step_gauss_seidel.h"
+
+namespace pelvane {
+
+namespace {
+
+const RestoreOptions kDefaultOptions{};
+
+using WorkArray = std::unique_ptr<double[]>;
+
+WorkArray allocate(std::size_t count) {
+    return WorkArray(new (std::nothrow) double[count]);
+}
+
+// Element count of the image, or 0 when it (or the two-part work arrays)
+// would not fit in memory addresses.
+std::size_t element_count(int width, int height, int channels) {
+    const std::uint64_t limit = PTRDIFF_MAX / (2 * sizeof(double));
+    std::uint64_t n = static_cast<std::uint64_t>(width);
+    if (n > limit / static_cast<std::uint64_t>(height)) return 0;
+    n *= static_cast<std::uint64_t>(height);
+    if (n > limit / static_cast<std::uint64_t>(channels)) return 0;
+    n *= static_cast<std::uint64_t>(channels);
+    return static_cast<std::size_t>(n);
+}
+
+}  // namespace
+
+bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm) {
+    switch (options.noise_model) {
+    case NOISE_GAUSSIAN:
+        *algorithm = SolverAlgorithm{0, nullptr};
+        return true;
+    case NOISE_LAPLACE:
+        *algorithm = SolverAlgorithm{1, z_step_laplace};
+        return true;
+    case NOISE_POISSON:
+        *algorithm = SolverAlgorithm{1, z_step_poisson};
+        return true;
+    default:
+        return false;
+    }
+}
+
+int tv_restore(double* u, const double* f, int width, int height, int channels,
+               const RestoreOptions* options) {
+    if (u == nullptr || f == nullptr || u == f || width <= 0 || height <= 0 || channels <= 0)
+        return 0;
+    const std::size_t n = element_count(width, height, channels);
+    if (n == 0) return 0;
+
+    const RestoreOptions& opts = options != nullptr ? *options : kDefaultOptions;
+    SolverAlgorithm algorithm;
+    if (!select_algorithm(opts, &algorithm)) return 0;
+    const int use_z = algorithm.use_z;
+
+    const double* lambda_map = opts.lambda_map;
+    if (lambda_map != nullptr &&
+        (opts.lambda_map_width != width || opts.lambda_map_height != height)) {
+        std::fprintf(stderr, "Size mismatch: image is %dx%d but lambda array is %dx%d.\n",
+                     width, height, opts.lambda_map_width, opts.lambda_map_height);
+        return 0;
+    }
+
+    const double lambda = opts.lambda;
+    const double tol = opts.tol;
+    const double gamma1 = opts.gamma1;
+    const double gamma2 = opts.gamma2;
+    const int max_iter = opts.max_iter;
+    const RestoreProgressFn progress = opts.progress;
+    void* const user_data = opts.progress_user_data;
+    double delta = tol > 0.0 ? tol * 1000.0 : 1000.0;
+
+    WorkArray d = allocate(2 * n);
+    WorkArray dtilde = d ? allocate(2 * n) : nullptr;
+    if (!d || !dtilde) return 0;
+    WorkArray z, ztilde;
+    if (use_z) {
+        z = allocate(n);
+        ztilde = z ? allocate(n) : nullptr;
+        if (!z || !ztilde) return 0;
+    }
+
+    double sum_f2 = 0.0;
+    for (std::size_t e = 0; e < n; ++e) sum_f2 += f[e] * f[e];
+    const double fnorm = std::sqrt(sum_f2);
+    if (fnorm == 0.0 || std::isnan(fnorm)) {
+        // Nothing to measure the change of u against: the data is the answer.
+        std::copy(f, f + n, u);
+        return 1;
+    }
+
+    std::fill(d.get(), d.get() + 2 * n, 0.0);
+    std::fill(dtilde.get(), dtilde.get() + 2 * n, 0.0);
+    if (use_z) {
+        std::copy(u, u + n, z.get());
+        std::copy(u, u + n, ztilde.get());
+    }
+
+    if (progress != nullptr &&
+        progress(0, 0, delta, u, width, height, channels, user_data) == 0)
+        return 2;
+
+    // 64-bit so that a limit of INT_MAX cannot overflow the counter.
+    long long i = 1;
+    for (; i <= max_iter; ++i) {
+        d_step(d.get(), dtilde.get(), u, width, height, channels, gamma1);
+        double s;
+        if (use_z)
+            s = u_step_gauss_seidel(u, ztilde.get(), dtilde.get(), nullptr, width, height,
+                                    channels, gamma2, gamma1);
+        else
+            s = u_step_gauss_seidel(u, f, dtilde.get(), lambda_map, width, height, channels,
+                                    lambda, gamma1);
+        delta = std::sqrt(s) / fnorm;
+
+        // The split variables need a couple of sweeps before the change of u
+        // means anything, hence no test in the first iterations.
+        if (i >= use_z + 2 && (delta < tol || std::isnan(delta))) break;
+
+        if (use_z)
+            algorithm.z_step(z.get(), ztilde.get(), u, f, lambda_map, width, height, channels,
+                             lambda, gamma2);
+
+        if (progress != nullptr &&
+            progress(0, static_cast<int>(i), delta, u, width, height, channels, user_data) == 0)
+            return 2;
+    }
+
+    const int result = i > max_iter ? 2 : 1;
+    if (progress != nullptr) {
+        const int last = static_cast<int>(std::min<long long>(i, max_iter));
+        progress(result, last, delta, u, width, height, channels, user_data);
+    }
+    return result;
+}
+
+}  // namespace pelvane

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "support/test_rasters.h"
+
+namespace pelvane {
+namespace {
+
+const std::string OLINDA = std::string(PELVANE_TEST_DATA) + "/olinda/";
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CliRun : public ::testing::Test {
+protected:
+    // Runs pelvane-cli with the arguments, each quoted for the shell.
+    CliResult cli(const std::vector<std::string>& args)
+    {
+        std::string command = "'" + std::string(PELVANE_CLI) + "'";
+        for (const std::string& a : args)
+            command += " '" + a + "'";
+        command += " >'" + dir.path("stdout") + "' 2>'" + dir.path("stderr") + "'";
+        CliResult run;
+        const int raw = std::system(command.c_str());
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.out = slurp(dir.path("stdout"));
+        run.err = slurp(dir.path("stderr"));
+        return run;
+    }
+
+    // Size, band count, sample type and georeferencing of the output are the target's.
+    void expect_like_target(const std::string& output)
+    {
+        GDALAllRegister();
+        GDALDatasetUniquePtr target(GDALDataset::Open((OLINDA + "target.tif").c_str()));
+        GDALDatasetUniquePtr out(GDALDataset::Open(output.c_str()));
+        ASSERT_TRUE(out);
+        EXPECT_STREQ(out->GetDriver()->GetDescription(), "GTiff");
+        EXPECT_EQ(out->GetRasterXSize(), target->GetRasterXSize());
+        EXPECT_EQ(out->GetRasterYSize(), target->GetRasterYSize());
+        EXPECT_EQ(out->GetRasterCount(), target->GetRasterCount());
+        EXPECT_EQ(out->GetRasterBand(1)->GetRasterDataType(),
+                  target->GetRasterBand(1)->GetRasterDataType());
+        double want[6], got[6];
+        ASSERT_EQ(target->GetGeoTransform(want), CE_None);
+        ASSERT_EQ(out->GetGeoTransform(got), CE_None);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(got[i], want[i]);
+        ASSERT_NE(out->GetSpatialRef(), nullptr);
+        EXPECT_TRUE(out->GetSpatialRef()->IsSame(target->GetSpatialRef()));
+    }
+
+    test::TempDir dir;
+};
+
+bool is_job_done_line(const std::string& out)
+{
+    return std::regex_match(out, std::regex("Job Done:Total Time:[0-9]+ ms\n"));
+}
+
+TEST_F(CliRun, ValidRangeModeOnOlinda)
+{
+    const std::string output = dir.path("out.tif");
+    const CliResult run = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                         "--output", output, "--method", "sarnic", "--valid-range", "1", "255"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
+    // Messages of the fill stages may interrupt the progress line.
+    const std::string progress = std::regex_replace(run.err, std::regex("\n(alr Error!\n)+"), "");
+    EXPECT_NE(progress.find("0...10...20...30...40...50...60...70...80...90...100 - done.\n"),
+              std::string::npos)
+        << run.err;
+    expect_like_target(output);
+
+    // Pixels valid in every band of the target are copied as they are.
+    std::vector<std::vector<double>> target, out;
+    for (int b = 1; b <= 6; ++b) {
+        target.push_back(test::read_band(OLINDA + "target.tif", b));
+        out.push_back(test::read_band(output, b));
+    }
+    std::size_t valid = 0;
+    for (std::size_t i = 0; i < target[0].size(); ++i) {
+        bool ok = true;
+        for (int b = 0; b < 6; ++b)
+            ok = ok && target[b][i] >= 1.0 && target[b][i] <= 255.0;
+        if (!ok)
+            continue;
+        ++valid;
+        for (int b = 0; b < 6; ++b)
+            ASSERT_EQ(out[b][i], target[b][i]) << "pixel " << i << " band " << b + 1;
+    }
+    EXPECT_GT(valid, target[0].size() / 2);
+}
+
+TEST_F(CliRun, MaskFileModeOnOlindaWithCompression)
+{
+    const std::string output = dir.path("out.tif");
+    const CliResult run = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                         "--target-mask", OLINDA + "target_mask.tif", "--fill-mask",
+                         OLINDA + "fill_mask.tif", "--output", output, "--co", "COMPRESS=DEFLATE",
+                         "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
+    // Quiet: no progress line, only messages the fill stages may show.
+    EXPECT_EQ(std::regex_replace(run.err, std::regex("(alr Error!\n)+"), ""), "");
+    expect_like_target(output);
+    GDALDatasetUniquePtr out(GDALDataset::Open(output.c_str()));
+    EXPECT_STREQ(out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+}
+
+TEST_F(CliRun, TolvekAloneNeedsNoFillImage)
+{
+    const CliResult run = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"),
+                         "--method", "tolvek", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
+}
+
+TEST_F(CliRun, StoppingMessagesExitWithOne)
+{
+    const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"), "-q"});
+    EXPECT_EQ(no_fill.status, 1);
+    EXPECT_EQ(no_fill.out, "");
+    EXPECT_NE(no_fill.err.find("Can't open fill image file!\n"), std::string::npos) << no_fill.err;
+
+    const CliResult no_mask = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                             "--target-mask", OLINDA + "target_mask.tif", "--output",
+                             dir.path("out.tif"), "-q"});
+    EXPECT_EQ(no_mask.status, 1);
+    EXPECT_NE(no_mask.err.find("Can not open the fill mask file!\n"), std::string::npos)
+        << no_mask.err;
+
+    const std::string before = slurp(OLINDA + "fill.tif");
+    const CliResult onto_input = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                                "--output", OLINDA + "fill.tif"});
+    EXPECT_EQ(onto_input.status, 1);
+    EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n");
+    EXPECT_EQ(slurp(OLINDA + "fill.tif"), before);
+}
+
+TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
+{
+    const std::string output = dir.path("out.tif");
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--fill", OLINDA + "fill.tif", "--output", output},
+        {"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--bogus"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--valid-range", "1", "255",
+         "--target-mask", OLINDA + "target_mask.tif"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--method", "all"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--max-iterations", "many"},
+    };
+    for (const auto& args : wrong) {
+        const CliResult run = cli(args);
+        EXPECT_EQ(run.status, 2) << args.back();
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    }
+    std::ifstream created(output);
+    EXPECT_FALSE(created.good());
+
+    const CliResult version = cli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("pelvane-cli ") + PELVANE_VERSION + "\n");
+    const CliResult help = cli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--co"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pelvane

@@ -1,0 +1,4 @@
+# Whole jobs on the bundled olinda scene against the reference outputs.
+pelvane_add_test(olinda_job_test
+  SOURCES integration/olinda_job_test.cpp
+  LIBS pelvane_job pelvane_test_support)

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "job/progress.h"
+#include "support/test_rasters.h"
+
+namespace pelvane {
+namespace {
+
+TEST(ReportProgress, WithoutContextDoesNothing)
+{
+    EXPECT_EQ(report_progress(0.5, "", nullptr), 1);
+}
+
+TEST(ReportProgress, PositionIsBasePlusFractionOfStepTruncated)
+{
+    test::RecordingHost host;
+    host.progress_base = 63;           // strip 19 of 30
+    host.progress_step = 100.0 / 30.0;  // 3.33 positions per strip
+    report_progress(0.0, "", &host);
+    report_progress(0.2999, "", &host);  // 63.9996
+    report_progress(0.3, "", &host);     // 64.0000000...
+    report_progress(0.9999, "", &host);  // 66.33
+    EXPECT_EQ(host.positions, (std::vector<int>{63, 64, 66}));
+}
+
+TEST(ReportProgress, HostHearsOnlyChangesAndGetsThePreviousPosition)
+{
+    test::RecordingHost host;
+    host.bar = 17;
+    host.progress_base = 50;
+    host.progress_step = 50.0;
+    const int pixels = 100000;
+    int first = -2;
+    for (int i = 0; i < pixels; ++i) {
+        const int previous = report_progress(static_cast<double>(i) / pixels, "", &host);
+        if (i == 0)
+            first = previous;
+    }
+    EXPECT_EQ(first, 17);  // the bar's position before the first call
+    ASSERT_EQ(host.positions.size(), 50u);
+    for (int k = 0; k < 50; ++k)
+        EXPECT_EQ(host.positions[static_cast<std::size_t>(k)], 50 + k);
+    EXPECT_EQ(report_progress(0.99999, "", &host), 99);
+    EXPECT_EQ(host.positions.size(), 50u);
+}
+
+}  // namespace
+}  // namespace pelvane

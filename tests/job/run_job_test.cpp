@@ -1,0 +1,586 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <set>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "job/run_job.h"
+#include "support/test_rasters.h"
+
+namespace pelvane {
+namespace {
+
+using test::RasterSpec;
+using test::RecordingHost;
+namespace fs = std::filesystem;
+
+// Distinct, non-zero values inside 1..255 so nothing is a gap under the
+// default range and a misplaced or missing row cannot go unnoticed.
+double scene(int b, int x, int y)
+{
+    return 1 + (b * 61 + x * 7 + y * 13) % 250;
+}
+
+double other_scene(int b, int x, int y)
+{
+    return 1 + (b * 17 + x * 3 + y * 29) % 250;
+}
+
+class RunJob : public ::testing::Test {
+protected:
+    void SetUp() override { CPLPushErrorHandler(CPLQuietErrorHandler); }
+    void TearDown() override
+    {
+        CPLPopErrorHandler();
+        EXPECT_EQ(test::open_dataset_count(), 0) << "the job left a dataset open";
+    }
+
+    std::string image(const std::string& name, const RasterSpec& spec,
+                      const test::SampleFn& sample = scene)
+    {
+        const std::string path = dir.path(name);
+        test::write_tiff(path, spec, sample);
+        return path;
+    }
+
+    // A valid-range job over a target and fill made from `spec`.
+    JobSettings range_job(const RasterSpec& spec)
+    {
+        JobSettings s;
+        s.target_image_path = image("target.tif", spec);
+        s.fill_image_path = image("fill.tif", spec, other_scene);
+        s.output_image_path = dir.path("out.tif");
+        s.use_threshold = 1;
+        return s;
+    }
+
+    // The bytes of every file in the folder, to show that a job changed none.
+    std::map<std::string, std::vector<std::uint8_t>> snapshot() const
+    {
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const auto& entry : fs::directory_iterator(dir.path("")))
+            files[entry.path().filename().string()] = test::file_bytes(entry.path().string());
+        return files;
+    }
+
+    // Runs a job that must stop with `message`, and checks that it touched no
+    // input and created no file besides (when `output_created`) the output.
+    void expect_stop(JobSettings& settings, const std::string& message, bool output_created,
+                     const RunOptions& options = {})
+    {
+        const auto before = snapshot();
+        RecordingHost host;
+        EXPECT_FALSE(run_job(settings, host, options));
+        EXPECT_EQ(host.messages, std::vector<std::string>{message});
+        auto after = snapshot();
+        const std::string output = fs::path(settings.output_image_path).filename().string();
+        if (output_created && !before.count(output)) {
+            EXPECT_EQ(after.count(output), 1u) << "no output was created";
+            after.erase(output);
+        }
+        EXPECT_EQ(after, before);
+    }
+
+    test::TempDir dir;
+};
+
+bool is_job_done(const std::string& message)
+{
+    return std::regex_match(message, std::regex("Job Done:Total Time:[0-9]+ ms"));
+}
+
+TEST_F(RunJob, ChecksTheSettingsInOrderAndShowsTheFirstFailureOnly)
+{
+    JobSettings none;
+    none.use_sarnic = 0;
+    none.use_tolvek = 0;
+    expect_stop(none, "Please select at least one method!", false);
+
+    JobSettings no_paths;
+    expect_stop(no_paths, "Please select target image path", false);
+
+    JobSettings no_output;
+    no_output.target_image_path = dir.path("absent.tif");
+    expect_stop(no_output, "Please select out image path", false);
+
+    JobSettings absent_target;
+    absent_target.target_image_path = dir.path("absent.tif");
+    absent_target.output_image_path = dir.path("out.tif");
+    expect_stop(absent_target, "Can not open target image file!", false);
+}
+
+TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
+{
+    RasterSpec spec;
+    spec.bands = 3;
+    JobSettings s = range_job(spec);
+
+    JobSettings no_fill = s;
+    no_fill.fill_image_path = "";
+    expect_stop(no_fill, "Can't open fill image file!", false);
+
+    RasterSpec two_bands = spec;
+    two_bands.bands = 2;
+    s.fill_image_path = image("fill2.tif", two_bands);
+    expect_stop(s, "Target image and fill image must have the same size!", false);
+
+    RasterSpec wider = spec;
+    wider.width += 1;
+    s.fill_image_path = image("fill_wide.tif", wider);
+    expect_stop(s, "Target image and fill image must have the same size!", false);
+}
+
+TEST_F(RunJob, OutputInAFolderThatDoesNotExist)
+{
+    JobSettings s = range_job(RasterSpec{});
+    s.output_image_path = dir.path("no/such/folder/out.tif");
+    expect_stop(s, "Can not create output image,please check the output image path.", false);
+}
+
+TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
+{
+    RasterSpec spec;
+    spec.width = 13;
+    spec.height = 9;
+    spec.bands = 4;
+    spec.type = GDT_UInt16;
+    JobSettings s = range_job(spec);
+    // A fill image of another sample type is accepted.
+    RasterSpec fill_spec = spec;
+    fill_spec.type = GDT_Float32;
+    s.fill_image_path = image("fill_f32.tif", fill_spec, other_scene);
+
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(is_job_done(host.messages[0])) << host.messages[0];
+    EXPECT_EQ(host.positions.back(), 0);
+    EXPECT_DOUBLE_EQ(host.progress_step, 100.0);
+
+    GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
+    ASSERT_TRUE(out);
+    EXPECT_STREQ(out->GetDriver()->GetDescription(), "GTiff");
+    EXPECT_EQ(out->GetRasterXSize(), 13);
+    EXPECT_EQ(out->GetRasterYSize(), 9);
+    EXPECT_EQ(out->GetRasterCount(), 4);
+    EXPECT_EQ(out->GetRasterBand(1)->GetRasterDataType(), GDT_UInt16);
+    out.reset();
+
+    const test::Georeferencing g = test::read_georeferencing(s.output_image_path);
+    EXPECT_TRUE(g.has_geotransform);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(g.geotransform[i], test::TEST_GEOTRANSFORM[i]);
+    OGRSpatialReference want, got;
+    want.importFromWkt(test::test_projection_wkt().c_str());
+    ASSERT_EQ(got.importFromWkt(g.wkt.c_str()), OGRERR_NONE);
+    EXPECT_TRUE(got.IsSame(&want));
+    for (int b = 1; b <= 4; ++b)
+        EXPECT_EQ(test::read_band(s.output_image_path, b), test::read_band(s.target_image_path, b));
+}
+
+TEST_F(RunJob, TargetWithoutProjection)
+{
+    RasterSpec spec;
+    spec.georeferenced = false;
+    JobSettings s = range_job(spec);
+    RecordingHost plain;
+    ASSERT_TRUE(run_job(s, plain));
+    const test::Georeferencing none = test::read_georeferencing(s.output_image_path);
+    EXPECT_EQ(none.wkt, "");
+    EXPECT_FALSE(none.has_geotransform);
+
+    // Geotransform only.
+    {
+        GDALDatasetUniquePtr t(GDALDataset::Open(s.target_image_path.c_str(), GDAL_OF_UPDATE));
+        double gt[6] = {500.0, 10.0, 0.0, 800.0, 0.0, -10.0};
+        t->SetGeoTransform(gt);
+    }
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    const test::Georeferencing g = test::read_georeferencing(s.output_image_path);
+    EXPECT_EQ(g.wkt, "");
+    ASSERT_TRUE(g.has_geotransform);
+    EXPECT_EQ(g.geotransform[0], 500.0);
+    EXPECT_EQ(g.geotransform[5], -10.0);
+}
+
+TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
+{
+    const GDALDataType types[] = {GDT_Byte,  GDT_UInt16,  GDT_Int16, GDT_UInt32, GDT_Int32,
+                                  GDT_Int64, GDT_UInt64, GDT_Float32, GDT_Float64};
+    for (GDALDataType type : types) {
+        SCOPED_TRACE(GDALGetDataTypeName(type));
+        RasterSpec spec;
+        spec.width = 7;
+        spec.height = 5;
+        spec.bands = 2;
+        spec.type = type;
+        const bool is_float = type == GDT_Float32 || type == GDT_Float64;
+        const bool is_signed = is_float || type == GDT_Int16 || type == GDT_Int32 || type == GDT_Int64;
+        const auto values = [&](int b, int x, int y) {
+            double v = scene(b, x, y) * (type == GDT_Byte ? 1.0 : 101.0);
+            if (is_signed && (x + y) % 2 == 1)
+                v = -v;
+            return is_float ? v + 0.375 : v;
+        };
+        JobSettings s;
+        s.target_image_path = image("t.tif", spec, values);
+        s.fill_image_path = s.target_image_path;
+        s.output_image_path = dir.path("o.tif");
+        s.use_threshold = 1;
+        s.valid_min = -1e9;
+        s.valid_max = 1e9;
+        RecordingHost host;
+        ASSERT_TRUE(run_job(s, host)) << host.messages.front();
+        GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
+        EXPECT_EQ(out->GetRasterBand(1)->GetRasterDataType(), type);
+        out.reset();
+        for (int b = 1; b <= 2; ++b)
+            EXPECT_EQ(test::read_band(s.output_image_path, b), test::read_band(s.target_image_path, b));
+    }
+}
+
+TEST_F(RunJob, SignedBytesStaySigned)
+{
+    RasterSpec spec;
+    spec.creation_options = {"PIXELTYPE=SIGNEDBYTE"};
+    JobSettings s = range_job(spec);
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
+    const char* pixel_type = out->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    ASSERT_NE(pixel_type, nullptr);
+    EXPECT_STREQ(pixel_type, "SIGNEDBYTE");
+    out.reset();
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), test::read_band(s.target_image_path, 1));
+}
+
+TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
+{
+    RasterSpec spec;
+    spec.width = 40;
+    spec.height = 230;
+    spec.bands = 3;
+    JobSettings s = range_job(spec);
+
+    RecordingHost one;
+    ASSERT_TRUE(run_job(s, one));
+    EXPECT_DOUBLE_EQ(one.progress_step, 100.0);
+    const std::string single = dir.path("single.tif");
+    fs::rename(s.output_image_path, single);
+
+    for (int rows : {20, 7, 113, 229}) {
+        SCOPED_TRACE(std::to_string(rows) + " rows per strip");
+        RunOptions options;
+        options.strip_budget = 8LL * 3 * 40 * rows;
+        const int strips = (230 + rows - 1) / rows;
+        RecordingHost many;
+        ASSERT_TRUE(run_job(s, many, options));
+        EXPECT_TRUE(is_job_done(many.messages.back())) << many.messages.back();
+        EXPECT_DOUBLE_EQ(many.progress_step, 100.0 / strips);
+        EXPECT_EQ(many.progress_base, static_cast<int>((strips - 1.0) / strips * 100));
+        for (int b = 1; b <= 3; ++b) {
+            const auto got = test::read_band(s.output_image_path, b);
+            EXPECT_EQ(got, test::read_band(single, b));
+            EXPECT_EQ(got, test::read_band(s.target_image_path, b));
+        }
+    }
+}
+
+TEST_F(RunJob, CreationOptionsReachTheOutput)
+{
+    RasterSpec spec;
+    spec.width = 64;
+    spec.height = 64;
+    JobSettings s = range_job(spec);
+    RunOptions options;
+    options.creation_options = {"COMPRESS=DEFLATE", "TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"};
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host, options));
+    GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
+    EXPECT_STREQ(out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+    int bx = 0, by = 0;
+    out->GetRasterBand(1)->GetBlockSize(&bx, &by);
+    EXPECT_EQ(bx, 32);
+    EXPECT_EQ(by, 32);
+    out.reset();
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), test::read_band(s.target_image_path, 1));
+
+    // Strip by strip, band by band, a compressed file holds each block once:
+    // no larger than GDAL's own copy of the same pixels.
+    RasterSpec wide;
+    wide.width = 300;
+    wide.height = 200;
+    wide.bands = 4;
+    JobSettings w = range_job(wide);
+    w.output_image_path = dir.path("wide.tif");
+    options.creation_options = {"COMPRESS=DEFLATE"};
+    options.strip_budget = 8LL * 4 * 300 * 60;
+    RecordingHost wide_host;
+    ASSERT_TRUE(run_job(w, wide_host, options));
+    {
+        GDALDatasetUniquePtr src(GDALDataset::Open(w.target_image_path.c_str()));
+        const char* deflate[] = {"COMPRESS=DEFLATE", nullptr};
+        GDALDatasetUniquePtr copy(GetGDALDriverManager()->GetDriverByName("GTiff")->CreateCopy(
+            dir.path("copy.tif").c_str(), src.get(), FALSE, const_cast<char**>(deflate), nullptr,
+            nullptr));
+        ASSERT_TRUE(copy);
+    }
+    EXPECT_LE(fs::file_size(w.output_image_path), fs::file_size(dir.path("copy.tif")) * 11 / 10);
+
+    // An option GDAL does not know is refused rather than dropped.
+    JobSettings again = range_job(spec);
+    again.output_image_path = dir.path("out2.tif");
+    options.creation_options = {"COMPRESS=NO_SUCH_CODEC"};
+    expect_stop(again, "Invalid creation option for the output image!", false, options);
+}
+
+TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
+{
+    RasterSpec spec;
+    spec.bands = 2;
+    JobSettings s;
+    s.use_sarnic = 0;
+    s.use_tolvek = 1;
+    s.target_image_path = image("target.tif", spec);
+    s.output_image_path = dir.path("out.tif");
+    s.use_threshold = 1;
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    EXPECT_TRUE(is_job_done(host.messages.back())) << host.messages.back();
+    EXPECT_EQ(s.fill_image_path, s.target_image_path);
+
+    s.use_threshold = 0;
+    s.target_mask_path = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    s.fill_mask_path = "";
+    s.fill_image_path = dir.path("absent.tif");
+    RecordingHost masked;
+    ASSERT_TRUE(run_job(s, masked));
+    EXPECT_TRUE(is_job_done(masked.messages.back())) << masked.messages.back();
+    EXPECT_EQ(s.fill_image_path, s.target_image_path);
+    EXPECT_EQ(s.fill_mask_path, s.target_mask_path);
+}
+
+TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
+{
+    RasterSpec spec;
+    spec.width = 30;
+    spec.height = 120;
+    spec.bands = 2;
+    JobSettings s = range_job(spec);
+    s.use_threshold = 0;
+    s.use_tolvek = 0;  // the regression alone keeps every valid pixel exactly
+    s.target_mask_path = image("tmask.tif", spec, [](int, int x, int y) { return x == y ? 255.0 : 0.0; });
+    s.fill_mask_path = image("fmask.tif", spec, [](int, int x, int) { return x == 3 ? 255.0 : 0.0; });
+    RunOptions options;
+    options.strip_budget = 8LL * 2 * 30 * 25;
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host, options));
+    EXPECT_TRUE(is_job_done(host.messages.back())) << host.messages.back();
+    // Pixels valid in the target are the target's, whatever fills the gaps.
+    const auto out = test::read_band(s.output_image_path, 1);
+    const auto target = test::read_band(s.target_image_path, 1);
+    for (int y = 0; y < spec.height; ++y)
+        for (int x = 0; x < spec.width; ++x)
+            if (x != y) {
+                ASSERT_EQ(out[static_cast<std::size_t>(y * spec.width + x)],
+                          target[static_cast<std::size_t>(y * spec.width + x)]);
+            }
+}
+
+TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
+{
+    RasterSpec spec;
+    spec.width = 20;
+    spec.height = 60;
+    JobSettings s = range_job(spec);
+    s.use_threshold = 0;
+    const std::string mask = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    RunOptions options;
+    options.strip_budget = 8LL * 20 * 10;
+
+    for (int which = 0; which < 2; ++which) {
+        s.target_mask_path = which == 0 ? dir.path("absent.tif") : mask;
+        s.fill_mask_path = which == 0 ? mask : dir.path("absent.tif");
+        expect_stop(s, which == 0 ? "Can not open the target mask file!" : "Can not open the fill mask file!",
+                    true, options);
+        // The output exists, but no strip reached it.
+        const auto out = test::read_band(s.output_image_path, 1);
+        EXPECT_EQ(out, std::vector<double>(out.size(), 0.0));
+        fs::remove(s.output_image_path);
+    }
+}
+
+TEST_F(RunJob, RefusesTargetsItCannotHandle)
+{
+    // A complex sample type: stopped before the fill image is even opened.
+    RasterSpec complex;
+    complex.type = GDT_CInt16;
+    JobSettings s;
+    s.target_image_path = image("complex.tif", complex);
+    s.fill_image_path = dir.path("absent.tif");
+    s.output_image_path = dir.path("out.tif");
+    s.use_threshold = 1;
+    expect_stop(s, "Complex sample types are not supported!", false);
+
+    // A container of two rasters opens with none of its own.
+    s.target_image_path = dir.path("two_tables.gpkg");
+    GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
+    ASSERT_NE(gpkg, nullptr);
+    for (const char* table : {"RASTER_TABLE=a", "RASTER_TABLE=b"}) {
+        const char* options[] = {table, "APPEND_SUBDATASET=YES", nullptr};
+        GDALDatasetUniquePtr ds(gpkg->Create(s.target_image_path.c_str(), 8, 6, 1, GDT_Byte, options));
+        ASSERT_TRUE(ds);
+        double gt[6] = {0.0, 1.0, 0.0, 6.0, 0.0, -1.0};
+        ds->SetGeoTransform(gt);
+        ds->GetRasterBand(1)->Fill(7.0);
+    }
+    expect_stop(s, "Target image has no raster band!", false);
+}
+
+TEST_F(RunJob, MaskFilesSmallerThanTheImageStopTheJob)
+{
+    RasterSpec spec;
+    spec.bands = 2;
+    JobSettings s = range_job(spec);
+    s.use_threshold = 0;
+    const auto zero = [](int, int, int) { return 0.0; };
+    const std::string good = image("mask.tif", spec, zero);
+    RasterSpec narrow = spec;
+    narrow.width -= 1;
+    RasterSpec one_band = spec;
+    one_band.bands = 1;
+
+    s.target_mask_path = image("narrow.tif", narrow, zero);
+    s.fill_mask_path = good;
+    expect_stop(s, "The target mask file is smaller than the target image!", true);
+
+    s.target_mask_path = good;
+    s.fill_mask_path = dir.path("narrow.tif");
+    expect_stop(s, "The fill mask file is smaller than the target image!", true);
+
+    s.fill_mask_path = image("one_band.tif", one_band, zero);
+    expect_stop(s, "The fill mask file has fewer bands than the target mask file!", true);
+}
+
+// Cuts a file to half its length, so that its directory opens but its image
+// data ends early.
+std::string truncated_copy(const std::string& path, const std::string& to)
+{
+    fs::copy_file(path, to);
+    fs::resize_file(to, fs::file_size(to) / 2);
+    return to;
+}
+
+TEST_F(RunJob, FailedReadsStopTheJob)
+{
+    RasterSpec spec;
+    spec.width = 64;
+    spec.height = 64;
+    spec.bands = 2;
+    JobSettings s = range_job(spec);
+    const std::string target = s.target_image_path;
+    const std::string fill = s.fill_image_path;
+    const std::string broken_target = truncated_copy(target, dir.path("broken_target.tif"));
+    const std::string broken_fill = truncated_copy(fill, dir.path("broken_fill.tif"));
+
+    s.target_image_path = broken_target;
+    expect_stop(s, "Can not read the target image file!", true);
+
+    s.target_image_path = target;
+    s.fill_image_path = broken_fill;
+    expect_stop(s, "Can not read the fill image file!", true);
+
+    s.fill_image_path = fill;
+    s.use_threshold = 0;
+    const std::string mask = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    s.target_mask_path = truncated_copy(mask, dir.path("broken_mask.tif"));
+    s.fill_mask_path = mask;
+    expect_stop(s, "Can not read the target mask file!", true);
+
+    s.target_mask_path = mask;
+    s.fill_mask_path = dir.path("broken_mask.tif");
+    expect_stop(s, "Can not read the fill mask file!", true);
+}
+
+TEST_F(RunJob, OutputMustNotBeAnInput)
+{
+    RasterSpec spec;
+    spec.bands = 2;
+    JobSettings s = range_job(spec);
+    const std::string target = s.target_image_path;
+
+    JobSettings same = s;
+    same.output_image_path = target;
+    expect_stop(same, "Output image path must differ from the input paths!", false);
+
+    same.output_image_path = dir.path("./target.tif");
+    expect_stop(same, "Output image path must differ from the input paths!", false);
+
+    fs::create_symlink(target, dir.path("link.tif"));
+    same.output_image_path = dir.path("link.tif");
+    expect_stop(same, "Output image path must differ from the input paths!", false);
+
+    same.output_image_path = s.fill_image_path;
+    expect_stop(same, "Output image path must differ from the input paths!", false);
+
+    // With Tolvek alone the fill image is the target, whatever the field held.
+    JobSettings tolvek = s;
+    tolvek.use_sarnic = 0;
+    tolvek.fill_image_path = dir.path("elsewhere.tif");
+    tolvek.output_image_path = target;
+    expect_stop(tolvek, "Output image path must differ from the input paths!", false);
+
+    JobSettings masked = s;
+    masked.use_threshold = 0;
+    masked.target_mask_path = image("tmask.tif", spec, [](int, int, int) { return 0.0; });
+    masked.fill_mask_path = image("fmask.tif", spec, [](int, int, int) { return 0.0; });
+    masked.output_image_path = masked.target_mask_path;
+    expect_stop(masked, "Output image path must differ from the input paths!", false);
+    masked.output_image_path = masked.fill_mask_path;
+    expect_stop(masked, "Output image path must differ from the input paths!", false);
+}
+
+// Runs a job with the file size limit below the output's size, in a child
+// process, and reports the job's messages on standard error.
+void run_with_small_file_limit(JobSettings settings)
+{
+    std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    RecordingHost host;
+    const bool done = run_job(settings, host);
+    for (const std::string& m : host.messages)
+        std::cerr << "[" << m << "]";
+    // exit() skips the fixture's clean-up in this process.
+    std::error_code ec;
+    fs::remove_all(fs::path(settings.output_image_path).parent_path(), ec);
+    std::exit(done ? 0 : 1);
+}
+
+TEST_F(RunJob, FailedWriteStopsTheJob)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    RasterSpec spec;
+    spec.width = 200;
+    spec.height = 200;
+    spec.bands = 2;
+    JobSettings s = range_job(spec);
+    EXPECT_EXIT(run_with_small_file_limit(s), ::testing::ExitedWithCode(1),
+                "^\\[Can not write the output image!\\]$");
+}
+
+}  // namespace
+}  // namespace pelvane

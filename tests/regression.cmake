@@ -1,0 +1,11 @@
+# Sarnic's kernels: synthetic strips for each rule, and the whole olinda
+# image against the reference outputs (GDAL reads the images in the test only).
+pelvane_add_test(regression_fill_test
+  SOURCES regression/regression_fill_test.cpp
+  LIBS pelvane_regression)
+pelvane_add_test(fallback_fill_test
+  SOURCES regression/fallback_fill_test.cpp
+  LIBS pelvane_regression)
+pelvane_add_test(sarnic_olinda_test
+  SOURCES regression/sarnic_olinda_test.cpp
+  LIBS pelvane_regression GDAL::GDAL)

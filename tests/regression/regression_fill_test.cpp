@@ -1,0 +1,475 @@
+// regression_fill on small synthetic strips, one rule at a time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "regression/pixel_status.h"
+#include "regression/regression_fill.h"
+
+namespace pelvane {
+namespace {
+
+// A strip with its inputs and outputs. By default every pixel is valid in
+// the target and missing in the fill image, so nothing is a candidate until
+// a test says so.
+struct Strip {
+    int rows, width, bands;
+    std::vector<std::vector<double>> target, fill, filled;
+    std::vector<unsigned char> target_mask, fill_mask, status;
+
+    Strip(int rows_, int width_, int bands_ = 1)
+        : rows(rows_), width(width_), bands(bands_),
+          target(bands_, std::vector<double>(size(), 0.0)),
+          fill(bands_, std::vector<double>(size(), 0.0)),
+          filled(bands_, std::vector<double>(size(), -12345.0)),
+          target_mask(size(), 0), fill_mask(size(), 1), status(size(), 0xEE) {}
+
+    size_t size() const { return static_cast<size_t>(rows) * width; }
+    size_t at(int r, int c) const { return static_cast<size_t>(r) * width + c; }
+
+    // The pixel to predict: missing in the target, valid in the fill image.
+    void gap(int r, int c, double x)
+    {
+        target_mask[at(r, c)] = 1;
+        fill_mask[at(r, c)] = 0;
+        for (int b = 0; b < bands; ++b) fill[b][at(r, c)] = x;
+    }
+    // A position valid in both images (a candidate when it passes the tests).
+    void both_valid(int r, int c, double x, double y)
+    {
+        target_mask[at(r, c)] = 0;
+        fill_mask[at(r, c)] = 0;
+        for (int b = 0; b < bands; ++b) {
+            fill[b][at(r, c)] = x;
+            target[b][at(r, c)] = y;
+        }
+    }
+    // Valid in the fill image only: shapes the tolerance, never a candidate.
+    void fill_only(int r, int c, double x)
+    {
+        target_mask[at(r, c)] = 1;
+        fill_mask[at(r, c)] = 0;
+        for (int b = 0; b < bands; ++b) fill[b][at(r, c)] = x;
+    }
+
+    void run(int similar_pixel_count = 30, ProgressFn progress = nullptr, void* context = nullptr,
+             double weight_offset = 0.5)
+    {
+        std::vector<const double*> t, f;
+        std::vector<double*> out;
+        for (int b = 0; b < bands; ++b) {
+            t.push_back(target[b].data());
+            f.push_back(fill[b].data());
+            out.push_back(filled[b].data());
+        }
+        regression_fill(t.data(), f.data(), target_mask.data(), fill_mask.data(), bands, rows,
+                        width, out.data(), status.data(), weight_offset, similar_pixel_count,
+                        progress, context);
+    }
+};
+
+TEST(RegressionFill, CopiesValidPixelsAndPixelsMissingInBoth)
+{
+    Strip s(6, 7, 3);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> value(-50.0, 300.0);
+    for (int b = 0; b < s.bands; ++b)
+        for (size_t i = 0; i < s.size(); ++i) {
+            s.target[b][i] = value(rng);
+            s.fill[b][i] = value(rng);
+        }
+    std::fill(s.fill_mask.begin(), s.fill_mask.end(), 0);
+    s.target_mask[s.at(2, 3)] = 1;  // missing in both, amid valid neighbours
+    s.fill_mask[s.at(2, 3)] = 1;
+    s.target_mask[s.at(0, 0)] = 7;  // any non-zero byte marks a gap
+    s.fill_mask[s.at(0, 0)] = 255;
+    s.run();
+    for (size_t i = 0; i < s.size(); ++i) {
+        const bool both = i == s.at(2, 3) || i == s.at(0, 0);
+        EXPECT_EQ(s.status[i], both ? PIXEL_BOTH_MISSING : PIXEL_VALID) << i;
+        for (int b = 0; b < s.bands; ++b) EXPECT_EQ(s.filled[b][i], s.target[b][i]);
+    }
+}
+
+TEST(RegressionFill, ToleranceFloorIsFivePercentOfTheNeighboursMean)
+{
+    // The 5 x 5 neighbours all hold 100: no spread, so the tolerance is the
+    // floor 5.0; a candidate exactly 5 away passes, one 5.5 away does not.
+    Strip s(15, 15);
+    for (int r = 5; r <= 9; ++r)
+        for (int c = 5; c <= 9; ++c) s.fill_only(r, c, 100.0);
+    s.gap(7, 7, 100.0);
+    s.both_valid(7, 11, 105.0, 50.0);
+    s.both_valid(7, 3, 95.0, 40.0);
+    s.both_valid(3, 7, 105.5, 200.0);
+    s.run();
+    // Two equally weighted candidates on the line y = x - 55.
+    EXPECT_EQ(s.status[s.at(7, 7)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(7, 7)], 45.0, 1e-9);
+}
+
+TEST(RegressionFill, ToleranceComesFromTheFirstRingThatHoldsValidFill)
+{
+    // 5 x 5 empty; the 7 x 7 ring holds 100 and 120 (target missing there, which
+    // does not matter): deviation sqrt(200 / 1) = 14.14 with the k - 1 divisor.
+    // A 9 x 9 ring sample of 1000 must not be taken.
+    Strip s(21, 21);
+    s.gap(10, 10, 110.0);
+    s.fill_only(7, 10, 100.0);
+    s.fill_only(13, 10, 120.0);
+    s.fill_only(6, 6, 1000.0);
+    s.both_valid(10, 16, 124.0, 124.0);   // 14 away: similar
+    s.both_valid(10, 4, 96.0, 96.0);      // 14 away: similar
+    s.both_valid(16, 10, 124.5, 500.0);   // 14.5 away: not similar
+    s.run();
+    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 110.0, 1e-9);
+
+    // With only the 9 x 9 ring holding valid fill (one sample, 200) the
+    // tolerance is 5 % of it, 10.
+    Strip t(21, 21);
+    t.gap(10, 10, 100.0);
+    t.fill_only(6, 10, 200.0);
+    t.both_valid(10, 16, 110.0, 30.0);
+    t.both_valid(10, 4, 90.0, 10.0);
+    t.both_valid(16, 10, 110.5, 900.0);
+    t.run();
+    EXPECT_EQ(t.status[t.at(10, 10)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(t.filled[0][t.at(10, 10)], 20.0, 1e-9);
+}
+
+TEST(RegressionFill, NoValidFillWithinNineByNineMeansExactMatchesOnly)
+{
+    Strip s(21, 21);
+    s.gap(10, 10, 100.0);
+    s.both_valid(10, 15, 100.0, 70.0);
+    s.both_valid(15, 10, 100.0, 70.0);
+    s.both_valid(5, 10, 100.001, 900.0);
+    s.run();
+    // Both exact matches share the fill value: slope 1, prediction = the mean of y.
+    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 70.0, 1e-9);
+}
+
+// Result at the centre of a 401 x 401 strip holding the given candidates.
+struct Placed {
+    int dr, dc;
+    double x, y;
+};
+
+Strip centre_strip(double xc, const std::vector<Placed>& candidates)
+{
+    Strip s(401, 401);
+    s.gap(200, 200, xc);
+    for (const Placed& p : candidates) s.both_valid(200 + p.dr, 200 + p.dc, p.x, p.y);
+    return s;
+}
+
+// Runs the window schedule of one search over its sides with the count 2:
+// two candidates (fill candidate_x, target near_y) in the first ring of a
+// window end the search with that window, so a third one (target 1000) in its
+// last ring is found too; two in its last ring end it there, so a third one
+// just outside is never seen, and the prediction is that of the two alone.
+void check_schedule(const std::vector<int>& sides, double candidate_x, double near_y,
+                    double expect_alone, unsigned char expect_status)
+{
+    const double xc = 100.0;
+    for (size_t i = 0; i < sides.size(); ++i) {
+        const int h = (sides[i] - 1) / 2;
+        const int prev = i == 0 ? 0 : (sides[i - 1] - 1) / 2;
+        SCOPED_TRACE("side " + std::to_string(sides[i]));
+
+        // First ring of the window: the search ends here, the far one at h is inside.
+        Strip in = centre_strip(xc, {{prev + 1, 0, candidate_x, near_y},
+                                     {-(prev + 1), 0, candidate_x, near_y},
+                                     {0, h, candidate_x, 1000.0}});
+        in.run(2);
+        EXPECT_EQ(in.status[in.at(200, 200)], expect_status);
+        EXPECT_GT(std::fabs(in.filled[0][in.at(200, 200)] - expect_alone), 1.0);
+
+        // Last ring of the window: the one just outside it is never seen.
+        Strip out = centre_strip(xc, {{h, 0, candidate_x, near_y},
+                                      {-h, 0, candidate_x, near_y},
+                                      {0, h + 1, candidate_x, 1000.0}});
+        out.run(2);
+        EXPECT_EQ(out.status[out.at(200, 200)], expect_status);
+        EXPECT_NEAR(out.filled[0][out.at(200, 200)], expect_alone, 1e-9);
+    }
+}
+
+TEST(RegressionFill, SimilarSearchVisitsTwentyOneSides)
+{
+    // Candidates equal to the pixel's fill value are similar at any tolerance;
+    // two of them with y = 0 predict 0.
+    check_schedule({7, 11, 15, 19, 23, 31, 39, 47, 55, 71, 87, 103, 135, 167, 199, 231, 263,
+                    295, 327, 359, 391},
+                   100.0, 0.0, 0.0, PIXEL_SIMILAR_FIT);
+}
+
+TEST(RegressionFill, CovalidSearchVisitsThirtySides)
+{
+    // Candidates at fill 200 are never similar to 100 (the tolerance is at most
+    // 5 % of 200 when they are close); far from the pixel's value, the ratio
+    // method applies. With y = x the ratio is 1 and the prediction 100, also
+    // far out where the weight sum is too small to divide the means by.
+    check_schedule({7, 11, 15, 19, 23, 31, 39, 47, 55, 71, 87, 103, 119, 135, 151, 167, 183,
+                    199, 215, 231, 247, 263, 279, 295, 311, 327, 343, 359, 375, 391},
+                   200.0, 200.0, 100.0, PIXEL_RATIO_FIT);
+}
+
+TEST(RegressionFill, SimilarFitOverFewerCandidatesWhenTheSearchRunsOut)
+{
+    // Two similar candidates in the whole strip, far apart: the search runs to
+    // its last window and still fits them (status 1), not the co-valid search.
+    Strip s = centre_strip(100.0, {{150, 0, 100.0, 30.0}, {0, -190, 100.0, 30.0},
+                                   {3, 0, 150.0, 500.0}});
+    s.run(30);
+    EXPECT_EQ(s.status[s.at(200, 200)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(200, 200)], 30.0, 1e-9);
+}
+
+TEST(RegressionFill, OneSimilarCandidateFallsThroughToTheCovalidSearch)
+{
+    // k = 0: only fill 100 is similar, and there is one such candidate. The
+    // co-valid search sees all three; 100 lies within [0.9 * 80, 1.1 * 120], so
+    // it is a regression (status 2). The weights are symmetric around the
+    // pixel's value: the prediction is the weighted mean, 100.
+    Strip s(21, 21);
+    s.gap(10, 10, 100.0);
+    s.both_valid(10, 15, 100.0, 100.0);
+    s.both_valid(16, 10, 80.0, 60.0);
+    s.both_valid(4, 10, 120.0, 140.0);
+    s.run();
+    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_COVALID_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 100.0, 1e-9);
+}
+
+TEST(RegressionFill, SimilarPixelCountZeroAndOneEndTheSearchesEarly)
+{
+    // Count 0: the 7 x 7 window alone; the candidate at distance 4 is never seen.
+    Strip zero = centre_strip(100.0, {{3, 0, 100.0, 20.0}, {-3, 0, 100.0, 20.0},
+                                      {4, 4, 100.0, 1000.0}});
+    zero.run(0);
+    EXPECT_EQ(zero.status[zero.at(200, 200)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(zero.filled[0][zero.at(200, 200)], 20.0, 1e-9);
+    Strip negative = zero;
+    negative.run(-5);
+    EXPECT_EQ(negative.filled[0][negative.at(200, 200)], zero.filled[0][zero.at(200, 200)]);
+
+    // Count 1: the similar search stops at side 11 with its one candidate (fill
+    // 100 at distance 5; the 5 x 5 sample 150 makes the tolerance 7.5), which
+    // is not enough; the co-valid search stops at side 7 with the dissimilar one.
+    // Ratio 180 / 150 = 1.2: 1.2 * 100 + 180 - 1.2 * 150 = 120.
+    Strip one = centre_strip(100.0, {{2, 0, 150.0, 180.0}, {5, 0, 100.0, 900.0},
+                                     {0, 9, 100.0, 900.0}});
+    one.run(1);
+    EXPECT_EQ(one.status[one.at(200, 200)], PIXEL_RATIO_FIT);
+    EXPECT_NEAR(one.filled[0][one.at(200, 200)], 120.0, 1e-9);
+}
+
+TEST(RegressionFill, CountsAboveTheOldStoreSizeGrowTheStore)
+{
+    // Everything similar: a count of 39700 is reached only by the side-231
+    // window, 53360 candidates at once. Its outermost ring holds y = 1000.
+    Strip s(401, 401);
+    for (int r = 0; r < s.rows; ++r)
+        for (int c = 0; c < s.width; ++c) {
+            const bool ring = std::max(std::abs(r - 200), std::abs(c - 200)) == 115;
+            s.both_valid(r, c, 100.0, ring ? 1000.0 : 50.0);
+        }
+    s.gap(200, 200, 100.0);
+    Strip small = s;
+    small.run(39000);  // ends at side 199: the ring is not reached
+    EXPECT_NEAR(small.filled[0][small.at(200, 200)], 50.0, 1e-9);
+    s.run(39700);
+    EXPECT_EQ(s.status[s.at(200, 200)], PIXEL_SIMILAR_FIT);
+    const double v = s.filled[0][s.at(200, 200)];
+    EXPECT_TRUE(std::isfinite(v));
+    EXPECT_GT(v, 50.5);
+}
+
+// Two equally weighted similar candidates (|x - xc| + 0.5) * d^2 = 32.5 for
+// both, on the line y = a * x + b: mean_x = 104 while xc = 100.
+Strip two_candidates(double a, double b)
+{
+    Strip s(11, 11);
+    s.gap(5, 5, 100.0);
+    s.fill_only(3, 4, 50.0);  // the 5 x 5 samples: a wide spread, all pass
+    s.fill_only(7, 6, 150.0);
+    s.both_valid(7, 8, 102.0, a * 102.0 + b);  // d^2 = 13, |dx| = 2
+    s.both_valid(4, 7, 106.0, a * 106.0 + b);  // d^2 = 5, |dx| = 6
+    return s;
+}
+
+TEST(RegressionFill, SlopeIsClampedForBothMethods)
+{
+    Strip steep = two_candidates(2.0, -100.0);  // slope 2 -> 1.5: 150 + 108 - 156
+    steep.run();
+    EXPECT_EQ(steep.status[steep.at(5, 5)], PIXEL_SIMILAR_FIT);
+    EXPECT_NEAR(steep.filled[0][steep.at(5, 5)], 102.0, 1e-9);
+
+    Strip flat = two_candidates(0.3, 0.0);  // slope 0.3 -> 0.6: 60 + 31.2 - 62.4
+    flat.run();
+    EXPECT_NEAR(flat.filled[0][flat.at(5, 5)], 28.8, 1e-9);
+
+    Strip free = two_candidates(1.2, 5.0);  // inside the clamps: on the line
+    free.run();
+    EXPECT_NEAR(free.filled[0][free.at(5, 5)], 125.0, 1e-9);
+
+    // One shared fill value: no spread, slope 1, prediction xc + mean_y - mean_x.
+    Strip same(11, 11);
+    same.gap(5, 5, 100.0);
+    same.fill_only(3, 4, 50.0);
+    same.fill_only(7, 6, 150.0);
+    same.both_valid(7, 8, 104.0, 10.0);
+    same.both_valid(4, 7, 104.0, 30.0);
+    same.run();
+    const double w1 = 1.0 / 4.5 / 13.0, w2 = 1.0 / 4.5 / 5.0;
+    EXPECT_NEAR(same.filled[0][same.at(5, 5)], 100.0 + (10.0 * w1 + 30.0 * w2) / (w1 + w2) - 104.0,
+                1e-9);
+
+    // Ratio method: all co-valid candidates at 200, none similar (tolerance 0).
+    Strip up = centre_strip(100.0, {{5, 0, 200.0, 400.0}, {-5, 0, 200.0, 400.0}});
+    up.run();  // ratio 2 -> 1.5: 150 + 400 - 300
+    EXPECT_EQ(up.status[up.at(200, 200)], PIXEL_RATIO_FIT);
+    EXPECT_NEAR(up.filled[0][up.at(200, 200)], 250.0, 1e-9);
+    Strip down = centre_strip(100.0, {{5, 0, 200.0, 60.0}, {-5, 0, 200.0, 60.0}});
+    down.run();  // ratio 0.3 -> 0.6: 60 + 60 - 120
+    EXPECT_NEAR(down.filled[0][down.at(200, 200)], 0.0, 1e-9);
+}
+
+TEST(RegressionFill, TinyWeightSumLeavesTheSumsUndivided)
+{
+    // Two far co-valid candidates: W sums to about 2e-7, so the "means" are the
+    // weighted sums themselves (close to 0). Ratio 0 clamps to 0.6, and the
+    // intercept is about 0: 0.6 * 100. Divided means would give 60 - 120.
+    Strip s = centre_strip(100.0, {{190, 0, 200.0, 0.0}, {-190, 0, 200.0, 0.0}});
+    s.run();
+    EXPECT_EQ(s.status[s.at(200, 200)], PIXEL_RATIO_FIT);
+    EXPECT_NEAR(s.filled[0][s.at(200, 200)], 60.0, 1e-4);
+}
+
+TEST(RegressionFill, NoCandidateAnywhereGivesTheFillValue)
+{
+    Strip s(9, 12, 2);
+    s.gap(4, 6, 0.0);
+    s.fill[0][s.at(4, 6)] = 87.25;
+    s.fill[1][s.at(4, 6)] = -3.5;  // predictions are not bounded
+    s.run();
+    EXPECT_EQ(s.status[s.at(4, 6)], PIXEL_RATIO_FIT);
+    EXPECT_EQ(s.filled[0][s.at(4, 6)], 87.25);
+    EXPECT_EQ(s.filled[1][s.at(4, 6)], -3.5);
+}
+
+TEST(RegressionFill, StatusIsThatOfTheLastBand)
+{
+    // Co-valid fit with two bands: band 0 of the pixel lies inside the
+    // candidates' range (regression), band 1 far above it (ratio), or the
+    // other way round.
+    for (int ratio_band = 0; ratio_band < 2; ++ratio_band) {
+        Strip s(21, 21, 2);
+        s.gap(10, 10, 100.0);
+        s.both_valid(10, 16, 90.0, 80.0);
+        s.both_valid(16, 10, 110.0, 120.0);
+        s.fill[ratio_band][s.at(10, 10)] = 500.0;
+        s.run();
+        EXPECT_EQ(s.status[s.at(10, 10)], ratio_band == 1 ? PIXEL_RATIO_FIT : PIXEL_COVALID_FIT);
+    }
+}
+
+// Random strip: mixed gaps, values that make all three fits appear.
+Strip random_strip(int rows, int width, int bands, unsigned seed)
+{
+    Strip s(rows, width, bands);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (size_t i = 0; i < s.size(); ++i) {
+        s.target_mask[i] = u(rng) < 0.3;
+        s.fill_mask[i] = u(rng) < 0.25;
+        for (int b = 0; b < bands; ++b) {
+            const double base = 40.0 + 20.0 * b + 30.0 * u(rng);
+            s.fill[b][i] = base;
+            s.target[b][i] = 0.9 * base + 8.0 * u(rng);
+        }
+    }
+    return s;
+}
+
+TEST(RegressionFill, WindowsAreClippedAtTheStripEdges)
+{
+    // The strip alone, and the same strip inside a border of pixels missing in
+    // both images: a border position is never sampled nor a candidate, so
+    // clipping must give the very same bits.
+    const int rows = 14, width = 17, border = 6;
+    Strip inner = random_strip(rows, width, 3, 11);
+    Strip outer(rows + 2 * border, width + 2 * border, 3);
+    std::fill(outer.target_mask.begin(), outer.target_mask.end(), 1);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < width; ++c) {
+            const size_t o = outer.at(r + border, c + border), i = inner.at(r, c);
+            outer.target_mask[o] = inner.target_mask[i];
+            outer.fill_mask[o] = inner.fill_mask[i];
+            for (int b = 0; b < 3; ++b) {
+                outer.target[b][o] = inner.target[b][i];
+                outer.fill[b][o] = inner.fill[b][i];
+            }
+        }
+    for (int count : {1, 5, 30}) {
+        inner.run(count);
+        outer.run(count);
+        int predicted = 0;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const size_t o = outer.at(r + border, c + border), i = inner.at(r, c);
+                ASSERT_EQ(inner.status[i], outer.status[o]) << r << "," << c;
+                predicted += inner.status[i] >= 1 && inner.status[i] <= 3;
+                for (int b = 0; b < 3; ++b)
+                    ASSERT_EQ(std::memcmp(&inner.filled[b][i], &outer.filled[b][o], sizeof(double)), 0)
+                        << r << "," << c << " band " << b;
+            }
+        EXPECT_GT(predicted, 20);
+    }
+}
+
+struct ProgressLog {
+    std::vector<double> fractions;
+    bool texts_empty = true;
+};
+
+int record_progress(double fraction, const char* text, void* context)
+{
+    auto* log = static_cast<ProgressLog*>(context);
+    log->fractions.push_back(fraction);
+    log->texts_empty = log->texts_empty && text != nullptr && text[0] == '\0';
+    return 0;
+}
+
+int calls = 0;
+int count_call(double, const char*, void*)
+{
+    ++calls;
+    return 0;
+}
+
+TEST(RegressionFill, ReportsProgressOncePerPixelUnlessThereIsNoContext)
+{
+    Strip s = random_strip(5, 8, 2, 3);
+    ProgressLog log;
+    s.run(30, record_progress, &log);
+    ASSERT_EQ(log.fractions.size(), s.size());
+    EXPECT_TRUE(log.texts_empty);
+    for (size_t i = 0; i < s.size(); ++i)
+        EXPECT_EQ(log.fractions[i], static_cast<double>(i) / 40.0);
+    EXPECT_LT(log.fractions.back(), 1.0);
+
+    Strip quiet = random_strip(5, 8, 2, 3);
+    quiet.run(30, count_call, nullptr);
+    EXPECT_EQ(calls, 0);
+    for (int b = 0; b < 2; ++b) EXPECT_EQ(quiet.filled[b], s.filled[b]);
+}
+
+}  // namespace
+}  // namespace pelvane

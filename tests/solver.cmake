@@ -1,0 +1,14 @@
+# Solver: options, the kernels, the main loop and the band stage.
+pelvane_add_test(solver_tests
+  SOURCES
+    solver/restore_options_test.cpp
+    solver/shrinkage_test.cpp
+    solver/u_step_gauss_seidel_test.cpp
+    solver/tv_restore_test.cpp
+    solver/tolvek_fill_strip_test.cpp
+  LIBS pelvane_solver)
+
+# The band stage on the bundled olinda scene (reads GeoTIFFs, hence GDAL).
+pelvane_add_test(solver_olinda_tests
+  SOURCES solver/tolvek_olinda_test.cpp
+  LIBS pelvane_solver GDAL::GDAL)
