@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "regression/pixel_status.h"
+#include "regression/weighted_fit.h"
 #include "regression/window_scan.h"
 
 namespace pelvane {
@@ -130,33 +131,18 @@ bool fill_band(const Band& band, int row, int col, Collection& taken)
         const double* w = taken.weight.data();
         const double* x = taken.x.data();
         const double* y = taken.y.data();
-        double sw = 0.0, sx = 0.0, sy = 0.0;
-        for (std::size_t m = 0; m < n; ++m) {
-            sw += w[m];
-            sx += w[m] * x[m];
-            sy += w[m] * y[m];
-        }
-        double mean_x = sx, mean_y = sy;
-        if (sw > PRESENT) {
-            mean_x = sx / sw;
-            mean_y = sy / sw;
-        }
-        double sxx = 0.0, sxy = 0.0;
-        for (std::size_t m = 0; m < n; ++m) {
-            const double dx = x[m] - mean_x;
-            sxx += w[m] * (dx * dx);
-            sxy += (w[m] * dx) * (y[m] - mean_y);
-        }
+        const WeightedMeans mean = weighted_means(w, x, y, n);
+        const auto [sxx, sxy] = weighted_spread(w, x, y, n, mean);
         // Outside the range of the similar values, or with no spread, a line
         // would extrapolate blindly: scale by the ratio of the means instead.
         if (xc > highest || xc < lowest || (sxx > -PRESENT && sxx < PRESENT)) {
-            slope = mean_y / mean_x;
+            slope = mean.y / mean.x;
         } else {
             slope = sxy / sxx;
             if (slope > SLOPE_MAX) slope = SLOPE_MAX;
             if (slope < SLOPE_MIN) slope = SLOPE_MIN;
         }
-        intercept = mean_y - slope * mean_x;
+        intercept = mean.y - slope * mean.x;
     }
 
     const double v = slope * xc + intercept;

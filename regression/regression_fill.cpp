@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "regression/pixel_status.h"
+#include "regression/weighted_fit.h"
 #include "regression/window_scan.h"
 
 namespace pelvane {
@@ -161,28 +162,14 @@ void fit_pixel(const Strip& s, std::size_t pos, bool similar_fit, const PixelWor
         const double* y = store.y[b].data();
         const double xc = w.centre[b];
 
-        double sw = 0.0, sx = 0.0, sy = 0.0;
-        for (std::size_t m = 0; m < n; ++m) {
-            sw += weight[m];
-            sx += weight[m] * x[m];
-            sy += weight[m] * y[m];
-        }
-        double mean_x = sx, mean_y = sy;
-        if (sw > VANISHING) {
-            mean_x = sx / sw;
-            mean_y = sy / sw;
-        }
+        const WeightedMeans mean = weighted_means(weight, x, y, n);
+        const double mean_x = mean.x, mean_y = mean.y;
 
         const bool regression =
             similar_fit || (RANGE_LOW * w.fill_min[b] <= xc && xc <= RANGE_HIGH * w.fill_max[b]);
         double slope;
         if (regression) {
-            double sxx = 0.0, sxy = 0.0;
-            for (std::size_t m = 0; m < n; ++m) {
-                const double dx = x[m] - mean_x;
-                sxx += weight[m] * (dx * dx);
-                sxy += (weight[m] * dx) * (y[m] - mean_y);
-            }
+            const auto [sxx, sxy] = weighted_spread(weight, x, y, n, mean);
             slope = vanishes(sxx) ? 1.0 : sxy / sxx;
             status[pos] = similar_fit ? PIXEL_SIMILAR_FIT : PIXEL_COVALID_FIT;
         } else {

@@ -11,7 +11,7 @@
 namespace pelvane {
 namespace {
 
-using test::RasterSpec;
+using test::RasterShape;
 using test::TempDir;
 using Mask = std::vector<unsigned char>;
 
@@ -110,14 +110,14 @@ protected:
     std::string write_mask(const std::string& name, int bands, const test::SampleFn& sample,
                            int width = W, int height = H)
     {
-        RasterSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.bands = bands;
-        spec.type = GDT_Float32;
-        spec.georeferenced = false;
+        RasterShape shape;
+        shape.width = width;
+        shape.height = height;
+        shape.bands = bands;
+        shape.type = GDT_Float32;
+        shape.georeferenced = false;
         const std::string path = dir.path(name);
-        test::write_tiff(path, spec, sample);
+        test::write_tiff(path, shape, sample);
         return path;
     }
 

@@ -20,7 +20,7 @@
 namespace pelvane {
 namespace {
 
-using test::RasterSpec;
+using test::RasterShape;
 using test::RecordingHost;
 namespace fs = std::filesystem;
 
@@ -45,20 +45,20 @@ protected:
         EXPECT_EQ(test::open_dataset_count(), 0) << "the job left a dataset open";
     }
 
-    std::string image(const std::string& name, const RasterSpec& spec,
+    std::string image(const std::string& name, const RasterShape& shape,
                       const test::SampleFn& sample = scene)
     {
         const std::string path = dir.path(name);
-        test::write_tiff(path, spec, sample);
+        test::write_tiff(path, shape, sample);
         return path;
     }
 
-    // A valid-range job over a target and fill made from `spec`.
-    JobSettings range_job(const RasterSpec& spec)
+    // A valid-range job over a target and fill made from `shape`.
+    JobSettings range_job(const RasterShape& shape)
     {
         JobSettings s;
-        s.target_image_path = image("target.tif", spec);
-        s.fill_image_path = image("fill.tif", spec, other_scene);
+        s.target_image_path = image("target.tif", shape);
+        s.fill_image_path = image("fill.tif", shape, other_scene);
         s.output_image_path = dir.path("out.tif");
         s.use_threshold = 1;
         return s;
@@ -121,20 +121,20 @@ TEST_F(RunJob, ChecksTheSettingsInOrderAndShowsTheFirstFailureOnly)
 
 TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
 {
-    RasterSpec spec;
-    spec.bands = 3;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.bands = 3;
+    JobSettings s = range_job(shape);
 
     JobSettings no_fill = s;
     no_fill.fill_image_path = "";
     expect_stop(no_fill, "Can't open fill image file!", false);
 
-    RasterSpec two_bands = spec;
+    RasterShape two_bands = shape;
     two_bands.bands = 2;
     s.fill_image_path = image("fill2.tif", two_bands);
     expect_stop(s, "Target image and fill image must have the same size!", false);
 
-    RasterSpec wider = spec;
+    RasterShape wider = shape;
     wider.width += 1;
     s.fill_image_path = image("fill_wide.tif", wider);
     expect_stop(s, "Target image and fill image must have the same size!", false);
@@ -142,21 +142,21 @@ TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
 
 TEST_F(RunJob, OutputInAFolderThatDoesNotExist)
 {
-    JobSettings s = range_job(RasterSpec{});
+    JobSettings s = range_job(RasterShape{});
     s.output_image_path = dir.path("no/such/folder/out.tif");
     expect_stop(s, "Can not create output image,please check the output image path.", false);
 }
 
 TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
 {
-    RasterSpec spec;
-    spec.width = 13;
-    spec.height = 9;
-    spec.bands = 4;
-    spec.type = GDT_UInt16;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 13;
+    shape.height = 9;
+    shape.bands = 4;
+    shape.type = GDT_UInt16;
+    JobSettings s = range_job(shape);
     // A fill image of another sample type is accepted.
-    RasterSpec fill_spec = spec;
+    RasterShape fill_spec = shape;
     fill_spec.type = GDT_Float32;
     s.fill_image_path = image("fill_f32.tif", fill_spec, other_scene);
 
@@ -190,9 +190,9 @@ TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
 
 TEST_F(RunJob, TargetWithoutProjection)
 {
-    RasterSpec spec;
-    spec.georeferenced = false;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.georeferenced = false;
+    JobSettings s = range_job(shape);
     RecordingHost plain;
     ASSERT_TRUE(run_job(s, plain));
     const test::Georeferencing none = test::read_georeferencing(s.output_image_path);
@@ -220,11 +220,11 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
                                   GDT_Int64, GDT_UInt64, GDT_Float32, GDT_Float64};
     for (GDALDataType type : types) {
         SCOPED_TRACE(GDALGetDataTypeName(type));
-        RasterSpec spec;
-        spec.width = 7;
-        spec.height = 5;
-        spec.bands = 2;
-        spec.type = type;
+        RasterShape shape;
+        shape.width = 7;
+        shape.height = 5;
+        shape.bands = 2;
+        shape.type = type;
         const bool is_float = type == GDT_Float32 || type == GDT_Float64;
         const bool is_signed = is_float || type == GDT_Int16 || type == GDT_Int32 || type == GDT_Int64;
         const auto values = [&](int b, int x, int y) {
@@ -234,7 +234,7 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
             return is_float ? v + 0.375 : v;
         };
         JobSettings s;
-        s.target_image_path = image("t.tif", spec, values);
+        s.target_image_path = image("t.tif", shape, values);
         s.fill_image_path = s.target_image_path;
         s.output_image_path = dir.path("o.tif");
         s.use_threshold = 1;
@@ -252,9 +252,9 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
 
 TEST_F(RunJob, SignedBytesStaySigned)
 {
-    RasterSpec spec;
-    spec.creation_options = {"PIXELTYPE=SIGNEDBYTE"};
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.creation_options = {"PIXELTYPE=SIGNEDBYTE"};
+    JobSettings s = range_job(shape);
     RecordingHost host;
     ASSERT_TRUE(run_job(s, host));
     GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
@@ -267,11 +267,11 @@ TEST_F(RunJob, SignedBytesStaySigned)
 
 TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
 {
-    RasterSpec spec;
-    spec.width = 40;
-    spec.height = 230;
-    spec.bands = 3;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 40;
+    shape.height = 230;
+    shape.bands = 3;
+    JobSettings s = range_job(shape);
 
     RecordingHost one;
     ASSERT_TRUE(run_job(s, one));
@@ -299,10 +299,10 @@ TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
 
 TEST_F(RunJob, CreationOptionsReachTheOutput)
 {
-    RasterSpec spec;
-    spec.width = 64;
-    spec.height = 64;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 64;
+    shape.height = 64;
+    JobSettings s = range_job(shape);
     RunOptions options;
     options.creation_options = {"COMPRESS=DEFLATE", "TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"};
     RecordingHost host;
@@ -318,7 +318,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
 
     // Strip by strip, band by band, a compressed file holds each block once:
     // no larger than GDAL's own copy of the same pixels.
-    RasterSpec wide;
+    RasterShape wide;
     wide.width = 300;
     wide.height = 200;
     wide.bands = 4;
@@ -339,7 +339,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
     EXPECT_LE(fs::file_size(w.output_image_path), fs::file_size(dir.path("copy.tif")) * 11 / 10);
 
     // An option GDAL does not know is refused rather than dropped.
-    JobSettings again = range_job(spec);
+    JobSettings again = range_job(shape);
     again.output_image_path = dir.path("out2.tif");
     options.creation_options = {"COMPRESS=NO_SUCH_CODEC"};
     expect_stop(again, "Invalid creation option for the output image!", false, options);
@@ -347,12 +347,12 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
 
 TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
 {
-    RasterSpec spec;
-    spec.bands = 2;
+    RasterShape shape;
+    shape.bands = 2;
     JobSettings s;
     s.use_sarnic = 0;
     s.use_tolvek = 1;
-    s.target_image_path = image("target.tif", spec);
+    s.target_image_path = image("target.tif", shape);
     s.output_image_path = dir.path("out.tif");
     s.use_threshold = 1;
     RecordingHost host;
@@ -361,7 +361,7 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
     EXPECT_EQ(s.fill_image_path, s.target_image_path);
 
     s.use_threshold = 0;
-    s.target_mask_path = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    s.target_mask_path = image("mask.tif", shape, [](int, int, int) { return 0.0; });
     s.fill_mask_path = "";
     s.fill_image_path = dir.path("absent.tif");
     RecordingHost masked;
@@ -373,15 +373,15 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
 
 TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
 {
-    RasterSpec spec;
-    spec.width = 30;
-    spec.height = 120;
-    spec.bands = 2;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 30;
+    shape.height = 120;
+    shape.bands = 2;
+    JobSettings s = range_job(shape);
     s.use_threshold = 0;
     s.use_tolvek = 0;  // the regression alone keeps every valid pixel exactly
-    s.target_mask_path = image("tmask.tif", spec, [](int, int x, int y) { return x == y ? 255.0 : 0.0; });
-    s.fill_mask_path = image("fmask.tif", spec, [](int, int x, int) { return x == 3 ? 255.0 : 0.0; });
+    s.target_mask_path = image("tmask.tif", shape, [](int, int x, int y) { return x == y ? 255.0 : 0.0; });
+    s.fill_mask_path = image("fmask.tif", shape, [](int, int x, int) { return x == 3 ? 255.0 : 0.0; });
     RunOptions options;
     options.strip_budget = 8LL * 2 * 30 * 25;
     RecordingHost host;
@@ -390,22 +390,22 @@ TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
     // Pixels valid in the target are the target's, whatever fills the gaps.
     const auto out = test::read_band(s.output_image_path, 1);
     const auto target = test::read_band(s.target_image_path, 1);
-    for (int y = 0; y < spec.height; ++y)
-        for (int x = 0; x < spec.width; ++x)
+    for (int y = 0; y < shape.height; ++y)
+        for (int x = 0; x < shape.width; ++x)
             if (x != y) {
-                ASSERT_EQ(out[static_cast<std::size_t>(y * spec.width + x)],
-                          target[static_cast<std::size_t>(y * spec.width + x)]);
+                ASSERT_EQ(out[static_cast<std::size_t>(y * shape.width + x)],
+                          target[static_cast<std::size_t>(y * shape.width + x)]);
             }
 }
 
 TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
 {
-    RasterSpec spec;
-    spec.width = 20;
-    spec.height = 60;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 20;
+    shape.height = 60;
+    JobSettings s = range_job(shape);
     s.use_threshold = 0;
-    const std::string mask = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    const std::string mask = image("mask.tif", shape, [](int, int, int) { return 0.0; });
     RunOptions options;
     options.strip_budget = 8LL * 20 * 10;
 
@@ -424,7 +424,7 @@ TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
 TEST_F(RunJob, RefusesTargetsItCannotHandle)
 {
     // A complex sample type: stopped before the fill image is even opened.
-    RasterSpec complex;
+    RasterShape complex;
     complex.type = GDT_CInt16;
     JobSettings s;
     s.target_image_path = image("complex.tif", complex);
@@ -450,15 +450,15 @@ TEST_F(RunJob, RefusesTargetsItCannotHandle)
 
 TEST_F(RunJob, MaskFilesSmallerThanTheImageStopTheJob)
 {
-    RasterSpec spec;
-    spec.bands = 2;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.bands = 2;
+    JobSettings s = range_job(shape);
     s.use_threshold = 0;
     const auto zero = [](int, int, int) { return 0.0; };
-    const std::string good = image("mask.tif", spec, zero);
-    RasterSpec narrow = spec;
+    const std::string good = image("mask.tif", shape, zero);
+    RasterShape narrow = shape;
     narrow.width -= 1;
-    RasterSpec one_band = spec;
+    RasterShape one_band = shape;
     one_band.bands = 1;
 
     s.target_mask_path = image("narrow.tif", narrow, zero);
@@ -484,11 +484,11 @@ std::string truncated_copy(const std::string& path, const std::string& to)
 
 TEST_F(RunJob, FailedReadsStopTheJob)
 {
-    RasterSpec spec;
-    spec.width = 64;
-    spec.height = 64;
-    spec.bands = 2;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 64;
+    shape.height = 64;
+    shape.bands = 2;
+    JobSettings s = range_job(shape);
     const std::string target = s.target_image_path;
     const std::string fill = s.fill_image_path;
     const std::string broken_target = truncated_copy(target, dir.path("broken_target.tif"));
@@ -503,7 +503,7 @@ TEST_F(RunJob, FailedReadsStopTheJob)
 
     s.fill_image_path = fill;
     s.use_threshold = 0;
-    const std::string mask = image("mask.tif", spec, [](int, int, int) { return 0.0; });
+    const std::string mask = image("mask.tif", shape, [](int, int, int) { return 0.0; });
     s.target_mask_path = truncated_copy(mask, dir.path("broken_mask.tif"));
     s.fill_mask_path = mask;
     expect_stop(s, "Can not read the target mask file!", true);
@@ -515,9 +515,9 @@ TEST_F(RunJob, FailedReadsStopTheJob)
 
 TEST_F(RunJob, OutputMustNotBeAnInput)
 {
-    RasterSpec spec;
-    spec.bands = 2;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.bands = 2;
+    JobSettings s = range_job(shape);
     const std::string target = s.target_image_path;
 
     JobSettings same = s;
@@ -543,8 +543,8 @@ TEST_F(RunJob, OutputMustNotBeAnInput)
 
     JobSettings masked = s;
     masked.use_threshold = 0;
-    masked.target_mask_path = image("tmask.tif", spec, [](int, int, int) { return 0.0; });
-    masked.fill_mask_path = image("fmask.tif", spec, [](int, int, int) { return 0.0; });
+    masked.target_mask_path = image("tmask.tif", shape, [](int, int, int) { return 0.0; });
+    masked.fill_mask_path = image("fmask.tif", shape, [](int, int, int) { return 0.0; });
     masked.output_image_path = masked.target_mask_path;
     expect_stop(masked, "Output image path must differ from the input paths!", false);
     masked.output_image_path = masked.fill_mask_path;
@@ -573,11 +573,11 @@ void run_with_small_file_limit(JobSettings settings)
 TEST_F(RunJob, FailedWriteStopsTheJob)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    RasterSpec spec;
-    spec.width = 200;
-    spec.height = 200;
-    spec.bands = 2;
-    JobSettings s = range_job(spec);
+    RasterShape shape;
+    shape.width = 200;
+    shape.height = 200;
+    shape.bands = 2;
+    JobSettings s = range_job(shape);
     EXPECT_EXIT(run_with_small_file_limit(s), ::testing::ExitedWithCode(1),
                 "^\\[Can not write the output image!\\]$");
 }

@@ -37,30 +37,30 @@ std::string test_projection_wkt()
     return text;
 }
 
-void write_tiff(const std::string& path, const RasterSpec& spec, const SampleFn& sample)
+void write_tiff(const std::string& path, const RasterShape& shape, const SampleFn& sample)
 {
     GDALAllRegister();
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     CPLStringList options;
-    for (const std::string& option : spec.creation_options)
+    for (const std::string& option : shape.creation_options)
         options.AddString(option.c_str());
-    GDALDatasetUniquePtr ds(driver->Create(path.c_str(), spec.width, spec.height, spec.bands,
-                                           spec.type, options.List()));
+    GDALDatasetUniquePtr ds(driver->Create(path.c_str(), shape.width, shape.height, shape.bands,
+                                           shape.type, options.List()));
     if (!ds)
         throw std::runtime_error("cannot create " + path);
-    if (spec.georeferenced) {
+    if (shape.georeferenced) {
         double gt[6];
         std::copy(TEST_GEOTRANSFORM, TEST_GEOTRANSFORM + 6, gt);
         ds->SetGeoTransform(gt);
         ds->SetProjection(test_projection_wkt().c_str());
     }
-    std::vector<double> values(static_cast<std::size_t>(spec.width) * spec.height);
-    for (int b = 0; b < spec.bands; ++b) {
-        for (int y = 0; y < spec.height; ++y)
-            for (int x = 0; x < spec.width; ++x)
-                values[static_cast<std::size_t>(y) * spec.width + x] = sample(b, x, y);
-        if (ds->GetRasterBand(b + 1)->RasterIO(GF_Write, 0, 0, spec.width, spec.height,
-                                               values.data(), spec.width, spec.height,
+    std::vector<double> values(static_cast<std::size_t>(shape.width) * shape.height);
+    for (int b = 0; b < shape.bands; ++b) {
+        for (int y = 0; y < shape.height; ++y)
+            for (int x = 0; x < shape.width; ++x)
+                values[static_cast<std::size_t>(y) * shape.width + x] = sample(b, x, y);
+        if (ds->GetRasterBand(b + 1)->RasterIO(GF_Write, 0, 0, shape.width, shape.height,
+                                               values.data(), shape.width, shape.height,
                                                GDT_Float64, 0, 0, nullptr) != CE_None)
             throw std::runtime_error("cannot write " + path);
     }

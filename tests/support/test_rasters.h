@@ -29,7 +29,7 @@ private:
 // Sample value of band b (0-based) at column x, row y.
 using SampleFn = std::function<double(int b, int x, int y)>;
 
-struct RasterSpec {
+struct RasterShape {
     int width = 8;
     int height = 6;
     int bands = 1;
@@ -39,7 +39,7 @@ struct RasterSpec {
 };
 
 // Writes a GeoTIFF with GDAL's GTiff driver.
-void write_tiff(const std::string& path, const RasterSpec& spec, const SampleFn& sample);
+void write_tiff(const std::string& path, const RasterShape& shape, const SampleFn& sample);
 
 // All samples of band b (1-based) as doubles, row by row.
 std::vector<double> read_band(const std::string& path, int band);
