@@ -34,7 +34,7 @@ protected:
         test::test_application();
         // 40 x 30, three bands; the target misses rows 12 to 14 (0 in every
         // band), the fill image is the same scene a little brighter.
-        test::RasterSpec raster;
+        test::RasterShape raster;
         raster.width = 40;
         raster.height = 30;
         raster.bands = 3;
