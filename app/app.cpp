@@ -1,0 +1,29 @@
+#include "app/app.h"
+
+#include <QTimer>
+
+#include "app/main_dialog.h"
+#include "job/run_job.h"
+
+namespace pelvane {
+
+App::App(int& argc, char** argv) : application_(argc, argv) {}
+
+bool App::InitInstance() {
+    MainDialog dialog([](JobSettings& settings, JobHost& host) { return run_job(settings, host); });
+
+    // For the documentation: PELVANE_SCREENSHOT=<file.png> saves a picture
+    // of the window once it is on screen and closes it.
+    const QString screenshot = qEnvironmentVariable("PELVANE_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(500, &dialog, [&dialog, screenshot] {
+            dialog.grab().save(screenshot);
+            dialog.reject();
+        });
+    }
+
+    dialog.exec();
+    return false;
+}
+
+}  // namespace pelvane

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+
+#include "app/file_picker.h"
+#include "app/form_view.h"
+#include "job/job_settings.h"
+
+namespace pelvane {
+
+// The main dialog's behaviour without any toolkit: it owns the job settings,
+// exchanges them with the controls, keeps the right controls enabled and
+// runs the Browse buttons. The handlers carry the names of the dialog's
+// events; the dialog forwards each event to the handler of the same name.
+class MainForm {
+public:
+    MainForm(FormView& view, FilePicker& picker);
+
+    JobSettings& settings() { return settings_; }
+    const JobSettings& settings() const { return settings_; }
+
+    // Writes every field into its control, in field order.
+    void push();
+    // Reads every control back into its field, in field order. Stops at the
+    // first box that does not parse: the fields before it are updated, that
+    // one and the later ones keep their values, the prompt is shown and the
+    // box gets the focus. Returns false then.
+    bool read_back();
+
+    // First push, the enabling of the fresh form and the read-only path boxes.
+    void OnInitDialog();
+
+    void OnUseMaskFile();
+    void OnUseThreshold();
+    void OnTolvekClicked();
+    void OnSarnicClicked();
+    // Any text change of the five numeric boxes.
+    void OnNumberChanged();
+
+    void OnBrowseTargetImage();
+    void OnBrowseFillImage();
+    void OnBrowseOutputImage();
+    void OnBrowseTargetMask();
+    void OnBrowseFillMask();
+
+private:
+    enum class Direction { push, read_back };
+    bool exchange(Direction direction);
+    void browse(std::string& field, const PickerRequest& request);
+    // Enables the controls when `field` is 1, disables them when it is 0.
+    void enable_per(int field, int first_id, int second_id);
+
+    FormView& view_;
+    FilePicker& picker_;
+    JobSettings settings_;
+    bool pushing_ = false;  // the controls' change notifications during a push are ours
+};
+
+}  // namespace pelvane

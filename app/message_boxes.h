@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace pelvane {
+
+// The dialog's message boxes, behind an interface so tests can answer them.
+// Both kinds are modal over `parent`, carry an OK button and return once the
+// user has closed them.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // One of the job's messages.
+    virtual void show_message(QWidget* parent, const QString& text) = 0;
+    // The prompt for a numeric box whose text does not parse.
+    virtual void show_prompt(QWidget* parent, const QString& text) = 0;
+};
+
+// QMessageBox, captioned with the application name (the executable's base
+// name).
+class QtMessageBoxes : public MessageBoxes {
+public:
+    void show_message(QWidget* parent, const QString& text) override;
+    void show_prompt(QWidget* parent, const QString& text) override;
+};
+
+}  // namespace pelvane
