@@ -354,13 +354,21 @@ void MainDialog::show_message(const std::string& text) {
 int MainDialog::set_progress_position(int position) {
     const int previous = progress_bar_->value();
     progress_bar_->setValue(position);
-    // The job runs on this thread; let the window repaint when the bar moves,
-    // and now and then while it does not. Input is dropped meanwhile.
-    if (position != previous || !repaint_clock_.isValid() || repaint_clock_.elapsed() >= 50) {
-        QCoreApplication::processEvents();
-        repaint_clock_.start();
-    }
+    if (position != previous) repaint_now();
     return previous;
+}
+
+void MainDialog::keep_alive() {
+    // Between bar moves the job checks in every few thousand pixels and every
+    // solver iteration; repainting a few times a second is plenty.
+    if (!repaint_clock_.isValid() || repaint_clock_.elapsed() >= 50) repaint_now();
+}
+
+void MainDialog::repaint_now() {
+    // The job runs on this thread: let the window paint. Input is dropped
+    // meanwhile by the event filter.
+    QCoreApplication::processEvents();
+    repaint_clock_.start();
 }
 
 }  // namespace pelvane

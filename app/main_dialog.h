@@ -52,6 +52,7 @@ public:
 
     void show_message(const std::string& text) override;
     int set_progress_position(int position) override;
+    void keep_alive() override;
 
 public slots:
     void OnBrowseTargetImage();
@@ -75,6 +76,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void repaint_now();
     void create_controls();
     void connect_handlers();
     void place_controls();

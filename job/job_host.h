@@ -19,12 +19,18 @@ public:
     // previous position.
     virtual int set_progress_position(int position) = 0;
 
+    // Called now and then while the job works without moving the bar (the
+    // pixels of a long strip, the solver's iterations), so that a window can
+    // keep painting. Must not touch anything the job reads.
+    virtual void keep_alive() {}
+
     // Progress bookkeeping of the running job, kept with the host as the
     // dialog keeps it.
     int progress_base = 0;      // bar position at which the current strip starts
     double progress_step = 0.0; // bar positions one strip covers
     int progress_range = 100;   // upper end of the bar's range
     int progress_position = -1; // position the job last set; -1 before its first
+    int calls_to_keep_alive = 0; // progress calls left before the next keep_alive
 };
 
 }  // namespace pelvane

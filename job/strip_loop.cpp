@@ -118,7 +118,9 @@ const char* process_strip(const StripContext& context, const Strip& strip)
         params.regularization = settings.regularization;
         params.max_iterations = settings.max_iterations;
         params.tolerance = context.options.solver_tolerance;
-        params.progress = context.options.solver_progress ? print_progress : nullptr;
+        SolverProgress progress{context.host, context.options.solver_progress};
+        params.progress = solver_progress;
+        params.progress_user_data = &progress;
         if (!tolvek_fill_strip(filled.bands(), solver_input.bands(), target_mask.data(),
                                image.width, strip.window_rows, bands, params))
             return msg::OUT_OF_MEMORY;

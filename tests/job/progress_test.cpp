@@ -44,5 +44,39 @@ TEST(ReportProgress, HostHearsOnlyChangesAndGetsThePreviousPosition)
     EXPECT_EQ(host.positions.size(), 50u);
 }
 
+// Counts the job's check-ins on top of what RecordingHost records.
+struct CheckInHost : test::RecordingHost {
+    void keep_alive() override { ++check_ins; }
+    int check_ins = 0;
+};
+
+TEST(ReportProgress, HostHearsFromTheJobBetweenBarMoves)
+{
+    CheckInHost host;
+    host.progress_base = 10;
+    host.progress_step = 0.5;  // the bar never moves during this strip
+    for (int i = 0; i < 3 * 4096; ++i)
+        report_progress(static_cast<double>(i) / (3 * 4096), "", &host);
+    EXPECT_EQ(host.positions, std::vector<int>{10});
+    EXPECT_EQ(host.check_ins, 3);
+}
+
+TEST(SolverProgress, ChecksInEveryIterationAndNeverStopsTheSolver)
+{
+    CheckInHost host;
+    SolverProgress quiet{host, false};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(solver_progress(0, 7, 0.5, nullptr, 4, 4, 1, &quiet), 1);
+    EXPECT_EQ(solver_progress(1, 8, 0.0001, nullptr, 4, 4, 1, &quiet), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(host.check_ins, 2);
+
+    SolverProgress loud{host, true};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(solver_progress(0, 7, 0.5, nullptr, 4, 4, 1, &loud), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "   Iteration    7     Delta  0.5000\r");
+    EXPECT_EQ(host.check_ins, 3);
+}
+
 }  // namespace
 }  // namespace pelvane
