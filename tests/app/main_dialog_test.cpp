@@ -23,50 +23,19 @@
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
 #include "tests/app/dialog_test_support.h"
-#include "tests/app/fake_form_view.h"
 
 namespace pelvane {
 namespace {
 
-using test::RecordedHelp;
-using test::RecordedMessages;
-using test::ScriptedPicker;
 
-// The real dialog on the offscreen platform, with its message boxes,
-// pickers and help viewer answered by the test.
-class MainDialogTest : public ::testing::Test {
+class MainDialogTest : public test::DialogFixture {
 protected:
-    void SetUp() override {
-        test::test_application();
-        dialog = std::make_unique<MainDialog>(test::dialog_job(), DialogServices{&messages, &picker, &help});
-        dialog->show();
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-    }
+    void SetUp() override { open_dialog(); }
 
-    template <class T>
-    T* get(int id) {
-        T* widget = qobject_cast<T*>(dialog->control(id));
-        EXPECT_NE(widget, nullptr) << id;
-        return widget;
-    }
-    QString text(int id) { return get<QLineEdit>(id)->text(); }
     bool enabled(int id) { return dialog->control(id)->isEnabled(); }
     void expect_enabled(bool on, std::initializer_list<int> ids) {
         for (int id : ids) EXPECT_EQ(enabled(id), on) << id;
     }
-    // A click where the user would click: through the window, so whatever
-    // lies on top at that point gets it.
-    void click(int id) {
-        QWidget* widget = dialog->control(id);
-        const QPoint at = widget->mapTo(dialog.get(), widget->rect().center());
-        QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    }
-
-    RecordedMessages messages;
-    ScriptedPicker picker;
-    RecordedHelp help;
-    std::unique_ptr<MainDialog> dialog;
 };
 
 TEST_F(MainDialogTest, FreshStartShowsTheDefaults) {
