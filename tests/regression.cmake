@@ -8,4 +8,4 @@ pelvane_add_test(fallback_fill_test
   LIBS pelvane_regression)
 pelvane_add_test(sarnic_olinda_test
   SOURCES regression/sarnic_olinda_test.cpp
-  LIBS pelvane_regression GDAL::GDAL)
+  LIBS pelvane_regression pelvane_test_support)

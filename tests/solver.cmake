@@ -11,4 +11,4 @@ pelvane_add_test(solver_tests
 # The band stage on the bundled olinda scene (reads GeoTIFFs, hence GDAL).
 pelvane_add_test(solver_olinda_tests
   SOURCES solver/tolvek_olinda_test.cpp
-  LIBS pelvane_solver GDAL::GDAL)
+  LIBS pelvane_solver pelvane_test_support)

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QLineEdit>
 #include <QString>
+#include <QTest>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +16,7 @@
 #include "app/main_dialog.h"
 #include "app/message_boxes.h"
 #include "job/run_job.h"
+#include "tests/app/fake_form_view.h"
 
 #include <ostream>
 
@@ -57,6 +63,39 @@ class RecordedHelp : public HelpViewer {
 public:
     void open(const QString& path) override { paths.push_back(path); }
     std::vector<QString> paths;
+};
+
+// The real dialog on the offscreen platform, with its message boxes,
+// pickers and help viewer answered by the test.
+class DialogFixture : public ::testing::Test {
+protected:
+    void open_dialog() {
+        test_application();
+        dialog = std::make_unique<MainDialog>(dialog_job(), DialogServices{&messages, &picker, &help});
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    }
+
+    template <class T>
+    T* get(int id) {
+        T* widget = qobject_cast<T*>(dialog->control(id));
+        EXPECT_NE(widget, nullptr) << id;
+        return widget;
+    }
+    QString text(int id) { return get<QLineEdit>(id)->text(); }
+    // A click where the user would click: through the window, so whatever
+    // lies on top at that point gets it.
+    void click(int id) {
+        QWidget* widget = dialog->control(id);
+        const QPoint at = widget->mapTo(dialog.get(), widget->rect().center());
+        QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    RecordedMessages messages;
+    ScriptedPicker picker;
+    RecordedHelp help;
+    std::unique_ptr<MainDialog> dialog;
 };
 
 }  // namespace pelvane::test

@@ -16,42 +16,25 @@
 #include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "tests/app/dialog_test_support.h"
-#include "tests/app/fake_form_view.h"
 #include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {
 
-using test::RecordedHelp;
-using test::RecordedMessages;
-using test::ScriptedPicker;
 
 // Whole jobs started from the real dialog, which runs the real job as the
 // program does.
-class DialogJobTest : public ::testing::Test {
+class DialogJobTest : public test::DialogFixture {
 protected:
     void SetUp() override {
-        test::test_application();
         // 40 x 30, three bands; the target misses rows 12 to 14 (0 in every
         // band), the fill image is the same scene a little brighter.
-        test::RasterShape raster;
-        raster.width = 40;
-        raster.height = 30;
-        raster.bands = 3;
+        const test::RasterShape raster = test::raster_shape(40, 30, 3);
         test::write_tiff(target, raster, [&](int b, int x, int y) { return y >= 12 && y <= 14 ? 0.0 : scene(b, x, y); });
         test::write_tiff(fill, raster, [&](int b, int x, int y) { return scene(b, x, y) + 5.0; });
-
-        dialog = std::make_unique<MainDialog>(test::dialog_job(), DialogServices{&messages, &picker, &help});
-        dialog->show();
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+        open_dialog();
     }
 
-    void click(int id) {
-        QWidget* widget = dialog->control(id);
-        const QPoint at = widget->mapTo(dialog.get(), widget->rect().center());
-        QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    }
     void browse(int button, const std::string& path) {
         picker.accept = true;
         picker.answer = {path};
@@ -64,17 +47,12 @@ protected:
         browse(ID_BROWSE_OUTPUT_IMAGE, output);
         click(ID_USE_THRESHOLD);
     }
-    QString text(int id) { return qobject_cast<QLineEdit*>(dialog->control(id))->text(); }
     static double scene(int b, int x, int y) { return 20.0 + ((x * 3 + y * 2 + b * 17) % 180); }
 
     test::TempDir folder;
     const std::string target = folder.path("target.tif");
     const std::string fill = folder.path("fill.tif");
     const std::string output = folder.path("filled.tif");
-    RecordedMessages messages;
-    ScriptedPicker picker;
-    RecordedHelp help;
-    std::unique_ptr<MainDialog> dialog;
 };
 
 TEST_F(DialogJobTest, RunWithNoMethodStartsNothing) {
@@ -158,7 +136,7 @@ TEST_F(DialogJobTest, WindowTakesNoInputWhileTheJobRuns) {
     // A probe that notes when the event loop got to it.
     struct Probe : QObject {
         MainDialog* dialog = nullptr;
-        RecordedMessages* messages = nullptr;
+        test::RecordedMessages* messages = nullptr;
         bool during_job = false;
         bool reached = false;
         bool event(QEvent* e) override {

@@ -23,47 +23,19 @@
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
 #include "tests/app/dialog_test_support.h"
-#include "tests/app/fake_form_view.h"
 
 namespace pelvane {
 namespace {
 
-using test::RecordedHelp;
-using test::RecordedMessages;
-using test::ScriptedPicker;
 
-// The real dialog on the offscreen platform, with its message boxes,
-// pickers and help viewer answered by the test.
-class MainDialogTest : public ::testing::Test {
+class MainDialogTest : public test::DialogFixture {
 protected:
-    void SetUp() override {
-        test::test_application();
-        dialog = std::make_unique<MainDialog>(test::dialog_job(), DialogServices{&messages, &picker, &help});
-        dialog->show();
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-    }
+    void SetUp() override { open_dialog(); }
 
-    template <class T>
-    T* get(int id) {
-        T* widget = qobject_cast<T*>(dialog->control(id));
-        EXPECT_NE(widget, nullptr) << id;
-        return widget;
-    }
-    QString text(int id) { return get<QLineEdit>(id)->text(); }
     bool enabled(int id) { return dialog->control(id)->isEnabled(); }
-    // A click where the user would click: through the window, so whatever
-    // lies on top at that point gets it.
-    void click(int id) {
-        QWidget* widget = dialog->control(id);
-        const QPoint at = widget->mapTo(dialog.get(), widget->rect().center());
-        QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    void expect_enabled(bool on, std::initializer_list<int> ids) {
+        for (int id : ids) EXPECT_EQ(enabled(id), on) << id;
     }
-
-    RecordedMessages messages;
-    ScriptedPicker picker;
-    RecordedHelp help;
-    std::unique_ptr<MainDialog> dialog;
 };
 
 TEST_F(MainDialogTest, FreshStartShowsTheDefaults) {
@@ -84,11 +56,9 @@ TEST_F(MainDialogTest, FreshStartShowsTheDefaults) {
     }
     for (int id : {ID_VALID_MIN, ID_VALID_MAX, ID_SIMILAR_PIXEL_COUNT, ID_REGULARIZATION, ID_MAX_ITERATIONS})
         EXPECT_FALSE(get<QLineEdit>(id)->isReadOnly()) << id;
-    for (int id : {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK,
-                   ID_REGULARIZATION, ID_MAX_ITERATIONS, ID_FILL_IMAGE_PATH, ID_SIMILAR_PIXEL_COUNT})
-        EXPECT_TRUE(enabled(id)) << id;
-    EXPECT_FALSE(enabled(ID_VALID_MIN));
-    EXPECT_FALSE(enabled(ID_VALID_MAX));
+    expect_enabled(true, {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK,
+                          ID_REGULARIZATION, ID_MAX_ITERATIONS, ID_FILL_IMAGE_PATH, ID_SIMILAR_PIXEL_COUNT});
+    expect_enabled(false, {ID_VALID_MIN, ID_VALID_MAX});
 
     QProgressBar* bar = dialog->progress_bar();
     EXPECT_EQ(bar->minimum(), 0);
@@ -210,37 +180,27 @@ TEST_F(MainDialogTest, TabVisitsTheTabStopsInTableOrder) {
 TEST_F(MainDialogTest, ClicksEnableAndDisableTheRightControls) {
     click(ID_USE_THRESHOLD);
     EXPECT_EQ(dialog->settings().use_threshold, 1);
-    for (int id : {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK})
-        EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_TRUE(enabled(ID_VALID_MIN));
-    EXPECT_TRUE(enabled(ID_VALID_MAX));
+    expect_enabled(false, {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK});
+    expect_enabled(true, {ID_VALID_MIN, ID_VALID_MAX});
 
     click(ID_SARNIC);
     EXPECT_EQ(dialog->settings().use_sarnic, 0);
-    EXPECT_FALSE(enabled(ID_FILL_IMAGE_PATH));
-    EXPECT_FALSE(enabled(ID_BROWSE_FILL_IMAGE));
-    EXPECT_FALSE(enabled(ID_SIMILAR_PIXEL_COUNT));
+    expect_enabled(false, {ID_FILL_IMAGE_PATH, ID_BROWSE_FILL_IMAGE, ID_SIMILAR_PIXEL_COUNT});
 
     click(ID_USE_MASK_FILE);
     EXPECT_EQ(dialog->settings().use_threshold, 0);
-    EXPECT_TRUE(enabled(ID_TARGET_MASK_PATH));
-    EXPECT_TRUE(enabled(ID_BROWSE_TARGET_MASK));
-    EXPECT_FALSE(enabled(ID_FILL_MASK_PATH));  // Sarnic is off
-    EXPECT_FALSE(enabled(ID_BROWSE_FILL_MASK));
-    EXPECT_FALSE(enabled(ID_VALID_MIN));
+    expect_enabled(true, {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK});
+    expect_enabled(false, {ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK, ID_VALID_MIN});  // Sarnic is off
 
     click(ID_SARNIC);
-    EXPECT_TRUE(enabled(ID_FILL_MASK_PATH));
-    EXPECT_TRUE(enabled(ID_FILL_IMAGE_PATH));
-    EXPECT_TRUE(enabled(ID_SIMILAR_PIXEL_COUNT));
+    expect_enabled(true, {ID_FILL_MASK_PATH, ID_FILL_IMAGE_PATH, ID_SIMILAR_PIXEL_COUNT});
 
     click(ID_TOLVEK);
     EXPECT_EQ(dialog->settings().use_tolvek, 0);
-    EXPECT_FALSE(enabled(ID_REGULARIZATION));
-    EXPECT_FALSE(enabled(ID_MAX_ITERATIONS));
-    EXPECT_TRUE(enabled(ID_FILL_MASK_PATH));
+    expect_enabled(false, {ID_REGULARIZATION, ID_MAX_ITERATIONS});
+    expect_enabled(true, {ID_FILL_MASK_PATH});
     click(ID_TOLVEK);
-    EXPECT_TRUE(enabled(ID_REGULARIZATION));
+    expect_enabled(true, {ID_REGULARIZATION});
     EXPECT_TRUE(messages.prompts.empty());
 }
 

@@ -11,6 +11,35 @@ namespace {
 using test::FakeFormView;
 using test::ScriptedPicker;
 
+// What every control holds, in the form's field order.
+struct Controls {
+    const char *fill, *fill_mask, *valid_min, *valid_max, *similar, *output;
+    bool use_mask_file;
+    const char *target, *target_mask;
+    bool tolvek;
+    const char* regularization;
+    bool sarnic;
+    const char* max_iterations;
+};
+
+// Writes the controls behind the form's back, as a user's edits would leave them.
+void set_controls(FakeFormView& v, const Controls& c) {
+    v.texts[ID_FILL_IMAGE_PATH] = c.fill;
+    v.texts[ID_FILL_MASK_PATH] = c.fill_mask;
+    v.texts[ID_VALID_MIN] = c.valid_min;
+    v.texts[ID_VALID_MAX] = c.valid_max;
+    v.texts[ID_SIMILAR_PIXEL_COUNT] = c.similar;
+    v.texts[ID_OUTPUT_IMAGE_PATH] = c.output;
+    v.checked[ID_USE_MASK_FILE] = c.use_mask_file;
+    v.checked[ID_USE_THRESHOLD] = !c.use_mask_file;
+    v.texts[ID_TARGET_IMAGE_PATH] = c.target;
+    v.texts[ID_TARGET_MASK_PATH] = c.target_mask;
+    v.checked[ID_TOLVEK] = c.tolvek;
+    v.texts[ID_REGULARIZATION] = c.regularization;
+    v.checked[ID_SARNIC] = c.sarnic;
+    v.texts[ID_MAX_ITERATIONS] = c.max_iterations;
+}
+
 class MainFormTest : public ::testing::Test {
 protected:
     MainFormTest() : form(view, picker) {
@@ -192,20 +221,7 @@ TEST_F(MainFormTest, PushAndReadBackCoverEveryField) {
     EXPECT_EQ(view.text(ID_MAX_ITERATIONS), "7");
 
     // Back again from new control contents; no range checks on the way.
-    view.texts[ID_FILL_IMAGE_PATH] = "a";
-    view.texts[ID_FILL_MASK_PATH] = "b";
-    view.texts[ID_VALID_MIN] = " 300";
-    view.texts[ID_VALID_MAX] = "2e2 ";
-    view.texts[ID_SIMILAR_PIXEL_COUNT] = "+12";
-    view.texts[ID_OUTPUT_IMAGE_PATH] = "c";
-    view.checked[ID_USE_MASK_FILE] = true;
-    view.checked[ID_USE_THRESHOLD] = false;
-    view.texts[ID_TARGET_IMAGE_PATH] = "d";
-    view.texts[ID_TARGET_MASK_PATH] = "e";
-    view.checked[ID_TOLVEK] = true;
-    view.texts[ID_REGULARIZATION] = "0";
-    view.checked[ID_SARNIC] = true;
-    view.texts[ID_MAX_ITERATIONS] = "-1";
+    set_controls(view, {"a", "b", " 300", "2e2 ", "+12", "c", true, "d", "e", true, "0", true, "-1"});
     ASSERT_TRUE(form.read_back());
     EXPECT_EQ(s.fill_image_path, "a");
     EXPECT_EQ(s.fill_mask_path, "b");
@@ -242,20 +258,8 @@ TEST_F(MainFormTest, FailedReadBackUpdatesOnlyTheFieldsBeforeTheBadBox) {
         MainForm f(v, p);
         f.OnInitDialog();
         const JobSettings before = f.settings();
-        v.texts[ID_FILL_IMAGE_PATH] = "new fill";
-        v.texts[ID_FILL_MASK_PATH] = "new fill mask";
-        v.texts[ID_VALID_MIN] = "2";
-        v.texts[ID_VALID_MAX] = "3";
-        v.texts[ID_SIMILAR_PIXEL_COUNT] = "4";
-        v.texts[ID_OUTPUT_IMAGE_PATH] = "new out";
-        v.checked[ID_USE_MASK_FILE] = false;
-        v.checked[ID_USE_THRESHOLD] = true;
-        v.texts[ID_TARGET_IMAGE_PATH] = "new target";
-        v.texts[ID_TARGET_MASK_PATH] = "new target mask";
-        v.checked[ID_TOLVEK] = false;
-        v.texts[ID_REGULARIZATION] = "5";
-        v.checked[ID_SARNIC] = false;
-        v.texts[ID_MAX_ITERATIONS] = "6";
+        set_controls(v, {"new fill", "new fill mask", "2", "3", "4", "new out", false, "new target",
+                         "new target mask", false, "5", false, "6"});
         v.texts[bad.id] = "x";
 
         EXPECT_FALSE(f.read_back());
@@ -366,27 +370,24 @@ TEST_F(MainFormTest, SeveralChosenFilesKeepTheLastOneListed) {
 }
 
 TEST_F(MainFormTest, EachBrowseButtonFillsItsOwnField) {
-    picker.answer = {"/1"};
-    form.OnBrowseTargetImage();
-    picker.answer = {"/2"};
-    form.OnBrowseFillImage();
-    picker.answer = {"/3"};
-    form.OnBrowseOutputImage();
-    picker.answer = {"/4"};
-    form.OnBrowseTargetMask();
-    picker.answer = {"/5"};
-    form.OnBrowseFillMask();
-    const JobSettings& s = form.settings();
-    EXPECT_EQ(s.target_image_path, "/1");
-    EXPECT_EQ(s.fill_image_path, "/2");
-    EXPECT_EQ(s.output_image_path, "/3");
-    EXPECT_EQ(s.target_mask_path, "/4");
-    EXPECT_EQ(s.fill_mask_path, "/5");
-    EXPECT_EQ(view.text(ID_TARGET_IMAGE_PATH), "/1");
-    EXPECT_EQ(view.text(ID_FILL_IMAGE_PATH), "/2");
-    EXPECT_EQ(view.text(ID_OUTPUT_IMAGE_PATH), "/3");
-    EXPECT_EQ(view.text(ID_TARGET_MASK_PATH), "/4");
-    EXPECT_EQ(view.text(ID_FILL_MASK_PATH), "/5");
+    const struct {
+        void (MainForm::*browse)();
+        std::string JobSettings::*field;
+        int box;
+    } buttons[] = {{&MainForm::OnBrowseTargetImage, &JobSettings::target_image_path, ID_TARGET_IMAGE_PATH},
+                   {&MainForm::OnBrowseFillImage, &JobSettings::fill_image_path, ID_FILL_IMAGE_PATH},
+                   {&MainForm::OnBrowseOutputImage, &JobSettings::output_image_path, ID_OUTPUT_IMAGE_PATH},
+                   {&MainForm::OnBrowseTargetMask, &JobSettings::target_mask_path, ID_TARGET_MASK_PATH},
+                   {&MainForm::OnBrowseFillMask, &JobSettings::fill_mask_path, ID_FILL_MASK_PATH}};
+    for (int i = 0; i < 5; ++i) {
+        picker.answer = {"/" + std::to_string(i + 1)};
+        (form.*buttons[i].browse)();
+    }
+    // Only when all are done: no button wrote another's field.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(form.settings().*buttons[i].field, "/" + std::to_string(i + 1)) << i;
+        EXPECT_EQ(view.text(buttons[i].box), "/" + std::to_string(i + 1)) << i;
+    }
 
     ASSERT_EQ(picker.requests.size(), 5u);
     for (int i : {0, 1, 3, 4}) {

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -19,33 +15,15 @@ namespace {
 
 const std::string OLINDA = std::string(PELVANE_TEST_DATA) + "/olinda/";
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using CliResult = test::ProgramRun;
+using test::file_text;
 
 class CliRun : public ::testing::Test {
 protected:
     // Runs pelvane-cli with the arguments, each quoted for the shell.
     CliResult cli(const std::vector<std::string>& args)
     {
-        std::string command = "'" + std::string(PELVANE_CLI) + "'";
-        for (const std::string& a : args)
-            command += " '" + a + "'";
-        command += " >'" + dir.path("stdout") + "' 2>'" + dir.path("stderr") + "'";
-        CliResult run;
-        const int raw = std::system(command.c_str());
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = slurp(dir.path("stdout"));
-        run.err = slurp(dir.path("stderr"));
-        return run;
+        return test::run_program(PELVANE_CLI, args, dir.path("stdout"), dir.path("stderr"));
     }
 
     // Size, band count, sample type and georeferencing of the output are the target's.
@@ -150,12 +128,12 @@ TEST_F(CliRun, StoppingMessagesExitWithOne)
     EXPECT_NE(no_mask.err.find("Can not open the fill mask file!\n"), std::string::npos)
         << no_mask.err;
 
-    const std::string before = slurp(OLINDA + "fill.tif");
+    const std::string before = file_text(OLINDA + "fill.tif");
     const CliResult onto_input = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
                                 "--output", OLINDA + "fill.tif"});
     EXPECT_EQ(onto_input.status, 1);
     EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n");
-    EXPECT_EQ(slurp(OLINDA + "fill.tif"), before);
+    EXPECT_EQ(file_text(OLINDA + "fill.tif"), before);
 }
 
 TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
@@ -176,8 +154,7 @@ TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
     }
-    std::ifstream created(output);
-    EXPECT_FALSE(created.good());
+    EXPECT_FALSE(std::filesystem::exists(output));
 
     const CliResult version = cli({"--version"});
     EXPECT_EQ(version.status, 0);

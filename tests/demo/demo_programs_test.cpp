@@ -4,18 +4,24 @@
 #include <string>
 #include <vector>
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
 #include "demo/demo_scene.h"
-#include "demo_test_files.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {
 
-using demo_test::read_all;
-using demo_test::run_program;
-using demo_test::RunResult;
-using demo_test::ScratchDir;
+using test::ProgramRun;
+using test::run_program;
+using test::TempDir;
+
+std::vector<double> read_all(const std::string& path)
+{
+    return test::read_raster(path).band_sequential();
+}
 
 constexpr int kWidth = 90;
 constexpr int kHeight = 80;
@@ -36,18 +42,18 @@ std::vector<double> as_doubles(const std::vector<std::uint8_t>& bytes)
 
 TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
 {
-    ScratchDir dir("scene-program");
+    TempDir dir;
     const std::vector<std::uint8_t> source = source_pixels();
-    demo_test::write_geotiff(dir.file("source.tif"), kWidth, kHeight, kBands, GDT_Byte, source);
+    test::write_tiff(dir.path("source.tif"), test::raster_shape(kWidth, kHeight, kBands, GDT_Byte), source);
 
-    RunResult run = run_program(PELVANE_DEMO_SCENE, {"--seed", "7", dir.file("source.tif"), dir.file("scene")},
-                                dir.file("log"));
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_NE(run.output.find("target gaps"), std::string::npos) << run.output;
+    ProgramRun run = run_program(PELVANE_DEMO_SCENE, {"--seed", "7", dir.path("source.tif"), dir.path("scene")},
+                                dir.path("log"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("target gaps"), std::string::npos) << run.out;
 
-    const std::string projection = demo_test::utm_projection();
+    const std::string projection = test::test_projection_wkt();
     for (const char* name : {"truth.tif", "target.tif", "fill.tif", "gaps.tif"}) {
-        std::string path = dir.file("scene/") + name;
+        std::string path = dir.path("scene/") + name;
         GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
         ASSERT_TRUE(dataset) << name;
         EXPECT_EQ(dataset->GetRasterXSize(), kWidth) << name;
@@ -57,7 +63,7 @@ TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
         double geotransform[6];
         ASSERT_EQ(dataset->GetGeoTransform(geotransform), CE_None) << name;
         for (int i = 0; i < 6; ++i)
-            EXPECT_DOUBLE_EQ(geotransform[i], demo_test::kGeoTransform[i]) << name;
+            EXPECT_DOUBLE_EQ(geotransform[i], test::TEST_GEOTRANSFORM[i]) << name;
         OGRSpatialReference written, expected;
         written.importFromWkt(dataset->GetProjectionRef());
         expected.importFromWkt(projection.c_str());
@@ -68,34 +74,34 @@ TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
     DemoSceneParams params;
     params.seed = 7;
     const DemoScene scene = make_demo_scene(source.data(), kWidth, kHeight, kBands, params);
-    EXPECT_EQ(read_all(dir.file("scene/truth.tif")), as_doubles(source));
-    EXPECT_EQ(read_all(dir.file("scene/target.tif")), as_doubles(scene.target));
-    EXPECT_EQ(read_all(dir.file("scene/fill.tif")), as_doubles(scene.fill));
-    EXPECT_EQ(read_all(dir.file("scene/gaps.tif")), as_doubles(scene.gaps));
+    EXPECT_EQ(read_all(dir.path("scene/truth.tif")), as_doubles(source));
+    EXPECT_EQ(read_all(dir.path("scene/target.tif")), as_doubles(scene.target));
+    EXPECT_EQ(read_all(dir.path("scene/fill.tif")), as_doubles(scene.fill));
+    EXPECT_EQ(read_all(dir.path("scene/gaps.tif")), as_doubles(scene.gaps));
 }
 
 TEST(DemoSceneProgram, RefusesWhatItCannotUse)
 {
-    ScratchDir dir("scene-refusals");
-    RunResult run = run_program(PELVANE_DEMO_SCENE, {dir.file("nothing.tif"), dir.file("scene")}, dir.file("log"));
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.output.find("nothing.tif"), std::string::npos) << run.output;
+    TempDir dir;
+    ProgramRun run = run_program(PELVANE_DEMO_SCENE, {dir.path("nothing.tif"), dir.path("scene")}, dir.path("log"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("nothing.tif"), std::string::npos) << run.out;
 
     // The model blanks pixels with byte zeros; other sample types are refused.
-    demo_test::write_geotiff(dir.file("float.tif"), 10, 10, 1, GDT_Float64, std::vector<double>(100, 3.0));
-    run = run_program(PELVANE_DEMO_SCENE, {dir.file("float.tif"), dir.file("scene")}, dir.file("log"));
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.output.find("Byte"), std::string::npos) << run.output;
+    test::write_tiff(dir.path("float.tif"), test::raster_shape(10, 10, 1, GDT_Float64), test::constant(3.0));
+    run = run_program(PELVANE_DEMO_SCENE, {dir.path("float.tif"), dir.path("scene")}, dir.path("log"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Byte"), std::string::npos) << run.out;
 
-    run = run_program(PELVANE_DEMO_SCENE, {dir.file("float.tif")}, dir.file("log"));
-    EXPECT_EQ(run.exit_code, 2);
-    run = run_program(PELVANE_DEMO_SCENE, {"--seed", "x", dir.file("float.tif"), dir.file("scene")}, dir.file("log"));
-    EXPECT_EQ(run.exit_code, 2);
+    run = run_program(PELVANE_DEMO_SCENE, {dir.path("float.tif")}, dir.path("log"));
+    EXPECT_EQ(run.status, 2);
+    run = run_program(PELVANE_DEMO_SCENE, {"--seed", "x", dir.path("float.tif"), dir.path("scene")}, dir.path("log"));
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST(ScoreProgram, PrintsTheRmseOfEachClassAndFailsOnMismatch)
 {
-    ScratchDir dir("score-program");
+    TempDir dir;
     const long long plane = kWidth * kHeight;
     std::vector<std::uint8_t> truth(plane, 100), filled(plane, 100), gaps(plane, GAP_NONE);
     // Ten gaps with a valid fill, 3 DN too high; five missing in both, 4 DN low.
@@ -107,29 +113,28 @@ TEST(ScoreProgram, PrintsTheRmseOfEachClassAndFailsOnMismatch)
         gaps[1000 + i] = GAP_BOTH_MISSING;
         filled[1000 + i] = 96;
     }
-    demo_test::write_geotiff(dir.file("truth.tif"), kWidth, kHeight, 1, GDT_Byte, truth);
-    demo_test::write_geotiff(dir.file("filled.tif"), kWidth, kHeight, 1, GDT_Byte, filled);
-    demo_test::write_geotiff(dir.file("gaps.tif"), kWidth, kHeight, 1, GDT_Byte, gaps);
+    test::write_tiff(dir.path("truth.tif"), test::raster_shape(kWidth, kHeight, 1, GDT_Byte), truth);
+    test::write_tiff(dir.path("filled.tif"), test::raster_shape(kWidth, kHeight, 1, GDT_Byte), filled);
+    test::write_tiff(dir.path("gaps.tif"), test::raster_shape(kWidth, kHeight, 1, GDT_Byte), gaps);
 
-    RunResult run = run_program(PELVANE_SCORE, {dir.file("truth.tif"), dir.file("filled.tif"), dir.file("gaps.tif")},
-                                dir.file("log"));
-    ASSERT_EQ(run.exit_code, 0) << run.output;
+    ProgramRun run = run_program(PELVANE_SCORE, {dir.path("truth.tif"), dir.path("filled.tif"), dir.path("gaps.tif")},
+                                dir.path("log"));
+    ASSERT_EQ(run.status, 0) << run.out;
     // One band: each row shows its pixels, the band's RMSE and the pooled one.
-    EXPECT_NE(run.output.find("fill valid             10    3.00    3.00"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("missing in both         5    4.00    4.00"), std::string::npos) << run.output;
+    EXPECT_NE(run.out.find("fill valid             10    3.00    3.00"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("missing in both         5    4.00    4.00"), std::string::npos) << run.out;
     // sqrt((10 * 9 + 5 * 16) / 15) = 3.37
-    EXPECT_NE(run.output.find("all gaps               15    3.37    3.37"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("differ from the truth: 0"), std::string::npos) << run.output;
-    run = run_program(PELVANE_SCORE, {"--brief", dir.file("truth.tif"), dir.file("filled.tif"), dir.file("gaps.tif")},
-                      dir.file("log"));
-    EXPECT_EQ(run.output, "all gaps 3.37, fill valid 3.00, missing in both 4.00\n");
+    EXPECT_NE(run.out.find("all gaps               15    3.37    3.37"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("differ from the truth: 0"), std::string::npos) << run.out;
+    run = run_program(PELVANE_SCORE, {"--brief", dir.path("truth.tif"), dir.path("filled.tif"), dir.path("gaps.tif")},
+                      dir.path("log"));
+    EXPECT_EQ(run.out, "all gaps 3.37, fill valid 3.00, missing in both 4.00\n");
 
-    demo_test::write_geotiff(dir.file("wide.tif"), kWidth + 1, kHeight, 1, GDT_Byte,
-                             std::vector<std::uint8_t>((kWidth + 1) * kHeight, 100));
-    run = run_program(PELVANE_SCORE, {dir.file("truth.tif"), dir.file("wide.tif"), dir.file("gaps.tif")},
-                      dir.file("log"));
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.output.find("differ in size"), std::string::npos) << run.output;
+    test::write_tiff(dir.path("wide.tif"), test::raster_shape(kWidth + 1, kHeight, 1, GDT_Byte), test::constant(100));
+    run = run_program(PELVANE_SCORE, {dir.path("truth.tif"), dir.path("wide.tif"), dir.path("gaps.tif")},
+                      dir.path("log"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("differ in size"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "demo/demo_scene.h"
-#include "demo_test_files.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {
@@ -63,7 +63,7 @@ TEST(GapScore, ChangedPixelsOutsideTheGapsCountOnceEach)
 // The files are read in blocks of rows; 300 rows make two blocks.
 TEST(GapScore, ScoresFilesAcrossRowBlocks)
 {
-    demo_test::ScratchDir dir("score-files");
+    test::TempDir dir;
     const int width = 40, height = 300, bands = 3;
     const long long plane = static_cast<long long>(width) * height;
     std::vector<std::uint8_t> truth(plane * bands), gaps(plane, GAP_NONE);
@@ -80,13 +80,13 @@ TEST(GapScore, ScoresFilesAcrossRowBlocks)
             filled[b * plane + p] = truth[b * plane + p] + error;
         }
     }
-    demo_test::write_geotiff(dir.file("truth.tif"), width, height, bands, GDT_Byte, truth);
-    demo_test::write_geotiff(dir.file("filled.tif"), width, height, bands, GDT_Float64, filled);
-    demo_test::write_geotiff(dir.file("gaps.tif"), width, height, 1, GDT_Byte, gaps);
+    test::write_tiff(dir.path("truth.tif"), test::raster_shape(width, height, bands, GDT_Byte), truth);
+    test::write_tiff(dir.path("filled.tif"), test::raster_shape(width, height, bands, GDT_Float64), filled);
+    test::write_tiff(dir.path("gaps.tif"), test::raster_shape(width, height, 1, GDT_Byte), gaps);
 
     GapScore score;
     std::string error;
-    ASSERT_TRUE(score_image_files(dir.file("truth.tif"), dir.file("filled.tif"), dir.file("gaps.tif"), score, error))
+    ASSERT_TRUE(score_image_files(dir.path("truth.tif"), dir.path("filled.tif"), dir.path("gaps.tif"), score, error))
         << error;
     EXPECT_EQ(score.fill_valid.pixels, fill_valid);
     EXPECT_EQ(score.both_missing.pixels, both);
@@ -97,13 +97,11 @@ TEST(GapScore, ScoresFilesAcrossRowBlocks)
     EXPECT_EQ(score.changed_outside_gaps, 0);
 
     // The same file pair with one band too few, and a gap map of another size.
-    demo_test::write_geotiff(dir.file("two.tif"), width, height, 2, GDT_Byte,
-                             std::vector<std::uint8_t>(plane * 2, 1));
-    demo_test::write_geotiff(dir.file("small.tif"), width, height - 1, 1, GDT_Byte,
-                             std::vector<std::uint8_t>(plane - width, 0));
-    EXPECT_FALSE(score_image_files(dir.file("truth.tif"), dir.file("two.tif"), dir.file("gaps.tif"), score, error));
-    EXPECT_FALSE(score_image_files(dir.file("truth.tif"), dir.file("filled.tif"), dir.file("small.tif"), score, error));
-    EXPECT_FALSE(score_image_files(dir.file("missing.tif"), dir.file("filled.tif"), dir.file("gaps.tif"), score, error));
+    test::write_tiff(dir.path("two.tif"), test::raster_shape(width, height, 2, GDT_Byte), test::constant(1));
+    test::write_tiff(dir.path("small.tif"), test::raster_shape(width, height - 1, 1, GDT_Byte), test::constant(0));
+    EXPECT_FALSE(score_image_files(dir.path("truth.tif"), dir.path("two.tif"), dir.path("gaps.tif"), score, error));
+    EXPECT_FALSE(score_image_files(dir.path("truth.tif"), dir.path("filled.tif"), dir.path("small.tif"), score, error));
+    EXPECT_FALSE(score_image_files(dir.path("missing.tif"), dir.path("filled.tif"), dir.path("gaps.tif"), score, error));
     EXPECT_NE(error.find("missing.tif"), std::string::npos);
 }
 

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <vector>
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
-#include "demo_test_files.h"
+#include "support/test_rasters.h"
 
 namespace pelvane {
 namespace {
@@ -50,7 +52,7 @@ TEST(LinearStretch, MapsTheRangeOntoTheFullByteScale)
 
 TEST(LinearStretch, QuicklookIsAnRgbPngOfBandsThreeTwoOne)
 {
-    demo_test::ScratchDir dir("quicklook");
+    test::TempDir dir;
     const int width = 30, height = 20, bands = 4;
     const long long plane = width * height;
     // Band b is a ramp along the columns scaled by b, with one gap pixel.
@@ -60,19 +62,19 @@ TEST(LinearStretch, QuicklookIsAnRgbPngOfBandsThreeTwoOne)
             image[b * plane + p] = static_cast<std::uint8_t>((b + 1) * (10 + p % width));
     for (int b = 0; b < bands; ++b)
         image[b * plane + 5 * width + 5] = 0;
-    demo_test::write_geotiff(dir.file("image.tif"), width, height, bands, GDT_Byte, image);
+    test::write_tiff(dir.path("image.tif"), test::raster_shape(width, height, bands, GDT_Byte), image);
 
     const int rgb[3] = {3, 2, 1};
     std::string error;
-    ASSERT_TRUE(write_quicklook(dir.file("image.tif"), dir.file("image.tif"), rgb, dir.file("look.png"), error))
+    ASSERT_TRUE(write_quicklook(dir.path("image.tif"), dir.path("image.tif"), rgb, dir.path("look.png"), error))
         << error;
-    GDALDatasetUniquePtr png(GDALDataset::Open(dir.file("look.png").c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALDatasetUniquePtr png(GDALDataset::Open(dir.path("look.png").c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
     ASSERT_TRUE(png);
     EXPECT_STREQ(png->GetDriver()->GetDescription(), "PNG");
     EXPECT_EQ(png->GetRasterXSize(), width);
     EXPECT_EQ(png->GetRasterYSize(), height);
     ASSERT_EQ(png->GetRasterCount(), 3);
-    const std::vector<double> look = demo_test::read_all(dir.file("look.png"));
+    const std::vector<double> look = test::read_raster(dir.path("look.png")).band_sequential();
     for (int channel = 0; channel < 3; ++channel) {
         const double* values = look.data() + channel * plane;
         EXPECT_EQ(values[5 * width + 5], 0.0) << "gap";
@@ -89,10 +91,10 @@ TEST(LinearStretch, QuicklookIsAnRgbPngOfBandsThreeTwoOne)
         reference[2 * plane + p] = static_cast<std::uint8_t>(1 + p % 2);    // red: far below it
         reference[1 * plane + p] = static_cast<std::uint8_t>(1 + p % 2);
     }
-    demo_test::write_geotiff(dir.file("reference.tif"), width, height, bands, GDT_Byte, reference);
-    ASSERT_TRUE(write_quicklook(dir.file("image.tif"), dir.file("reference.tif"), rgb, dir.file("ref.png"), error))
+    test::write_tiff(dir.path("reference.tif"), test::raster_shape(width, height, bands, GDT_Byte), reference);
+    ASSERT_TRUE(write_quicklook(dir.path("image.tif"), dir.path("reference.tif"), rgb, dir.path("ref.png"), error))
         << error;
-    const std::vector<double> stretched = demo_test::read_all(dir.file("ref.png"));
+    const std::vector<double> stretched = test::read_raster(dir.path("ref.png")).band_sequential();
     EXPECT_EQ(stretched[0 * plane + 10], 255.0);  // red from band 3, saturated by the reference's low range
     EXPECT_EQ(stretched[2 * plane + 10], 0.0);    // blue from band 1, below the reference's high range
 }

@@ -110,11 +110,7 @@ protected:
     std::string write_mask(const std::string& name, int bands, const test::SampleFn& sample,
                            int width = W, int height = H)
     {
-        RasterShape shape;
-        shape.width = width;
-        shape.height = height;
-        shape.bands = bands;
-        shape.type = GDT_Float32;
+        RasterShape shape = test::raster_shape(width, height, bands, GDT_Float32);
         shape.georeferenced = false;
         const std::string path = dir.path(name);
         test::write_tiff(path, shape, sample);
@@ -191,7 +187,7 @@ TEST_F(MaskFiles, TolvekAloneUsesTheTargetMaskForBoth)
 
 TEST_F(MaskFiles, StopsOnMissingOrUnfitMaskFiles)
 {
-    const auto zero = [](int, int, int) { return 0.0; };
+    const auto zero = test::constant(0.0);
     const std::string good = write_mask("good.tif", 2, zero);
 
     settings.target_mask_path = dir.path("absent.tif");

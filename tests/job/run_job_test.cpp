@@ -10,6 +10,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -121,8 +122,7 @@ TEST_F(RunJob, ChecksTheSettingsInOrderAndShowsTheFirstFailureOnly)
 
 TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
 {
-    RasterShape shape;
-    shape.bands = 3;
+    const RasterShape shape = test::raster_shape(8, 6, 3);
     JobSettings s = range_job(shape);
 
     JobSettings no_fill = s;
@@ -149,11 +149,7 @@ TEST_F(RunJob, OutputInAFolderThatDoesNotExist)
 
 TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
 {
-    RasterShape shape;
-    shape.width = 13;
-    shape.height = 9;
-    shape.bands = 4;
-    shape.type = GDT_UInt16;
+    const RasterShape shape = test::raster_shape(13, 9, 4, GDT_UInt16);
     JobSettings s = range_job(shape);
     // A fill image of another sample type is accepted.
     RasterShape fill_spec = shape;
@@ -220,11 +216,7 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
                                   GDT_Int64, GDT_UInt64, GDT_Float32, GDT_Float64};
     for (GDALDataType type : types) {
         SCOPED_TRACE(GDALGetDataTypeName(type));
-        RasterShape shape;
-        shape.width = 7;
-        shape.height = 5;
-        shape.bands = 2;
-        shape.type = type;
+        const RasterShape shape = test::raster_shape(7, 5, 2, type);
         const bool is_float = type == GDT_Float32 || type == GDT_Float64;
         const bool is_signed = is_float || type == GDT_Int16 || type == GDT_Int32 || type == GDT_Int64;
         const auto values = [&](int b, int x, int y) {
@@ -267,11 +259,7 @@ TEST_F(RunJob, SignedBytesStaySigned)
 
 TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
 {
-    RasterShape shape;
-    shape.width = 40;
-    shape.height = 230;
-    shape.bands = 3;
-    JobSettings s = range_job(shape);
+    JobSettings s = range_job(test::raster_shape(40, 230, 3));
 
     RecordingHost one;
     ASSERT_TRUE(run_job(s, one));
@@ -299,9 +287,7 @@ TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
 
 TEST_F(RunJob, CreationOptionsReachTheOutput)
 {
-    RasterShape shape;
-    shape.width = 64;
-    shape.height = 64;
+    const RasterShape shape = test::raster_shape(64, 64);
     JobSettings s = range_job(shape);
     RunOptions options;
     options.creation_options = {"COMPRESS=DEFLATE", "TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"};
@@ -318,11 +304,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
 
     // Strip by strip, band by band, a compressed file holds each block once:
     // no larger than GDAL's own copy of the same pixels.
-    RasterShape wide;
-    wide.width = 300;
-    wide.height = 200;
-    wide.bands = 4;
-    JobSettings w = range_job(wide);
+    JobSettings w = range_job(test::raster_shape(300, 200, 4));
     w.output_image_path = dir.path("wide.tif");
     options.creation_options = {"COMPRESS=DEFLATE"};
     options.strip_budget = 8LL * 4 * 300 * 60;
@@ -347,8 +329,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
 
 TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
 {
-    RasterShape shape;
-    shape.bands = 2;
+    const RasterShape shape = test::raster_shape(8, 6, 2);
     JobSettings s;
     s.use_sarnic = 0;
     s.use_tolvek = 1;
@@ -361,7 +342,7 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
     EXPECT_EQ(s.fill_image_path, s.target_image_path);
 
     s.use_threshold = 0;
-    s.target_mask_path = image("mask.tif", shape, [](int, int, int) { return 0.0; });
+    s.target_mask_path = image("mask.tif", shape, test::constant(0.0));
     s.fill_mask_path = "";
     s.fill_image_path = dir.path("absent.tif");
     RecordingHost masked;
@@ -373,10 +354,7 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
 
 TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
 {
-    RasterShape shape;
-    shape.width = 30;
-    shape.height = 120;
-    shape.bands = 2;
+    const RasterShape shape = test::raster_shape(30, 120, 2);
     JobSettings s = range_job(shape);
     s.use_threshold = 0;
     s.use_tolvek = 0;  // the regression alone keeps every valid pixel exactly
@@ -400,12 +378,10 @@ TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
 
 TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
 {
-    RasterShape shape;
-    shape.width = 20;
-    shape.height = 60;
+    const RasterShape shape = test::raster_shape(20, 60);
     JobSettings s = range_job(shape);
     s.use_threshold = 0;
-    const std::string mask = image("mask.tif", shape, [](int, int, int) { return 0.0; });
+    const std::string mask = image("mask.tif", shape, test::constant(0.0));
     RunOptions options;
     options.strip_budget = 8LL * 20 * 10;
 
@@ -450,11 +426,10 @@ TEST_F(RunJob, RefusesTargetsItCannotHandle)
 
 TEST_F(RunJob, MaskFilesSmallerThanTheImageStopTheJob)
 {
-    RasterShape shape;
-    shape.bands = 2;
+    const RasterShape shape = test::raster_shape(8, 6, 2);
     JobSettings s = range_job(shape);
     s.use_threshold = 0;
-    const auto zero = [](int, int, int) { return 0.0; };
+    const auto zero = test::constant(0.0);
     const std::string good = image("mask.tif", shape, zero);
     RasterShape narrow = shape;
     narrow.width -= 1;
@@ -484,71 +459,54 @@ std::string truncated_copy(const std::string& path, const std::string& to)
 
 TEST_F(RunJob, FailedReadsStopTheJob)
 {
-    RasterShape shape;
-    shape.width = 64;
-    shape.height = 64;
-    shape.bands = 2;
-    JobSettings s = range_job(shape);
-    const std::string target = s.target_image_path;
-    const std::string fill = s.fill_image_path;
-    const std::string broken_target = truncated_copy(target, dir.path("broken_target.tif"));
-    const std::string broken_fill = truncated_copy(fill, dir.path("broken_fill.tif"));
+    const RasterShape shape = test::raster_shape(64, 64, 2);
+    const JobSettings range = range_job(shape);
+    JobSettings masked = range;
+    masked.use_threshold = 0;
+    masked.target_mask_path = masked.fill_mask_path = image("mask.tif", shape, test::constant(0.0));
 
-    s.target_image_path = broken_target;
-    expect_stop(s, "Can not read the target image file!", true);
-
-    s.target_image_path = target;
-    s.fill_image_path = broken_fill;
-    expect_stop(s, "Can not read the fill image file!", true);
-
-    s.fill_image_path = fill;
-    s.use_threshold = 0;
-    const std::string mask = image("mask.tif", shape, [](int, int, int) { return 0.0; });
-    s.target_mask_path = truncated_copy(mask, dir.path("broken_mask.tif"));
-    s.fill_mask_path = mask;
-    expect_stop(s, "Can not read the target mask file!", true);
-
-    s.target_mask_path = mask;
-    s.fill_mask_path = dir.path("broken_mask.tif");
-    expect_stop(s, "Can not read the fill mask file!", true);
+    const std::tuple<JobSettings, std::string JobSettings::*, const char*> cases[] = {
+        {range, &JobSettings::target_image_path, "Can not read the target image file!"},
+        {range, &JobSettings::fill_image_path, "Can not read the fill image file!"},
+        {masked, &JobSettings::target_mask_path, "Can not read the target mask file!"},
+        {masked, &JobSettings::fill_mask_path, "Can not read the fill mask file!"},
+    };
+    int n = 0;
+    for (auto [settings, file, message] : cases) {
+        settings.*file = truncated_copy(settings.*file, dir.path("broken" + std::to_string(++n) + ".tif"));
+        expect_stop(settings, message, true);
+    }
 }
 
 TEST_F(RunJob, OutputMustNotBeAnInput)
 {
-    RasterShape shape;
-    shape.bands = 2;
-    JobSettings s = range_job(shape);
-    const std::string target = s.target_image_path;
-
-    JobSettings same = s;
-    same.output_image_path = target;
-    expect_stop(same, "Output image path must differ from the input paths!", false);
-
-    same.output_image_path = dir.path("./target.tif");
-    expect_stop(same, "Output image path must differ from the input paths!", false);
-
+    const RasterShape shape = test::raster_shape(8, 6, 2);
+    const JobSettings range = range_job(shape);
+    const std::string target = range.target_image_path;
     fs::create_symlink(target, dir.path("link.tif"));
-    same.output_image_path = dir.path("link.tif");
-    expect_stop(same, "Output image path must differ from the input paths!", false);
-
-    same.output_image_path = s.fill_image_path;
-    expect_stop(same, "Output image path must differ from the input paths!", false);
-
     // With Tolvek alone the fill image is the target, whatever the field held.
-    JobSettings tolvek = s;
+    JobSettings tolvek = range;
     tolvek.use_sarnic = 0;
     tolvek.fill_image_path = dir.path("elsewhere.tif");
-    tolvek.output_image_path = target;
-    expect_stop(tolvek, "Output image path must differ from the input paths!", false);
-
-    JobSettings masked = s;
+    JobSettings masked = range;
     masked.use_threshold = 0;
-    masked.target_mask_path = image("tmask.tif", shape, [](int, int, int) { return 0.0; });
-    masked.fill_mask_path = image("fmask.tif", shape, [](int, int, int) { return 0.0; });
-    masked.output_image_path = masked.target_mask_path;
-    expect_stop(masked, "Output image path must differ from the input paths!", false);
-    masked.output_image_path = masked.fill_mask_path;
-    expect_stop(masked, "Output image path must differ from the input paths!", false);
+    masked.target_mask_path = image("tmask.tif", shape, test::constant(0.0));
+    masked.fill_mask_path = image("fmask.tif", shape, test::constant(0.0));
+
+    const std::pair<JobSettings, std::string> cases[] = {
+        {range, target},
+        {range, dir.path("./target.tif")},
+        {range, dir.path("link.tif")},
+        {range, range.fill_image_path},
+        {tolvek, target},
+        {masked, masked.target_mask_path},
+        {masked, masked.fill_mask_path},
+    };
+    for (auto [settings, output] : cases) {
+        SCOPED_TRACE(output);
+        settings.output_image_path = output;
+        expect_stop(settings, "Output image path must differ from the input paths!", false);
+    }
 }
 
 // Runs a job with the file size limit below the output's size, in a child
@@ -573,11 +531,7 @@ void run_with_small_file_limit(JobSettings settings)
 TEST_F(RunJob, FailedWriteStopsTheJob)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    RasterShape shape;
-    shape.width = 200;
-    shape.height = 200;
-    shape.bands = 2;
-    JobSettings s = range_job(shape);
+    JobSettings s = range_job(test::raster_shape(200, 200, 2));
     EXPECT_EXIT(run_with_small_file_limit(s), ::testing::ExitedWithCode(1),
                 "^\\[Can not write the output image!\\]$");
 }

@@ -22,92 +22,45 @@ void expect_strip(const StripPlan& plan, int v, const Rows& want)
     EXPECT_EQ(s.interior_offset, want.interior_offset);
 }
 
-TEST(StripPlan, SixBandByteSceneOf8000By7000)
-{
-    const StripPlan plan = plan_strips(8000, 7000, 6, 8);
-    EXPECT_EQ(plan.rows_per_strip, 234);
-    EXPECT_EQ(plan.strip_count, 30);
-    expect_strip(plan, 0, {0, 283, 0, 233, 0});
-    expect_strip(plan, 1, {184, 517, 234, 467, 50});
-    expect_strip(plan, 2, {418, 751, 468, 701, 50});
-    expect_strip(plan, 28, {6502, 6835, 6552, 6785, 50});
-    expect_strip(plan, 29, {6736, 6999, 6786, 6999, 50});
-    EXPECT_EQ(plan_strip(plan, 1).window_rows, 334);
-    EXPECT_EQ(plan_strip(plan, 29).window_rows, 264);
-}
+struct PlanCase {
+    const char* scene;
+    int width, height, bands, bits;
+    long long budget;
+    int rows_per_strip, strip_count;
+    std::vector<std::pair<int, Rows>> strips;  // strip number, its rows
+};
 
-TEST(StripPlan, SameSceneIn16BitSamples)
+TEST(StripPlan, ScenesAndTheirStrips)
 {
-    const StripPlan plan = plan_strips(8000, 7000, 6, 16);
-    EXPECT_EQ(plan.rows_per_strip, 117);
-    EXPECT_EQ(plan.strip_count, 60);
-}
-
-TEST(StripPlan, LastStripsWhenFewerThanAFullStripRemain)
-{
-    // A budget of exactly 240 rows of the 8000 x 6 Byte scene.
-    const StripPlan plan = plan_strips(8000, 7000, 6, 8, 240LL * 384000);
-    ASSERT_EQ(plan.rows_per_strip, 240);
-    ASSERT_EQ(plan.strip_count, 30);
-    // Strip 28 would leave 40 rows to the last strip: it reads to the bottom.
-    expect_strip(plan, 28, {6670, 6999, 6720, 6959, 50});
-    expect_strip(plan, 29, {6910, 6999, 6960, 6999, 50});
-}
-
-TEST(StripPlan, FewerRowsPerStripThanTheOverlap)
-{
-    // Float32, 10 bands, width 8000: 35 rows per strip.
-    const StripPlan plan = plan_strips(8000, 7000, 10, 32);
-    ASSERT_EQ(plan.rows_per_strip, 35);
-    expect_strip(plan, 0, {0, 84, 0, 34, 0});
-    // The window's top is clipped at row 0; it still spans R + 100 rows.
-    expect_strip(plan, 1, {0, 134, 35, 69, 35});
-    expect_strip(plan, 2, {20, 154, 70, 104, 50});
-}
-
-TEST(StripPlan, WindowNeverRunsPastTheBottom)
-{
-    // 8000 x 250 x 6 Byte: two strips; strip 0's formula would name 300 rows.
-    const StripPlan plan = plan_strips(8000, 250, 6, 8);
-    ASSERT_EQ(plan.rows_per_strip, 234);
-    ASSERT_EQ(plan.strip_count, 2);
-    expect_strip(plan, 0, {0, 249, 0, 233, 0});
-    expect_strip(plan, 1, {184, 249, 234, 249, 50});
-
-    // A last strip whose window is clipped at the top as well.
-    const StripPlan narrow = plan_strips(8000, 60, 10, 32);
-    ASSERT_EQ(narrow.strip_count, 2);
-    expect_strip(narrow, 1, {0, 59, 35, 59, 35});
-}
-
-TEST(StripPlan, ImageWithinOneStripIsReadWhole)
-{
-    const StripPlan plan = plan_strips(349, 352, 6, 8);
-    EXPECT_EQ(plan.rows_per_strip, 352);
-    ASSERT_EQ(plan.strip_count, 1);
-    expect_strip(plan, 0, {0, 351, 0, 351, 0});
-}
-
-TEST(StripPlan, LastStripOfOneRow)
-{
-    const StripPlan plan = plan_strips(8000, 3 * 234 + 1, 6, 8);
-    ASSERT_EQ(plan.strip_count, 4);
-    const Strip last = plan_strip(plan, 3);
-    EXPECT_EQ(last.window_rows, 51);
-    EXPECT_EQ(last.interior_rows, 1);
-    EXPECT_EQ(last.interior_first_row, 702);
-    EXPECT_EQ(last.interior_offset, 50);
-}
-
-TEST(StripPlan, RowOverTheBudgetGetsOneRowPerStrip)
-{
-    // 64-bit samples, 200 bands, 8000 columns: one row is 102,400,000 bits.
-    const StripPlan plan = plan_strips(8000, 120, 200, 64);
-    EXPECT_EQ(plan.rows_per_strip, 1);
-    EXPECT_EQ(plan.strip_count, 120);
-    expect_strip(plan, 0, {0, 50, 0, 0, 0});
-    expect_strip(plan, 60, {10, 110, 60, 60, 50});
-    expect_strip(plan, 119, {69, 119, 119, 119, 50});
+    const PlanCase cases[] = {
+        {"six Byte bands of 8000 x 7000", 8000, 7000, 6, 8, STRIP_BUDGET, 234, 30,
+         {{0, {0, 283, 0, 233, 0}}, {1, {184, 517, 234, 467, 50}}, {2, {418, 751, 468, 701, 50}},
+          {28, {6502, 6835, 6552, 6785, 50}}, {29, {6736, 6999, 6786, 6999, 50}}}},
+        {"the same scene in 16-bit samples", 8000, 7000, 6, 16, STRIP_BUDGET, 117, 60, {}},
+        // Strip 28 would leave 40 rows to the last strip: it reads to the bottom.
+        {"a budget of exactly 240 rows", 8000, 7000, 6, 8, 240LL * 384000, 240, 30,
+         {{28, {6670, 6999, 6720, 6959, 50}}, {29, {6910, 6999, 6960, 6999, 50}}}},
+        // Strip 1's window is clipped at row 0; it still spans R + 100 rows.
+        {"fewer rows per strip than the overlap (10 Float32 bands)", 8000, 7000, 10, 32, STRIP_BUDGET, 35,
+         200, {{0, {0, 84, 0, 34, 0}}, {1, {0, 134, 35, 69, 35}}, {2, {20, 154, 70, 104, 50}}}},
+        {"two strips; strip 0's formula would name 300 rows", 8000, 250, 6, 8, STRIP_BUDGET, 234, 2,
+         {{0, {0, 249, 0, 233, 0}}, {1, {184, 249, 234, 249, 50}}}},
+        {"a last window clipped at the top and the bottom", 8000, 60, 10, 32, STRIP_BUDGET, 35, 2,
+         {{1, {0, 59, 35, 59, 35}}}},
+        {"an image within one strip is read whole", 349, 352, 6, 8, STRIP_BUDGET, 352, 1,
+         {{0, {0, 351, 0, 351, 0}}}},
+        {"a last strip of one row", 8000, 3 * 234 + 1, 6, 8, STRIP_BUDGET, 234, 4,
+         {{3, {652, 702, 702, 702, 50}}}},
+        {"a row over the budget (200 bands of 64 bits) gets one row per strip", 8000, 120, 200, 64,
+         STRIP_BUDGET, 1, 120, {{0, {0, 50, 0, 0, 0}}, {60, {10, 110, 60, 60, 50}}, {119, {69, 119, 119, 119, 50}}}},
+    };
+    for (const PlanCase& c : cases) {
+        SCOPED_TRACE(c.scene);
+        const StripPlan plan = plan_strips(c.width, c.height, c.bands, c.bits, c.budget);
+        EXPECT_EQ(plan.rows_per_strip, c.rows_per_strip);
+        EXPECT_EQ(plan.strip_count, c.strip_count);
+        for (const auto& [v, rows] : c.strips) expect_strip(plan, v, rows);
+    }
 }
 
 TEST(StripPlan, EveryRowBelongsToExactlyOneInteriorInsideItsWindow)

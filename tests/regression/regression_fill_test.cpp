@@ -94,66 +94,6 @@ TEST(RegressionFill, CopiesValidPixelsAndPixelsMissingInBoth)
     }
 }
 
-TEST(RegressionFill, ToleranceFloorIsFivePercentOfTheNeighboursMean)
-{
-    // The 5 x 5 neighbours all hold 100: no spread, so the tolerance is the
-    // floor 5.0; a candidate exactly 5 away passes, one 5.5 away does not.
-    Strip s(15, 15);
-    for (int r = 5; r <= 9; ++r)
-        for (int c = 5; c <= 9; ++c) s.fill_only(r, c, 100.0);
-    s.gap(7, 7, 100.0);
-    s.both_valid(7, 11, 105.0, 50.0);
-    s.both_valid(7, 3, 95.0, 40.0);
-    s.both_valid(3, 7, 105.5, 200.0);
-    s.run();
-    // Two equally weighted candidates on the line y = x - 55.
-    EXPECT_EQ(s.status[s.at(7, 7)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(7, 7)], 45.0, 1e-9);
-}
-
-TEST(RegressionFill, ToleranceComesFromTheFirstRingThatHoldsValidFill)
-{
-    // 5 x 5 empty; the 7 x 7 ring holds 100 and 120 (target missing there, which
-    // does not matter): deviation sqrt(200 / 1) = 14.14 with the k - 1 divisor.
-    // A 9 x 9 ring sample of 1000 must not be taken.
-    Strip s(21, 21);
-    s.gap(10, 10, 110.0);
-    s.fill_only(7, 10, 100.0);
-    s.fill_only(13, 10, 120.0);
-    s.fill_only(6, 6, 1000.0);
-    s.both_valid(10, 16, 124.0, 124.0);   // 14 away: similar
-    s.both_valid(10, 4, 96.0, 96.0);      // 14 away: similar
-    s.both_valid(16, 10, 124.5, 500.0);   // 14.5 away: not similar
-    s.run();
-    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 110.0, 1e-9);
-
-    // With only the 9 x 9 ring holding valid fill (one sample, 200) the
-    // tolerance is 5 % of it, 10.
-    Strip t(21, 21);
-    t.gap(10, 10, 100.0);
-    t.fill_only(6, 10, 200.0);
-    t.both_valid(10, 16, 110.0, 30.0);
-    t.both_valid(10, 4, 90.0, 10.0);
-    t.both_valid(16, 10, 110.5, 900.0);
-    t.run();
-    EXPECT_EQ(t.status[t.at(10, 10)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(t.filled[0][t.at(10, 10)], 20.0, 1e-9);
-}
-
-TEST(RegressionFill, NoValidFillWithinNineByNineMeansExactMatchesOnly)
-{
-    Strip s(21, 21);
-    s.gap(10, 10, 100.0);
-    s.both_valid(10, 15, 100.0, 70.0);
-    s.both_valid(15, 10, 100.0, 70.0);
-    s.both_valid(5, 10, 100.001, 900.0);
-    s.run();
-    // Both exact matches share the fill value: slope 1, prediction = the mean of y.
-    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 70.0, 1e-9);
-}
-
 // Result at the centre of a 401 x 401 strip holding the given candidates.
 struct Placed {
     int dr, dc;
@@ -220,54 +160,113 @@ TEST(RegressionFill, CovalidSearchVisitsThirtySides)
                    200.0, 200.0, 100.0, PIXEL_RATIO_FIT);
 }
 
-TEST(RegressionFill, SimilarFitOverFewerCandidatesWhenTheSearchRunsOut)
+// One gap at the centre of a square strip of `side`, with fill value xc;
+// positions valid in the fill image only and candidates valid in both, as
+// offsets from the centre.
+struct OneGap {
+    const char* rule;
+    int side;
+    double xc;
+    std::vector<Placed> fill_only, candidates;
+    int count;
+    unsigned char status;
+    double value;
+    double tolerance = 1e-9;
+};
+
+// The 5 x 5 square around the centre, all holding x.
+std::vector<Placed> square(double x)
 {
-    // Two similar candidates in the whole strip, far apart: the search runs to
-    // its last window and still fits them (status 1), not the co-valid search.
-    Strip s = centre_strip(100.0, {{150, 0, 100.0, 30.0}, {0, -190, 100.0, 30.0},
-                                   {3, 0, 150.0, 500.0}});
-    s.run(30);
-    EXPECT_EQ(s.status[s.at(200, 200)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(200, 200)], 30.0, 1e-9);
+    std::vector<Placed> p;
+    for (int dr = -2; dr <= 2; ++dr)
+        for (int dc = -2; dc <= 2; ++dc) p.push_back({dr, dc, x, 0.0});
+    return p;
 }
 
-TEST(RegressionFill, OneSimilarCandidateFallsThroughToTheCovalidSearch)
+// Weights of two_same's candidates: 1 / (|x - xc| + 0.5) / d^2.
+const double W1 = 1.0 / 4.5 / 13.0, W2 = 1.0 / 4.5 / 5.0;
+
+// Two equally weighted similar candidates on the line y = a x + b:
+// (|x - xc| + 0.5) * d^2 = 32.5 for both, mean_x = 104 while xc = 100. The
+// 5 x 5 samples 50 and 150 make a wide spread, so both pass.
+OneGap two_on_line(const char* rule, double a, double b, double value)
 {
-    // k = 0: only fill 100 is similar, and there is one such candidate. The
-    // co-valid search sees all three; 100 lies within [0.9 * 80, 1.1 * 120], so
-    // it is a regression (status 2). The weights are symmetric around the
-    // pixel's value: the prediction is the weighted mean, 100.
-    Strip s(21, 21);
-    s.gap(10, 10, 100.0);
-    s.both_valid(10, 15, 100.0, 100.0);
-    s.both_valid(16, 10, 80.0, 60.0);
-    s.both_valid(4, 10, 120.0, 140.0);
-    s.run();
-    EXPECT_EQ(s.status[s.at(10, 10)], PIXEL_COVALID_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(10, 10)], 100.0, 1e-9);
+    return {rule, 11, 100.0, {{-2, -1, 50.0, 0.0}, {2, 1, 150.0, 0.0}},
+            {{2, 3, 102.0, a * 102.0 + b}, {-1, 2, 106.0, a * 106.0 + b}}, 30, PIXEL_SIMILAR_FIT, value};
 }
 
-TEST(RegressionFill, SimilarPixelCountZeroAndOneEndTheSearchesEarly)
+TEST(RegressionFill, OneGapRules)
 {
-    // Count 0: the 7 x 7 window alone; the candidate at distance 4 is never seen.
-    Strip zero = centre_strip(100.0, {{3, 0, 100.0, 20.0}, {-3, 0, 100.0, 20.0},
-                                      {4, 4, 100.0, 1000.0}});
-    zero.run(0);
-    EXPECT_EQ(zero.status[zero.at(200, 200)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(zero.filled[0][zero.at(200, 200)], 20.0, 1e-9);
+    const OneGap cases[] = {
+        // Tolerance.
+        {"the 5 x 5 neighbours all hold 100: no spread, the floor 5.0; 5 away passes, 5.5 does not;"
+         " two equally weighted candidates on y = x - 55",
+         15, 100.0, square(100.0), {{0, 4, 105.0, 50.0}, {0, -4, 95.0, 40.0}, {-4, 0, 105.5, 200.0}},
+         30, PIXEL_SIMILAR_FIT, 45.0},
+        {"5 x 5 empty; the 7 x 7 ring holds 100 and 120 (target missing there, no matter): deviation"
+         " sqrt(200 / 1) = 14.14 with the k - 1 divisor; the 9 x 9 sample 1000 is not taken",
+         21, 110.0, {{-3, 0, 100.0, 0.0}, {3, 0, 120.0, 0.0}, {-4, -4, 1000.0, 0.0}},
+         {{0, 6, 124.0, 124.0}, {0, -6, 96.0, 96.0}, {6, 0, 124.5, 500.0}}, 30, PIXEL_SIMILAR_FIT, 110.0},
+        {"only the 9 x 9 ring holds valid fill (one sample, 200): the tolerance is 5 % of it, 10",
+         21, 100.0, {{-4, 0, 200.0, 0.0}},
+         {{0, 6, 110.0, 30.0}, {0, -6, 90.0, 10.0}, {6, 0, 110.5, 900.0}}, 30, PIXEL_SIMILAR_FIT, 20.0},
+        {"no valid fill within 9 x 9: exact matches only; both share the fill value, slope 1,"
+         " prediction = the mean of y",
+         21, 100.0, {}, {{0, 5, 100.0, 70.0}, {5, 0, 100.0, 70.0}, {-5, 0, 100.001, 900.0}},
+         30, PIXEL_SIMILAR_FIT, 70.0},
+        // Which search decides.
+        {"two similar candidates in the whole strip, far apart: the search runs to its last window"
+         " and still fits them, not the co-valid search",
+         401, 100.0, {}, {{150, 0, 100.0, 30.0}, {0, -190, 100.0, 30.0}, {3, 0, 150.0, 500.0}},
+         30, PIXEL_SIMILAR_FIT, 30.0},
+        {"k = 0: one similar candidate falls through to the co-valid search, which sees all three;"
+         " 100 lies within [0.9 * 80, 1.1 * 120]: a regression; symmetric weights give the mean, 100",
+         21, 100.0, {}, {{0, 5, 100.0, 100.0}, {6, 0, 80.0, 60.0}, {-6, 0, 120.0, 140.0}},
+         30, PIXEL_COVALID_FIT, 100.0},
+        {"count 0: the 7 x 7 window alone; the candidate at distance 4 is never seen",
+         401, 100.0, {}, {{3, 0, 100.0, 20.0}, {-3, 0, 100.0, 20.0}, {4, 4, 100.0, 1000.0}},
+         0, PIXEL_SIMILAR_FIT, 20.0},
+        {"count 1: the similar search stops at side 11 with its one candidate (fill 100 at distance"
+         " 5; the 5 x 5 sample 150 makes the tolerance 7.5), not enough; the co-valid search stops"
+         " at side 7 with the dissimilar one; ratio 180 / 150 = 1.2: 1.2 * 100 + 180 - 1.2 * 150",
+         401, 100.0, {}, {{2, 0, 150.0, 180.0}, {5, 0, 100.0, 900.0}, {0, 9, 100.0, 900.0}},
+         1, PIXEL_RATIO_FIT, 120.0},
+        // Slope clamps.
+        two_on_line("slope 2 -> 1.5: 150 + 108 - 156", 2.0, -100.0, 102.0),
+        two_on_line("slope 0.3 -> 0.6: 60 + 31.2 - 62.4", 0.3, 0.0, 28.8),
+        two_on_line("inside the clamps: on the line", 1.2, 5.0, 125.0),
+        {"one shared fill value: no spread, slope 1, prediction xc + mean_y - mean_x",
+         11, 100.0, {{-2, -1, 50.0, 0.0}, {2, 1, 150.0, 0.0}}, {{2, 3, 104.0, 10.0}, {-1, 2, 104.0, 30.0}},
+         30, PIXEL_SIMILAR_FIT, 100.0 + (10.0 * W1 + 30.0 * W2) / (W1 + W2) - 104.0},
+        {"ratio method (co-valid at 200, none similar at tolerance 0): ratio 2 -> 1.5: 150 + 400 - 300",
+         401, 100.0, {}, {{5, 0, 200.0, 400.0}, {-5, 0, 200.0, 400.0}}, 30, PIXEL_RATIO_FIT, 250.0},
+        {"ratio method: ratio 0.3 -> 0.6: 60 + 60 - 120",
+         401, 100.0, {}, {{5, 0, 200.0, 60.0}, {-5, 0, 200.0, 60.0}}, 30, PIXEL_RATIO_FIT, 0.0},
+        {"two far co-valid candidates: W sums to about 2e-7, so the 'means' are the weighted sums"
+         " themselves (about 0); ratio 0 clamps to 0.6, intercept about 0: 0.6 * 100 (divided means"
+         " would give 60 - 120)",
+         401, 100.0, {}, {{190, 0, 200.0, 0.0}, {-190, 0, 200.0, 0.0}}, 30, PIXEL_RATIO_FIT, 60.0, 1e-4},
+    };
+    for (const OneGap& c : cases) {
+        SCOPED_TRACE(c.rule);
+        const int m = c.side / 2;
+        Strip s(c.side, c.side);
+        for (const Placed& p : c.fill_only) s.fill_only(m + p.dr, m + p.dc, p.x);
+        s.gap(m, m, c.xc);
+        for (const Placed& p : c.candidates) s.both_valid(m + p.dr, m + p.dc, p.x, p.y);
+        s.run(c.count);
+        EXPECT_EQ(s.status[s.at(m, m)], c.status);
+        EXPECT_NEAR(s.filled[0][s.at(m, m)], c.value, c.tolerance);
+    }
+}
+
+TEST(RegressionFill, NegativeSimilarPixelCountActsAsZero)
+{
+    Strip zero = centre_strip(100.0, {{3, 0, 100.0, 20.0}, {-3, 0, 100.0, 20.0}, {4, 4, 100.0, 1000.0}});
     Strip negative = zero;
+    zero.run(0);
     negative.run(-5);
     EXPECT_EQ(negative.filled[0][negative.at(200, 200)], zero.filled[0][zero.at(200, 200)]);
-
-    // Count 1: the similar search stops at side 11 with its one candidate (fill
-    // 100 at distance 5; the 5 x 5 sample 150 makes the tolerance 7.5), which
-    // is not enough; the co-valid search stops at side 7 with the dissimilar one.
-    // Ratio 180 / 150 = 1.2: 1.2 * 100 + 180 - 1.2 * 150 = 120.
-    Strip one = centre_strip(100.0, {{2, 0, 150.0, 180.0}, {5, 0, 100.0, 900.0},
-                                     {0, 9, 100.0, 900.0}});
-    one.run(1);
-    EXPECT_EQ(one.status[one.at(200, 200)], PIXEL_RATIO_FIT);
-    EXPECT_NEAR(one.filled[0][one.at(200, 200)], 120.0, 1e-9);
 }
 
 TEST(RegressionFill, CountsAboveTheOldStoreSizeGrowTheStore)
@@ -289,67 +288,6 @@ TEST(RegressionFill, CountsAboveTheOldStoreSizeGrowTheStore)
     const double v = s.filled[0][s.at(200, 200)];
     EXPECT_TRUE(std::isfinite(v));
     EXPECT_GT(v, 50.5);
-}
-
-// Two equally weighted similar candidates (|x - xc| + 0.5) * d^2 = 32.5 for
-// both, on the line y = a * x + b: mean_x = 104 while xc = 100.
-Strip two_candidates(double a, double b)
-{
-    Strip s(11, 11);
-    s.gap(5, 5, 100.0);
-    s.fill_only(3, 4, 50.0);  // the 5 x 5 samples: a wide spread, all pass
-    s.fill_only(7, 6, 150.0);
-    s.both_valid(7, 8, 102.0, a * 102.0 + b);  // d^2 = 13, |dx| = 2
-    s.both_valid(4, 7, 106.0, a * 106.0 + b);  // d^2 = 5, |dx| = 6
-    return s;
-}
-
-TEST(RegressionFill, SlopeIsClampedForBothMethods)
-{
-    Strip steep = two_candidates(2.0, -100.0);  // slope 2 -> 1.5: 150 + 108 - 156
-    steep.run();
-    EXPECT_EQ(steep.status[steep.at(5, 5)], PIXEL_SIMILAR_FIT);
-    EXPECT_NEAR(steep.filled[0][steep.at(5, 5)], 102.0, 1e-9);
-
-    Strip flat = two_candidates(0.3, 0.0);  // slope 0.3 -> 0.6: 60 + 31.2 - 62.4
-    flat.run();
-    EXPECT_NEAR(flat.filled[0][flat.at(5, 5)], 28.8, 1e-9);
-
-    Strip free = two_candidates(1.2, 5.0);  // inside the clamps: on the line
-    free.run();
-    EXPECT_NEAR(free.filled[0][free.at(5, 5)], 125.0, 1e-9);
-
-    // One shared fill value: no spread, slope 1, prediction xc + mean_y - mean_x.
-    Strip same(11, 11);
-    same.gap(5, 5, 100.0);
-    same.fill_only(3, 4, 50.0);
-    same.fill_only(7, 6, 150.0);
-    same.both_valid(7, 8, 104.0, 10.0);
-    same.both_valid(4, 7, 104.0, 30.0);
-    same.run();
-    const double w1 = 1.0 / 4.5 / 13.0, w2 = 1.0 / 4.5 / 5.0;
-    EXPECT_NEAR(same.filled[0][same.at(5, 5)], 100.0 + (10.0 * w1 + 30.0 * w2) / (w1 + w2) - 104.0,
-                1e-9);
-
-    // Ratio method: all co-valid candidates at 200, none similar (tolerance 0).
-    Strip up = centre_strip(100.0, {{5, 0, 200.0, 400.0}, {-5, 0, 200.0, 400.0}});
-    up.run();  // ratio 2 -> 1.5: 150 + 400 - 300
-    EXPECT_EQ(up.status[up.at(200, 200)], PIXEL_RATIO_FIT);
-    EXPECT_NEAR(up.filled[0][up.at(200, 200)], 250.0, 1e-9);
-    Strip down = centre_strip(100.0, {{5, 0, 200.0, 60.0}, {-5, 0, 200.0, 60.0}});
-    down.run();  // ratio 0.3 -> 0.6: 60 + 60 - 120
-    EXPECT_NEAR(down.filled[0][down.at(200, 200)], 0.0, 1e-9);
-}
-
-TEST(RegressionFill, TinyWeightSumLeavesTheSumsUndivided)
-{
-    // Two far co-valid candidates: W sums to about 2e-7, so the "means" are the
-    // weighted sums themselves (close to 0). Ratio 0 clamps to 0.6, and the
-    // intercept is about 0: 0.6 * 100. Divided means would give 60 - 120.
-    Strip s = centre_strip(100.0, {{190, 0, 200.0, 0.0}, {-190, 0, 200.0, 0.0}});
-    s.run();
-    EXPECT_EQ(s.status[s.at(200, 200)], PIXEL_RATIO_FIT);
-    EXPECT_NEAR(s.filled[0][s.at(200, 200)], 60.0, 1e-4);
 }
 
 TEST(RegressionFill, NoCandidateAnywhereGivesTheFillValue)
