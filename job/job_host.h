@@ -24,6 +24,12 @@ public:
     // keep painting. Must not touch anything the job reads.
     virtual void keep_alive() {}
 
+    // True once the user has asked the running job to stop (a signal, the
+    // window's Close, a callback's answer). Asked only from the job's thread,
+    // between pixels of a strip, solver iterations and strips; a job that sees
+    // it stops and leaves no output.
+    virtual bool stop_requested() { return false; }
+
     // Progress bookkeeping of the running job, kept with the host as the
     // dialog keeps it.
     int progress_base = 0;      // bar position at which the current strip starts

@@ -1,5 +1,6 @@
 #include "regression/regression_fill.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -227,6 +228,26 @@ void predict_pixel(const Strip& s, int row, int col, double weight_offset,
 
 }  // namespace
 
+namespace {
+
+// Fills one pixel: copied when the target is valid or both images miss it,
+// predicted otherwise.
+void fill_pixel(const Strip& s, int row, int col, double weight_offset, int similar_pixel_count,
+                PixelWork& work, CandidateStore& store, double* const* filled,
+                unsigned char* status)
+{
+    const std::size_t pos = static_cast<std::size_t>(row) * s.width + col;
+    if (s.target_mask[pos] != 0 && s.fill_mask[pos] == 0) {
+        predict_pixel(s, row, col, weight_offset, similar_pixel_count, work, store, filled,
+                      status);
+        return;
+    }
+    for (int b = 0; b < s.bands; ++b) filled[b][pos] = s.target[b][pos];
+    status[pos] = s.target_mask[pos] == 0 ? PIXEL_VALID : PIXEL_BOTH_MISSING;
+}
+
+}  // namespace
+
 void regression_fill(const double* const* target, const double* const* fill,
                      const unsigned char* target_mask, const unsigned char* fill_mask,
                      int band_count, int rows, int width,
@@ -247,16 +268,27 @@ void regression_fill(const double* const* target, const double* const* fill,
             const std::size_t pos = static_cast<std::size_t>(row) * width + col;
             if (report)
                 progress(static_cast<double>(pos) / static_cast<double>(pixels), "", progress_context);
-
-            if (target_mask[pos] != 0 && fill_mask[pos] == 0) {
-                predict_pixel(s, row, col, weight_offset, similar_pixel_count, work, store,
-                              filled, status);
-                continue;
-            }
-            for (int b = 0; b < band_count; ++b) filled[b][pos] = target[b][pos];
-            status[pos] = target_mask[pos] == 0 ? PIXEL_VALID : PIXEL_BOTH_MISSING;
+            fill_pixel(s, row, col, weight_offset, similar_pixel_count, work, store, filled,
+                       status);
         }
     }
+}
+
+void regression_fill_rows(const double* const* target, const double* const* fill,
+                          const unsigned char* target_mask, const unsigned char* fill_mask,
+                          int band_count, int rows, int width,
+                          double* const* filled, unsigned char* status,
+                          double weight_offset, int similar_pixel_count,
+                          int row_begin, int row_end)
+{
+    if (band_count < 1 || rows < 1 || width < 1) return;
+    const Strip s{target, fill, target_mask, fill_mask, band_count, rows, width};
+    CandidateStore store(band_count);
+    PixelWork work(band_count);
+    for (int row = std::max(row_begin, 0); row < std::min(row_end, rows); ++row)
+        for (int col = 0; col < width; ++col)
+            fill_pixel(s, row, col, weight_offset, similar_pixel_count, work, store, filled,
+                       status);
 }
 
 }  // namespace pelvane

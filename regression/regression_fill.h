@@ -17,4 +17,16 @@ void regression_fill(const double* const* target, const double* const* fill,
                      double weight_offset, int similar_pixel_count,
                      ProgressFn progress, void* progress_context);
 
+// The same for the strip rows row_begin .. row_end - 1 only, without progress:
+// reads the whole strip (the windows reach beyond the rows), writes `filled`
+// and `status` in those rows alone. Every pixel's result depends on the
+// inputs only, so calls over disjoint row ranges may run at the same time and
+// together give exactly what regression_fill gives.
+void regression_fill_rows(const double* const* target, const double* const* fill,
+                          const unsigned char* target_mask, const unsigned char* fill_mask,
+                          int band_count, int rows, int width,
+                          double* const* filled, unsigned char* status,
+                          double weight_offset, int similar_pixel_count,
+                          int row_begin, int row_end);
+
 }  // namespace pelvane

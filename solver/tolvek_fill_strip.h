@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "solver/restore_options.h"
 
 namespace pelvane {
@@ -25,5 +27,20 @@ struct TolvekParams {
 bool tolvek_fill_strip(double* const* filled, double* const* solver_input,
                        const unsigned char* remaining_gap_mask,
                        int width, int rows, int band_count, const TolvekParams& params);
+
+// The stage's parts, for callers that run the bands apart (bands are
+// independent of each other; tolvek_fill_strip runs them one after another).
+//
+// The solver's weight map: 0 at the remaining gaps, the regularization
+// elsewhere; `gap_weights` holds width * rows doubles.
+void make_gap_weights(const unsigned char* remaining_gap_mask, std::size_t pixels,
+                      double regularization, double* gap_weights);
+
+// One band: normalise, solve, put the held pixels back, map back and clamp.
+// `band` and `scratch` hold width * rows doubles each; `original` is scratch of
+// the same size. Returns false when the solve could not run (out of memory).
+bool tolvek_fill_band(double* band, double* scratch, double* original,
+                      const unsigned char* remaining_gap_mask, const double* gap_weights,
+                      int width, int rows, const TolvekParams& params);
 
 }  // namespace pelvane
