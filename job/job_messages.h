@@ -30,6 +30,7 @@ inline constexpr const char* READ_FILL_MASK = "Can not read the fill mask file!"
 inline constexpr const char* WRITE_OUTPUT = "Can not write the output image!";
 inline constexpr const char* BAD_CREATION_OPTION = "Invalid creation option for the output image!";
 inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the image!";
+inline constexpr const char* STOPPED = "The job was stopped!";
 inline constexpr const char* UNEXPECTED_ERROR = "The job stopped on an unexpected error!";
 inline constexpr const char* JOB_DONE_FORMAT = "Job Done:Total Time:%d ms";
 }  // namespace msg

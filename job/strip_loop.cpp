@@ -137,6 +137,8 @@ const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
     for (int v = 0; v < plan.strip_count; ++v) {
+        if (host.stop_requested())
+            return msg::STOPPED;
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
         if (const char* stop = process_strip(context, plan_strip(plan, v)))
