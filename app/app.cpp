@@ -1,6 +1,8 @@
 #include "app/app.h"
 
 #include <QTimer>
+#include <algorithm>
+#include <thread>
 
 #include "app/main_dialog.h"
 #include "job/run_job.h"
@@ -10,7 +12,10 @@ namespace pelvane {
 App::App(int& argc, char** argv) : application_(argc, argv) {}
 
 bool App::InitInstance() {
-    MainDialog dialog([](JobSettings& settings, JobHost& host) { return run_job(settings, host); });
+    // The fill stages use every core; the result is the same at any count.
+    RunOptions options;
+    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    MainDialog dialog([options](JobSettings& settings, JobHost& host) { return run_job(settings, host, options); });
 
     // For the documentation: PELVANE_SCREENSHOT=<file.png> saves a picture
     // of the window once it is on screen and closes it.

@@ -1,13 +1,12 @@
 #include "app/main_dialog.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +16,7 @@
 
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
+#include "job/job_messages.h"
 
 // Resources compiled into a static library are registered by hand.
 static void register_resources() { Q_INIT_RESOURCE(pelvane); }
@@ -25,29 +25,17 @@ namespace pelvane {
 
 namespace {
 
-// While a job runs the window keeps painting but drops these.
-bool is_user_input(QEvent::Type type) {
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::InputMethod:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::Close:
+// Controls that take the user's input; a running job locks all of them but
+// "Close" and "Help".
+bool locked_while_job_runs(const ControlTemplate& t) {
+    if (t.id == ID_CLOSE || t.id == ID_HELP) return false;
+    switch (t.kind) {
+    case ControlKind::default_button:
+    case ControlKind::button:
+    case ControlKind::edit:
+    case ControlKind::first_radio:
+    case ControlKind::radio:
+    case ControlKind::check_box:
         return true;
     default:
         return false;
@@ -107,7 +95,18 @@ MainDialog::MainDialog(JobFunction job, DialogServices services)
     OnInitDialog();
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+    if (!job_thread_.joinable()) return;
+    // Destroyed with a job still running: stop it and let a message it waits
+    // on go unshown; the events it posted die with the window.
+    {
+        std::lock_guard lock(message_mutex_);
+        window_gone_ = true;
+    }
+    stop_ = true;
+    message_closed_.notify_all();
+    job_thread_.join();
+}
 
 void MainDialog::create_controls() {
     // In table order, so the focus chain (the tab order) follows it.
@@ -303,72 +302,94 @@ void MainDialog::OnHelpButton() { help_.open(readme_path()); }
 
 void MainDialog::OnOK() {
     if (job_running_) return;
+    job_running_ = true;
+    stop_ = false;
+    close_when_job_ends_ = false;
+    job_bar_position_ = progress_bar_->value();
+    lock_form();
     // The settings are current: the handlers read the form back on every
-    // change, so the job takes them as they stand.
-    struct RunningJob {
-        MainDialog& dialog;
-        explicit RunningJob(MainDialog& d) : dialog(d) {
-            dialog.job_running_ = true;
-            dialog.repaint_clock_.invalidate();
-            QCoreApplication::instance()->installEventFilter(&dialog);
+    // change, so the job takes them as they stand. The form is locked, so
+    // nothing else touches them until the job has ended.
+    job_thread_ = std::thread([this] {
+        job_(form_.settings(), *this);
+        // Queued behind everything the job posted before it.
+        QMetaObject::invokeMethod(this, &MainDialog::OnJobEnded, Qt::QueuedConnection);
+    });
+}
+
+void MainDialog::OnJobEnded() {
+    job_thread_.join();
+    job_running_ = false;
+    unlock_form();
+    if (close_when_job_ends_) QDialog::reject();
+}
+
+void MainDialog::lock_form() {
+    // The focus would move on to "Close" and Enter would press it; on the
+    // window itself, Enter finds only the disabled "Run".
+    focus_before_job_ = focusWidget();
+    setFocus(Qt::OtherFocusReason);
+    locked_.clear();
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        if (locked_while_job_runs(dialog_template()[i]) && controls_[i]->isEnabled()) {
+            controls_[i]->setEnabled(false);
+            locked_.push_back(controls_[i]);
         }
-        ~RunningJob() {
-            QCoreApplication::instance()->removeEventFilter(&dialog);
-            dialog.job_running_ = false;
-        }
-    } running(*this);
-    job_(form_.settings(), *this);
+    }
+}
+
+void MainDialog::unlock_form() {
+    // Exactly the controls the job locked: the enabling rules left the others
+    // disabled, and they stay so.
+    for (QWidget* widget : locked_) widget->setEnabled(true);
+    locked_.clear();
+    if (focus_before_job_ != nullptr) focus_before_job_->setFocus(Qt::OtherFocusReason);
 }
 
 void MainDialog::reject() {
-    if (job_running_) return;
-    QDialog::reject();
-}
-
-void MainDialog::closeEvent(QCloseEvent* event) {
-    if (job_running_) {
-        event->ignore();
+    if (!job_running_) {
+        QDialog::reject();
         return;
     }
-    QDialog::closeEvent(event);
-}
-
-bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
-    // Installed on the application while a job runs. Input meant for this
-    // window is dropped, not queued, so a click on "Run" during a job does
-    // not start another one afterwards; the job's message boxes are windows
-    // of their own and take input as usual.
-    if (job_running_ && is_user_input(event->type())) {
-        if (watched == windowHandle()) return true;
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr && watched->parent() != nullptr) widget = qobject_cast<QWidget*>(watched->parent());
-        if (widget != nullptr && widget->window() == this) return true;
+    // Asked already, or stopping already: the window closes when the job ends.
+    if (asking_to_stop_ || close_when_job_ends_) return;
+    asking_to_stop_ = true;
+    const bool stop = messages_.ask(this, tr("A job is running. Do you want to stop it?"));
+    asking_to_stop_ = false;
+    if (!stop) return;
+    if (!job_running_) {  // it ended while the question was up
+        QDialog::reject();
+        return;
     }
-    return QDialog::eventFilter(watched, event);
+    close_when_job_ends_ = true;
+    stop_ = true;
 }
 
 void MainDialog::show_message(const std::string& text) {
-    messages_.show_message(this, QString::fromLocal8Bit(text));
+    std::unique_lock lock(message_mutex_);
+    if (window_gone_) return;
+    message_open_ = true;
+    QMetaObject::invokeMethod(this, [this, text] { show_job_message(text); }, Qt::QueuedConnection);
+    message_closed_.wait(lock, [this] { return !message_open_ || window_gone_; });
+}
+
+void MainDialog::show_job_message(const std::string& text) {
+    // The user who closed the window to stop the job has no need to hear
+    // that it stopped.
+    if (!(close_when_job_ends_ && text == msg::STOPPED))
+        messages_.show_message(this, QString::fromLocal8Bit(text));
+    std::lock_guard lock(message_mutex_);
+    message_open_ = false;
+    message_closed_.notify_all();
 }
 
 int MainDialog::set_progress_position(int position) {
-    const int previous = progress_bar_->value();
-    progress_bar_->setValue(position);
-    if (position != previous) repaint_now();
+    const int previous = job_bar_position_;
+    job_bar_position_ = position;
+    QMetaObject::invokeMethod(this, [this, position] { progress_bar_->setValue(position); }, Qt::QueuedConnection);
     return previous;
 }
 
-void MainDialog::keep_alive() {
-    // Between bar moves the job checks in every few thousand pixels and every
-    // solver iteration; repainting a few times a second is plenty.
-    if (!repaint_clock_.isValid() || repaint_clock_.elapsed() >= 50) repaint_now();
-}
-
-void MainDialog::repaint_now() {
-    // The job runs on this thread: let the window paint. Input is dropped
-    // meanwhile by the event filter.
-    QCoreApplication::processEvents();
-    repaint_clock_.start();
-}
+bool MainDialog::stop_requested() { return stop_; }
 
 }  // namespace pelvane

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QIcon>
+#include <QPointer>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/help_viewer.h"
@@ -21,7 +25,8 @@ class QRect;
 
 namespace pelvane {
 
-// Runs one whole job for the dialog, reporting to the given host.
+// Runs one whole job for the dialog, reporting to the given host. It runs on
+// a thread of its own.
 using JobFunction = std::function<bool(JobSettings&, JobHost&)>;
 
 // Stand-ins for the dialog's modal helpers; a null member keeps the real one.
@@ -32,8 +37,10 @@ struct DialogServices {
 };
 
 // Pelvane's one window: the form over the job settings, "Run", "Help" and
-// the progress bar. It is also the job's host: the job's messages appear as
-// message boxes over it and the job moves its progress bar.
+// the progress bar. It is also the job's host: the job runs on a worker
+// thread, its messages appear as message boxes over the window and it moves
+// the progress bar, each call carried over to the GUI thread in the order the
+// job made it.
 class MainDialog : public QDialog, public JobHost {
     Q_OBJECT
 
@@ -48,11 +55,16 @@ public:
     const std::vector<QWidget*>& controls_in_order() const { return controls_; }
     QProgressBar* progress_bar() const { return progress_bar_; }
     const QIcon& app_icon() const { return app_icon_; }
+    // From "Run" until the job's thread has ended and the form is back.
     bool job_running() const { return job_running_; }
 
+    // The host, called on the job's thread only.
+    // Shows the message box on the GUI thread and waits until it is closed.
     void show_message(const std::string& text) override;
+    // Moves the bar on the GUI thread; returns the position the job set last.
     int set_progress_position(int position) override;
-    void keep_alive() override;
+    // True once the user has chosen to stop the job.
+    bool stop_requested() override;
 
 public slots:
     void OnBrowseTargetImage();
@@ -66,17 +78,17 @@ public slots:
     void OnNumberChanged();
     void OnSarnicClicked();
     void OnHelpButton();
-    // "Run": the whole job, on this thread.
+    // "Run": starts the job on its thread, unless one runs already.
     void OnOK();
-    // "Close", Escape and the close box; ignored while a job runs.
+    // "Close", Escape and the close box. While a job runs, asks whether to
+    // stop it; if so, the window closes once the job has ended.
     void reject() override;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void repaint_now();
+    void lock_form();
+    void unlock_form();
+    void show_job_message(const std::string& text);
+    void OnJobEnded();
     void create_controls();
     void connect_handlers();
     void place_controls();
@@ -97,8 +109,23 @@ private:
     QIcon app_icon_;
     std::vector<QWidget*> controls_;  // creation order
     QProgressBar* progress_bar_ = nullptr;
+
+    // GUI thread only.
     bool job_running_ = false;
-    QElapsedTimer repaint_clock_;  // time since the job last let the window repaint
+    bool asking_to_stop_ = false;
+    bool close_when_job_ends_ = false;  // the user stopped the job by closing
+    std::vector<QWidget*> locked_;      // controls disabled while the job runs
+    QPointer<QWidget> focus_before_job_;
+
+    std::thread job_thread_;
+    std::atomic<bool> stop_ = false;
+    int job_bar_position_ = 0;  // job's thread only, while it runs
+    // A message box the job waits for: it waits until the GUI thread has
+    // closed the box or the window is being destroyed.
+    std::mutex message_mutex_;
+    std::condition_variable message_closed_;
+    bool message_open_ = false;
+    bool window_gone_ = false;
 };
 
 }  // namespace pelvane

@@ -22,4 +22,11 @@ void QtMessageBoxes::show_prompt(QWidget* parent, const QString& text) {
     show_box(parent, text, QMessageBox::Warning);
 }
 
+bool QtMessageBoxes::ask(QWidget* parent, const QString& question) {
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), question,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace pelvane

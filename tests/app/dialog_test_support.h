@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/help_viewer.h"
 #include "app/main_dialog.h"
 #include "app/message_boxes.h"
@@ -52,9 +53,16 @@ public:
         prompts.push_back(text.toStdString());
         parents.push_back(parent);
     }
+    bool ask(QWidget* parent, const QString& question) override {
+        questions.push_back(question.toStdString());
+        parents.push_back(parent);
+        return answer_yes;
+    }
 
     std::vector<std::string> messages;
     std::vector<std::string> prompts;
+    std::vector<std::string> questions;
+    bool answer_yes = false;
     std::vector<QWidget*> parents;
     std::function<void(const QString&)> on_message;  // runs while the box would be open
 };
@@ -69,9 +77,9 @@ public:
 // pickers and help viewer answered by the test.
 class DialogFixture : public ::testing::Test {
 protected:
-    void open_dialog() {
+    void open_dialog(JobFunction job = dialog_job()) {
         test_application();
-        dialog = std::make_unique<MainDialog>(dialog_job(), DialogServices{&messages, &picker, &help});
+        dialog = std::make_unique<MainDialog>(std::move(job), DialogServices{&messages, &picker, &help});
         dialog->show();
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
@@ -90,6 +98,15 @@ protected:
         QWidget* widget = dialog->control(id);
         const QPoint at = widget->mapTo(dialog.get(), widget->rect().center());
         QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    // The job runs on its own thread: wait, events flowing, until it has ended.
+    [[nodiscard]] bool job_ends() {
+        return QTest::qWaitFor([this] { return !dialog->job_running(); }, 30000);
+    }
+    void run_job_and_wait() {
+        click(ID_RUN);
+        ASSERT_TRUE(job_ends());
     }
 
     RecordedMessages messages;

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/control_ids.h"
@@ -397,6 +398,30 @@ TEST(MessageBoxesTest, CaptionIsTheProgramNameWithAnOkButton) {
     EXPECT_EQ(text, "Job Done:Total Time:5 ms");
     EXPECT_EQ(buttons, QMessageBox::Ok);
     EXPECT_EQ(parent, &owner);
+}
+
+// The question before stopping a job: Yes stops; No, the default, and
+// Escape do not.
+TEST(MessageBoxesTest, QuestionHasYesAndNoWithNoAsTheDefault) {
+    test::test_application();
+    QWidget owner;
+    const std::pair<std::function<void(QMessageBox&)>, bool> answers[] = {
+        {[](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); }, true},
+        {[](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, false},
+        {[](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
+    };
+    for (const auto& [answer, yes] : answers) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), "pelvane_dialog_test");
+            EXPECT_EQ(box->text(), "Stop?");
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box->parentWidget(), &owner);
+            answer(*box);
+        });
+        EXPECT_EQ(QtMessageBoxes().ask(&owner, "Stop?"), yes);
+    }
 }
 
 // The program opens the dialog at once and ends when it is closed (here by
