@@ -15,7 +15,7 @@ usage() {
 Usage: bench/$me [--size WIDTHxHEIGHT] [--threads N] [BUILD_DIR]
 
 Makes the benchmark scene (once; cached in $bench_cache), fills it with
-BUILD_DIR/bin/pelvane-cli (default BUILD_DIR: build) and reports the wall time
+BUILD_DIR/bin/pelvane-cli (default: the repository's build/) and reports the wall time
 and the peak memory, then gdal_fillnodata's time on the same target for scale.
 
   --size WIDTHxHEIGHT  size of the scene (default 8000x7000; try 1000x350 first:
@@ -26,7 +26,7 @@ USAGE
 
 size=8000x7000
 threads=$(nproc)
-build=build
+build="$root/build"
 while [ $# -gt 0 ]; do
     case $1 in
         -h | --help) usage; exit 0 ;;
