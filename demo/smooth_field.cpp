@@ -18,6 +18,8 @@ SmoothField make_smooth_field(SeededRandom& random, int width, int height, int w
         wave.wavelength = random.uniform(min_wavelength, max_wavelength);
         wave.direction = random.uniform(0.0, 2.0 * std::numbers::pi);
         wave.phase = random.uniform(0.0, 2.0 * std::numbers::pi);
+        wave.direction_x = std::cos(wave.direction);
+        wave.direction_y = std::sin(wave.direction);
         field.waves.push_back(wave);
         total += wave.amplitude;
     }
@@ -34,7 +36,7 @@ double smooth_field_at(const SmoothField& field, double x, double y)
 {
     double value = 0.0;
     for (const PlaneWave& wave : field.waves) {
-        double along = x * std::cos(wave.direction) + y * std::sin(wave.direction);
+        double along = x * wave.direction_x + y * wave.direction_y;
         value += wave.amplitude * std::cos(2.0 * std::numbers::pi * along / wave.wavelength + wave.phase);
     }
     // The plane runs from -|slope| to +|slope| between opposite edges.

@@ -15,6 +15,10 @@ struct PlaneWave {
     double wavelength;  // pixels
     double direction;   // radians
     double phase;       // radians
+    // cos and sin of the direction, taken once: a large scene evaluates
+    // the field hundreds of millions of times.
+    double direction_x;
+    double direction_y;
 };
 
 struct SmoothField {

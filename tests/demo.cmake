@@ -1,7 +1,7 @@
 # The demo's programs: scene model, scoring, quicklooks, and whole runs of
 # the programs themselves.
 pelvane_add_test(demo_scene_test
-  SOURCES demo/stripe_model_test.cpp demo/demo_scene_test.cpp
+  SOURCES demo/stripe_model_test.cpp demo/demo_scene_test.cpp demo/mirrored_tiling_test.cpp
   LIBS pelvane_demo)
 pelvane_add_test(demo_score_test
   SOURCES demo/gap_score_test.cpp demo/linear_stretch_test.cpp

@@ -9,6 +9,7 @@
 #include <ogr_spatialref.h>
 
 #include "demo/demo_scene.h"
+#include "demo/mirrored_tiling.h"
 #include "support/test_rasters.h"
 
 namespace pelvane {
@@ -80,6 +81,37 @@ TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
     EXPECT_EQ(read_all(dir.path("scene/gaps.tif")), as_doubles(scene.gaps));
 }
 
+TEST(DemoSceneProgram, SizeTilesTheSourceAndTheSameSeedGivesTheSameFiles)
+{
+    TempDir dir;
+    const std::vector<std::uint8_t> source = source_pixels();
+    test::write_tiff(dir.path("source.tif"), test::raster_shape(kWidth, kHeight, kBands, GDT_Byte), source);
+
+    const int width = 200, height = 170;  // more than two copies across, a part of the third down
+    for (const char* name : {"scene", "again"}) {
+        ProgramRun run = run_program(PELVANE_DEMO_SCENE,
+                                    {"--seed", "7", "--size", "200x170", dir.path("source.tif"), dir.path(name)},
+                                    dir.path("log"));
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find("200 x 170 pixels"), std::string::npos) << run.out;
+    }
+
+    const std::vector<std::uint8_t> truth = mirrored_tiling(source.data(), kWidth, kHeight, kBands, width, height);
+    DemoSceneParams params;
+    params.seed = 7;
+    const DemoScene scene = make_demo_scene(truth.data(), width, height, kBands, params);
+    EXPECT_EQ(read_all(dir.path("scene/truth.tif")), as_doubles(truth));
+    EXPECT_EQ(read_all(dir.path("scene/target.tif")), as_doubles(scene.target));
+    EXPECT_EQ(read_all(dir.path("scene/fill.tif")), as_doubles(scene.fill));
+    EXPECT_EQ(read_all(dir.path("scene/gaps.tif")), as_doubles(scene.gaps));
+    // The tiled scene keeps the source's origin and pixel size.
+    const test::Georeferencing georef = test::read_georeferencing(dir.path("scene/target.tif"));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_DOUBLE_EQ(georef.geotransform[i], test::TEST_GEOTRANSFORM[i]) << i;
+    for (const char* name : {"truth.tif", "target.tif", "fill.tif", "gaps.tif"})
+        EXPECT_EQ(test::file_bytes(dir.path("scene/") + name), test::file_bytes(dir.path("again/") + name)) << name;
+}
+
 TEST(DemoSceneProgram, RefusesWhatItCannotUse)
 {
     TempDir dir;
@@ -97,6 +129,12 @@ TEST(DemoSceneProgram, RefusesWhatItCannotUse)
     EXPECT_EQ(run.status, 2);
     run = run_program(PELVANE_DEMO_SCENE, {"--seed", "x", dir.path("float.tif"), dir.path("scene")}, dir.path("log"));
     EXPECT_EQ(run.status, 2);
+    for (const char* size : {"0x5", "5x0", "12x", "x4", "-3x4", "10x10x", "10 x 10", "8000"}) {
+        run = run_program(PELVANE_DEMO_SCENE, {"--size", size, dir.path("float.tif"), dir.path("scene")},
+                          dir.path("log"));
+        EXPECT_EQ(run.status, 2) << size;
+        EXPECT_NE(run.out.find("WIDTHxHEIGHT"), std::string::npos) << size << ": " << run.out;
+    }
 }
 
 TEST(ScoreProgram, PrintsTheRmseOfEachClassAndFailsOnMismatch)
