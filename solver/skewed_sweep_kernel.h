@@ -39,7 +39,12 @@ struct SquaresWalker {
         const double* p =
             squares + static_cast<std::ptrdiff_t>(x + row) * SWEEP_LANES + row;
         double s = sum;
-        for (int i = 0; i < n; ++i) s += p[static_cast<std::ptrdiff_t>(i) * SWEEP_LANES];
+        if (n == SWEEP_LANES) {
+#pragma GCC unroll 8
+            for (int i = 0; i < SWEEP_LANES; ++i) s += p[i * SWEEP_LANES];
+        } else {
+            for (int i = 0; i < n; ++i) s += p[i * SWEEP_LANES];
+        }
         sum = s;
         x += n;
         if (x == width) {

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "solver/work_buffer.h"
 
@@ -15,10 +13,6 @@ namespace {
 
 constexpr std::ptrdiff_t L = SWEEP_LANES;
 constexpr std::ptrdiff_t MARGIN = SWEEP_MARGIN;
-
-using Buffer = WorkBuffer;
-
-Buffer allocate(std::size_t count) { return allocate_work_buffer(count); }
 
 // The raster-order sum of a band's squares (as SquaresWalker, all at once).
 void add_squares(const double* squares, int rows, int width, double* sum) {
@@ -47,11 +41,13 @@ public:
         band_ = group_steps * L;
         if (state_band_ > SIZE_MAX / bands || band_ > SIZE_MAX / bands / PIPELINE_MAX_DEPTH)
             return false;
-        state_ = allocate(bands * state_band_);
-        if (depth_ > 1) checkpoints_ = allocate(static_cast<std::size_t>(depth_ - 1) * bands * band_);
-        ring_u_ = allocate(static_cast<std::size_t>(ring_) * u_slot_);
-        ring_aux_ = allocate(static_cast<std::size_t>(ring_) * aux_slot_);
-        squares_ = allocate(2 * static_cast<std::size_t>(depth_) * band_);
+        state_ = allocate_work_buffer(bands * state_band_);
+        if (depth_ > 1)
+            checkpoints_ =
+                allocate_work_buffer(static_cast<std::size_t>(depth_ - 1) * bands * band_);
+        ring_u_ = allocate_work_buffer(static_cast<std::size_t>(ring_) * u_slot_);
+        ring_aux_ = allocate_work_buffer(static_cast<std::size_t>(ring_) * aux_slot_);
+        squares_ = allocate_work_buffer(2 * static_cast<std::size_t>(depth_) * band_);
         if (!state_ || (depth_ > 1 && !checkpoints_) || !ring_u_ || !ring_aux_ || !squares_)
             return false;
         // The margins of the u slots are read (by padding lanes) but never
@@ -102,7 +98,7 @@ private:
     const std::ptrdiff_t ring_;
     std::size_t state_band_ = 0, u_slot_ = 0, aux_slot_ = 0, band_ = 0;
 
-    Buffer state_, checkpoints_, ring_u_, ring_aux_, squares_;
+    WorkBuffer state_, checkpoints_, ring_u_, ring_aux_, squares_;
     SweepConstants constants_;
     double fnorm_ = 0.0;
     double delta_ = 0.0;
@@ -163,11 +159,12 @@ SweepBand Pipeline::band_sweep(std::ptrdiff_t b, int p, long long iteration, std
     band.state = state(b);
     band.state_above = band.first_band ? band.state : state(b - 1);
     band.aux = aux(b);
-    // The squares of the band above wait to be summed during this sweep.
+    // Two buffers per iteration: this sweep's squares, and those of the band
+    // above (swept in the step before), summed during this sweep.
     band.squares = squares_.get() + static_cast<std::size_t>((s % 2) * depth_ + p) * band_;
+    band.pending = pending_[p];
     // The first iteration of a wave overwrites a decided state: no copy.
     band.checkpoint = p > 0 ? checkpoint(iteration - 1, b) : nullptr;
-    band.pending = pending_[p];
     return band;
 }
 
@@ -228,7 +225,8 @@ int Pipeline::wave(long long first, int size) {
                 return 2;
             }
         }
-        // The band above the last iteration's next band stays one step longer.
+        // A band leaves once the wave's last iteration has swept it and the
+        // band below it (which reads it as the band above).
         if (s - size >= 0) {
             write_back(u_slot(s - size), s - size);
             left_ = s - size + 1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "solver/shrinkage.h"
+#include "solver/skewed_sweep.h"
 #include "solver/tv_restore.h"
 #include "solver/tv_restore_pipelined.h"
 #include "solver/u_step_gauss_seidel.h"
@@ -101,7 +102,8 @@ void BM_TvRestoreL1(benchmark::State& state) {
 }
 BENCHMARK(BM_TvRestoreL1)->Arg(kWidth)->Arg(kWideWidth)->Unit(benchmark::kMillisecond);
 
-// The pipelined solver per instruction set (range 1) and depth (range 2).
+// The pipelined solver per instruction set (range 1) and number of
+// iterations in flight (range 2).
 void BM_TvRestorePathL1(benchmark::State& state) {
     const auto path = static_cast<SimdPath>(state.range(1));
     const int depth = static_cast<int>(state.range(2));
@@ -114,8 +116,52 @@ void BM_TvRestorePathL1(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_TvRestorePathL1)
-    ->ArgsProduct({{kWidth, kWideWidth}, {SIMD_GENERIC, SIMD_AVX2, SIMD_AVX512}, {1, 4}})
+    ->ArgsProduct({{kWidth}, {SIMD_GENERIC, SIMD_AVX2, SIMD_AVX512}, {1, PIPELINE_DEPTH}})
     ->Unit(benchmark::kMillisecond);
+
+// One fused L1 sweep of a band of 8 x 1000 pixels that stays in cache: the
+// arithmetic rate of a path, without the memory traffic of a whole image.
+void BM_SweepBandL1(benchmark::State& state) {
+    const auto path = static_cast<SimdPath>(state.range(0));
+    const SweepKernels kernels = sweep_kernels(path);
+    if (kernels.sweep == nullptr) {
+        state.SkipWithError("instruction set not supported here");
+        return;
+    }
+    constexpr int width = 1000;
+    constexpr std::ptrdiff_t lanes = SWEEP_LANES;
+    constexpr std::ptrdiff_t slot = (width + lanes - 1 + 2 * SWEEP_MARGIN) * lanes;
+    const StripBand& band = strip_band();
+    // Three bands (above, this one, below) of u and state; f and the weight
+    // of the strip's first rows.
+    std::vector<double> u(3 * slot), stored(3 * slot * 6, 0.0), aux(2 * slot), squares(slot);
+    for (std::size_t i = 0; i < u.size(); ++i) u[i] = band.data[i % kPixels] * 0.5;
+    kernels.skew(band.data.data(), kWidth, SWEEP_LANES, width, aux.data(), 2 * lanes, false, 0.0);
+    kernels.skew(band.weights.data(), kWidth, SWEEP_LANES, width, aux.data() + lanes, 2 * lanes,
+                 true, 8.0);
+    SweepBand sweep;
+    sweep.width = width;
+    sweep.rows = SWEEP_LANES;
+    sweep.u = u.data() + slot + SWEEP_MARGIN * lanes;
+    sweep.u_above = sweep.u - slot;
+    sweep.u_below = sweep.u + slot;
+    sweep.state = stored.data() + 6 * (slot + SWEEP_MARGIN * lanes);
+    sweep.state_above = sweep.state - 6 * slot;
+    sweep.aux = aux.data();
+    sweep.squares = squares.data();
+    SweepConstants constants;
+    constants.model = SWEEP_LAPLACE;
+    constants.shrink_t = 1.0 / 5.0;
+    constants.shrink_t2 = constants.shrink_t * constants.shrink_t;
+    constants.alpha = 8.0 / 5.0;
+    constants.denominator = constants.alpha + 4.0;
+    for (auto _ : state) {
+        kernels.sweep(sweep, constants);
+        benchmark::DoNotOptimize(u.data());
+    }
+    report_per_pixel(state, static_cast<double>(width) * SWEEP_LANES);
+}
+BENCHMARK(BM_SweepBandL1)->Arg(SIMD_GENERIC)->Arg(SIMD_AVX2)->Arg(SIMD_AVX512);
 
 void BM_UStepGaussSeidel(benchmark::State& state) {
     const StripBand& band = strip_band();
