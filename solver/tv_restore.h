@@ -29,11 +29,11 @@ bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm)
 // channels, or too little memory for the pipeline, run the plain loop.
 //
 // What u holds when the callback is called: with one channel, u is written
-// band by band as the iterations in flight pass, so during the run it mixes
-// rows of the last few iterates (up to four iterations around the one
-// reported, some older). Only the final call (state 1 or 2) sees the result;
-// after a callback returns 0, u holds the iterate of the call that stopped it
-// once tv_restore returns. The plain loop shows the current iterate.
+// band by band as the iterations in flight pass (PIPELINE_DEPTH of them, four),
+// so a state-0 call for iteration i may see rows of an earlier or a later
+// iterate (from i - 4 to i + 3), not iteration i's. The final call (state 1 or
+// 2) sees the result. After a callback has returned 0, u holds iteration i's
+// iterate once tv_restore returns. The plain loop always shows iteration i's.
 int tv_restore(double* u, const double* f, int width, int height, int channels,
                const RestoreOptions* options);
 
