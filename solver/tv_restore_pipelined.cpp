@@ -47,7 +47,7 @@ public:
                 allocate_work_buffer(static_cast<std::size_t>(depth_ - 1) * bands * band_);
         ring_u_ = allocate_work_buffer(static_cast<std::size_t>(ring_) * u_slot_);
         ring_aux_ = allocate_work_buffer(static_cast<std::size_t>(ring_) * aux_slot_);
-        squares_ = allocate_work_buffer(2 * static_cast<std::size_t>(depth_) * band_);
+        squares_ = allocate_work_buffer(2 * band_);
         if (!state_ || (depth_ > 1 && !checkpoints_) || !ring_u_ || !ring_aux_ || !squares_)
             return false;
         // The margins of the u slots are read (by padding lanes) but never
@@ -83,7 +83,7 @@ private:
     void init_state();
     void enter(std::ptrdiff_t b);
     void write_back(const double* skewed, std::ptrdiff_t b);
-    SweepBand band_sweep(std::ptrdiff_t b, int p, long long iteration, std::ptrdiff_t s);
+    SweepBand band_sweep(std::ptrdiff_t b, int p, long long iteration);
     void restore(long long iteration, int p, int wave_size);
     int wave(long long first, int size);
 
@@ -108,7 +108,8 @@ private:
     std::ptrdiff_t swept_[PIPELINE_MAX_DEPTH] = {};  // last band swept per iteration of the wave
     std::ptrdiff_t entered_ = 0;  // bands [left_, entered_) are in the ring
     std::ptrdiff_t left_ = 0;
-    PendingSquares pending_[PIPELINE_MAX_DEPTH];  // per iteration: squares of its last band
+    PendingSquares pending_;  // the squares of the last sweep
+    long long sweeps_ = 0;
 };
 
 void Pipeline::init_state() {
@@ -146,8 +147,8 @@ void Pipeline::write_back(const double* skewed, std::ptrdiff_t b) {
                     width_);
 }
 
-// The sweep of band b by iteration `iteration`, the wave's p-th, in step s.
-SweepBand Pipeline::band_sweep(std::ptrdiff_t b, int p, long long iteration, std::ptrdiff_t s) {
+// The sweep of band b by iteration `iteration`, the wave's p-th.
+SweepBand Pipeline::band_sweep(std::ptrdiff_t b, int p, long long iteration) {
     SweepBand band;
     band.width = width_;
     band.rows = rows(b);
@@ -159,10 +160,11 @@ SweepBand Pipeline::band_sweep(std::ptrdiff_t b, int p, long long iteration, std
     band.state = state(b);
     band.state_above = band.first_band ? band.state : state(b - 1);
     band.aux = aux(b);
-    // Two buffers per iteration: this sweep's squares, and those of the band
-    // above (swept in the step before), summed during this sweep.
-    band.squares = squares_.get() + static_cast<std::size_t>((s % 2) * depth_ + p) * band_;
-    band.pending = pending_[p];
+    // The squares of the sweep before, still in cache, are summed during this
+    // one: each iteration's sum takes its bands in order, as every band of an
+    // iteration is swept after the previous sweep has been summed.
+    band.squares = squares_.get() + static_cast<std::size_t>(sweeps_ % 2) * band_;
+    band.pending = pending_;
     // The first iteration of a wave overwrites a decided state: no copy.
     band.checkpoint = p > 0 ? checkpoint(iteration - 1, b) : nullptr;
     return band;
@@ -189,7 +191,6 @@ int Pipeline::wave(long long first, int size) {
     for (int p = 0; p < size; ++p) {
         sums_[p] = 0.0;
         swept_[p] = -1;
-        pending_[p] = PendingSquares{};
     }
     entered_ = left_ = 0;
     enter(0);
@@ -201,15 +202,16 @@ int Pipeline::wave(long long first, int size) {
         for (int p = p_low; p <= p_high; ++p) {
             const std::ptrdiff_t b = s - p;
             const long long i = first + p;
-            const SweepBand band = band_sweep(b, p, i, s);
+            const SweepBand band = band_sweep(b, p, i);
             kernels_.sweep(band, constants_);
-            pending_[p] = PendingSquares{band.squares, band.rows, &sums_[p]};
+            ++sweeps_;
+            pending_ = PendingSquares{band.squares, band.rows, &sums_[p]};
             swept_[p] = b;
             if (b + 1 < bands_) continue;
 
             // Iteration i is complete: its test and callback, as in the plain loop.
             add_squares(band.squares, band.rows, width_, &sums_[p]);
-            pending_[p] = PendingSquares{};
+            pending_ = PendingSquares{};
             delta_ = std::sqrt(sums_[p]) / fnorm_;
             if (i >= use_z + 2 && (delta_ < options_.tol || std::isnan(delta_))) {
                 restore(i, p, size);

@@ -42,8 +42,8 @@ constexpr int PIPELINE_MAX_DEPTH = 8;
 //
 // Memory, in doubles, for N pixels: the state, 6 N (Laplace, Poisson) or 4 N
 // (Gaussian); the checkpoints, (depth - 1) N; the ring and the squares,
-// 3 (depth + 2) + 2 depth bands of eight rows. For a band of 8000 x 334 with
-// the Laplace model at depth 4: about 9.7 N (205 MB).
+// 3 (depth + 2) + 2 bands of eight rows. For a band of 8000 x 334 with the
+// Laplace model at depth 4: about 9.5 N (203 MB).
 int tv_restore_pipelined(double* u, const double* f, int width, int height,
                          const RestoreOptions& options, const SweepKernels& kernels, int depth);
 
