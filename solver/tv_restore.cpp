@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "solver/tv_restore_pipelined.h"
 #include "solver/u_step_gauss_seidel.h"
 
 namespace pelvane {
@@ -52,26 +53,33 @@ bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm)
     }
 }
 
-int tv_restore(double* u, const double* f, int width, int height, int channels,
-               const RestoreOptions* options) {
+namespace {
+
+// The checks every entry point makes first, in the plain loop's order.
+// Returns false when the solver must return 0 (after the size message where
+// that is the cause); otherwise fills in the model and the element count.
+bool check_arguments(const double* u, const double* f, int width, int height, int channels,
+                     const RestoreOptions& opts, SolverAlgorithm* algorithm, std::size_t* n) {
     if (u == nullptr || f == nullptr || u == f || width <= 0 || height <= 0 || channels <= 0)
-        return 0;
-    const std::size_t n = element_count(width, height, channels);
-    if (n == 0) return 0;
-
-    const RestoreOptions& opts = options != nullptr ? *options : kDefaultOptions;
-    SolverAlgorithm algorithm;
-    if (!select_algorithm(opts, &algorithm)) return 0;
-    const int use_z = algorithm.use_z;
-
-    const double* lambda_map = opts.lambda_map;
-    if (lambda_map != nullptr &&
+        return false;
+    *n = element_count(width, height, channels);
+    if (*n == 0) return false;
+    if (!select_algorithm(opts, algorithm)) return false;
+    if (opts.lambda_map != nullptr &&
         (opts.lambda_map_width != width || opts.lambda_map_height != height)) {
         std::fprintf(stderr, "Size mismatch: image is %dx%d but lambda array is %dx%d.\n",
                      width, height, opts.lambda_map_width, opts.lambda_map_height);
-        return 0;
+        return false;
     }
+    return true;
+}
 
+// The plain loop: d_step, one Gauss-Seidel sweep and the z-step, each a full
+// pass over the image.
+int reference_loop(double* u, const double* f, int width, int height, int channels,
+                   const RestoreOptions& opts, const SolverAlgorithm& algorithm, std::size_t n) {
+    const int use_z = algorithm.use_z;
+    const double* lambda_map = opts.lambda_map;
     const double lambda = opts.lambda;
     const double tol = opts.tol;
     const double gamma1 = opts.gamma1;
@@ -143,6 +151,39 @@ int tv_restore(double* u, const double* f, int width, int height, int channels,
         progress(result, last, delta, u, width, height, channels, user_data);
     }
     return result;
+}
+
+}  // namespace
+
+int tv_restore_reference(double* u, const double* f, int width, int height, int channels,
+                         const RestoreOptions* options) {
+    const RestoreOptions& opts = options != nullptr ? *options : kDefaultOptions;
+    SolverAlgorithm algorithm;
+    std::size_t n = 0;
+    if (!check_arguments(u, f, width, height, channels, opts, &algorithm, &n)) return 0;
+    return reference_loop(u, f, width, height, channels, opts, algorithm, n);
+}
+
+int tv_restore_on_path(double* u, const double* f, int width, int height, int channels,
+                       const RestoreOptions* options, SimdPath path, int depth) {
+    const RestoreOptions& opts = options != nullptr ? *options : kDefaultOptions;
+    SolverAlgorithm algorithm;
+    std::size_t n = 0;
+    if (!check_arguments(u, f, width, height, channels, opts, &algorithm, &n)) return 0;
+    const SweepKernels kernels = sweep_kernels(path);
+    if (channels == 1 && kernels.sweep != nullptr) {
+        const int result = tv_restore_pipelined(u, f, width, height, opts, kernels, depth);
+        if (result >= 0) return result;
+    }
+    // More channels, an unsupported path or too little memory for the
+    // pipeline: the plain loop, which needs less.
+    return reference_loop(u, f, width, height, channels, opts, algorithm, n);
+}
+
+int tv_restore(double* u, const double* f, int width, int height, int channels,
+               const RestoreOptions* options) {
+    return tv_restore_on_path(u, f, width, height, channels, options, best_simd_path(),
+                              PIPELINE_DEPTH);
 }
 
 }  // namespace pelvane

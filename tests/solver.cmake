@@ -5,6 +5,7 @@ pelvane_add_test(solver_tests
     solver/shrinkage_test.cpp
     solver/u_step_gauss_seidel_test.cpp
     solver/tv_restore_test.cpp
+    solver/tv_restore_pipelined_test.cpp
     solver/tolvek_fill_strip_test.cpp
   LIBS pelvane_solver)
 

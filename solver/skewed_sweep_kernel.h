@@ -1,0 +1,326 @@
+// The band sweep, written once over a lane type V of eight doubles and
+// compiled once per instruction set: each solver/skewed_sweep_<isa>.cpp
+// includes its standard headers, switches the compiler's target, defines V and
+// then includes this file. Everything here sits in an unnamed namespace, so
+// that code built for one target never stands in for another at link time.
+//
+// V provides: V::load, V::store, V::stream (a store past the caches, to a
+// 64-byte boundary), V::fence (orders those stores), V::set1, V::zero,
+// + - * /, V::sqrt, V::neg (sign flip), V::gt and V::lt (ordered compares
+// giving a V::Mask), V::mask(bits) (lane j set when bit j is),
+// V::select(mask, a, b) (a where set), V::any(mask), V::transpose(V m[8])
+// (m[i] lane j becomes m[j] lane i), V::shift_north(prev, above) (lane 0 from
+// above's lane 7, lane j from prev's lane j - 1) and V::shift_south(next,
+// below) (lane 7 from below's lane 0, lane j from next's lane j + 1).
+//
+// Per element the arithmetic is that of d_step, u_step_gauss_seidel and
+// z_step_laplace / z_step_poisson, operand for operand: the values are the
+// same bits. Where a border rule of those kernels takes a different operand
+// (the pixel's own value for a missing neighbour, zero for a missing
+// difference), the lanes at the border select it.
+
+namespace pelvane {
+namespace {
+
+// The raster-order sum of a band's squares, taken a few elements per step.
+struct SquaresWalker {
+    const double* squares = nullptr;
+    int rows = 0;
+    int width = 0;
+    int row = 0;
+    int x = 0;
+    double sum = 0.0;
+
+    // Adds up to eight elements of the current row, in order.
+    inline void take() {
+        if (row >= rows) return;
+        int n = width - x;
+        if (n > SWEEP_LANES) n = SWEEP_LANES;
+        const double* p =
+            squares + static_cast<std::ptrdiff_t>(x + row) * SWEEP_LANES + row;
+        double s = sum;
+        if (n == SWEEP_LANES) {
+#pragma GCC unroll 8
+            for (int i = 0; i < SWEEP_LANES; ++i) s += p[i * SWEEP_LANES];
+        } else {
+            for (int i = 0; i < n; ++i) s += p[i * SWEEP_LANES];
+        }
+        sum = s;
+        x += n;
+        if (x == width) {
+            x = 0;
+            ++row;
+        }
+    }
+
+    inline void finish() {
+        while (row < rows) take();
+    }
+};
+
+// One band, step by step. ROW_EDGE: the band holds the first or the last row.
+template <class V, int MODEL, bool ROW_EDGE>
+class BandSweep {
+public:
+    BandSweep(const SweepBand& band, const SweepConstants& constants)
+        : n_(band), width_(band.width), shrink_t_(constants.shrink_t),
+          shrink_t2_(constants.shrink_t2), alpha_(constants.alpha),
+          denominator_(constants.denominator) {
+        if (ROW_EDGE) {
+            row0_bits_ = band.first_band ? 1u : 0u;
+            // The last real row and the padding rows below it.
+            last_row_bits_ = band.last_band ? (0xffu << (band.rows - 1)) & 0xffu : 0u;
+        }
+    }
+
+    // The values carried from step to step are locals, so that they stay in
+    // registers: the stores of the sweep cannot alias them.
+    __attribute__((always_inline)) inline void run() {
+        const std::ptrdiff_t w = width_;
+        const std::ptrdiff_t steps = w + L - 1;
+        // In steps 8 .. w - 2 every lane is an interior column.
+        const std::ptrdiff_t main_begin = steps < L ? steps : L;
+        const std::ptrdiff_t main_end = w - 1 > main_begin ? w - 1 : main_begin;
+
+        const SweepBand& n = n_;
+        Carried c;
+        c.cur = V::load(n.u);
+        c.prev_u = c.prev_dtx = c.prev_dty = V::zero();
+        if (n.pending.squares != nullptr) {
+            c.sum.squares = n.pending.squares;
+            c.sum.rows = n.pending.rows;
+            c.sum.width = width_;
+            c.sum.sum = *n.pending.sum;
+        }
+        std::ptrdiff_t t = 0;
+        for (; t < main_begin; ++t) step<true>(n, c, t);
+        for (; t < main_end; ++t) step<false>(n, c, t);
+        for (; t < steps; ++t) step<true>(n, c, t);
+
+        if (n.pending.squares != nullptr) {
+            c.sum.finish();
+            *n.pending.sum = c.sum.sum;
+        }
+        V::fence();
+    }
+
+private:
+    static constexpr int K = sweep_state_vectors(MODEL);
+    static constexpr std::ptrdiff_t L = SWEEP_LANES;
+
+    struct Carried {
+        V cur, prev_u, prev_dtx, prev_dty;
+        SquaresWalker sum;
+    };
+
+    template <bool COL_EDGE>
+    __attribute__((always_inline)) inline void step(const SweepBand& n, Carried& c,
+                                                    std::ptrdiff_t t) {
+        const V zero = V::zero();
+        unsigned first_bits = 0, last_bits = 0;
+        if (COL_EDGE) {
+            if (t < L) first_bits = 1u << t;
+            const std::ptrdiff_t last_lane = t - (width_ - 1);
+            if (last_lane >= 0 && last_lane < L) last_bits = 1u << last_lane;
+        }
+        const typename V::Mask first_col = V::mask(first_bits);
+        const typename V::Mask last_col = V::mask(last_bits);
+        const typename V::Mask border_col = V::mask(first_bits | last_bits);
+        const typename V::Mask row0 = V::mask(row0_bits_);
+        const typename V::Mask last_row = V::mask(last_row_bits_);
+        const V cur = c.cur;
+
+        double* st = n.state + t * K * L;
+        const V next = V::load(n.u + (t + 1) * L);  // old u one column east
+        const V south = V::shift_south(next, V::load(n.u_below + (t - (L - 1)) * L));
+
+        // d_step: g = grad u + (d - dtilde), shrunk by 1/gamma1. A part
+        // without a forward difference is held at zero.
+        V gx = (V::load(st) - V::load(st + 2 * L)) + (next - cur);
+        V gy = (V::load(st + L) - V::load(st + 3 * L)) + (south - cur);
+        if (COL_EDGE && last_bits != 0) gx = V::select(last_col, zero, gx);
+        if (ROW_EDGE && last_row_bits_ != 0) gy = V::select(last_row, zero, gy);
+        const V m2 = gx * gx + gy * gy;
+        const typename V::Mask shrink = V::gt(m2, V::set1(shrink_t2_));
+        V dx, dy, dtx, dty;
+        if (V::any(shrink)) {
+            const V s = V::set1(1.0) - V::set1(shrink_t_) / V::sqrt(m2);
+            const V sx = s * gx;
+            const V sy = s * gy;
+            const V two = V::set1(2.0);
+            dx = V::select(shrink, sx, zero);
+            dy = V::select(shrink, sy, zero);
+            dtx = V::select(shrink, two * sx - gx, V::neg(gx));
+            dty = V::select(shrink, two * sy - gy, V::neg(gy));
+        } else {
+            dx = dy = zero;
+            dtx = V::neg(gx);
+            dty = V::neg(gy);
+        }
+        if (COL_EDGE && last_bits != 0) {
+            dx = V::select(last_col, zero, dx);
+            dtx = V::select(last_col, zero, dtx);
+        }
+        if (ROW_EDGE && last_row_bits_ != 0) {
+            dy = V::select(last_row, zero, dy);
+            dty = V::select(last_row, zero, dty);
+        }
+        V::store(st, dx);
+        V::store(st + L, dy);
+        V::store(st + 2 * L, dtx);
+        V::store(st + 3 * L, dty);
+
+        // Gauss-Seidel: new west and north from the previous step, old east
+        // and south from memory; a missing neighbour is the old value itself.
+        const double* aux = n.aux + t * 2 * L;
+        V weighted, denominator, zt;
+        if (MODEL == SWEEP_GAUSSIAN) {
+            const V alpha = V::load(aux + L);
+            weighted = alpha * V::load(aux);
+            denominator = alpha + V::set1(4.0);
+        } else {
+            zt = V::load(st + 5 * L);
+            weighted = V::set1(alpha_) * zt;
+            denominator = V::set1(denominator_);
+        }
+        V div_x = c.prev_dtx - dtx;
+        if (COL_EDGE && (first_bits | last_bits) != 0) div_x = V::select(border_col, zero, div_x);
+        V dty_north =
+            V::shift_north(c.prev_dty, V::load(n.state_above + (t + L - 1) * K * L + 3 * L));
+        if (ROW_EDGE && row0_bits_ != 0) dty_north = V::select(row0, dty, dty_north);
+        const V div_y = dty_north - dty;
+
+        V west = c.prev_u;
+        if (COL_EDGE && first_bits != 0) west = V::select(first_col, cur, west);
+        V east = next;
+        if (COL_EDGE && last_bits != 0) east = V::select(last_col, cur, east);
+        V north = V::shift_north(c.prev_u, V::load(n.u_above + (t + L - 1) * L));
+        if (ROW_EDGE && row0_bits_ != 0) north = V::select(row0, cur, north);
+        V south_u = south;
+        if (ROW_EDGE && last_row_bits_ != 0) south_u = V::select(last_row, cur, south_u);
+
+        const V u_new =
+            ((((((weighted + west) + east) + north) + south_u) + div_x) + div_y) / denominator;
+        const V change = u_new - cur;
+        V::store(n.squares + t * L, change * change);
+        if (n.checkpoint != nullptr) V::stream(n.checkpoint + t * L, cur);
+        V::store(n.u + t * L, u_new);
+
+        // z-step of the data term.
+        if (MODEL != SWEEP_GAUSSIAN) {
+            const V z = V::load(st + 4 * L);
+            const V f = V::load(aux);
+            const V th = V::load(aux + L);
+            V z_new;
+            if (MODEL == SWEEP_LAPLACE) {
+                const V g = ((u_new - f) + z) - zt;
+                const V fg = f + g;
+                z_new = V::select(V::gt(g, th), fg - th,
+                                  V::select(V::lt(g, V::neg(th)), fg + th, f));
+            } else {
+                // Halving by multiplication is exact, as the division is.
+                const V h = (((u_new + z) - zt) - th) * V::set1(0.5);
+                V radicand = h * h + th * f;
+                radicand = V::select(V::lt(radicand, zero), zero, radicand);
+                z_new = h + V::sqrt(radicand);
+            }
+            V::store(st + 5 * L, ((zt + V::set1(2.0) * z_new) - z) - u_new);
+            V::store(st + 4 * L, z_new);
+        }
+
+        c.prev_u = u_new;
+        c.prev_dtx = dtx;
+        c.prev_dty = dty;
+        c.cur = next;
+        if (c.sum.squares != nullptr) c.sum.take();
+    }
+
+    const SweepBand n_;
+    const int width_;
+    const double shrink_t_, shrink_t2_, alpha_, denominator_;
+    unsigned row0_bits_ = 0;
+    unsigned last_row_bits_ = 0;
+};
+
+template <class V, int MODEL>
+void sweep_model(const SweepBand& band, const SweepConstants& constants) {
+    if (band.first_band || band.last_band)
+        BandSweep<V, MODEL, true>(band, constants).run();
+    else
+        BandSweep<V, MODEL, false>(band, constants).run();
+}
+
+template <class V>
+void sweep_band_with(const SweepBand& band, const SweepConstants& constants) {
+    switch (constants.model) {
+    case SWEEP_GAUSSIAN:
+        sweep_model<V, SWEEP_GAUSSIAN>(band, constants);
+        break;
+    case SWEEP_LAPLACE:
+        sweep_model<V, SWEEP_LAPLACE>(band, constants);
+        break;
+    default:
+        sweep_model<V, SWEEP_POISSON>(band, constants);
+        break;
+    }
+}
+
+// Skewing reads row j at columns t0 - j .. t0 - j + 7 for the eight steps
+// from t0: a transpose of those eight rows gives the eight steps.
+template <class V>
+void skew_band_with(const double* src, std::ptrdiff_t src_stride, int rows, int width,
+                    double* dst, std::ptrdiff_t dst_stride, bool divide, double divisor) {
+    constexpr std::ptrdiff_t L = SWEEP_LANES;
+    const std::ptrdiff_t w = width;
+    const std::ptrdiff_t steps = w + L - 1;
+    V m[L];
+    for (std::ptrdiff_t t0 = 0; t0 < steps; t0 += L) {
+        if (t0 >= L - 1 && t0 + L <= w) {
+            for (std::ptrdiff_t j = 0; j < L; ++j)
+                m[j] = j < rows ? V::load(src + j * src_stride + t0 - j) : V::zero();
+        } else {
+            alignas(64) double block[L][L];
+            for (std::ptrdiff_t j = 0; j < L; ++j)
+                for (std::ptrdiff_t i = 0; i < L; ++i) {
+                    const std::ptrdiff_t x = t0 + i - j;
+                    block[j][i] = j < rows && x >= 0 && x < w ? src[j * src_stride + x] : 0.0;
+                }
+            for (std::ptrdiff_t j = 0; j < L; ++j) m[j] = V::load(block[j]);
+        }
+        V::transpose(m);
+        for (std::ptrdiff_t i = 0; i < L; ++i)
+            V::store(dst + (t0 + i) * dst_stride, divide ? m[i] / V::set1(divisor) : m[i]);
+    }
+}
+
+template <class V>
+void unskew_band_with(const double* src, std::ptrdiff_t src_stride, int rows, int width,
+                      double* dst, std::ptrdiff_t dst_stride) {
+    constexpr std::ptrdiff_t L = SWEEP_LANES;
+    const std::ptrdiff_t w = width;
+    const std::ptrdiff_t steps = w + L - 1;
+    V m[L];
+    for (std::ptrdiff_t t0 = 0; t0 < steps; t0 += L) {
+        for (std::ptrdiff_t i = 0; i < L; ++i) m[i] = V::load(src + (t0 + i) * src_stride);
+        V::transpose(m);
+        if (t0 >= L - 1 && t0 + L <= w) {
+            for (std::ptrdiff_t j = 0; j < rows; ++j) V::store(dst + j * dst_stride + t0 - j, m[j]);
+        } else {
+            alignas(64) double block[L][L];
+            for (std::ptrdiff_t j = 0; j < L; ++j) V::store(block[j], m[j]);
+            for (std::ptrdiff_t j = 0; j < rows; ++j)
+                for (std::ptrdiff_t i = 0; i < L; ++i) {
+                    const std::ptrdiff_t x = t0 + i - j;
+                    if (x >= 0 && x < w) dst[j * dst_stride + x] = block[j][i];
+                }
+        }
+    }
+}
+
+template <class V>
+SweepKernels kernels_with() {
+    return SweepKernels{sweep_band_with<V>, skew_band_with<V>, unskew_band_with<V>};
+}
+
+}  // namespace
+}  // namespace pelvane
