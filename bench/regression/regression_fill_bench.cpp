@@ -10,6 +10,7 @@
 #include "regression/fallback_fill.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
+#include "regression/regression_fill_reference.h"
 
 namespace {
 
@@ -129,6 +130,28 @@ void BM_RegressionFill(benchmark::State& state)
     state.counters["predicted"] = count_predicted(status);
 }
 BENCHMARK(BM_RegressionFill)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One strip of rows x width pixels, similar_pixel_count 30.
+void BM_RegressionFillReference(benchmark::State& state)
+{
+    const int rows = static_cast<int>(state.range(0)), width = static_cast<int>(state.range(1));
+    const Scene s = make_scene(rows, width, false);
+    std::vector<std::vector<double>> filled(BANDS, std::vector<double>(s.size()));
+    std::vector<unsigned char> status(s.size());
+    const auto t = pointers(s.target), f = pointers(s.fill);
+    auto out = pointers(filled);
+    for (auto _ : state) {
+        regression_fill_reference(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), BANDS, rows,
+                        width, out.data(), status.data(), 0.5, 30, nullptr, nullptr);
+        benchmark::DoNotOptimize(filled[0].data());
+    }
+    const double pixels = static_cast<double>(s.size());
+    state.counters["pixels_per_s"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["predicted_per_s"] =
+        benchmark::Counter(count_predicted(status), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["predicted"] = count_predicted(status);
+}
+BENCHMARK(BM_RegressionFillReference)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The fallback after the regression, on a strip whose fill stripes keep three
 // bands, so that many pixels missing in both have usable fill bands.

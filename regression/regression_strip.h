@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "regression/regression_fill.h"
+
+namespace pelvane {
+
+// One strip made ready for regression_fill's searches, built once and then
+// filled in row ranges, possibly from several threads at once.
+//
+// The searches look at up to a few tens of thousands of window positions per
+// gap pixel and keep very few of them, so the strip is prepared for cheap
+// rejection:
+// - `both_valid`: one byte per pixel, 0xFF where target and fill are both
+//   valid, 0 elsewhere (the first condition of every candidate);
+// - one byte code per band and pixel, non-decreasing in the fill value, so
+//   that the fill values within a pixel's tolerance map to one interval of
+//   codes. Where a band's fill values at positions valid in both images are
+//   all whole numbers from 0 to 255 the code is the value itself; otherwise
+//   the band's range is cut into 256 equal steps.
+// Sixteen neighbouring positions are then tested at once on their codes; the
+// few that pass go through the exact test on the doubles, the one that
+// decides. The code test only ever rejects positions the exact test would
+// reject too, so the candidates, their order and every sum stay those of
+// regression_fill_reference, bit for bit.
+//
+// The strip holds pointers to the caller's arrays and reads them during
+// fill_rows: they must outlive it, unchanged. Its own memory is
+// (band_count + 1) bytes per pixel.
+class RegressionStrip {
+public:
+    // The arguments of regression_fill that describe the strip and the fit.
+    RegressionStrip(const double* const* target, const double* const* fill,
+                    const unsigned char* target_mask, const unsigned char* fill_mask,
+                    int band_count, int rows, int width,
+                    double weight_offset, int similar_pixel_count);
+
+    // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
+    // (clipped to the strip), exactly as regression_fill writes them there,
+    // and nothing else. Reads the whole strip. Safe to call concurrently over
+    // disjoint row ranges.
+    void fill_rows(int row_begin, int row_end, double* const* filled,
+                   unsigned char* status) const;
+
+    // The same, calling `progress` before every pixel with its index over the
+    // strip's pixel count, as regression_fill does (nothing when
+    // progress_context is null).
+    void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
+                   ProgressFn progress, void* progress_context) const;
+
+    int rows() const { return rows_; }
+    int width() const { return width_; }
+
+    // How one band's fill values map to codes.
+    struct CodeScale {
+        bool whole_bytes;  // the code is the value itself
+        double base;       // otherwise code = floor((x - base) * scale), clamped to 0..255
+        double scale;
+    };
+
+private:
+    struct Scratch;
+    void fill_pixel(int row, int col, Scratch& work, double* const* filled,
+                    unsigned char* status) const;
+    void predict_pixel(int row, int col, Scratch& work, double* const* filled,
+                       unsigned char* status) const;
+    bool similar_bounds(Scratch& work) const;
+    void compute_tolerance(int row, int col, Scratch& work) const;
+    template <bool Similar>
+    void search(int row, int col, Scratch& work) const;
+
+    const double* const* target_;
+    const double* const* fill_;
+    const unsigned char* target_mask_;
+    const unsigned char* fill_mask_;
+    int bands_;
+    int rows_;
+    int width_;
+    double weight_offset_;
+    int similar_pixel_count_;
+
+    std::vector<unsigned char> both_valid_;  // rows * width, plus room for a 16-byte read
+    std::vector<unsigned char> codes_;       // band after band, rows * width each, plus room
+    std::vector<CodeScale> scales_;
+};
+
+}  // namespace pelvane
