@@ -25,7 +25,9 @@ constexpr double SLOPE_MAX = 1.5;
 constexpr double RANGE_LOW = 0.9;        // regression only for fill values near the candidates'
 constexpr double RANGE_HIGH = 1.1;
 constexpr int MAX_TOLERANCE_SAMPLES = 32;  // the 9 x 9 ring, the largest one sampled
-constexpr int BLOCK = 16;                // positions tested at once on their codes
+constexpr int GROUP = 16;                // columns tested at once on their codes
+constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
+constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
 
 int similar_step(int side)
 {
@@ -57,13 +59,13 @@ int scaled_code(double x, const RegressionStrip::CodeScale& s)
     return static_cast<int>(t);
 }
 
-RegressionStrip::CodeScale band_scale(const double* fill, const unsigned char* both_valid,
-                                      std::size_t pixels)
+RegressionStrip::CodeScale band_scale(const double* fill, const unsigned char* target_mask,
+                                      const unsigned char* fill_mask, std::size_t pixels)
 {
     bool whole = true;
     double lo = INFINITY, hi = -INFINITY;
     for (std::size_t i = 0; i < pixels; ++i) {
-        if (both_valid[i] == 0) continue;
+        if (target_mask[i] != 0 || fill_mask[i] != 0) continue;
         const double v = fill[i];
         whole = whole && whole_byte(v);
         if (std::isfinite(v)) {
@@ -80,13 +82,84 @@ RegressionStrip::CodeScale band_scale(const double* fill, const unsigned char* b
 
 }  // namespace
 
+namespace {
+
+#if defined(__SSE2__)
+struct Lanes { __m128i v; };
+Lanes broadcast(unsigned char v) { return {_mm_set1_epi8(static_cast<char>(v))}; }
+Lanes from_bytes(const unsigned char* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
+#else
+struct Lanes { unsigned char v[16]; };
+Lanes broadcast(unsigned char v) { Lanes l; std::fill(l.v, l.v + 16, v); return l; }
+Lanes from_bytes(const unsigned char* p) { Lanes l; std::copy(p, p + 16, l.v); return l; }
+#endif
+
+// Bit j set when column j of a group is valid in both images and, in every
+// band, lo <= code <= lo + span (one unsigned comparison after subtracting lo,
+// wrapping). `group` holds the 16 both-valid bytes, then 16 codes per band.
+unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo, const Lanes* span)
+{
+#if defined(__SSE2__)
+    const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
+    __m128i pass = _mm_load_si128(lanes);
+    for (int b = 0; b < bands; ++b) {
+        const __m128i t = _mm_sub_epi8(_mm_load_si128(lanes + 1 + b), lo[b].v);
+        pass = _mm_and_si128(pass, _mm_cmpeq_epi8(_mm_min_epu8(t, span[b].v), t));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(pass));
+#else
+    unsigned bits = 0;
+    for (int j = 0; j < GROUP; ++j) {
+        bool in = group[j] != 0;
+        for (int b = 0; in && b < bands; ++b)
+            in = static_cast<unsigned char>(group[GROUP * (1 + b) + j] - lo[b].v[j]) <= span[b].v[j];
+        bits |= static_cast<unsigned>(in) << j;
+    }
+    return bits;
+#endif
+}
+
+unsigned valid_bits(const unsigned char* group)
+{
+#if defined(__SSE2__)
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(group))));
+#else
+    unsigned bits = 0;
+    for (int j = 0; j < GROUP; ++j) bits |= static_cast<unsigned>(group[j] != 0) << j;
+    return bits;
+#endif
+}
+
+// A tile summary holds, for up to 8 bands, the lowest code in lanes 0..7 and
+// 255 minus the highest code in lanes 8..15; the query holds the highest
+// code within tolerance and 255 minus the lowest one. Some position of the
+// tile may pass only when every summary lane is at most the query's.
+bool tile_may_pass(const unsigned char* tile, int chunks, const Lanes* query)
+{
+    for (int k = 0; k < chunks; ++k) {
+#if defined(__SSE2__)
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + 16 * k));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, query[k].v), t)) != 0xFFFF)
+            return false;
+#else
+        for (int j = 0; j < 16; ++j)
+            if (tile[16 * k + j] > query[k].v[j]) return false;
+#endif
+    }
+    return true;
+}
+
+}  // namespace
+
 // Working storage of one fill_rows call, reused from pixel to pixel.
 struct RegressionStrip::Scratch {
     std::vector<double> centre;       // fill values of the pixel itself
     std::vector<double> tolerance;    // spectral tolerance per band
     std::vector<double> samples;      // tolerance samples, MAX_TOLERANCE_SAMPLES per band
     std::vector<double> fill_min, fill_max;  // of the co-valid candidates
-    std::vector<unsigned char> code_lo, code_span;  // codes within tolerance: lo .. lo + span
+    std::vector<Lanes> code_lo, code_span;  // codes within tolerance: lo .. lo + span
+    std::vector<Lanes> tile_query;          // the same for tile summaries
+    std::vector<unsigned char> query_bytes;
 
     // Candidates of one search, in the order found.
     std::vector<std::vector<double>> y, x;
@@ -95,7 +168,9 @@ struct RegressionStrip::Scratch {
     explicit Scratch(int bands)
         : centre(bands), tolerance(bands),
           samples(static_cast<std::size_t>(bands) * MAX_TOLERANCE_SAMPLES),
-          fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands), y(bands), x(bands) {}
+          fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands),
+          tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
+          query_bytes(tile_query.size() * 16), y(bands), x(bands) {}
 
     std::size_t size() const { return weight.size(); }
 
@@ -120,26 +195,52 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
         return;
     }
     const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width);
-    both_valid_.assign(pixels + BLOCK, 0);
-    for (std::size_t i = 0; i < pixels; ++i)
-        both_valid_[i] = target_mask[i] == 0 && fill_mask[i] == 0 ? 0xFF : 0;
-
-    // Codes at positions not valid in both images are never looked at; they stay 0.
-    codes_.assign(static_cast<std::size_t>(band_count) * pixels + BLOCK, 0);
     scales_.resize(band_count);
-    for (int b = 0; b < band_count; ++b) {
-        const CodeScale s = band_scale(fill[b], both_valid_.data(), pixels);
-        scales_[b] = s;
-        unsigned char* code = &codes_[static_cast<std::size_t>(b) * pixels];
-        const double* x = fill[b];
-        if (s.whole_bytes) {
-            for (std::size_t i = 0; i < pixels; ++i)
-                if (both_valid_[i] != 0) code[i] = static_cast<unsigned char>(x[i]);
-        } else {
-            for (std::size_t i = 0; i < pixels; ++i)
-                if (both_valid_[i] != 0) code[i] = static_cast<unsigned char>(scaled_code(x[i], s));
+    for (int b = 0; b < band_count; ++b)
+        scales_[b] = band_scale(fill[b], target_mask, fill_mask, pixels);
+
+    // Lanes of every (row, group): both-valid bytes, then the codes of each
+    // band; columns past the strip's width and positions not valid in both
+    // images are 0 throughout.
+    groups_ = (width + GROUP - 1) / GROUP;
+    group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
+    lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < width; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r) * width + c;
+            if (target_mask[i] != 0 || fill_mask[i] != 0) continue;
+            unsigned char* group = lane_group(r, c / GROUP);
+            const int j = c % GROUP;
+            group[j] = 0xFF;
+            for (int b = 0; b < band_count; ++b) {
+                const double x = fill[b][i];
+                group[GROUP * (1 + b) + j] = static_cast<unsigned char>(
+                    scales_[b].whole_bytes ? static_cast<int>(x) : scaled_code(x, scales_[b]));
+            }
         }
-    }
+
+    // Tile summaries over TILE_ROWS rows of one group: lowest code and 255
+    // minus the highest code per band, from the positions valid in both.
+    tile_chunks_ = (band_count + TILE_BANDS - 1) / TILE_BANDS;
+    const int tile_rows = (rows + TILE_ROWS - 1) / TILE_ROWS;
+    tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_chunks_ * 16, 0);
+    for (int t = 0; t < tile_rows; ++t)
+        for (int g = 0; g < groups_; ++g) {
+            unsigned char* tile = &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_chunks_ * 16];
+            for (int b = 0; b < band_count; ++b) {
+                unsigned char lowest = 255, highest = 0;
+                for (int r = t * TILE_ROWS; r < std::min(rows, (t + 1) * TILE_ROWS); ++r) {
+                    const unsigned char* group = lane_group(r, g);
+                    for (int j = 0; j < GROUP; ++j) {
+                        if (group[j] == 0) continue;
+                        lowest = std::min(lowest, group[GROUP * (1 + b) + j]);
+                        highest = std::max(highest, group[GROUP * (1 + b) + j]);
+                    }
+                }
+                tile[16 * (b / TILE_BANDS) + b % TILE_BANDS] = lowest;
+                tile[16 * (b / TILE_BANDS) + TILE_BANDS + b % TILE_BANDS] = 255 - highest;
+            }
+        }
 }
 
 // Tolerance from the fill values valid around the pixel: the 5 x 5 square,
@@ -186,6 +287,7 @@ void RegressionStrip::compute_tolerance(int row, int col, Scratch& w) const
 // Returns false when no fill value can pass in some band.
 bool RegressionStrip::similar_bounds(Scratch& w) const
 {
+    std::fill(w.query_bytes.begin(), w.query_bytes.end(), 255);  // lanes of no band pass
     for (int b = 0; b < bands_; ++b) {
         const double c = w.centre[b], tol = w.tolerance[b];
         if (!(tol >= 0.0) || std::isnan(c)) return false;  // the test fails for every x
@@ -205,68 +307,27 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
                 hi = scaled_code(high, scales_[b]);
             }
         }
-        w.code_lo[b] = static_cast<unsigned char>(lo);
-        w.code_span[b] = static_cast<unsigned char>(hi - lo);
+        w.code_lo[b] = broadcast(static_cast<unsigned char>(lo));
+        w.code_span[b] = broadcast(static_cast<unsigned char>(hi - lo));
+        w.query_bytes[16 * (b / TILE_BANDS) + b % TILE_BANDS] = static_cast<unsigned char>(hi);
+        w.query_bytes[16 * (b / TILE_BANDS) + TILE_BANDS + b % TILE_BANDS] =
+            static_cast<unsigned char>(255 - lo);
     }
+    for (std::size_t k = 0; k < w.tile_query.size(); ++k)
+        w.tile_query[k] = from_bytes(&w.query_bytes[16 * k]);
     return true;
 }
 
-namespace {
-
-// Bit j (j < 16) set when position q + j is valid in both images and, in
-// every band, lo <= code <= lo + span (one unsigned comparison after
-// subtracting lo, wrapping).
-unsigned similar_bits(const unsigned char* both_valid, const unsigned char* codes,
-                      std::size_t plane, int bands, const unsigned char* lo,
-                      const unsigned char* span, std::size_t q)
-{
-#if defined(__SSE2__)
-    __m128i pass = _mm_loadu_si128(reinterpret_cast<const __m128i*>(both_valid + q));
-    for (int b = 0; b < bands; ++b) {
-        const __m128i v = _mm_loadu_si128(
-            reinterpret_cast<const __m128i*>(codes + static_cast<std::size_t>(b) * plane + q));
-        const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(lo[b])));
-        const __m128i in = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(span[b]))), t);
-        pass = _mm_and_si128(pass, in);
-    }
-    return static_cast<unsigned>(_mm_movemask_epi8(pass));
-#else
-    unsigned bits = 0;
-    for (int j = 0; j < BLOCK; ++j) {
-        bool in = both_valid[q + j] != 0;
-        for (int b = 0; in && b < bands; ++b)
-            in = static_cast<unsigned char>(codes[b * plane + q + j] - lo[b]) <= span[b];
-        bits |= static_cast<unsigned>(in) << j;
-    }
-    return bits;
-#endif
-}
-
-unsigned valid_bits(const unsigned char* both_valid, std::size_t q)
-{
-#if defined(__SSE2__)
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(both_valid + q))));
-#else
-    unsigned bits = 0;
-    for (int j = 0; j < BLOCK; ++j) bits |= static_cast<unsigned>(both_valid[q + j] != 0) << j;
-    return bits;
-#endif
-}
-
-}  // namespace
-
 // Walks the growing windows around the pixel, ring by ring, each ring row by
-// row and each row from left to right, in blocks of 16 positions; stops after
-// the first window at whose end the store holds at least similar_pixel_count
-// candidates, or when the side outgrows MAX_SIDE.
+// row and each row from left to right; stops after the first window at whose
+// end the store holds at least similar_pixel_count candidates, or when the
+// side outgrows MAX_SIDE. Rows are taken in runs that share one tile row and
+// one shape (whole row, or the two pieces beside the inner square): the
+// groups of a run are chosen once, leaving out, in the similar search, those
+// whose tile proves that no position can pass, and then tested row by row.
 template <bool Similar>
 void RegressionStrip::search(int row, int col, Scratch& w) const
 {
-    const std::size_t plane = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(width_);
-    const unsigned char* valid = both_valid_.data();
-    const unsigned char* codes = codes_.data();
-
     // Stores the candidate at q: y, x and the band weights summed over the
     // bands, first band first.
     auto add = [&](std::size_t q, int dr, int dc) {
@@ -285,27 +346,20 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
         w.weight.push_back(combined);
     };
 
-    auto scan_piece = [&](int r, int first, int last) {
-        const std::size_t line = static_cast<std::size_t>(r) * static_cast<std::size_t>(width_);
-        for (int c = first; c <= last; c += BLOCK) {
-            const std::size_t q0 = line + static_cast<std::size_t>(c);
-            const int n = std::min(BLOCK, last - c + 1);
-            unsigned bits = Similar ? similar_bits(valid, codes, plane, bands_, w.code_lo.data(),
-                                                   w.code_span.data(), q0)
-                                    : valid_bits(valid, q0);
-            bits &= (1u << n) - 1u;
-            while (bits != 0) {
-                const int j = __builtin_ctz(bits);
-                bits &= bits - 1u;
-                const std::size_t q = q0 + static_cast<std::size_t>(j);
-                if (Similar) {
-                    bool pass = true;
-                    for (int b = 0; pass && b < bands_; ++b)
-                        pass = std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
-                    if (!pass) continue;
-                }
-                add(q, r - row, c + j - col);
-            }
+    // The groups of one run with the columns taken from each, in column order.
+    struct Piece {
+        int group;
+        unsigned columns;
+    };
+    Piece pieces[2 * (MAX_SIDE / GROUP + 2)];
+    int piece_count = 0;
+    auto take_columns = [&](int tile_row, int first, int last) {
+        for (int g = first / GROUP; g <= last / GROUP && first <= last; ++g) {
+            const int a = std::max(first, g * GROUP) - g * GROUP;
+            const int b = std::min(last, g * GROUP + GROUP - 1) - g * GROUP;
+            if (Similar && !tile_may_pass(tile(tile_row, g), tile_chunks_, w.tile_query.data()))
+                continue;
+            pieces[piece_count++] = {g, ((2u << b) - 1u) & ~((1u << a) - 1u)};
         }
     };
 
@@ -315,14 +369,42 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
         const int half = (side - 1) / 2;
         const int r0 = std::max(row - half, 0), r1 = std::min(row + half, rows_ - 1);
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, width_ - 1);
-        for (int r = r0; r <= r1; ++r) {
-            const int dr = r - row;
-            if (dr < -inner || dr > inner) {
-                scan_piece(r, c0, c1);
+        for (int r = r0; r <= r1;) {
+            const int tile_row = r / TILE_ROWS;
+            int end = std::min(r1, tile_row * TILE_ROWS + TILE_ROWS - 1);
+            piece_count = 0;
+            if (r < row - inner) {
+                end = std::min(end, row - inner - 1);
+                take_columns(tile_row, c0, c1);
+            } else if (r > row + inner) {
+                take_columns(tile_row, c0, c1);
             } else {
-                // A row that crosses the inner square: its two outer pieces.
-                scan_piece(r, c0, std::min(col - inner - 1, c1));
-                scan_piece(r, std::max(col + inner + 1, c0), c1);
+                // Rows that cross the inner square: its two outer pieces.
+                end = std::min(end, row + inner);
+                take_columns(tile_row, c0, std::min(col - inner - 1, c1));
+                take_columns(tile_row, std::max(col + inner + 1, c0), c1);
+            }
+            for (; r <= end; ++r) {
+                for (int i = 0; i < piece_count; ++i) {
+                    const unsigned char* group = lane_group(r, pieces[i].group);
+                    unsigned bits = (Similar ? similar_bits(group, bands_, w.code_lo.data(),
+                                                            w.code_span.data())
+                                             : valid_bits(group)) &
+                                    pieces[i].columns;
+                    while (bits != 0) {
+                        const int j = __builtin_ctz(bits);
+                        bits &= bits - 1u;
+                        const int c = pieces[i].group * GROUP + j;
+                        const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
+                        if (Similar) {
+                            bool pass = true;
+                            for (int b = 0; pass && b < bands_; ++b)
+                                pass = std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
+                            if (!pass) continue;
+                        }
+                        add(q, r - row, c - col);
+                    }
+                }
             }
         }
         if (static_cast<long long>(w.size()) >= similar_pixel_count_) return;

@@ -81,9 +81,28 @@ private:
     double weight_offset_;
     int similar_pixel_count_;
 
-    std::vector<unsigned char> both_valid_;  // rows * width, plus room for a 16-byte read
-    std::vector<unsigned char> codes_;       // band after band, rows * width each, plus room
+    struct alignas(64) CacheLine {
+        unsigned char bytes[64];
+    };
+    unsigned char* lane_group(int row, int group)
+    {
+        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
+    }
+    const unsigned char* lane_group(int row, int group) const
+    {
+        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
+    }
+    const unsigned char* tile(int tile_row, int group) const
+    {
+        return &tiles_[(static_cast<std::size_t>(tile_row) * groups_ + group) * tile_chunks_ * 16];
+    }
+
     std::vector<CodeScale> scales_;
+    int groups_ = 0;              // 16-column groups per row, the last one padded
+    std::size_t group_bytes_ = 0; // lanes of one (row, group), a whole number of cache lines
+    std::vector<CacheLine> lanes_;
+    int tile_chunks_ = 0;         // 16-byte pieces of one tile summary
+    std::vector<unsigned char> tiles_;
 };
 
 }  // namespace pelvane
