@@ -97,7 +97,7 @@ Lanes from_bytes(const unsigned char* p) { Lanes l; std::copy(p, p + 16, l.v); r
 // Bit j set when column j of a group is valid in both images and, in every
 // band, lo <= code <= lo + span (one unsigned comparison after subtracting lo,
 // wrapping). `group` holds the 16 both-valid bytes, then 16 codes per band.
-unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo, const Lanes* span)
+inline __attribute__((always_inline)) unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo, const Lanes* span)
 {
 #if defined(__SSE2__)
     const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
@@ -325,9 +325,10 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
 // one shape (whole row, or the two pieces beside the inner square): the
 // groups of a run are chosen once, leaving out, in the similar search, those
 // whose tile proves that no position can pass, and then tested row by row.
-template <bool Similar>
+template <bool Similar, int Bands>
 void RegressionStrip::search(int row, int col, Scratch& w) const
 {
+    const int bands = Bands > 0 ? Bands : bands_;
     // Stores the candidate at q: y, x and the band weights summed over the
     // bands, first band first.
     auto add = [&](std::size_t q, int dr, int dc) {
@@ -387,7 +388,7 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
             for (; r <= end; ++r) {
                 for (int i = 0; i < piece_count; ++i) {
                     const unsigned char* group = lane_group(r, pieces[i].group);
-                    unsigned bits = (Similar ? similar_bits(group, bands_, w.code_lo.data(),
+                    unsigned bits = (Similar ? similar_bits(group, bands, w.code_lo.data(),
                                                             w.code_span.data())
                                              : valid_bits(group)) &
                                     pieces[i].columns;
@@ -397,9 +398,10 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                         const int c = pieces[i].group * GROUP + j;
                         const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
                         if (Similar) {
+                            // Every band at once: the loads overlap.
                             bool pass = true;
-                            for (int b = 0; pass && b < bands_; ++b)
-                                pass = std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
+                            for (int b = 0; b < bands; ++b)
+                                pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
                             if (!pass) continue;
                         }
                         add(q, r - row, c - col);
@@ -423,7 +425,13 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
     // tolerance of the pixel's own fill values. When no fill value can pass
     // in some band the search would find nothing anywhere: it is skipped.
     w.clear();
-    if (similar_bounds(w)) search<true>(row, col, w);
+    if (similar_bounds(w)) {
+        switch (bands_) {
+        case 3: search<true, 3>(row, col, w); break;
+        case 6: search<true, 6>(row, col, w); break;
+        default: search<true, 0>(row, col, w); break;
+        }
+    }
     bool similar_fit = w.size() >= 2;
     if (!similar_fit) {
         // Too few similar pixels: every position valid in both images counts.
@@ -432,7 +440,7 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
             w.fill_min[b] = 1000000.0;
             w.fill_max[b] = -1000000.0;
         }
-        search<false>(row, col, w);
+        search<false, 0>(row, col, w);
     }
 
     const std::size_t n = w.size();

@@ -68,7 +68,7 @@ private:
                        unsigned char* status) const;
     bool similar_bounds(Scratch& work) const;
     void compute_tolerance(int row, int col, Scratch& work) const;
-    template <bool Similar>
+    template <bool Similar, int Bands>
     void search(int row, int col, Scratch& work) const;
 
     const double* const* target_;
