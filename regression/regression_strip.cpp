@@ -46,7 +46,15 @@ int covalid_step(int side)
 
 bool vanishes(double v) { return v > -VANISHING && v < VANISHING; }
 
-bool whole_byte(double v) { return v >= 0.0 && v <= 255.0 && v == std::floor(v); }
+// The code of a whole value from 0 to 255 is the value itself; false for any
+// other value.
+bool byte_code(double x, unsigned char& code)
+{
+    if (!(x >= 0.0 && x <= 255.0)) return false;
+    const int k = static_cast<int>(x);
+    code = static_cast<unsigned char>(k);
+    return k == x;
+}
 
 // Code of x on a band's 256-step scale. Every step is monotone (a rounded
 // subtraction, a rounded product with a positive factor, floor, clamp), so
@@ -59,25 +67,41 @@ int scaled_code(double x, const RegressionStrip::CodeScale& s)
     return static_cast<int>(t);
 }
 
-RegressionStrip::CodeScale band_scale(const double* fill, const unsigned char* target_mask,
-                                      const unsigned char* fill_mask, std::size_t pixels)
+// Codes of n <= 16 consecutive values into code[0 .. n - 1]; bit j of the
+// result is set when value j is a whole byte (its code is then right).
+unsigned byte_codes(const double* x, int n, unsigned char* code)
 {
-    bool whole = true;
-    double lo = INFINITY, hi = -INFINITY;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        if (target_mask[i] != 0 || fill_mask[i] != 0) continue;
-        const double v = fill[i];
-        whole = whole && whole_byte(v);
-        if (std::isfinite(v)) {
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+    unsigned whole = 0;
+#if defined(__SSE2__)
+    if (n == 16) {
+        const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0);
+        __m128i pairs[8];
+        for (int k = 0; k < 8; ++k) {
+            const __m128d v = _mm_loadu_pd(x + 2 * k);
+            pairs[k] = _mm_cvttpd_epi32(v);  // out of range or NaN: INT_MIN
+            const __m128d in = _mm_and_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(pairs[k]), v),
+                                          _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, top)));
+            whole |= static_cast<unsigned>(_mm_movemask_pd(in)) << (2 * k);
         }
+        const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[0], pairs[1]),
+                                            _mm_unpacklo_epi64(pairs[2], pairs[3]));
+        const __m128i high = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[4], pairs[5]),
+                                             _mm_unpacklo_epi64(pairs[6], pairs[7]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(code), _mm_packus_epi16(low, high));
+        return whole;
     }
-    if (whole) return {true, 0.0, 1.0};
-    const double range = hi - lo;
+#endif
+    for (int j = 0; j < n; ++j) whole |= static_cast<unsigned>(byte_code(x[j], code[j])) << j;
+    return whole;
+}
+
+// Steps of a band's range [lowest, highest] of finite values: 256 codes over it.
+RegressionStrip::CodeScale range_scale(double lowest, double highest)
+{
+    const double range = highest - lowest;
     // No finite spread (or an infinite one): every code 0, the test passes all.
     if (!(range > 0.0) || !std::isfinite(range)) return {false, 0.0, 0.0};
-    return {false, lo, 256.0 / range};
+    return {false, lowest, 256.0 / range};
 }
 
 }  // namespace
@@ -149,6 +173,39 @@ bool tile_may_pass(const unsigned char* tile, int chunks, const Lanes* query)
     return true;
 }
 
+// Lowest code and 255 minus the highest code of band b over the positions
+// valid in both images of `count` rows of one group, the first at `group`,
+// the next ones `stride` bytes further each: 255 and 255 when none is valid.
+void summarise_codes(const unsigned char* group, std::size_t stride, int count, int b,
+                     unsigned char& lowest, unsigned char& highest_complement)
+{
+#if defined(__SSE2__)
+    const __m128i ones = _mm_set1_epi8(-1);
+    __m128i low = ones, high = _mm_setzero_si128();
+    for (int r = 0; r < count; ++r, group += stride) {
+        const __m128i valid = _mm_load_si128(reinterpret_cast<const __m128i*>(group));
+        const __m128i code = _mm_load_si128(reinterpret_cast<const __m128i*>(group + GROUP * (1 + b)));
+        low = _mm_min_epu8(low, _mm_or_si128(code, _mm_xor_si128(valid, ones)));
+        high = _mm_max_epu8(high, _mm_and_si128(code, valid));
+    }
+    alignas(16) unsigned char lows[16], highs[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
+#else
+    unsigned char lows[16], highs[16];
+    std::fill(lows, lows + 16, 255);
+    std::fill(highs, highs + 16, 0);
+    for (int r = 0; r < count; ++r, group += stride)
+        for (int j = 0; j < GROUP; ++j)
+            if (group[j] != 0) {
+                lows[j] = std::min(lows[j], group[GROUP * (1 + b) + j]);
+                highs[j] = std::max(highs[j], group[GROUP * (1 + b) + j]);
+            }
+#endif
+    lowest = *std::min_element(lows, lows + 16);
+    highest_complement = static_cast<unsigned char>(255 - *std::max_element(highs, highs + 16));
+}
+
 }  // namespace
 
 // Working storage of one fill_rows call, reused from pixel to pixel.
@@ -194,30 +251,48 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
         rows_ = width_ = 0;
         return;
     }
-    const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width);
-    scales_.resize(band_count);
-    for (int b = 0; b < band_count; ++b)
-        scales_[b] = band_scale(fill[b], target_mask, fill_mask, pixels);
-
     // Lanes of every (row, group): both-valid bytes, then the codes of each
-    // band; columns past the strip's width and positions not valid in both
-    // images are 0 throughout.
+    // band. Codes are read only where the position is valid in both images
+    // (the group test and the tile summaries mask the others out), so they
+    // are written wherever convenient. Every band is first coded by its
+    // values; a band with a valid value that is not a whole byte is coded
+    // again on its range.
     groups_ = (width + GROUP - 1) / GROUP;
     group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
     lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < width; ++c) {
-            const std::size_t i = static_cast<std::size_t>(r) * width + c;
-            if (target_mask[i] != 0 || fill_mask[i] != 0) continue;
-            unsigned char* group = lane_group(r, c / GROUP);
-            const int j = c % GROUP;
-            group[j] = 0xFF;
-            for (int b = 0; b < band_count; ++b) {
-                const double x = fill[b][i];
-                group[GROUP * (1 + b) + j] = static_cast<unsigned char>(
-                    scales_[b].whole_bytes ? static_cast<int>(x) : scaled_code(x, scales_[b]));
-            }
+    std::vector<char> whole(band_count, 1);
+    for (int r = 0; r < rows; ++r) {
+        const std::size_t line = static_cast<std::size_t>(r) * width;
+        for (int g = 0; g < groups_; ++g) {
+            unsigned char* group = lane_group(r, g);
+            const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
+            const int n = std::min(GROUP, width - g * GROUP);
+            for (int j = 0; j < n; ++j)
+                group[j] = target_mask[first + j] == 0 && fill_mask[first + j] == 0 ? 0xFF : 0;
+            const unsigned valid = valid_bits(group);
+            for (int b = 0; b < band_count; ++b)
+                if ((byte_codes(fill[b] + first, n, group + GROUP * (1 + b)) & valid) != valid)
+                    whole[b] = 0;
         }
+    }
+    scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
+    for (int b = 0; b < band_count; ++b) {
+        if (whole[b]) continue;
+        double lowest = INFINITY, highest = -INFINITY;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const double v = fill[b][static_cast<std::size_t>(r) * width + c];
+                if (lane_group(r, c / GROUP)[c % GROUP] != 0 && std::isfinite(v)) {
+                    lowest = std::min(lowest, v);
+                    highest = std::max(highest, v);
+                }
+            }
+        scales_[b] = range_scale(lowest, highest);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c)
+                lane_group(r, c / GROUP)[GROUP * (1 + b) + c % GROUP] = static_cast<unsigned char>(
+                    scaled_code(fill[b][static_cast<std::size_t>(r) * width + c], scales_[b]));
+    }
 
     // Tile summaries over TILE_ROWS rows of one group: lowest code and 255
     // minus the highest code per band, from the positions valid in both.
@@ -227,18 +302,11 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
     for (int t = 0; t < tile_rows; ++t)
         for (int g = 0; g < groups_; ++g) {
             unsigned char* tile = &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_chunks_ * 16];
+            const int r_end = std::min(rows, (t + 1) * TILE_ROWS);
             for (int b = 0; b < band_count; ++b) {
-                unsigned char lowest = 255, highest = 0;
-                for (int r = t * TILE_ROWS; r < std::min(rows, (t + 1) * TILE_ROWS); ++r) {
-                    const unsigned char* group = lane_group(r, g);
-                    for (int j = 0; j < GROUP; ++j) {
-                        if (group[j] == 0) continue;
-                        lowest = std::min(lowest, group[GROUP * (1 + b) + j]);
-                        highest = std::max(highest, group[GROUP * (1 + b) + j]);
-                    }
-                }
-                tile[16 * (b / TILE_BANDS) + b % TILE_BANDS] = lowest;
-                tile[16 * (b / TILE_BANDS) + TILE_BANDS + b % TILE_BANDS] = 255 - highest;
+                unsigned char* summary = tile + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
+                summarise_codes(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_, r_end - t * TILE_ROWS, b,
+                                summary[0], summary[TILE_BANDS]);
             }
         }
 }
