@@ -47,10 +47,11 @@ int covalid_step(int side)
 bool vanishes(double v) { return v > -VANISHING && v < VANISHING; }
 
 // The code of a whole value from 0 to 255 is the value itself; false for any
-// other value.
+// other value, -0.0 included, so that the code converted back to a double
+// gives the value bit for bit.
 bool byte_code(double x, unsigned char& code)
 {
-    if (!(x >= 0.0 && x <= 255.0)) return false;
+    if (!(x >= 0.0 && x <= 255.0) || std::signbit(x)) return false;
     const int k = static_cast<int>(x);
     code = static_cast<unsigned char>(k);
     return k == x;
@@ -81,7 +82,8 @@ unsigned byte_codes(const double* x, int n, unsigned char* code)
             pairs[k] = _mm_cvttpd_epi32(v);  // out of range or NaN: INT_MIN
             const __m128d in = _mm_and_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(pairs[k]), v),
                                           _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, top)));
-            whole |= static_cast<unsigned>(_mm_movemask_pd(in)) << (2 * k);
+            const int positive = _mm_movemask_pd(in) & ~_mm_movemask_pd(v);
+            whole |= static_cast<unsigned>(positive) << (2 * k);
         }
         const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[0], pairs[1]),
                                             _mm_unpacklo_epi64(pairs[2], pairs[3]));
@@ -278,6 +280,7 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
     scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
     for (int b = 0; b < band_count; ++b) {
         if (whole[b]) continue;
+        inexact_bands_.push_back(b);
         double lowest = INFINITY, highest = -INFINITY;
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < width; ++c) {
@@ -349,10 +352,11 @@ void RegressionStrip::compute_tolerance(int row, int col, Scratch& w) const
 
 // The codes a similar candidate can have, band by band. A fill value x passes
 // when the rounded |x - c| is at most tol, so |x - c| <= tol * (1 + 2^-52)
-// exactly; L and H below widen [c - tol, c + tol] by far more than the
-// rounding of that bound and of their own arithmetic, so every passing x lies
-// in [L, H] and, the codes being monotone, its code in [code(L), code(H)].
-// Returns false when no fill value can pass in some band.
+// exactly; `low` and `high` below widen [c - tol, c + tol] by far more than
+// the rounding of that bound and of their own arithmetic, so every passing x
+// lies in [low, high] and, the codes being monotone, its code in
+// [code(low), code(high)]. Returns false when no fill value can pass in some
+// band.
 bool RegressionStrip::similar_bounds(Scratch& w) const
 {
     std::fill(w.query_bytes.begin(), w.query_bytes.end(), 255);  // lanes of no band pass
@@ -365,15 +369,22 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
             const double low = (c - tol) - margin;
             const double high = (c + tol) + margin;
             if (scales_[b].whole_bytes) {
-                // Whole values only: the first whole number at or above `low`.
                 if (low > 255.0 || high < 0.0) return false;
                 if (low > 0.0) lo = static_cast<int>(std::ceil(low));
                 if (high < 255.0) hi = static_cast<int>(std::floor(high));
-                if (lo > hi) return false;
             } else {
                 lo = scaled_code(low, scales_[b]);
                 hi = scaled_code(high, scales_[b]);
             }
+        }
+        if (scales_[b].whole_bytes) {
+            // The codes are the values: narrow [lo, hi] to the values that
+            // pass the exact test. They form one interval (the rounded
+            // k - c grows with k), so the code test decides alone.
+            auto pass = [&](int k) { return std::fabs(static_cast<double>(k) - c) <= tol; };
+            while (lo <= hi && !pass(lo)) ++lo;
+            while (hi >= lo && !pass(hi)) --hi;
+            if (lo > hi) return false;
         }
         w.code_lo[b] = broadcast(static_cast<unsigned char>(lo));
         w.code_span[b] = broadcast(static_cast<unsigned char>(hi - lo));
@@ -399,11 +410,14 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
     const int bands = Bands > 0 ? Bands : bands_;
     // Stores the candidate at q: y, x and the band weights summed over the
     // bands, first band first.
-    auto add = [&](std::size_t q, int dr, int dc) {
+    // A band of whole bytes takes x from the codes (the same bits, already
+    // at hand), the others from the fill image.
+    auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
         double combined = 0.0;
-        for (int b = 0; b < bands_; ++b) {
-            const double x = fill_[b][q];
+        for (int b = 0; b < bands; ++b) {
+            const double x = scales_[b].whole_bytes ? static_cast<double>(group[GROUP * (1 + b) + j])
+                                                    : fill_[b][q];
             w.y[b].push_back(target_[b][q]);
             w.x[b].push_back(x);
             combined += 1.0 / ((std::fabs(x - w.centre[b]) + weight_offset_) * distance);
@@ -466,13 +480,13 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                         const int c = pieces[i].group * GROUP + j;
                         const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
                         if (Similar) {
-                            // Every band at once: the loads overlap.
+                            // The exact test, where the codes do not decide.
                             bool pass = true;
-                            for (int b = 0; b < bands; ++b)
+                            for (int b : inexact_bands_)
                                 pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
                             if (!pass) continue;
                         }
-                        add(q, r - row, c - col);
+                        add(q, r - row, c - col, group, j);
                     }
                 }
             }

@@ -98,6 +98,7 @@ private:
     }
 
     std::vector<CodeScale> scales_;
+    std::vector<int> inexact_bands_;  // bands whose codes do not decide the test alone
     int groups_ = 0;              // 16-column groups per row, the last one padded
     std::size_t group_bytes_ = 0; // lanes of one (row, group), a whole number of cache lines
     std::vector<CacheLine> lanes_;
