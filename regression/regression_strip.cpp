@@ -220,25 +220,41 @@ struct RegressionStrip::Scratch {
     std::vector<Lanes> tile_query;          // the same for tile summaries
     std::vector<unsigned char> query_bytes;
 
-    // Candidates of one search, in the order found.
-    std::vector<std::vector<double>> y, x;
-    std::vector<double> weight;
+    // Candidates of one search, in the order found: per band the target
+    // values (y) and the fill values (x), then one weight each, in blocks of
+    // `capacity` entries.
+    std::vector<double> store;
+    std::size_t count = 0, capacity = 0;
+    int bands;
+
+    double* y(int b) { return &store[static_cast<std::size_t>(2 * b) * capacity]; }
+    double* x(int b) { return &store[static_cast<std::size_t>(2 * b + 1) * capacity]; }
+    double* weight() { return &store[static_cast<std::size_t>(2 * bands) * capacity]; }
+
+    // Room for one more candidate.
+    void reserve_one()
+    {
+        if (count < capacity) return;
+        const std::size_t grown = std::max<std::size_t>(256, 2 * capacity);
+        std::vector<double> bigger((2 * static_cast<std::size_t>(bands) + 1) * grown);
+        for (std::size_t k = 0; k < 2 * static_cast<std::size_t>(bands) + 1; ++k)
+            std::copy_n(store.data() + k * capacity, count, bigger.data() + k * grown);
+        store.swap(bigger);
+        capacity = grown;
+    }
 
     explicit Scratch(int bands)
         : centre(bands), tolerance(bands),
           samples(static_cast<std::size_t>(bands) * MAX_TOLERANCE_SAMPLES),
           fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands),
           tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
-          query_bytes(tile_query.size() * 16), y(bands), x(bands) {}
-
-    std::size_t size() const { return weight.size(); }
-
-    void clear()
+          query_bytes(tile_query.size() * 16), bands(bands)
     {
-        for (auto& v : y) v.clear();
-        for (auto& v : x) v.clear();
-        weight.clear();
+        reserve_one();
     }
+
+    std::size_t size() const { return count; }
+    void clear() { count = 0; }
 };
 
 RegressionStrip::RegressionStrip(const double* const* target, const double* const* fill,
@@ -414,19 +430,20 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
     // at hand), the others from the fill image.
     auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
+        w.reserve_one();
         double combined = 0.0;
         for (int b = 0; b < bands; ++b) {
             const double x = scales_[b].whole_bytes ? static_cast<double>(group[GROUP * (1 + b) + j])
                                                     : fill_[b][q];
-            w.y[b].push_back(target_[b][q]);
-            w.x[b].push_back(x);
+            w.y(b)[w.count] = target_[b][q];
+            w.x(b)[w.count] = x;
             combined += 1.0 / ((std::fabs(x - w.centre[b]) + weight_offset_) * distance);
             if (!Similar) {
                 if (x > w.fill_max[b]) w.fill_max[b] = x;
                 if (x < w.fill_min[b]) w.fill_min[b] = x;
             }
         }
-        w.weight.push_back(combined);
+        w.weight()[w.count++] = combined;
     };
 
     // The groups of one run with the columns taken from each, in column order.
@@ -526,10 +543,10 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
     }
 
     const std::size_t n = w.size();
-    const double* weight = w.weight.data();
+    const double* weight = w.weight();
     for (int b = 0; b < bands_; ++b) {
-        const double* x = w.x[b].data();
-        const double* y = w.y[b].data();
+        const double* x = w.x(b);
+        const double* y = w.y(b);
         const double xc = w.centre[b];
 
         const WeightedMeans mean = weighted_means(weight, x, y, n);
