@@ -1,6 +1,7 @@
 #include "regression/regression_strip.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -121,17 +122,19 @@ Lanes from_bytes(const unsigned char* p) { Lanes l; std::copy(p, p + 16, l.v); r
 #endif
 
 // Bit j set when column j of a group is valid in both images and, in every
-// band, lo <= code <= lo + span (one unsigned comparison after subtracting lo,
-// wrapping). `group` holds the 16 both-valid bytes, then 16 codes per band.
+// band, lo <= code <= lo + span: code - lo, wrapping, saturates to 0 when
+// reduced by span. `group` holds the 16 both-valid bytes, then 16 codes per band.
 inline __attribute__((always_inline)) unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo, const Lanes* span)
 {
 #if defined(__SSE2__)
     const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
-    __m128i pass = _mm_load_si128(lanes);
+    __m128i over = _mm_setzero_si128();  // non-zero where code - lo > span in some band
+#pragma GCC unroll 8
     for (int b = 0; b < bands; ++b) {
         const __m128i t = _mm_sub_epi8(_mm_load_si128(lanes + 1 + b), lo[b].v);
-        pass = _mm_and_si128(pass, _mm_cmpeq_epi8(_mm_min_epu8(t, span[b].v), t));
+        over = _mm_or_si128(over, _mm_subs_epu8(t, span[b].v));
     }
+    const __m128i pass = _mm_and_si128(_mm_load_si128(lanes), _mm_cmpeq_epi8(over, _mm_setzero_si128()));
     return static_cast<unsigned>(_mm_movemask_epi8(pass));
 #else
     unsigned bits = 0;
@@ -446,22 +449,38 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
         w.weight()[w.count++] = combined;
     };
 
-    // The groups of one run with the columns taken from each, in column order.
+    // The groups that the rows of a ring cross, with the columns taken from
+    // each, in column order: for whole rows and for the rows beside the inner
+    // square. A run keeps those whose tile may hold a passing position.
     struct Piece {
-        int group;
-        unsigned columns;
+        int column;          // of the group's first lane
+        unsigned columns;    // bit j: column + j belongs to the ring
+        std::size_t offset;  // of the group's lanes within its row
     };
-    Piece pieces[2 * (MAX_SIDE / GROUP + 2)];
-    int piece_count = 0;
-    auto take_columns = [&](int tile_row, int first, int last) {
-        for (int g = first / GROUP; g <= last / GROUP && first <= last; ++g) {
+    constexpr int MOST = 2 * (MAX_SIDE / GROUP + 2);
+    Piece whole_rows[MOST], beside[MOST], run[MOST];
+    int whole_count = 0, beside_count = 0;
+    auto cut = [&](int first, int last, Piece* pieces, int& count) {
+        for (int g = first / GROUP; first <= last && g <= last / GROUP; ++g) {
             const int a = std::max(first, g * GROUP) - g * GROUP;
             const int b = std::min(last, g * GROUP + GROUP - 1) - g * GROUP;
-            if (Similar && !tile_may_pass(tile(tile_row, g), tile_chunks_, w.tile_query.data()))
-                continue;
-            pieces[piece_count++] = {g, ((2u << b) - 1u) & ~((1u << a) - 1u)};
+            pieces[count++] = {g * GROUP, ((2u << b) - 1u) & ~((1u << a) - 1u),
+                               static_cast<std::size_t>(g) * group_bytes_};
         }
     };
+    const std::size_t row_bytes = static_cast<std::size_t>(groups_) * group_bytes_;
+
+    // The bounds in locals, which the compiler may keep in registers.
+    Lanes lo_local[Bands > 0 ? Bands : 1], span_local[Bands > 0 ? Bands : 1];
+    const Lanes* lo = w.code_lo.data();
+    const Lanes* span = w.code_span.data();
+    if (Bands > 0) {
+        std::copy_n(lo, Bands, lo_local);
+        std::copy_n(span, Bands, span_local);
+        lo = lo_local;
+        span = span_local;
+    }
+    const Lanes* tile_query = w.tile_query.data();
 
     int (*const step)(int) = Similar ? similar_step : covalid_step;
     int inner = 0;
@@ -469,32 +488,44 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
         const int half = (side - 1) / 2;
         const int r0 = std::max(row - half, 0), r1 = std::min(row + half, rows_ - 1);
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, width_ - 1);
+        whole_count = beside_count = 0;
+        cut(c0, c1, whole_rows, whole_count);
+        cut(c0, std::min(col - inner - 1, c1), beside, beside_count);
+        cut(std::max(col + inner + 1, c0), c1, beside, beside_count);
         for (int r = r0; r <= r1;) {
-            const int tile_row = r / TILE_ROWS;
+            const int tile_row = static_cast<unsigned>(r) / TILE_ROWS;
             int end = std::min(r1, tile_row * TILE_ROWS + TILE_ROWS - 1);
-            piece_count = 0;
+            const Piece* pieces = whole_rows;
+            int count = whole_count;
             if (r < row - inner) {
                 end = std::min(end, row - inner - 1);
-                take_columns(tile_row, c0, c1);
-            } else if (r > row + inner) {
-                take_columns(tile_row, c0, c1);
-            } else {
-                // Rows that cross the inner square: its two outer pieces.
+            } else if (r <= row + inner) {
                 end = std::min(end, row + inner);
-                take_columns(tile_row, c0, std::min(col - inner - 1, c1));
-                take_columns(tile_row, std::max(col + inner + 1, c0), c1);
+                pieces = beside;
+                count = beside_count;
             }
-            for (; r <= end; ++r) {
-                for (int i = 0; i < piece_count; ++i) {
-                    const unsigned char* group = lane_group(r, pieces[i].group);
-                    unsigned bits = (Similar ? similar_bits(group, bands, w.code_lo.data(),
-                                                            w.code_span.data())
+            if (Similar) {
+                const unsigned char* tiles = tile(tile_row, 0);
+                const std::size_t tile_bytes = static_cast<std::size_t>(tile_chunks_) * 16;
+                int kept = 0;
+                for (int i = 0; i < count; ++i)
+                    if (tile_may_pass(tiles + pieces[i].column / GROUP * tile_bytes, tile_chunks_,
+                                      tile_query))
+                        run[kept++] = pieces[i];
+                pieces = run;
+                count = kept;
+            }
+            const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
+            for (; r <= end; ++r, line += row_bytes) {
+                for (int i = 0; i < count; ++i) {
+                    const unsigned char* group = line + pieces[i].offset;
+                    unsigned bits = (Similar ? similar_bits(group, bands, lo, span)
                                              : valid_bits(group)) &
                                     pieces[i].columns;
                     while (bits != 0) {
-                        const int j = __builtin_ctz(bits);
+                        const int j = std::countr_zero(bits);
                         bits &= bits - 1u;
-                        const int c = pieces[i].group * GROUP + j;
+                        const int c = pieces[i].column + j;
                         const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
                         if (Similar) {
                             // The exact test, where the codes do not decide.
