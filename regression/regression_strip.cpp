@@ -107,41 +107,60 @@ RegressionStrip::CodeScale range_scale(double lowest, double highest)
     return {false, lowest, 256.0 / range};
 }
 
-}  // namespace
-
-namespace {
-
+// Sixteen bytes for the tests below: SSE2 registers on x86-64, plain bytes
+// elsewhere (with the same results).
 #if defined(__SSE2__)
-struct Lanes { __m128i v; };
+struct Lanes {
+    __m128i v;
+};
 Lanes broadcast(unsigned char v) { return {_mm_set1_epi8(static_cast<char>(v))}; }
-Lanes from_bytes(const unsigned char* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
+Lanes from_bytes(const unsigned char* p)
+{
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+}
 #else
-struct Lanes { unsigned char v[16]; };
-Lanes broadcast(unsigned char v) { Lanes l; std::fill(l.v, l.v + 16, v); return l; }
-Lanes from_bytes(const unsigned char* p) { Lanes l; std::copy(p, p + 16, l.v); return l; }
+struct Lanes {
+    unsigned char v[16];
+};
+Lanes broadcast(unsigned char v)
+{
+    Lanes l;
+    std::fill(l.v, l.v + 16, v);
+    return l;
+}
+Lanes from_bytes(const unsigned char* p)
+{
+    Lanes l;
+    std::copy(p, p + 16, l.v);
+    return l;
+}
 #endif
 
 // Bit j set when column j of a group is valid in both images and, in every
 // band, lo <= code <= lo + span: code - lo, wrapping, saturates to 0 when
-// reduced by span. `group` holds the 16 both-valid bytes, then 16 codes per band.
-inline __attribute__((always_inline)) unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo, const Lanes* span)
+// reduced by span. `group` holds the 16 both-valid bytes, then 16 codes per
+// band.
+unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo,
+                      const Lanes* span)
 {
 #if defined(__SSE2__)
     const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
-    __m128i over = _mm_setzero_si128();  // non-zero where code - lo > span in some band
-#pragma GCC unroll 8
+    const __m128i zero = _mm_setzero_si128();
+    __m128i over = zero;  // non-zero where code - lo > span in some band
+#pragma GCC unroll 8  // with the band count known, lo and span stay in registers
     for (int b = 0; b < bands; ++b) {
         const __m128i t = _mm_sub_epi8(_mm_load_si128(lanes + 1 + b), lo[b].v);
         over = _mm_or_si128(over, _mm_subs_epu8(t, span[b].v));
     }
-    const __m128i pass = _mm_and_si128(_mm_load_si128(lanes), _mm_cmpeq_epi8(over, _mm_setzero_si128()));
+    const __m128i pass = _mm_and_si128(_mm_load_si128(lanes), _mm_cmpeq_epi8(over, zero));
     return static_cast<unsigned>(_mm_movemask_epi8(pass));
 #else
     unsigned bits = 0;
     for (int j = 0; j < GROUP; ++j) {
         bool in = group[j] != 0;
         for (int b = 0; in && b < bands; ++b)
-            in = static_cast<unsigned char>(group[GROUP * (1 + b) + j] - lo[b].v[j]) <= span[b].v[j];
+            in = static_cast<unsigned char>(group[GROUP * (1 + b) + j] - lo[b].v[j]) <=
+                 span[b].v[j];
         bits |= static_cast<unsigned>(in) << j;
     }
     return bits;
@@ -151,7 +170,8 @@ inline __attribute__((always_inline)) unsigned similar_bits(const unsigned char*
 unsigned valid_bits(const unsigned char* group)
 {
 #if defined(__SSE2__)
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(group))));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(group))));
 #else
     unsigned bits = 0;
     for (int j = 0; j < GROUP; ++j) bits |= static_cast<unsigned>(group[j] != 0) << j;
@@ -163,9 +183,9 @@ unsigned valid_bits(const unsigned char* group)
 // 255 minus the highest code in lanes 8..15; the query holds the highest
 // code within tolerance and 255 minus the lowest one. Some position of the
 // tile may pass only when every summary lane is at most the query's.
-bool tile_may_pass(const unsigned char* tile, int chunks, const Lanes* query)
+bool tile_may_pass(const unsigned char* tile, std::size_t bytes, const Lanes* query)
 {
-    for (int k = 0; k < chunks; ++k) {
+    for (std::size_t k = 0; k < bytes / 16; ++k) {
 #if defined(__SSE2__)
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + 16 * k));
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, query[k].v), t)) != 0xFFFF)
@@ -189,7 +209,8 @@ void summarise_codes(const unsigned char* group, std::size_t stride, int count, 
     __m128i low = ones, high = _mm_setzero_si128();
     for (int r = 0; r < count; ++r, group += stride) {
         const __m128i valid = _mm_load_si128(reinterpret_cast<const __m128i*>(group));
-        const __m128i code = _mm_load_si128(reinterpret_cast<const __m128i*>(group + GROUP * (1 + b)));
+        const __m128i code =
+            _mm_load_si128(reinterpret_cast<const __m128i*>(group + GROUP * (1 + b)));
         low = _mm_min_epu8(low, _mm_or_si128(code, _mm_xor_si128(valid, ones)));
         high = _mm_max_epu8(high, _mm_and_si128(code, valid));
     }
@@ -276,8 +297,8 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
     // band. Codes are read only where the position is valid in both images
     // (the group test and the tile summaries mask the others out), so they
     // are written wherever convenient. Every band is first coded by its
-    // values; a band with a valid value that is not a whole byte is coded
-    // again on its range.
+    // values; a band with a valid value that is not a whole byte (nor
+    // -0.0) is coded again on its range.
     groups_ = (width + GROUP - 1) / GROUP;
     group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
     lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
@@ -318,17 +339,19 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
 
     // Tile summaries over TILE_ROWS rows of one group: lowest code and 255
     // minus the highest code per band, from the positions valid in both.
-    tile_chunks_ = (band_count + TILE_BANDS - 1) / TILE_BANDS;
+    // Lanes of no band stay 0, which every query passes.
+    tile_bytes_ = static_cast<std::size_t>((band_count + TILE_BANDS - 1) / TILE_BANDS) * 16;
     const int tile_rows = (rows + TILE_ROWS - 1) / TILE_ROWS;
-    tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_chunks_ * 16, 0);
+    tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_bytes_, 0);
     for (int t = 0; t < tile_rows; ++t)
         for (int g = 0; g < groups_; ++g) {
-            unsigned char* tile = &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_chunks_ * 16];
-            const int r_end = std::min(rows, (t + 1) * TILE_ROWS);
+            unsigned char* summary =
+                &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_bytes_];
+            const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
             for (int b = 0; b < band_count; ++b) {
-                unsigned char* summary = tile + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
-                summarise_codes(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_, r_end - t * TILE_ROWS, b,
-                                summary[0], summary[TILE_BANDS]);
+                unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
+                summarise_codes(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_, count, b,
+                                lane[0], lane[TILE_BANDS]);
             }
         }
 }
@@ -428,16 +451,16 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
 {
     const int bands = Bands > 0 ? Bands : bands_;
     // Stores the candidate at q: y, x and the band weights summed over the
-    // bands, first band first.
-    // A band of whole bytes takes x from the codes (the same bits, already
-    // at hand), the others from the fill image.
+    // bands, first band first. A band of whole bytes takes x from the codes
+    // (the same bits, already at hand), the others from the fill image.
     auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
         w.reserve_one();
         double combined = 0.0;
         for (int b = 0; b < bands; ++b) {
-            const double x = scales_[b].whole_bytes ? static_cast<double>(group[GROUP * (1 + b) + j])
-                                                    : fill_[b][q];
+            const double x = scales_[b].whole_bytes
+                                 ? static_cast<double>(group[GROUP * (1 + b) + j])
+                                 : fill_[b][q];
             w.y(b)[w.count] = target_[b][q];
             w.x(b)[w.count] = x;
             combined += 1.0 / ((std::fabs(x - w.centre[b]) + weight_offset_) * distance);
@@ -506,10 +529,9 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
             }
             if (Similar) {
                 const unsigned char* tiles = tile(tile_row, 0);
-                const std::size_t tile_bytes = static_cast<std::size_t>(tile_chunks_) * 16;
                 int kept = 0;
                 for (int i = 0; i < count; ++i)
-                    if (tile_may_pass(tiles + pieces[i].column / GROUP * tile_bytes, tile_chunks_,
+                    if (tile_may_pass(tiles + pieces[i].column / GROUP * tile_bytes_, tile_bytes_,
                                       tile_query))
                         run[kept++] = pieces[i];
                 pieces = run;
@@ -632,7 +654,8 @@ void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* fille
         for (int col = 0; col < width_; ++col) {
             if (report) {
                 const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
-                progress(static_cast<double>(pos) / static_cast<double>(pixels), "", progress_context);
+                progress(static_cast<double>(pos) / static_cast<double>(pixels), "",
+                         progress_context);
             }
             fill_pixel(row, col, work, filled, status);
         }

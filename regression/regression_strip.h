@@ -7,28 +7,36 @@
 
 namespace pelvane {
 
-// One strip made ready for regression_fill's searches, built once and then
-// filled in row ranges, possibly from several threads at once.
+// One strip made ready for regression_fill's searches: built once, then
+// filled in row ranges, from several threads at once if need be.
 //
-// The searches look at up to a few tens of thousands of window positions per
-// gap pixel and keep very few of them, so the strip is prepared for cheap
-// rejection:
-// - `both_valid`: one byte per pixel, 0xFF where target and fill are both
-//   valid, 0 elsewhere (the first condition of every candidate);
-// - one byte code per band and pixel, non-decreasing in the fill value, so
-//   that the fill values within a pixel's tolerance map to one interval of
-//   codes. Where a band's fill values at positions valid in both images are
-//   all whole numbers from 0 to 255 the code is the value itself; otherwise
-//   the band's range is cut into 256 equal steps.
-// Sixteen neighbouring positions are then tested at once on their codes; the
-// few that pass go through the exact test on the doubles, the one that
-// decides. The code test only ever rejects positions the exact test would
-// reject too, so the candidates, their order and every sum stay those of
+// The similar search looks at up to tens of thousands of window positions per
+// gap pixel and keeps a few dozen, so the strip is prepared for cheap
+// rejection. Per band and pixel it holds a byte code that never decreases as
+// the fill value grows, so the fill values within a pixel's tolerance have
+// codes within one interval; where all of a band's fill values at positions
+// valid in both images are whole numbers from 0 to 255 (Byte images) the code
+// is the value itself, otherwise the band's range is cut into 256 steps.
+//
+// Layout: the strip's columns fall into groups of 16. For every row and
+// group, 16 bytes that are 0xFF where target and fill are both valid (else
+// 0), then 16 codes per band, padded to a multiple of 64 bytes; rows follow
+// each other, groups within a row. Tiles of 8 rows of one group keep, per
+// band, the lowest code and 255 minus the highest one over their positions
+// valid in both images.
+//
+// A search tests a tile against the pixel's code intervals, skips it when no
+// position in it can pass, and otherwise tests the 16 positions of a group
+// row at once. For bands of whole bytes the code interval is exactly the
+// values that pass (and x is read from the code); for other bands the
+// positions that pass on codes are tested on the doubles. Either way the
+// candidates, their order, their weights and every sum are those of
 // regression_fill_reference, bit for bit.
 //
-// The strip holds pointers to the caller's arrays and reads them during
-// fill_rows: they must outlive it, unchanged. Its own memory is
-// (band_count + 1) bytes per pixel.
+// The strip keeps pointers to the caller's arrays and reads them in
+// fill_rows: they must outlive it, unchanged. Its own memory is one byte per
+// pixel and band plus one, rounded up to whole cache lines per group (8 bytes
+// per pixel for six bands), and 1/8 byte per pixel and band for the tiles.
 class RegressionStrip {
 public:
     // The arguments of regression_fill that describe the strip and the fit.
@@ -38,14 +46,14 @@ public:
                     double weight_offset, int similar_pixel_count);
 
     // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
-    // (clipped to the strip), exactly as regression_fill writes them there,
-    // and nothing else. Reads the whole strip. Safe to call concurrently over
-    // disjoint row ranges.
+    // (clipped to the strip) exactly as regression_fill writes them there,
+    // and nothing else. Reads the whole strip. Calls over disjoint row ranges
+    // may run at the same time.
     void fill_rows(int row_begin, int row_end, double* const* filled,
                    unsigned char* status) const;
 
-    // The same, calling `progress` before every pixel with its index over the
-    // strip's pixel count, as regression_fill does (nothing when
+    // The same, calling `progress` before every pixel with the pixel's index
+    // over the strip's pixel count, as regression_fill does (no call when
     // progress_context is null).
     void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
                    ProgressFn progress, void* progress_context) const;
@@ -62,14 +70,27 @@ public:
 
 private:
     struct Scratch;
+    struct alignas(64) CacheLine {
+        unsigned char bytes[64];
+    };
+
     void fill_pixel(int row, int col, Scratch& work, double* const* filled,
                     unsigned char* status) const;
     void predict_pixel(int row, int col, Scratch& work, double* const* filled,
                        unsigned char* status) const;
-    bool similar_bounds(Scratch& work) const;
     void compute_tolerance(int row, int col, Scratch& work) const;
+    bool similar_bounds(Scratch& work) const;
     template <bool Similar, int Bands>
     void search(int row, int col, Scratch& work) const;
+
+    unsigned char* lane_group(int row, int group)
+    {
+        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
+    }
+    const unsigned char* tile(int tile_row, int group) const
+    {
+        return &tiles_[(static_cast<std::size_t>(tile_row) * groups_ + group) * tile_bytes_];
+    }
 
     const double* const* target_;
     const double* const* fill_;
@@ -81,28 +102,12 @@ private:
     double weight_offset_;
     int similar_pixel_count_;
 
-    struct alignas(64) CacheLine {
-        unsigned char bytes[64];
-    };
-    unsigned char* lane_group(int row, int group)
-    {
-        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
-    }
-    const unsigned char* lane_group(int row, int group) const
-    {
-        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
-    }
-    const unsigned char* tile(int tile_row, int group) const
-    {
-        return &tiles_[(static_cast<std::size_t>(tile_row) * groups_ + group) * tile_chunks_ * 16];
-    }
-
     std::vector<CodeScale> scales_;
     std::vector<int> inexact_bands_;  // bands whose codes do not decide the test alone
-    int groups_ = 0;              // 16-column groups per row, the last one padded
-    std::size_t group_bytes_ = 0; // lanes of one (row, group), a whole number of cache lines
+    int groups_ = 0;                  // groups per row, the last one padded
+    std::size_t group_bytes_ = 0;     // lanes of one row of one group
     std::vector<CacheLine> lanes_;
-    int tile_chunks_ = 0;         // 16-byte pieces of one tile summary
+    std::size_t tile_bytes_ = 0;      // 16 per 8 bands
     std::vector<unsigned char> tiles_;
 };
 
