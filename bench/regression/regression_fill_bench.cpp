@@ -119,6 +119,11 @@ int count_predicted(const std::vector<unsigned char>& status)
 
 using FillFn = decltype(&regression_fill);
 
+benchmark::Counter per_second(double count)
+{
+    return benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // Missing when any band lies outside the valid range 1..255.
 std::vector<unsigned char> range_mask(const std::vector<std::vector<double>>& bands)
 {
@@ -181,29 +186,35 @@ void run_strip(benchmark::State& state, const Scene& s, FillFn fill_fn)
                 s.width, out.data(), status.data(), 0.5, 30, nullptr, nullptr);
         benchmark::DoNotOptimize(filled[0].data());
     }
-    const double pixels = static_cast<double>(s.size());
-    state.counters["pixels_per_s"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["predicted_per_s"] =
-        benchmark::Counter(count_predicted(status), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels_per_s"] = per_second(static_cast<double>(s.size()));
+    state.counters["predicted_per_s"] = per_second(count_predicted(status));
     state.counters["predicted"] = count_predicted(status);
 }
 
 // One synthetic strip of rows x width pixels.
+Scene synthetic(const benchmark::State& state)
+{
+    return make_scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false);
+}
 void BM_RegressionFill(benchmark::State& state)
 {
-    run_strip(state, make_scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false),
-              regression_fill);
+    run_strip(state, synthetic(state), regression_fill);
 }
 void BM_RegressionFillReference(benchmark::State& state)
 {
-    run_strip(state, make_scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false),
-              regression_fill_reference);
+    run_strip(state, synthetic(state), regression_fill_reference);
 }
 BENCHMARK(BM_RegressionFill)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RegressionFillReference)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RegressionFillReference)
+    ->Args({334, 500})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The olinda scene (349 x 352, six bands, valid range 1..255) as one strip.
-void BM_RegressionFillOlinda(benchmark::State& state) { run_strip(state, olinda(), regression_fill); }
+void BM_RegressionFillOlinda(benchmark::State& state)
+{
+    run_strip(state, olinda(), regression_fill);
+}
 void BM_RegressionFillOlindaReference(benchmark::State& state)
 {
     run_strip(state, olinda(), regression_fill_reference);
@@ -212,7 +223,8 @@ BENCHMARK(BM_RegressionFillOlinda)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_RegressionFillOlindaReference)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A whole-width strip of the typical scene (8000 columns): preparing it, and
-// filling a band of its middle rows on one thread as one worker of the job does.
+// filling 16 of its middle rows (whose windows reach furthest) on one thread,
+// as one worker of the job does.
 const Scene& wide_scene()
 {
     static const Scene scene = make_scene(334, 8000, false);
@@ -245,10 +257,8 @@ void BM_RegressionStripRows(benchmark::State& state)
         strip.fill_rows(first, end, out.data(), status.data());
         benchmark::DoNotOptimize(filled[0].data());
     }
-    const double pixels = static_cast<double>(end - first) * s.width;
-    state.counters["pixels_per_s"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["predicted_per_s"] =
-        benchmark::Counter(count_predicted(status), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels_per_s"] = per_second(static_cast<double>(end - first) * s.width);
+    state.counters["predicted_per_s"] = per_second(count_predicted(status));
 }
 BENCHMARK(BM_RegressionStripRows)->Args({159, 175})->Unit(benchmark::kMillisecond)->UseRealTime();
 
