@@ -11,4 +11,4 @@ pelvane_add_test(sarnic_olinda_test
   LIBS pelvane_regression pelvane_test_support)
 pelvane_add_test(regression_strip_test
   SOURCES regression/regression_strip_test.cpp
-  LIBS pelvane_regression pelvane_test_support)
+  LIBS pelvane_regression pelvane_test_support Threads::Threads)

@@ -1,12 +1,14 @@
-// The fast regression (regression_fill, regression_fill_rows and
-// RegressionStrip over row chunks) against regression_fill_reference, bit for
-// bit, on striped random strips and on the olinda scene.
+// The fast regression (regression_fill, regression_fill_rows, and
+// RegressionStrip over row chunks and on two threads) against
+// regression_fill_reference, bit for bit, on striped random strips and on the
+// olinda scene.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "regression/regression_fill.h"
@@ -145,6 +147,18 @@ void check_all_paths(const Inputs& s, int count)
             strip.fill_rows(it->first, it->second, p.data(), rows.status.data());
         expect_same(rows, want, "fill_rows, first chunk " + std::to_string(sizes[0]));
     }
+
+    // Two threads on alternate chunks of 5 rows.
+    Outputs shared = blank(s);
+    auto z = out_pointers(shared);
+    auto worker = [&](int first) {
+        for (int r = first; r < s.rows; r += 10)
+            strip.fill_rows(r, r + 5, z.data(), shared.status.data());
+    };
+    std::thread other(worker, 5);
+    worker(0);
+    other.join();
+    expect_same(shared, want, "fill_rows on two threads");
 
     Outputs wrapper = blank(s);
     auto q = out_pointers(wrapper);
