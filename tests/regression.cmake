@@ -9,3 +9,6 @@ pelvane_add_test(fallback_fill_test
 pelvane_add_test(sarnic_olinda_test
   SOURCES regression/sarnic_olinda_test.cpp
   LIBS pelvane_regression pelvane_test_support)
+pelvane_add_test(regression_strip_test
+  SOURCES regression/regression_strip_test.cpp
+  LIBS pelvane_regression pelvane_test_support Threads::Threads)

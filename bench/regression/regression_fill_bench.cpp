@@ -1,15 +1,24 @@
 // Sarnic's kernels on a synthetic six-band strip with scan-line stripes in
-// both images, shaped like one strip of a wide Byte scene.
+// both images, shaped like one strip of a wide Byte scene, and on the olinda
+// scene. regression_fill runs against regression_fill_reference on the same
+// strip in the same run; the program ends with the ratio of their CPU times.
 #include <benchmark/benchmark.h>
+
+#include <gdal.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "regression/fallback_fill.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
+#include "regression/regression_fill_reference.h"
+#include "regression/regression_strip.h"
 
 namespace {
 
@@ -108,27 +117,150 @@ int count_predicted(const std::vector<unsigned char>& status)
     }));
 }
 
-// One strip of rows x width pixels, similar_pixel_count 30.
-void BM_RegressionFill(benchmark::State& state)
+using FillFn = decltype(&regression_fill);
+
+benchmark::Counter per_second(double count)
 {
-    const int rows = static_cast<int>(state.range(0)), width = static_cast<int>(state.range(1));
-    const Scene s = make_scene(rows, width, false);
-    std::vector<std::vector<double>> filled(BANDS, std::vector<double>(s.size()));
+    return benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Missing when any band lies outside the valid range 1..255.
+std::vector<unsigned char> range_mask(const std::vector<std::vector<double>>& bands)
+{
+    std::vector<unsigned char> mask(bands[0].size(), 0);
+    for (size_t i = 0; i < mask.size(); ++i)
+        for (const auto& band : bands)
+            if (band[i] < 1.0 || band[i] > 255.0) mask[i] = 1;
+    return mask;
+}
+
+// Every band of an image as doubles; empty when it cannot be read.
+std::vector<std::vector<double>> read_bands(const std::string& path, int& rows, int& width)
+{
+    GDALAllRegister();
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    std::vector<std::vector<double>> bands;
+    if (ds == nullptr) return bands;
+    width = GDALGetRasterXSize(ds);
+    rows = GDALGetRasterYSize(ds);
+    for (int b = 1; b <= GDALGetRasterCount(ds); ++b) {
+        bands.emplace_back(static_cast<size_t>(rows) * width);
+        if (GDALRasterIO(GDALGetRasterBand(ds, b), GF_Read, 0, 0, width, rows, bands.back().data(),
+                         width, rows, GDT_Float64, 0, 0) != CE_None)
+            bands.clear();
+    }
+    GDALClose(ds);
+    return bands;
+}
+
+const Scene& olinda()
+{
+    static const Scene scene = [] {
+        const std::string dir = std::string(PELVANE_TEST_DATA) + "/olinda/";
+        Scene s{0, 0, {}, {}, {}, {}};
+        s.target = read_bands(dir + "target.tif", s.rows, s.width);
+        s.fill = read_bands(dir + "fill.tif", s.rows, s.width);
+        if (!s.target.empty() && !s.fill.empty()) {
+            s.target_mask = range_mask(s.target);
+            s.fill_mask = range_mask(s.fill);
+        }
+        return s;
+    }();
+    return scene;
+}
+
+// The whole strip through `fill_fn`, similar_pixel_count 30.
+void run_strip(benchmark::State& state, const Scene& s, FillFn fill_fn)
+{
+    if (s.target.empty()) {
+        state.SkipWithError("no input images");
+        return;
+    }
+    const int bands = static_cast<int>(s.target.size());
+    std::vector<std::vector<double>> filled(bands, std::vector<double>(s.size()));
     std::vector<unsigned char> status(s.size());
     const auto t = pointers(s.target), f = pointers(s.fill);
     auto out = pointers(filled);
     for (auto _ : state) {
-        regression_fill(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), BANDS, rows,
-                        width, out.data(), status.data(), 0.5, 30, nullptr, nullptr);
+        fill_fn(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), bands, s.rows,
+                s.width, out.data(), status.data(), 0.5, 30, nullptr, nullptr);
         benchmark::DoNotOptimize(filled[0].data());
     }
-    const double pixels = static_cast<double>(s.size());
-    state.counters["pixels_per_s"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["predicted_per_s"] =
-        benchmark::Counter(count_predicted(status), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels_per_s"] = per_second(static_cast<double>(s.size()));
+    state.counters["predicted_per_s"] = per_second(count_predicted(status));
     state.counters["predicted"] = count_predicted(status);
 }
+
+// One synthetic strip of rows x width pixels.
+Scene synthetic(const benchmark::State& state)
+{
+    return make_scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), false);
+}
+void BM_RegressionFill(benchmark::State& state)
+{
+    run_strip(state, synthetic(state), regression_fill);
+}
+void BM_RegressionFillReference(benchmark::State& state)
+{
+    run_strip(state, synthetic(state), regression_fill_reference);
+}
 BENCHMARK(BM_RegressionFill)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RegressionFillReference)
+    ->Args({334, 500})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The olinda scene (349 x 352, six bands, valid range 1..255) as one strip.
+void BM_RegressionFillOlinda(benchmark::State& state)
+{
+    run_strip(state, olinda(), regression_fill);
+}
+void BM_RegressionFillOlindaReference(benchmark::State& state)
+{
+    run_strip(state, olinda(), regression_fill_reference);
+}
+BENCHMARK(BM_RegressionFillOlinda)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RegressionFillOlindaReference)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A whole-width strip of the typical scene (8000 columns): preparing it, and
+// filling 16 of its middle rows (whose windows reach furthest) on one thread,
+// as one worker of the job does.
+const Scene& wide_scene()
+{
+    static const Scene scene = make_scene(334, 8000, false);
+    return scene;
+}
+
+void BM_RegressionStripPrepare(benchmark::State& state)
+{
+    const Scene& s = wide_scene();
+    const auto t = pointers(s.target), f = pointers(s.fill);
+    for (auto _ : state) {
+        const RegressionStrip strip(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(),
+                                    BANDS, s.rows, s.width, 0.5, 30);
+        benchmark::DoNotOptimize(&strip);
+    }
+}
+BENCHMARK(BM_RegressionStripPrepare)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RegressionStripRows(benchmark::State& state)
+{
+    const Scene& s = wide_scene();
+    const int first = static_cast<int>(state.range(0)), end = static_cast<int>(state.range(1));
+    const auto t = pointers(s.target), f = pointers(s.fill);
+    std::vector<std::vector<double>> filled(BANDS, std::vector<double>(s.size()));
+    std::vector<unsigned char> status(s.size(), 0);
+    auto out = pointers(filled);
+    const RegressionStrip strip(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), BANDS,
+                                s.rows, s.width, 0.5, 30);
+    for (auto _ : state) {
+        strip.fill_rows(first, end, out.data(), status.data());
+        benchmark::DoNotOptimize(filled[0].data());
+    }
+    state.counters["pixels_per_s"] = per_second(static_cast<double>(end - first) * s.width);
+    state.counters["predicted_per_s"] = per_second(count_predicted(status));
+}
+BENCHMARK(BM_RegressionStripRows)->Args({159, 175})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The fallback after the regression, on a strip whose fill stripes keep three
 // bands, so that many pixels missing in both have usable fill bands.
@@ -159,6 +291,37 @@ void BM_FallbackFill(benchmark::State& state)
 }
 BENCHMARK(BM_FallbackFill)->Args({334, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Prints the console report and keeps the CPU time per iteration of each run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
+    std::map<std::string, double> cpu;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (!run.error_occurred) cpu[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    // Each fast kernel against its reference, both measured in this run.
+    for (const auto& [name, reference] : reporter.cpu) {
+        const size_t at = name.find("Reference");
+        if (at == std::string::npos) continue;
+        const auto fast = reporter.cpu.find(std::string(name).erase(at, 9));
+        if (fast != reporter.cpu.end() && fast->second > 0.0)
+            std::printf("%s: reference / fast CPU time = %.2f\n", fast->first.c_str(),
+                        reference / fast->second);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -8,6 +8,7 @@
 
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
+#include "regression/regression_fill_reference.h"
 
 namespace pelvane {
 namespace {
@@ -55,6 +56,8 @@ struct Strip {
         for (int b = 0; b < bands; ++b) fill[b][at(r, c)] = x;
     }
 
+    // Runs regression_fill; without progress, also the reference kernel,
+    // which must give the same bits.
     void run(int similar_pixel_count = 30, ProgressFn progress = nullptr, void* context = nullptr,
              double weight_offset = 0.5)
     {
@@ -68,6 +71,19 @@ struct Strip {
         regression_fill(t.data(), f.data(), target_mask.data(), fill_mask.data(), bands, rows,
                         width, out.data(), status.data(), weight_offset, similar_pixel_count,
                         progress, context);
+        if (progress != nullptr) return;
+
+        auto reference = filled;
+        std::vector<unsigned char> reference_status(size());
+        std::vector<double*> ref_out;
+        for (auto& band : reference) ref_out.push_back(band.data());
+        regression_fill_reference(t.data(), f.data(), target_mask.data(), fill_mask.data(), bands,
+                                  rows, width, ref_out.data(), reference_status.data(),
+                                  weight_offset, similar_pixel_count, nullptr, nullptr);
+        EXPECT_TRUE(reference_status == status) << "status differs from the reference";
+        for (int b = 0; b < bands; ++b)
+            EXPECT_EQ(std::memcmp(reference[b].data(), filled[b].data(), size() * sizeof(double)),
+                      0) << "band " << b;
     }
 };
 

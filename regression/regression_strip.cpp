@@ -1,0 +1,665 @@
+#include "regression/regression_strip.h"
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "regression/pixel_status.h"
+#include "regression/weighted_fit.h"
+#include "regression/window_scan.h"
+
+namespace pelvane {
+namespace {
+
+constexpr int FIRST_SIDE = 7;
+constexpr int MAX_SIDE = 399;            // a search ends when its side grows beyond this
+constexpr double TOLERANCE_FLOOR = 0.05; // fraction of the local mean
+constexpr double VANISHING = 1e-6;
+constexpr double SLOPE_MIN = 0.6;
+constexpr double SLOPE_MAX = 1.5;
+constexpr double RANGE_LOW = 0.9;        // regression only for fill values near the candidates'
+constexpr double RANGE_HIGH = 1.1;
+constexpr int MAX_TOLERANCE_SAMPLES = 32;  // the 9 x 9 ring, the largest one sampled
+constexpr int GROUP = 16;                // columns tested at once on their codes
+constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
+constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
+
+int similar_step(int side)
+{
+    if (side < 20) return 4;
+    if (side < 50) return 8;
+    if (side < 100) return 16;
+    return 32;
+}
+
+int covalid_step(int side)
+{
+    if (side < 20) return 4;
+    if (side < 50) return 8;
+    return 16;
+}
+
+bool vanishes(double v) { return v > -VANISHING && v < VANISHING; }
+
+// The code of a whole value from 0 to 255 is the value itself; false for any
+// other value, -0.0 included, so that the code converted back to a double
+// gives the value bit for bit.
+bool byte_code(double x, unsigned char& code)
+{
+    if (!(x >= 0.0 && x <= 255.0) || std::signbit(x)) return false;
+    const int k = static_cast<int>(x);
+    code = static_cast<unsigned char>(k);
+    return k == x;
+}
+
+// Code of x on a band's 256-step scale. Every step is monotone (a rounded
+// subtraction, a rounded product with a positive factor, floor, clamp), so
+// x <= x' gives code(x) <= code(x'); NaN gets 0.
+int scaled_code(double x, const RegressionStrip::CodeScale& s)
+{
+    const double t = (x - s.base) * s.scale;
+    if (!(t >= 0.0)) return 0;
+    if (t >= 255.0) return 255;
+    return static_cast<int>(t);
+}
+
+// Codes of n <= 16 consecutive values into code[0 .. n - 1]; bit j of the
+// result is set when value j is a whole byte (its code is then right).
+unsigned byte_codes(const double* x, int n, unsigned char* code)
+{
+    unsigned whole = 0;
+#if defined(__SSE2__)
+    if (n == 16) {
+        const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0);
+        __m128i pairs[8];
+        for (int k = 0; k < 8; ++k) {
+            const __m128d v = _mm_loadu_pd(x + 2 * k);
+            pairs[k] = _mm_cvttpd_epi32(v);  // out of range or NaN: INT_MIN
+            const __m128d in = _mm_and_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(pairs[k]), v),
+                                          _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, top)));
+            const int positive = _mm_movemask_pd(in) & ~_mm_movemask_pd(v);
+            whole |= static_cast<unsigned>(positive) << (2 * k);
+        }
+        const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[0], pairs[1]),
+                                            _mm_unpacklo_epi64(pairs[2], pairs[3]));
+        const __m128i high = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[4], pairs[5]),
+                                             _mm_unpacklo_epi64(pairs[6], pairs[7]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(code), _mm_packus_epi16(low, high));
+        return whole;
+    }
+#endif
+    for (int j = 0; j < n; ++j) whole |= static_cast<unsigned>(byte_code(x[j], code[j])) << j;
+    return whole;
+}
+
+// Steps of a band's range [lowest, highest] of finite values: 256 codes over it.
+RegressionStrip::CodeScale range_scale(double lowest, double highest)
+{
+    const double range = highest - lowest;
+    // No finite spread (or an infinite one): every code 0, the test passes all.
+    if (!(range > 0.0) || !std::isfinite(range)) return {false, 0.0, 0.0};
+    return {false, lowest, 256.0 / range};
+}
+
+// Sixteen bytes for the tests below: SSE2 registers on x86-64, plain bytes
+// elsewhere (with the same results).
+#if defined(__SSE2__)
+struct Lanes {
+    __m128i v;
+};
+Lanes broadcast(unsigned char v) { return {_mm_set1_epi8(static_cast<char>(v))}; }
+Lanes from_bytes(const unsigned char* p)
+{
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+}
+#else
+struct Lanes {
+    unsigned char v[16];
+};
+Lanes broadcast(unsigned char v)
+{
+    Lanes l;
+    std::fill(l.v, l.v + 16, v);
+    return l;
+}
+Lanes from_bytes(const unsigned char* p)
+{
+    Lanes l;
+    std::copy(p, p + 16, l.v);
+    return l;
+}
+#endif
+
+// Bit j set when column j of a group is valid in both images and, in every
+// band, lo <= code <= lo + span: code - lo, wrapping, saturates to 0 when
+// reduced by span. `group` holds the 16 both-valid bytes, then 16 codes per
+// band.
+unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo,
+                      const Lanes* span)
+{
+#if defined(__SSE2__)
+    const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i over = zero;  // non-zero where code - lo > span in some band
+#pragma GCC unroll 8  // with the band count known, lo and span stay in registers
+    for (int b = 0; b < bands; ++b) {
+        const __m128i t = _mm_sub_epi8(_mm_load_si128(lanes + 1 + b), lo[b].v);
+        over = _mm_or_si128(over, _mm_subs_epu8(t, span[b].v));
+    }
+    const __m128i pass = _mm_and_si128(_mm_load_si128(lanes), _mm_cmpeq_epi8(over, zero));
+    return static_cast<unsigned>(_mm_movemask_epi8(pass));
+#else
+    unsigned bits = 0;
+    for (int j = 0; j < GROUP; ++j) {
+        bool in = group[j] != 0;
+        for (int b = 0; in && b < bands; ++b)
+            in = static_cast<unsigned char>(group[GROUP * (1 + b) + j] - lo[b].v[j]) <=
+                 span[b].v[j];
+        bits |= static_cast<unsigned>(in) << j;
+    }
+    return bits;
+#endif
+}
+
+unsigned valid_bits(const unsigned char* group)
+{
+#if defined(__SSE2__)
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(group))));
+#else
+    unsigned bits = 0;
+    for (int j = 0; j < GROUP; ++j) bits |= static_cast<unsigned>(group[j] != 0) << j;
+    return bits;
+#endif
+}
+
+// A tile summary holds, for up to 8 bands, the lowest code in lanes 0..7 and
+// 255 minus the highest code in lanes 8..15; the query holds the highest
+// code within tolerance and 255 minus the lowest one. Some position of the
+// tile may pass only when every summary lane is at most the query's.
+bool tile_may_pass(const unsigned char* tile, std::size_t bytes, const Lanes* query)
+{
+    for (std::size_t k = 0; k < bytes / 16; ++k) {
+#if defined(__SSE2__)
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + 16 * k));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, query[k].v), t)) != 0xFFFF)
+            return false;
+#else
+        for (int j = 0; j < 16; ++j)
+            if (tile[16 * k + j] > query[k].v[j]) return false;
+#endif
+    }
+    return true;
+}
+
+// Lowest code and 255 minus the highest code of band b over the positions
+// valid in both images of `count` rows of one group, the first at `group`,
+// the next ones `stride` bytes further each: 255 and 255 when none is valid.
+void summarise_codes(const unsigned char* group, std::size_t stride, int count, int b,
+                     unsigned char& lowest, unsigned char& highest_complement)
+{
+#if defined(__SSE2__)
+    const __m128i ones = _mm_set1_epi8(-1);
+    __m128i low = ones, high = _mm_setzero_si128();
+    for (int r = 0; r < count; ++r, group += stride) {
+        const __m128i valid = _mm_load_si128(reinterpret_cast<const __m128i*>(group));
+        const __m128i code =
+            _mm_load_si128(reinterpret_cast<const __m128i*>(group + GROUP * (1 + b)));
+        low = _mm_min_epu8(low, _mm_or_si128(code, _mm_xor_si128(valid, ones)));
+        high = _mm_max_epu8(high, _mm_and_si128(code, valid));
+    }
+    alignas(16) unsigned char lows[16], highs[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
+#else
+    unsigned char lows[16], highs[16];
+    std::fill(lows, lows + 16, 255);
+    std::fill(highs, highs + 16, 0);
+    for (int r = 0; r < count; ++r, group += stride)
+        for (int j = 0; j < GROUP; ++j)
+            if (group[j] != 0) {
+                lows[j] = std::min(lows[j], group[GROUP * (1 + b) + j]);
+                highs[j] = std::max(highs[j], group[GROUP * (1 + b) + j]);
+            }
+#endif
+    lowest = *std::min_element(lows, lows + 16);
+    highest_complement = static_cast<unsigned char>(255 - *std::max_element(highs, highs + 16));
+}
+
+}  // namespace
+
+// Working storage of one fill_rows call, reused from pixel to pixel.
+struct RegressionStrip::Scratch {
+    std::vector<double> centre;       // fill values of the pixel itself
+    std::vector<double> tolerance;    // spectral tolerance per band
+    std::vector<double> samples;      // tolerance samples, MAX_TOLERANCE_SAMPLES per band
+    std::vector<double> fill_min, fill_max;  // of the co-valid candidates
+    std::vector<Lanes> code_lo, code_span;  // codes within tolerance: lo .. lo + span
+    std::vector<Lanes> tile_query;          // the same for tile summaries
+    std::vector<unsigned char> query_bytes;
+
+    // Candidates of one search, in the order found: per band the target
+    // values (y) and the fill values (x), then one weight each, in blocks of
+    // `capacity` entries.
+    std::vector<double> store;
+    std::size_t count = 0, capacity = 0;
+    int bands;
+
+    double* y(int b) { return &store[static_cast<std::size_t>(2 * b) * capacity]; }
+    double* x(int b) { return &store[static_cast<std::size_t>(2 * b + 1) * capacity]; }
+    double* weight() { return &store[static_cast<std::size_t>(2 * bands) * capacity]; }
+
+    // Room for one more candidate.
+    void reserve_one()
+    {
+        if (count < capacity) return;
+        const std::size_t grown = std::max<std::size_t>(256, 2 * capacity);
+        std::vector<double> bigger((2 * static_cast<std::size_t>(bands) + 1) * grown);
+        for (std::size_t k = 0; k < 2 * static_cast<std::size_t>(bands) + 1; ++k)
+            std::copy_n(store.data() + k * capacity, count, bigger.data() + k * grown);
+        store.swap(bigger);
+        capacity = grown;
+    }
+
+    explicit Scratch(int bands)
+        : centre(bands), tolerance(bands),
+          samples(static_cast<std::size_t>(bands) * MAX_TOLERANCE_SAMPLES),
+          fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands),
+          tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
+          query_bytes(tile_query.size() * 16), bands(bands)
+    {
+        reserve_one();
+    }
+
+    std::size_t size() const { return count; }
+    void clear() { count = 0; }
+};
+
+RegressionStrip::RegressionStrip(const double* const* target, const double* const* fill,
+                                 const unsigned char* target_mask,
+                                 const unsigned char* fill_mask, int band_count, int rows,
+                                 int width, double weight_offset, int similar_pixel_count)
+    : target_(target), fill_(fill), target_mask_(target_mask), fill_mask_(fill_mask),
+      bands_(band_count), rows_(rows), width_(width), weight_offset_(weight_offset),
+      similar_pixel_count_(similar_pixel_count)
+{
+    if (band_count < 1 || rows < 1 || width < 1) {
+        rows_ = width_ = 0;
+        return;
+    }
+    // Lanes of every (row, group): both-valid bytes, then the codes of each
+    // band. Codes are read only where the position is valid in both images
+    // (the group test and the tile summaries mask the others out), so they
+    // are written wherever convenient. Every band is first coded by its
+    // values; a band with a valid value that is not a whole byte (nor
+    // -0.0) is coded again on its range.
+    groups_ = (width + GROUP - 1) / GROUP;
+    group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
+    lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
+    std::vector<char> whole(band_count, 1);
+    for (int r = 0; r < rows; ++r) {
+        const std::size_t line = static_cast<std::size_t>(r) * width;
+        for (int g = 0; g < groups_; ++g) {
+            unsigned char* group = lane_group(r, g);
+            const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
+            const int n = std::min(GROUP, width - g * GROUP);
+            for (int j = 0; j < n; ++j)
+                group[j] = target_mask[first + j] == 0 && fill_mask[first + j] == 0 ? 0xFF : 0;
+            const unsigned valid = valid_bits(group);
+            for (int b = 0; b < band_count; ++b)
+                if ((byte_codes(fill[b] + first, n, group + GROUP * (1 + b)) & valid) != valid)
+                    whole[b] = 0;
+        }
+    }
+    scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
+    for (int b = 0; b < band_count; ++b) {
+        if (whole[b]) continue;
+        inexact_bands_.push_back(b);
+        double lowest = INFINITY, highest = -INFINITY;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const double v = fill[b][static_cast<std::size_t>(r) * width + c];
+                if (lane_group(r, c / GROUP)[c % GROUP] != 0 && std::isfinite(v)) {
+                    lowest = std::min(lowest, v);
+                    highest = std::max(highest, v);
+                }
+            }
+        scales_[b] = range_scale(lowest, highest);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c)
+                lane_group(r, c / GROUP)[GROUP * (1 + b) + c % GROUP] = static_cast<unsigned char>(
+                    scaled_code(fill[b][static_cast<std::size_t>(r) * width + c], scales_[b]));
+    }
+
+    // Tile summaries over TILE_ROWS rows of one group: lowest code and 255
+    // minus the highest code per band, from the positions valid in both.
+    // Lanes of no band stay 0, which every query passes.
+    tile_bytes_ = static_cast<std::size_t>((band_count + TILE_BANDS - 1) / TILE_BANDS) * 16;
+    const int tile_rows = (rows + TILE_ROWS - 1) / TILE_ROWS;
+    tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_bytes_, 0);
+    for (int t = 0; t < tile_rows; ++t)
+        for (int g = 0; g < groups_; ++g) {
+            unsigned char* summary =
+                &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_bytes_];
+            const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
+            for (int b = 0; b < band_count; ++b) {
+                unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
+                summarise_codes(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_, count, b,
+                                lane[0], lane[TILE_BANDS]);
+            }
+        }
+}
+
+// Tolerance from the fill values valid around the pixel: the 5 x 5 square,
+// or, when it holds none, the next ring out, then the one after.
+void RegressionStrip::compute_tolerance(int row, int col, Scratch& w) const
+{
+    int k = 0;
+    auto sample = [&](std::size_t q, int, int) {
+        if (fill_mask_[q] != 0) return;
+        for (int b = 0; b < bands_; ++b)
+            w.samples[static_cast<std::size_t>(b) * MAX_TOLERANCE_SAMPLES + k] = fill_[b][q];
+        ++k;
+    };
+    scan_ring(row, col, 2, 0, rows_, width_, sample);
+    if (k == 0) scan_ring(row, col, 3, 2, rows_, width_, sample);
+    if (k == 0) scan_ring(row, col, 4, 3, rows_, width_, sample);
+
+    for (int b = 0; b < bands_; ++b) {
+        const double* v = &w.samples[static_cast<std::size_t>(b) * MAX_TOLERANCE_SAMPLES];
+        double tol = 0.0;
+        if (k > 0) {
+            double sum = 0.0;
+            for (int i = 0; i < k; ++i) sum += v[i];
+            const double mean = sum / k;
+            const double floor = TOLERANCE_FLOOR * mean;
+            if (k == 1) {
+                tol = floor;  // one sample has no spread
+            } else {
+                double squares = 0.0;
+                for (int i = 0; i < k; ++i) squares += (v[i] - mean) * (v[i] - mean);
+                tol = std::sqrt(squares / (k - 1));
+                if (tol < floor) tol = floor;
+            }
+        }
+        w.tolerance[b] = tol;
+    }
+}
+
+// The codes a similar candidate can have, band by band. A fill value x passes
+// when the rounded |x - c| is at most tol, so |x - c| <= tol * (1 + 2^-52)
+// exactly; `low` and `high` below widen [c - tol, c + tol] by far more than
+// the rounding of that bound and of their own arithmetic, so every passing x
+// lies in [low, high] and, the codes being monotone, its code in
+// [code(low), code(high)]. Returns false when no fill value can pass in some
+// band.
+bool RegressionStrip::similar_bounds(Scratch& w) const
+{
+    std::fill(w.query_bytes.begin(), w.query_bytes.end(), 255);  // lanes of no band pass
+    for (int b = 0; b < bands_; ++b) {
+        const double c = w.centre[b], tol = w.tolerance[b];
+        if (!(tol >= 0.0) || std::isnan(c)) return false;  // the test fails for every x
+        int lo = 0, hi = 255;
+        if (std::isfinite(c) && std::isfinite(tol)) {
+            const double margin = (std::fabs(c) + tol) * 0x1p-48 + DBL_MIN;
+            const double low = (c - tol) - margin;
+            const double high = (c + tol) + margin;
+            if (scales_[b].whole_bytes) {
+                if (low > 255.0 || high < 0.0) return false;
+                if (low > 0.0) lo = static_cast<int>(std::ceil(low));
+                if (high < 255.0) hi = static_cast<int>(std::floor(high));
+            } else {
+                lo = scaled_code(low, scales_[b]);
+                hi = scaled_code(high, scales_[b]);
+            }
+        }
+        if (scales_[b].whole_bytes) {
+            // The codes are the values: narrow [lo, hi] to the values that
+            // pass the exact test. They form one interval (the rounded
+            // k - c grows with k), so the code test decides alone.
+            auto pass = [&](int k) { return std::fabs(static_cast<double>(k) - c) <= tol; };
+            while (lo <= hi && !pass(lo)) ++lo;
+            while (hi >= lo && !pass(hi)) --hi;
+            if (lo > hi) return false;
+        }
+        w.code_lo[b] = broadcast(static_cast<unsigned char>(lo));
+        w.code_span[b] = broadcast(static_cast<unsigned char>(hi - lo));
+        w.query_bytes[16 * (b / TILE_BANDS) + b % TILE_BANDS] = static_cast<unsigned char>(hi);
+        w.query_bytes[16 * (b / TILE_BANDS) + TILE_BANDS + b % TILE_BANDS] =
+            static_cast<unsigned char>(255 - lo);
+    }
+    for (std::size_t k = 0; k < w.tile_query.size(); ++k)
+        w.tile_query[k] = from_bytes(&w.query_bytes[16 * k]);
+    return true;
+}
+
+// Walks the growing windows around the pixel, ring by ring, each ring row by
+// row and each row from left to right; stops after the first window at whose
+// end the store holds at least similar_pixel_count candidates, or when the
+// side outgrows MAX_SIDE. Rows are taken in runs that share one tile row and
+// one shape (whole row, or the two pieces beside the inner square): the
+// groups of a run are chosen once, leaving out, in the similar search, those
+// whose tile proves that no position can pass, and then tested row by row.
+template <bool Similar, int Bands>
+void RegressionStrip::search(int row, int col, Scratch& w) const
+{
+    const int bands = Bands > 0 ? Bands : bands_;
+    // Stores the candidate at q: y, x and the band weights summed over the
+    // bands, first band first. A band of whole bytes takes x from the codes
+    // (the same bits, already at hand), the others from the fill image.
+    auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group, int j) {
+        const double distance = static_cast<double>(dr * dr + dc * dc);
+        w.reserve_one();
+        double combined = 0.0;
+        for (int b = 0; b < bands; ++b) {
+            const double x = scales_[b].whole_bytes
+                                 ? static_cast<double>(group[GROUP * (1 + b) + j])
+                                 : fill_[b][q];
+            w.y(b)[w.count] = target_[b][q];
+            w.x(b)[w.count] = x;
+            combined += 1.0 / ((std::fabs(x - w.centre[b]) + weight_offset_) * distance);
+            if (!Similar) {
+                if (x > w.fill_max[b]) w.fill_max[b] = x;
+                if (x < w.fill_min[b]) w.fill_min[b] = x;
+            }
+        }
+        w.weight()[w.count++] = combined;
+    };
+
+    // The groups that the rows of a ring cross, with the columns taken from
+    // each, in column order: for whole rows and for the rows beside the inner
+    // square. A run keeps those whose tile may hold a passing position.
+    struct Piece {
+        int column;          // of the group's first lane
+        unsigned columns;    // bit j: column + j belongs to the ring
+        std::size_t offset;  // of the group's lanes within its row
+    };
+    constexpr int MOST = 2 * (MAX_SIDE / GROUP + 2);
+    Piece whole_rows[MOST], beside[MOST], run[MOST];
+    int whole_count = 0, beside_count = 0;
+    auto cut = [&](int first, int last, Piece* pieces, int& count) {
+        for (int g = first / GROUP; first <= last && g <= last / GROUP; ++g) {
+            const int a = std::max(first, g * GROUP) - g * GROUP;
+            const int b = std::min(last, g * GROUP + GROUP - 1) - g * GROUP;
+            pieces[count++] = {g * GROUP, ((2u << b) - 1u) & ~((1u << a) - 1u),
+                               static_cast<std::size_t>(g) * group_bytes_};
+        }
+    };
+    const std::size_t row_bytes = static_cast<std::size_t>(groups_) * group_bytes_;
+
+    // The bounds in locals, which the compiler may keep in registers.
+    Lanes lo_local[Bands > 0 ? Bands : 1], span_local[Bands > 0 ? Bands : 1];
+    const Lanes* lo = w.code_lo.data();
+    const Lanes* span = w.code_span.data();
+    if (Bands > 0) {
+        std::copy_n(lo, Bands, lo_local);
+        std::copy_n(span, Bands, span_local);
+        lo = lo_local;
+        span = span_local;
+    }
+    const Lanes* tile_query = w.tile_query.data();
+
+    int (*const step)(int) = Similar ? similar_step : covalid_step;
+    int inner = 0;
+    for (int side = FIRST_SIDE; side <= MAX_SIDE; side += step(side)) {
+        const int half = (side - 1) / 2;
+        const int r0 = std::max(row - half, 0), r1 = std::min(row + half, rows_ - 1);
+        const int c0 = std::max(col - half, 0), c1 = std::min(col + half, width_ - 1);
+        whole_count = beside_count = 0;
+        cut(c0, c1, whole_rows, whole_count);
+        cut(c0, std::min(col - inner - 1, c1), beside, beside_count);
+        cut(std::max(col + inner + 1, c0), c1, beside, beside_count);
+        for (int r = r0; r <= r1;) {
+            const int tile_row = static_cast<unsigned>(r) / TILE_ROWS;
+            int end = std::min(r1, tile_row * TILE_ROWS + TILE_ROWS - 1);
+            const Piece* pieces = whole_rows;
+            int count = whole_count;
+            if (r < row - inner) {
+                end = std::min(end, row - inner - 1);
+            } else if (r <= row + inner) {
+                end = std::min(end, row + inner);
+                pieces = beside;
+                count = beside_count;
+            }
+            if (Similar) {
+                const unsigned char* tiles = tile(tile_row, 0);
+                int kept = 0;
+                for (int i = 0; i < count; ++i)
+                    if (tile_may_pass(tiles + pieces[i].column / GROUP * tile_bytes_, tile_bytes_,
+                                      tile_query))
+                        run[kept++] = pieces[i];
+                pieces = run;
+                count = kept;
+            }
+            const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
+            for (; r <= end; ++r, line += row_bytes) {
+                for (int i = 0; i < count; ++i) {
+                    const unsigned char* group = line + pieces[i].offset;
+                    unsigned bits = (Similar ? similar_bits(group, bands, lo, span)
+                                             : valid_bits(group)) &
+                                    pieces[i].columns;
+                    while (bits != 0) {
+                        const int j = std::countr_zero(bits);
+                        bits &= bits - 1u;
+                        const int c = pieces[i].column + j;
+                        const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
+                        if (Similar) {
+                            // The exact test, where the codes do not decide.
+                            bool pass = true;
+                            for (int b : inexact_bands_)
+                                pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
+                            if (!pass) continue;
+                        }
+                        add(q, r - row, c - col, group, j);
+                    }
+                }
+            }
+        }
+        if (static_cast<long long>(w.size()) >= similar_pixel_count_) return;
+        inner = half;
+    }
+}
+
+void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const* filled,
+                                    unsigned char* status) const
+{
+    const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
+    for (int b = 0; b < bands_; ++b) w.centre[b] = fill_[b][pos];
+    compute_tolerance(row, col, w);
+
+    // Candidates valid in both images and, band by band, within the
+    // tolerance of the pixel's own fill values. When no fill value can pass
+    // in some band the search would find nothing anywhere: it is skipped.
+    w.clear();
+    if (similar_bounds(w)) {
+        switch (bands_) {
+        case 3: search<true, 3>(row, col, w); break;
+        case 6: search<true, 6>(row, col, w); break;
+        default: search<true, 0>(row, col, w); break;
+        }
+    }
+    bool similar_fit = w.size() >= 2;
+    if (!similar_fit) {
+        // Too few similar pixels: every position valid in both images counts.
+        w.clear();
+        for (int b = 0; b < bands_; ++b) {
+            w.fill_min[b] = 1000000.0;
+            w.fill_max[b] = -1000000.0;
+        }
+        search<false, 0>(row, col, w);
+    }
+
+    const std::size_t n = w.size();
+    const double* weight = w.weight();
+    for (int b = 0; b < bands_; ++b) {
+        const double* x = w.x(b);
+        const double* y = w.y(b);
+        const double xc = w.centre[b];
+
+        const WeightedMeans mean = weighted_means(weight, x, y, n);
+        const double mean_x = mean.x, mean_y = mean.y;
+
+        const bool regression =
+            similar_fit || (RANGE_LOW * w.fill_min[b] <= xc && xc <= RANGE_HIGH * w.fill_max[b]);
+        double slope;
+        if (regression) {
+            const auto [sxx, sxy] = weighted_spread(weight, x, y, n, mean);
+            slope = vanishes(sxx) ? 1.0 : sxy / sxx;
+            status[pos] = similar_fit ? PIXEL_SIMILAR_FIT : PIXEL_COVALID_FIT;
+        } else {
+            slope = vanishes(mean_x) ? 1.0 : mean_y / mean_x;
+            status[pos] = PIXEL_RATIO_FIT;
+        }
+        if (slope > SLOPE_MAX) slope = SLOPE_MAX;
+        if (slope < SLOPE_MIN) slope = SLOPE_MIN;
+        const double intercept = mean_y - slope * mean_x;
+        filled[b][pos] = slope * xc + intercept;
+    }
+}
+
+void RegressionStrip::fill_pixel(int row, int col, Scratch& work, double* const* filled,
+                                 unsigned char* status) const
+{
+    const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
+    if (target_mask_[pos] != 0 && fill_mask_[pos] == 0) {
+        predict_pixel(row, col, work, filled, status);
+        return;
+    }
+    for (int b = 0; b < bands_; ++b) filled[b][pos] = target_[b][pos];
+    status[pos] = target_mask_[pos] == 0 ? PIXEL_VALID : PIXEL_BOTH_MISSING;
+}
+
+void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
+                                unsigned char* status) const
+{
+    fill_rows(row_begin, row_end, filled, status, nullptr, nullptr);
+}
+
+void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
+                                unsigned char* status, ProgressFn progress,
+                                void* progress_context) const
+{
+    const int first = std::max(row_begin, 0), end = std::min(row_end, rows_);
+    if (first >= end) return;
+    const std::size_t pixels = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(width_);
+    const bool report = progress != nullptr && progress_context != nullptr;
+    Scratch work(bands_);
+    for (int row = first; row < end; ++row) {
+        for (int col = 0; col < width_; ++col) {
+            if (report) {
+                const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
+                progress(static_cast<double>(pos) / static_cast<double>(pixels), "",
+                         progress_context);
+            }
+            fill_pixel(row, col, work, filled, status);
+        }
+    }
+}
+
+}  // namespace pelvane

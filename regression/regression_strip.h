@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "regression/regression_fill.h"
+
+namespace pelvane {
+
+// One strip made ready for regression_fill's searches: built once, then
+// filled in row ranges, from several threads at once if need be.
+//
+// The similar search looks at up to tens of thousands of window positions per
+// gap pixel and keeps a few dozen, so the strip is prepared for cheap
+// rejection. Per band and pixel it holds a byte code that never decreases as
+// the fill value grows, so the fill values within a pixel's tolerance have
+// codes within one interval; where all of a band's fill values at positions
+// valid in both images are whole numbers from 0 to 255 (Byte images) the code
+// is the value itself, otherwise the band's range is cut into 256 steps.
+//
+// Layout: the strip's columns fall into groups of 16. For every row and
+// group, 16 bytes that are 0xFF where target and fill are both valid (else
+// 0), then 16 codes per band, padded to a multiple of 64 bytes; rows follow
+// each other, groups within a row. Tiles of 8 rows of one group keep, per
+// band, the lowest code and 255 minus the highest one over their positions
+// valid in both images.
+//
+// A search tests a tile against the pixel's code intervals, skips it when no
+// position in it can pass, and otherwise tests the 16 positions of a group
+// row at once. For bands of whole bytes the code interval is exactly the
+// values that pass (and x is read from the code); for other bands the
+// positions that pass on codes are tested on the doubles. Either way the
+// candidates, their order, their weights and every sum are those of
+// regression_fill_reference, bit for bit.
+//
+// The strip keeps pointers to the caller's arrays and reads them in
+// fill_rows: they must outlive it, unchanged. Its own memory is one byte per
+// pixel and band plus one, rounded up to whole cache lines per group (8 bytes
+// per pixel for six bands), and 1/8 byte per pixel and band for the tiles.
+class RegressionStrip {
+public:
+    // The arguments of regression_fill that describe the strip and the fit.
+    RegressionStrip(const double* const* target, const double* const* fill,
+                    const unsigned char* target_mask, const unsigned char* fill_mask,
+                    int band_count, int rows, int width,
+                    double weight_offset, int similar_pixel_count);
+
+    // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
+    // (clipped to the strip) exactly as regression_fill writes them there,
+    // and nothing else. Reads the whole strip. Calls over disjoint row ranges
+    // may run at the same time.
+    void fill_rows(int row_begin, int row_end, double* const* filled,
+                   unsigned char* status) const;
+
+    // The same, calling `progress` before every pixel with the pixel's index
+    // over the strip's pixel count, as regression_fill does (no call when
+    // progress_context is null).
+    void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
+                   ProgressFn progress, void* progress_context) const;
+
+    int rows() const { return rows_; }
+    int width() const { return width_; }
+
+    // How one band's fill values map to codes.
+    struct CodeScale {
+        bool whole_bytes;  // the code is the value itself
+        double base;       // otherwise code = floor((x - base) * scale), clamped to 0..255
+        double scale;
+    };
+
+private:
+    struct Scratch;
+    struct alignas(64) CacheLine {
+        unsigned char bytes[64];
+    };
+
+    void fill_pixel(int row, int col, Scratch& work, double* const* filled,
+                    unsigned char* status) const;
+    void predict_pixel(int row, int col, Scratch& work, double* const* filled,
+                       unsigned char* status) const;
+    void compute_tolerance(int row, int col, Scratch& work) const;
+    bool similar_bounds(Scratch& work) const;
+    template <bool Similar, int Bands>
+    void search(int row, int col, Scratch& work) const;
+
+    unsigned char* lane_group(int row, int group)
+    {
+        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
+    }
+    const unsigned char* tile(int tile_row, int group) const
+    {
+        return &tiles_[(static_cast<std::size_t>(tile_row) * groups_ + group) * tile_bytes_];
+    }
+
+    const double* const* target_;
+    const double* const* fill_;
+    const unsigned char* target_mask_;
+    const unsigned char* fill_mask_;
+    int bands_;
+    int rows_;
+    int width_;
+    double weight_offset_;
+    int similar_pixel_count_;
+
+    std::vector<CodeScale> scales_;
+    std::vector<int> inexact_bands_;  // bands whose codes do not decide the test alone
+    int groups_ = 0;                  // groups per row, the last one padded
+    std::size_t group_bytes_ = 0;     // lanes of one row of one group
+    std::vector<CacheLine> lanes_;
+    std::size_t tile_bytes_ = 0;      // 16 per 8 bands
+    std::vector<unsigned char> tiles_;
+};
+
+}  // namespace pelvane
