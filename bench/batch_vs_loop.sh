@@ -2,7 +2,8 @@
 # Fills N copies of the demo scene twice, in one run: a shell loop over
 # pelvane-cli, then the Dask batch tool on a LocalCluster fitted to this
 # machine, and prints the wall-clock times and their ratio. Both produce the
-# same bytes (checked). The batch time includes starting its cluster.
+# same bytes (checked). The batch time includes starting its cluster; the CPU
+# times show what Dask and Python add.
 #
 #   bench/batch_vs_loop.sh BUILD_DIR [N]      (N defaults to 8)
 #
@@ -33,29 +34,33 @@ for i in $(seq 1 "$copies"); do
     echo "target_$i.tif,fill_$i.tif" >>"$work/archive/scenes.csv"
 done
 
-# Wall-clock seconds of a command, from /usr/bin/time -v.
-wall_seconds() {
+# "WALL CPU": wall-clock and CPU (user + system) seconds of a command and the
+# processes it waited for, from /usr/bin/time -v.
+timed() {
     /usr/bin/time -v "$@" 2>"$work/time.txt" >/dev/null || { cat "$work/time.txt" >&2; exit 1; }
     awk -F': ' '/Elapsed \(wall clock\)/ {
-        n = split($2, p, ":"); s = 0
-        for (i = 1; i <= n; i++) s = s * 60 + p[i]
-        print s }' "$work/time.txt"
+            n = split($2, p, ":"); wall = 0
+            for (i = 1; i <= n; i++) wall = wall * 60 + p[i] }
+        /User time|System time/ { cpu += $2 }
+        END { printf "%.2f %.2f\n", wall, cpu }' "$work/time.txt"
 }
 
 cores=$(nproc)
 echo "$copies copies of the demo scene ($(cd "$work/scene" && du -h target.tif | cut -f1) each), $cores cores"
-loop=$(wall_seconds sh -c '
+read -r loop loop_cpu < <(timed sh -c '
     for i in $(seq 1 "$1"); do
         "$2" -q --threads "$3" --target "$4/target_$i.tif" --fill "$4/fill_$i.tif" --output "$5/target_$i.tif" || exit 1
     done' loop "$copies" "$build/bin/pelvane-cli" "$cores" "$work/archive" "$work/loop")
-echo "shell loop over pelvane-cli --threads $cores: $loop s"
+[ -n "$loop" ] || exit 1
+echo "shell loop over pelvane-cli --threads $cores: $loop s wall, $loop_cpu s CPU"
 
-batch=$(PYTHONPATH="$build/python" wall_seconds "$python" -m pelvane.batch "$work/archive/scenes.csv" \
-    --output-dir "$work/batch")
-echo "python3 -m pelvane.batch (LocalCluster):   $batch s"
+read -r batch batch_cpu < <(PYTHONPATH="$build/python" timed "$python" -m pelvane.batch \
+    "$work/archive/scenes.csv" --output-dir "$work/batch")
+[ -n "$batch" ] || exit 1
+echo "python3 -m pelvane.batch (LocalCluster):   $batch s wall, $batch_cpu s CPU"
 
 for i in $(seq 1 "$copies"); do
     cmp -s "$work/loop/target_$i.tif" "$work/batch/target_$i.tif" ||
         { echo "bench: outputs of copy $i differ" >&2; exit 1; }
 done
-awk -v a="$loop" -v b="$batch" 'BEGIN { printf "loop / batch = %.2f (outputs identical)\n", a / b }'
+awk -v a="$loop" -v b="$batch" 'BEGIN { printf "wall time loop / batch = %.2f (outputs identical)\n", a / b }'

@@ -6,7 +6,6 @@ import signal
 import subprocess
 import sys
 import textwrap
-import warnings
 
 import numpy as np
 import pytest
