@@ -8,19 +8,11 @@ from dataclasses import dataclass
 
 import numpy as np
 import pytest
-from osgeo import gdal
+from osgeo import gdal, gdal_array
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 OLINDA = pathlib.Path(os.environ.get("PELVANE_TEST_DATA", ROOT / "tests" / "data")) / "olinda"
 CLI = os.environ.get("PELVANE_CLI", str(ROOT / "build" / "bin" / "pelvane-cli"))
-
-# numpy sample types and the GDAL types they are written as.
-GDAL_TYPES = {
-    "uint8": gdal.GDT_Byte, "int8": gdal.GDT_Byte, "uint16": gdal.GDT_UInt16,
-    "int16": gdal.GDT_Int16, "uint32": gdal.GDT_UInt32, "int32": gdal.GDT_Int32,
-    "uint64": gdal.GDT_UInt64, "int64": gdal.GDT_Int64, "float32": gdal.GDT_Float32,
-    "float64": gdal.GDT_Float64,
-}
 
 
 def read(path) -> np.ndarray:
@@ -36,8 +28,8 @@ def write(path, array: np.ndarray, nodata=None) -> str:
     dtype = np.dtype(array.dtype).newbyteorder("=")
     options = ["PIXELTYPE=SIGNEDBYTE"] if dtype == np.int8 else []
     bands, rows, columns = array.shape
-    dataset = gdal.GetDriverByName("GTiff").Create(str(path), columns, rows, bands,
-                                                   GDAL_TYPES[dtype.name], options)
+    gdal_type = gdal_array.NumericTypeCodeToGDALTypeCode(dtype)
+    dataset = gdal.GetDriverByName("GTiff").Create(str(path), columns, rows, bands, gdal_type, options)
     for b in range(bands):
         band = np.ascontiguousarray(array[b], dtype=dtype)
         dataset.GetRasterBand(b + 1).WriteArray(band.view(np.uint8) if dtype == np.int8 else band)

@@ -138,25 +138,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"sidecar_mask", Marking::SidecarMask, "GTiff", std::nullopt}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-TEST(NodataModeOutput, KeepsNoNodataValueWithoutTheSwitch)
-{
-    test::TempDir dir;
-    JobSettings settings;
-    settings.target_image_path = settings.fill_image_path = dir.path("target.tif");
-    settings.output_image_path = dir.path("out.tif");
-    settings.use_threshold = 1;
-    test::write_tiff(settings.target_image_path, test::raster_shape(12, 8, 2), test::constant(9));
-    GDALDatasetUniquePtr(GDALDataset::Open(settings.target_image_path.c_str(), GDAL_OF_UPDATE))
-        ->GetRasterBand(1)
-        ->SetNoDataValue(7);
-    test::RecordingHost host;
-    ASSERT_TRUE(run_job(settings, host));
-    int has_value = TRUE;
-    GDALDatasetUniquePtr(GDALDataset::Open(settings.output_image_path.c_str(), GDAL_OF_RASTER))
-        ->GetRasterBand(1)
-        ->GetNoDataValue(&has_value);
-    EXPECT_FALSE(has_value);
-}
-
 }  // namespace
 }  // namespace pelvane
