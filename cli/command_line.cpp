@@ -50,6 +50,14 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
             ->type_name("MIN MAX");
     range->excludes(target_mask);
     range->excludes(fill_mask);
+    bool use_nodata = false;
+    CLI::Option* nodata = app.add_flag(
+        "--nodata", use_nodata,
+        "Gaps where GDAL's mask of an image says so, in any band: its no-data value, an alpha "
+        "band, an internal or .msk mask. The output keeps the target's no-data value");
+    nodata->excludes(range);
+    nodata->excludes(target_mask);
+    nodata->excludes(fill_mask);
 
     std::string method = "both";
     app.add_option("--method", method, "Fill method")
@@ -84,7 +92,8 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
 
     s.use_sarnic = method != "tolvek" ? 1 : 0;
     s.use_tolvek = method != "sarnic" ? 1 : 0;
-    if (target_mask->count() > 0 || fill_mask->count() > 0) {
+    s.use_nodata = use_nodata ? 1 : 0;
+    if (target_mask->count() > 0 || fill_mask->count() > 0 || use_nodata) {
         s.use_threshold = 0;
     } else {
         s.use_threshold = 1;

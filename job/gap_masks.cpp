@@ -1,5 +1,8 @@
 #include "job/gap_masks.h"
 
+#include <limits>
+#include <memory>
+
 #include <gdal_priv.h>
 
 #include "job/job_messages.h"
@@ -69,6 +72,55 @@ const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& setting
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
     masker.mark_out_of_range(fill_stack.bands(), fill_mask, length, mask_bands,
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
+    return nullptr;
+}
+
+namespace {
+
+// Marks the pixels whose GDAL mask is 0 in any band of `image`. Bands that
+// share one mask for the whole dataset have it read once.
+bool mark_gdal_mask(const RangeMasker& masker, GDALDataset& image, int width,
+                    int window_first_row, int window_rows, unsigned char* mask)
+{
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(window_rows);
+    std::unique_ptr<double[]> samples;
+    bool dataset_mask_read = false;
+    for (int b = 1; b <= image.GetRasterCount(); ++b) {
+        GDALRasterBand* band = image.GetRasterBand(b);
+        const int flags = band->GetMaskFlags();
+        if ((flags & GMF_ALL_VALID) != 0)
+            continue;
+        if ((flags & GMF_PER_DATASET) != 0) {
+            if (dataset_mask_read)
+                continue;
+            dataset_mask_read = true;
+        }
+        if (!samples)
+            samples = std::make_unique_for_overwrite<double[]>(pixels);
+        if (band->GetMaskBand()->RasterIO(GF_Read, 0, window_first_row, width, window_rows,
+                                          samples.get(), width, window_rows, GDT_Float64, 0, 0,
+                                          nullptr) != CE_None)
+            return false;
+        // Mask bytes run from 0 (missing) to 255; an alpha band's partial
+        // values in between still count as valid.
+        const double* stack[] = {samples.get()};
+        masker.mark_out_of_range(stack, mask, static_cast<std::ptrdiff_t>(pixels), 1, 1.0,
+                                 std::numeric_limits<double>::infinity());
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
+                                   GDALDataset& fill, int width, int window_first_row,
+                                   int window_rows, unsigned char* target_mask,
+                                   unsigned char* fill_mask)
+{
+    if (!mark_gdal_mask(masker, target, width, window_first_row, window_rows, target_mask))
+        return msg::READ_TARGET_NODATA_MASK;
+    if (!mark_gdal_mask(masker, fill, width, window_first_row, window_rows, fill_mask))
+        return msg::READ_FILL_NODATA_MASK;
     return nullptr;
 }
 

@@ -6,6 +6,8 @@
 #include "job/job_settings.h"
 #include "job/range_masker.h"
 
+class GDALDataset;
+
 namespace pelvane {
 
 // Half-width of the band a mask-file sample must lie in to mark its pixel valid.
@@ -27,6 +29,17 @@ void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
 const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                                  int height, int window_first_row, int window_rows,
                                  unsigned char* target_mask, unsigned char* fill_mask);
+
+// No-data mode: a pixel of an image is missing where GDAL's mask of any of
+// its bands is 0 over the strip's window (rows window_first_row ..
+// window_first_row + window_rows - 1, all `width` columns). The mask is
+// whatever GDAL derives for the band: its no-data value, an alpha band, an
+// internal or sidecar mask; a band without one is valid everywhere. Both
+// masks must come in all 0. Returns the stopping message, or nullptr.
+const char* build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
+                                   GDALDataset& fill, int width, int window_first_row,
+                                   int window_rows, unsigned char* target_mask,
+                                   unsigned char* fill_mask);
 
 // Makes every pixel the fill image has valid valid in the target mask too,
 // leaving in it only the pixels missing in both images.

@@ -20,6 +20,10 @@ struct JobSettings {
     double regularization = 1000.0;
     int use_sarnic = 1;
     int max_iterations = 600;
+
+    // Not on the form: 1 takes the gaps from GDAL's own mask of each image
+    // (its no-data value, alpha band or mask) instead of use_threshold's choice.
+    int use_nodata = 0;
 };
 
 }  // namespace pelvane

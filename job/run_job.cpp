@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -67,7 +68,7 @@ bool output_is_an_input(const JobSettings& settings)
     if (same_file(output, settings.target_image_path) ||
         same_file(output, settings.fill_image_path))
         return true;
-    if (settings.use_threshold != 0)
+    if (settings.use_threshold != 0 || settings.use_nodata != 0)
         return false;
     const bool tolvek_only = settings.use_tolvek && !settings.use_sarnic;
     const std::string& fill_mask = tolvek_only ? settings.target_mask_path : settings.fill_mask_path;
@@ -95,6 +96,53 @@ void copy_georeferencing(GDALDataset& target, GDALDataset& output)
         output.SetGeoTransform(geotransform);
     VSIFree(pretty_wkt);
     output.FlushCache();
+}
+
+// The no-data value every band of `image` has, read by `get`; none when a
+// band has none or the bands disagree.
+template <class T, class Get>
+std::optional<T> shared_nodata_value(GDALDataset& image, Get get)
+{
+    std::optional<T> shared;
+    for (int b = 1; b <= image.GetRasterCount(); ++b) {
+        int has_value = FALSE;
+        const T value = get(*image.GetRasterBand(b), &has_value);
+        if (!has_value)
+            return std::nullopt;
+        // A NaN no-data value equals itself here.
+        if (shared && !(value == *shared || (value != value && *shared != *shared)))
+            return std::nullopt;
+        shared = value;
+    }
+    return shared;
+}
+
+// The output keeps the target's no-data value, so the pixels left missing read
+// as missing there too. A GeoTIFF holds one value for all its bands: a target
+// whose bands disagree (a VRT may) passes none on, as any one of its values
+// would mark valid pixels of the other bands as missing.
+void copy_nodata_value(GDALDataset& target, GDALDataset& output)
+{
+    // 64-bit integers do not all fit in a double; GDAL keeps them apart.
+    switch (output.GetRasterBand(1)->GetRasterDataType()) {
+    case GDT_Int64:
+        if (const auto value = shared_nodata_value<std::int64_t>(
+                target, [](GDALRasterBand& band, int* has) { return band.GetNoDataValueAsInt64(has); }))
+            for (int b = 1; b <= output.GetRasterCount(); ++b)
+                output.GetRasterBand(b)->SetNoDataValueAsInt64(*value);
+        break;
+    case GDT_UInt64:
+        if (const auto value = shared_nodata_value<std::uint64_t>(
+                target, [](GDALRasterBand& band, int* has) { return band.GetNoDataValueAsUInt64(has); }))
+            for (int b = 1; b <= output.GetRasterCount(); ++b)
+                output.GetRasterBand(b)->SetNoDataValueAsUInt64(*value);
+        break;
+    default:
+        if (const auto value = shared_nodata_value<double>(
+                target, [](GDALRasterBand& band, int* has) { return band.GetNoDataValue(has); }))
+            for (int b = 1; b <= output.GetRasterCount(); ++b)
+                output.GetRasterBand(b)->SetNoDataValue(*value);
+    }
 }
 
 bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options)
@@ -164,6 +212,8 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         return stop(host, msg::CREATE_OUTPUT);
 
     copy_georeferencing(*target, *output);
+    if (settings.use_nodata != 0)
+        copy_nodata_value(*target, *output);
 
     const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
                                        image.sample_bits, options.strip_budget);

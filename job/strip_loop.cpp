@@ -82,7 +82,14 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
     std::vector<unsigned char> fill_mask(pixels, 0);
-    if (settings.use_threshold != 0) {
+    if (settings.use_nodata != 0) {
+        const char* stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
+                                                  image.width, strip.window_first_row,
+                                                  strip.window_rows, target_mask.data(),
+                                                  fill_mask.data());
+        if (stop != nullptr)
+            return stop;
+    } else if (settings.use_threshold != 0) {
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
                               settings.valid_min, settings.valid_max);
     } else {

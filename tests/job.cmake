@@ -1,6 +1,7 @@
 pelvane_add_test(job_tests
   SOURCES
     job/mask_rules_test.cpp
+    job/nodata_mode_test.cpp
     job/progress_test.cpp
     job/run_job_test.cpp
     job/strip_plan_test.cpp

@@ -95,6 +95,14 @@ TEST(CommandLine, AMaskFileChoosesMaskFileMode)
     EXPECT_EQ(one.command.settings.fill_mask_path, "");
 }
 
+TEST(CommandLine, NodataTakesTheGapsFromGdalsMasks)
+{
+    const Parsed p = parse({"--target", "t", "--fill", "f", "--output", "o", "--nodata"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.command.settings.use_nodata, 1);
+    EXPECT_EQ(parse({"--target", "t", "--output", "o"}).command.settings.use_nodata, 0);
+}
+
 TEST(CommandLine, UsageErrors)
 {
     const std::vector<std::vector<const char*>> wrong = {
@@ -103,6 +111,9 @@ TEST(CommandLine, UsageErrors)
         {"--target", "t", "--output", "o", "--no-such-option"},
         {"--target", "t", "--output", "o", "--valid-range", "1", "255", "--target-mask", "m"},
         {"--target", "t", "--output", "o", "--fill-mask", "m", "--valid-range", "1", "255"},
+        {"--target", "t", "--output", "o", "--nodata", "--valid-range", "1", "255"},
+        {"--target", "t", "--output", "o", "--target-mask", "m", "--nodata"},
+        {"--target", "t", "--output", "o", "--nodata", "--fill-mask", "m"},
         {"--target", "t", "--output", "o", "--valid-range", "1"},
         {"--target", "t", "--output", "o", "--valid-range", "low", "255"},
         {"--target", "t", "--output", "o", "--method", "sarnik"},

@@ -1,0 +1,33 @@
+"""Pelvane: fill the gaps of multi-band satellite rasters.
+
+A target image with gaps (the no-data stripes of a failed scanner, cloud
+holes, any pixel marked missing) is filled from an image of the same scene at
+another date, by the job behind ``pelvane-cli``.
+
+Functions
+---------
+fill
+    Fill numpy arrays shaped (bands, rows, columns); returns the result.
+fill_files
+    Fill image files and write a GeoTIFF, as ``pelvane-cli`` does.
+
+Exceptions
+----------
+Error
+    The job stopped with one of its messages.
+Cancelled
+    The progress callback asked the job to stop (a kind of Error).
+JobWarning
+    A message the job showed without stopping.
+
+For whole archives on one machine or a Dask cluster, see ``python3 -m
+pelvane.batch --help``.
+"""
+
+from ._pelvane import Cancelled, Error, JobWarning, __version__
+from ._jobs import fill, fill_files
+
+# Shown as pelvane.fill, where users find them.
+fill.__module__ = fill_files.__module__ = __name__
+
+__all__ = ["fill", "fill_files", "Error", "Cancelled", "JobWarning", "__version__"]

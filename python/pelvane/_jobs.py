@@ -1,0 +1,305 @@
+"""fill() and fill_files(): one gap-filling job, over numpy arrays or over files.
+
+Both build the job's settings as pelvane-cli does from its options and run
+the same job through run_job; they differ only in where the images live.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Callable, Iterable, Literal, Optional, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+from osgeo import gdal
+
+from . import _in_memory
+from ._pelvane import JobSettings, RunOptions, run_job
+
+# Every default comes from the job's own records.
+_SETTINGS = JobSettings()
+_OPTIONS = RunOptions()
+
+Method = Literal["sarnic", "tolvek", "both"]
+Progress = Callable[[float], Optional[bool]]
+Path = Union[str, "os.PathLike[str]"]
+NodataValue = Union[float, Tuple[Optional[float], Optional[float]]]
+
+_METHODS = ("sarnic", "tolvek", "both")
+
+
+def _job(method: str, similar: int, regularization: float, max_iterations: int,
+         tolerance: float, threads: Optional[int],
+         creation_options: Iterable[str] = ()) -> Tuple[JobSettings, RunOptions]:
+    """Settings and options of a job, checked as pelvane-cli checks its options."""
+    if method not in _METHODS:
+        raise ValueError(f"method must be one of {', '.join(map(repr, _METHODS))}, not {method!r}")
+    if tolerance < 0:
+        raise ValueError(f"tolerance must not be negative, not {tolerance!r}")
+    if threads is not None and threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads!r}")
+    settings = JobSettings()
+    settings.use_sarnic = int(method != "tolvek")
+    settings.use_tolvek = int(method != "sarnic")
+    settings.similar_pixel_count = similar
+    settings.regularization = regularization
+    settings.max_iterations = max_iterations
+    options = RunOptions()
+    options.solver_progress = False
+    options.solver_tolerance = tolerance
+    if threads is not None:
+        options.threads = threads
+    if isinstance(creation_options, str):
+        creation_options = [creation_options]
+    creation_options = list(creation_options)
+    for option in creation_options:
+        if not isinstance(option, str) or option.find("=") < 1:
+            raise ValueError(f"creation options take the form NAME=VALUE, not {option!r}")
+    options.creation_options = creation_options
+    return settings, options
+
+
+def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) -> None:
+    """Mask files (or arrays), a valid range or the images' no-data: one of them."""
+    if masks + (valid_range is not None) + nodata > 1:
+        raise ValueError("mark the gaps one way: with masks, valid_range or nodata")
+    settings.use_threshold = int(not masks and not nodata)
+    settings.use_nodata = int(nodata)
+    if valid_range is not None:
+        low, high = valid_range
+        settings.valid_min = float(low)
+        settings.valid_max = float(high)
+
+
+def fill(target: npt.ArrayLike,
+         fill: Optional[npt.ArrayLike],
+         *,
+         target_gaps: Optional[npt.ArrayLike] = None,
+         fill_gaps: Optional[npt.ArrayLike] = None,
+         valid_range: Optional[Tuple[float, float]] = None,
+         nodata: Optional[NodataValue] = None,
+         method: Method = "both",
+         similar: int = _SETTINGS.similar_pixel_count,
+         regularization: float = _SETTINGS.regularization,
+         max_iterations: int = _SETTINGS.max_iterations,
+         tolerance: float = _OPTIONS.solver_tolerance,
+         threads: Optional[int] = None,
+         progress: Optional[Progress] = None) -> np.ndarray:
+    """Fill the gaps of an image from an image of the same scene at another date.
+
+    Runs the job of ``pelvane-cli`` over the arrays: the result holds exactly
+    the values ``pelvane-cli`` writes for the same pixels and settings.
+
+    Parameters
+    ----------
+    target : array_like, shape (bands, rows, columns) or (rows, columns)
+        The image with gaps. Any real sample type: uint8, int8, uint16,
+        int16, uint32, int32, uint64, int64, float32 or float64. int8 samples
+        are processed as their unsigned bytes, as ``pelvane-cli`` reads
+        signed-byte GeoTIFFs.
+    fill : array_like or None
+        The same scene at another date, with the target's shape; any real
+        sample type. May be None with ``method="tolvek"``, which fills from
+        the target alone.
+    target_gaps, fill_gaps : array_like of bool, optional
+        True where a pixel of the target (of the fill image) is missing,
+        shaped (rows, columns), or (k, rows, columns) where a pixel is missing
+        when any of its k values is True. ``fill_gaps`` may be left out with
+        ``method="tolvek"``.
+    valid_range : (float, float), optional
+        A pixel with any band below the first or above the second value is
+        missing. This is how gaps are found when none of ``target_gaps``,
+        ``valid_range`` and ``nodata`` is given, with the range 1 to 255.
+    nodata : float or (float or None, float or None), optional
+        No-data value of every band of both images, or of the target and of
+        the fill image in turn (None: no value). A pixel is missing where any
+        band holds it, as GDAL's mask of the image says; NaN is a valid choice.
+    method : {"both", "sarnic", "tolvek"}, optional
+        Sarnic, the regression against the fill image; Tolvek, the
+        total-variation restoration of the pixels missing in both; or both.
+    similar : int, optional
+        Similar pixels per regression.
+    regularization : float, optional
+        Weight of the valid pixels in Tolvek.
+    max_iterations : int, optional
+        Tolvek's iteration limit per band and strip.
+    tolerance : float, optional
+        Tolvek's convergence tolerance.
+    threads : int, optional
+        Worker threads of the job; by default the job's own choice.
+    progress : callable, optional
+        Called with the fraction done (0 to 1) as the job moves on; returning
+        False stops the job.
+
+    Returns
+    -------
+    numpy.ndarray
+        The filled image, with the target's shape and sample type (in the
+        machine's byte order).
+
+    Raises
+    ------
+    pelvane.Error
+        The job stopped with one of its messages (``str(error)``), for
+        instance "Target image and fill image must have the same size!".
+    pelvane.Cancelled
+        ``progress`` returned False.
+    TypeError, ValueError
+        An argument the job cannot take: complex samples, a wrong shape,
+        gaps marked more than one way.
+
+    Warns
+    -----
+    pelvane.JobWarning
+        A message the job showed without stopping.
+
+    See Also
+    --------
+    fill_files : the same job on files, writing a GeoTIFF.
+
+    Notes
+    -----
+    The job runs without the GIL, on the calling thread, in strips of bounded
+    memory. The arrays are read in place while it runs; do not change them
+    meanwhile. A Ctrl-C stops it and raises KeyboardInterrupt.
+
+    Examples
+    --------
+    >>> import numpy as np, pelvane
+    >>> target = np.full((1, 40, 40), 100, np.uint8)
+    >>> target[0, 10:12, :] = 0                     # a stripe of gaps
+    >>> other = np.full((1, 40, 40), 50, np.uint8)
+    >>> filled = pelvane.fill(target, other)
+    >>> int(filled.min()), filled.dtype
+    (100, dtype('uint8'))
+    """
+    target_array = _in_memory.image_array("target", target)
+    fill_array = None if fill is None else _in_memory.image_array("fill", fill)
+    settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads)
+    masks = target_gaps is not None or fill_gaps is not None
+    _choose_gaps(settings, masks, valid_range, nodata is not None)
+    if masks:
+        if target_gaps is None:
+            raise ValueError("fill_gaps needs target_gaps")
+        if fill_gaps is None and method != "tolvek":
+            raise ValueError("target_gaps needs fill_gaps, unless method='tolvek'")
+    target_nodata, fill_nodata = nodata if isinstance(nodata, tuple) else (nodata, nodata)
+    bands, rows, columns = target_array.shape
+
+    with _in_memory.Datasets() as datasets:
+        settings.target_image_path = datasets.name(target_array, target_nodata)
+        if fill_array is not None:
+            settings.fill_image_path = datasets.name(fill_array, fill_nodata)
+        if target_gaps is not None:
+            settings.target_mask_path = datasets.name(
+                _in_memory.gap_array("target_gaps", target_gaps, rows, columns))
+        if fill_gaps is not None:
+            settings.fill_mask_path = datasets.name(
+                _in_memory.gap_array("fill_gaps", fill_gaps, rows, columns))
+        settings.output_image_path = datasets.output()
+        run_job(settings, options, progress)
+        result = np.empty(target_array.shape, target_array.dtype)
+        datasets.read(settings.output_image_path, result)
+    return result.reshape(np.shape(target))
+
+
+def _exists(path: str) -> bool:
+    return gdal.VSIStatL(path) is not None if path.startswith("/vsi") else os.path.lexists(path)
+
+
+def _remove(path: str) -> None:
+    if path.startswith("/vsi"):
+        gdal.Unlink(path)
+    else:
+        os.remove(path)
+
+
+def fill_files(target: Path,
+               fill: Optional[Path],
+               output: Path,
+               *,
+               target_mask: Optional[Path] = None,
+               fill_mask: Optional[Path] = None,
+               valid_range: Optional[Tuple[float, float]] = None,
+               nodata: bool = False,
+               method: Method = "both",
+               similar: int = _SETTINGS.similar_pixel_count,
+               regularization: float = _SETTINGS.regularization,
+               max_iterations: int = _SETTINGS.max_iterations,
+               tolerance: float = _OPTIONS.solver_tolerance,
+               threads: Optional[int] = None,
+               progress: Optional[Progress] = None,
+               creation_options: Iterable[str] = ()) -> None:
+    """Fill the gaps of an image file and write the result as a GeoTIFF.
+
+    The job of ``pelvane-cli``, with the same options: the output has the
+    same bytes as the file ``pelvane-cli`` writes.
+
+    Parameters
+    ----------
+    target : str or path-like
+        The image with gaps: any raster GDAL opens.
+    fill : str or path-like or None
+        The same scene at another date, with the target's width, height and
+        band count. May be None with ``method="tolvek"``.
+    output : str or path-like
+        The GeoTIFF to write, with the target's size, band count, sample type
+        and georeferencing. It must not be one of the inputs.
+    target_mask, fill_mask : str or path-like, optional
+        Mask files: a pixel is missing where any band of its mask is non-zero.
+        ``fill_mask`` may be left out with ``method="tolvek"``.
+    valid_range : (float, float), optional
+        A pixel with any band outside the range is missing. This is how gaps
+        are found when none of the masks, ``valid_range`` and ``nodata`` is
+        given, with the range 1 to 255.
+    nodata : bool, optional
+        True: a pixel is missing where GDAL's mask of its image is 0 in any
+        band (its no-data value, an alpha band, an internal or ``.msk``
+        mask). The output keeps the target's no-data value.
+    method, similar, regularization, max_iterations, tolerance, threads, progress
+        As for `fill`.
+    creation_options : iterable of str, optional
+        GeoTIFF creation options, ``"NAME=VALUE"``, such as
+        ``"COMPRESS=DEFLATE"``.
+
+    Raises
+    ------
+    pelvane.Error
+        The job stopped with one of its messages (``str(error)``), for
+        instance "Can not open target image file!".
+    pelvane.Cancelled
+        ``progress`` returned False.
+    ValueError
+        Gaps marked more than one way, a malformed option.
+
+    Warns
+    -----
+    pelvane.JobWarning
+        A message the job showed without stopping.
+
+    See Also
+    --------
+    fill : the same job on numpy arrays.
+
+    Notes
+    -----
+    When the job does not finish (an error, a cancel, a Ctrl-C), an output
+    that did not exist before the call is removed.
+    """
+    settings, options = _job(method, similar, regularization, max_iterations, tolerance,
+                             threads, creation_options)
+    _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range, nodata)
+    settings.target_image_path = os.fspath(target)
+    settings.fill_image_path = "" if fill is None else os.fspath(fill)
+    settings.output_image_path = os.fspath(output)
+    settings.target_mask_path = "" if target_mask is None else os.fspath(target_mask)
+    settings.fill_mask_path = "" if fill_mask is None else os.fspath(fill_mask)
+
+    output_path = settings.output_image_path
+    existed = _exists(output_path)
+    try:
+        run_job(settings, options, progress)
+    except BaseException:
+        if not existed and _exists(output_path):
+            _remove(output_path)
+        raise

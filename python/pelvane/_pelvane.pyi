@@ -1,0 +1,37 @@
+# Type hints of the compiled job module.
+from typing import Callable, Optional
+
+__version__: str
+
+class Error(Exception): ...
+class Cancelled(Error): ...
+class JobWarning(UserWarning): ...
+
+class JobSettings:
+    fill_image_path: str
+    fill_mask_path: str
+    valid_min: float
+    valid_max: float
+    similar_pixel_count: int
+    output_image_path: str
+    use_threshold: int
+    target_image_path: str
+    target_mask_path: str
+    use_tolvek: int
+    regularization: float
+    use_sarnic: int
+    max_iterations: int
+    use_nodata: int
+    def __init__(self) -> None: ...
+
+class RunOptions:
+    creation_options: list[str]
+    threads: int
+    solver_tolerance: float
+    solver_progress: bool
+    strip_budget: int
+    def __init__(self) -> None: ...
+
+def run_job(settings: JobSettings, options: RunOptions,
+            progress: Optional[Callable[[float], Optional[bool]]] = None) -> list[str]: ...
+def tune_process_for_strips() -> None: ...

@@ -1,0 +1,140 @@
+// pelvane._pelvane: the job's settings records and run_job, for the pelvane
+// package. The package's fill() and fill_files() build the settings; this
+// module only runs the job, with the GIL released, and turns its outcome into
+// Python's terms: a stopping message raises Error with the message's text,
+// a stop asked for by the progress callback raises Cancelled, the job's other
+// messages become JobWarning warnings.
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "job/job_messages.h"
+#include "job/job_settings.h"
+#include "job/process_tuning.h"
+#include "job/run_job.h"
+#include "python/python_host.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace pelvane {
+
+namespace {
+
+// Exception and warning classes, made once when the module is imported and
+// kept for the life of the process (the module holds them too).
+PyObject* error_type = nullptr;
+PyObject* cancelled_type = nullptr;
+PyObject* warning_type = nullptr;
+
+[[noreturn]] void raise(PyObject* type, const std::string& text)
+{
+    PyErr_SetString(type, text.c_str());
+    throw py::error_already_set();
+}
+
+// The messages a job showed on its way that did not end it, each text once,
+// attributed to the caller of fill() or fill_files().
+void warn_about(const std::vector<std::string>& messages, std::size_t count)
+{
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (seen.insert(messages[i]).second && PyErr_WarnEx(warning_type, messages[i].c_str(), 2) != 0)
+            throw py::error_already_set();
+    }
+}
+
+std::vector<std::string> run(JobSettings settings, const RunOptions& options, py::object progress)
+{
+    PythonHost host(std::move(progress));
+    bool done = false;
+    {
+        py::gil_scoped_release release;
+        done = run_job(settings, host, options);
+    }
+    // A Ctrl-C, or an exception of the callback itself, goes on as it is.
+    host.raise_pending_error();
+
+    const std::vector<std::string>& messages = host.messages();
+    if (messages.empty())
+        raise(error_type, msg::UNEXPECTED_ERROR);
+    warn_about(messages, messages.size() - 1);
+    const std::string& last = messages.back();
+    if (!done) {
+        // A job that failed on its own before it saw the request reports why.
+        raise(host.cancelled() && last == msg::STOPPED ? cancelled_type : error_type, last);
+    }
+    // Asked to stop after its last check: the caller still said stop.
+    if (host.cancelled())
+        raise(cancelled_type, msg::STOPPED);
+    return messages;
+}
+
+PyObject* new_class(py::module_& m, const char* name, const char* doc, PyObject* base)
+{
+    const std::string qualified = std::string("pelvane.") + name;
+    PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base, nullptr);
+    if (type == nullptr)
+        throw py::error_already_set();
+    m.add_object(name, py::reinterpret_borrow<py::object>(type));
+    return type;
+}
+
+}  // namespace
+
+}  // namespace pelvane
+
+PYBIND11_MODULE(_pelvane, m)
+{
+    using namespace pelvane;
+    m.doc() = "The gap-filling job behind the pelvane package: its settings and run_job.";
+    m.attr("__version__") = PELVANE_VERSION;
+
+    error_type = new_class(m, "Error",
+                           "A job ended with one of its messages; str(error) is the message's text.",
+                           PyExc_Exception);
+    cancelled_type = new_class(m, "Cancelled",
+                               "The progress callback returned False and the job stopped.",
+                               error_type);
+    warning_type = new_class(m, "JobWarning",
+                             "A message the job showed without ending, such as the fallback "
+                             "regression's \"alr Error!\".",
+                             PyExc_UserWarning);
+
+    py::class_<JobSettings>(m, "JobSettings", "The settings of one job, with the form's defaults.")
+        .def(py::init<>())
+        .def_readwrite("fill_image_path", &JobSettings::fill_image_path)
+        .def_readwrite("fill_mask_path", &JobSettings::fill_mask_path)
+        .def_readwrite("valid_min", &JobSettings::valid_min)
+        .def_readwrite("valid_max", &JobSettings::valid_max)
+        .def_readwrite("similar_pixel_count", &JobSettings::similar_pixel_count)
+        .def_readwrite("output_image_path", &JobSettings::output_image_path)
+        .def_readwrite("use_threshold", &JobSettings::use_threshold)
+        .def_readwrite("target_image_path", &JobSettings::target_image_path)
+        .def_readwrite("target_mask_path", &JobSettings::target_mask_path)
+        .def_readwrite("use_tolvek", &JobSettings::use_tolvek)
+        .def_readwrite("regularization", &JobSettings::regularization)
+        .def_readwrite("use_sarnic", &JobSettings::use_sarnic)
+        .def_readwrite("max_iterations", &JobSettings::max_iterations)
+        .def_readwrite("use_nodata", &JobSettings::use_nodata);
+
+    py::class_<RunOptions>(m, "RunOptions", "What the command line offers beyond the form.")
+        .def(py::init<>())
+        .def_readwrite("creation_options", &RunOptions::creation_options)
+        .def_readwrite("threads", &RunOptions::threads)
+        .def_readwrite("solver_tolerance", &RunOptions::solver_tolerance)
+        .def_readwrite("solver_progress", &RunOptions::solver_progress)
+        .def_readwrite("strip_budget", &RunOptions::strip_budget);
+
+    m.def("run_job", &run, "settings"_a, "options"_a, "progress"_a = py::none(),
+          "Runs one job without the GIL and returns the messages it showed, the last being "
+          "\"Job Done:Total Time:... ms\". Raises Error with the text of the message that "
+          "stopped it, or Cancelled when `progress` returned False.");
+    m.def("tune_process_for_strips", &tune_process_for_strips,
+          "Tunes malloc and GDAL's block cache of this process for strip-sized buffers, as "
+          "pelvane-cli does at start-up. For processes that run many jobs.");
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <pybind11/pybind11.h>
+
+#include "job/job_host.h"
+
+namespace pelvane {
+
+// The job's host inside a Python call. The job runs on the calling thread
+// with the GIL released; the host takes the GIL back only to hand the bar's
+// position to the Python progress callback and to let a Ctrl-C through.
+// Either of those ending in a Python exception (the callback raised, the
+// user pressed Ctrl-C) or the callback answering False asks the job to stop.
+class PythonHost : public JobHost {
+public:
+    // `progress`: None, or a callable taking the fraction done (0..1) and
+    // returning False to stop the job. Construct with the GIL held.
+    explicit PythonHost(pybind11::object progress);
+    ~PythonHost() override;
+
+    void show_message(const std::string& text) override;
+    int set_progress_position(int position) override;
+    void keep_alive() override;
+    bool stop_requested() override { return stop_; }
+
+    // Every message the job showed, in order.
+    const std::vector<std::string>& messages() const { return messages_; }
+
+    // The progress callback answered False.
+    bool cancelled() const { return cancelled_; }
+
+    // Raises the Python exception that stopped the job, if one did. GIL held.
+    void raise_pending_error();
+
+private:
+    // Runs `call` with the GIL; a Python exception it raises stops the job.
+    template <class Call>
+    void with_gil(Call call);
+
+    pybind11::object progress_;
+    bool main_thread_;  // only the main thread sees signals
+    std::vector<std::string> messages_;
+    std::optional<pybind11::error_already_set> pending_error_;
+    std::chrono::steady_clock::time_point last_signal_check_;
+    int position_ = 0;
+    bool done_ = false;
+    bool cancelled_ = false;
+    bool stop_ = false;
+};
+
+}  // namespace pelvane
