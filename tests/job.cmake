@@ -4,6 +4,7 @@ pelvane_add_test(job_tests
     job/progress_test.cpp
     job/run_job_test.cpp
     job/strip_plan_test.cpp
+    job/worker_pool_test.cpp
     job/write_back_test.cpp
   LIBS pelvane_job pelvane_test_support GDAL::GDAL
 )
