@@ -1,6 +1,7 @@
 pelvane_add_test(job_tests
   SOURCES
     job/mask_rules_test.cpp
+    job/parallel_stages_test.cpp
     job/progress_test.cpp
     job/run_job_test.cpp
     job/strip_plan_test.cpp
