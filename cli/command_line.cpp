@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "job/worker_pool.h"
+
 namespace pelvane {
 
 namespace {
@@ -27,6 +29,7 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     JobSettings& s = command.settings;
     RunOptions& o = command.options;
     o.solver_progress = false;
+    o.threads = hardware_threads();
 
     CLI::App app{"Fills the gaps of a multi-band raster from an image of the same scene taken "
                  "at another date, and writes the result as a GeoTIFF.",
@@ -77,9 +80,10 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         ->check(creation_option_syntax)
         ->type_name("NAME=VALUE")
         ->allow_extra_args(false);
-    app.add_option("--threads", o.threads, "Worker threads")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
+    app.add_option("--threads", o.threads,
+                   "Threads that fill the gaps (default: all the machine's hardware threads); "
+                   "the output is the same for any number")
+        ->check(CLI::PositiveNumber);
     app.add_flag("-q,--quiet", command.quiet, "No progress line");
     app.add_flag("-v,--verbose", o.solver_progress, "Solver lines on standard error");
 

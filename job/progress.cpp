@@ -1,5 +1,7 @@
 #include "job/progress.h"
 
+#include <cstdio>
+
 #include "job/job_host.h"
 
 namespace pelvane {
@@ -24,14 +26,41 @@ int report_progress(double fraction, const char* /*message*/, void* context)
     return previous;
 }
 
-int solver_progress(int state, int iteration, double delta, const double* u, int width,
-                    int height, int channels, void* user_data)
+std::string solver_progress_line(int state, int iteration, double delta)
+{
+    char line[96];
+    switch (state) {
+    case 0:
+        std::snprintf(line, sizeof line, "   Iteration %4d     Delta %7.4f\r", iteration, delta);
+        break;
+    case 1:
+        std::snprintf(line, sizeof line, "Converged in %d iterations.           \n", iteration);
+        break;
+    case 2:
+        std::snprintf(line, sizeof line, "Maximum number of iterations exceeded.\n");
+        break;
+    default:
+        return {};
+    }
+    return line;
+}
+
+int solver_progress(int state, int iteration, double delta, const double* /*u*/, int /*width*/,
+                    int /*height*/, int /*channels*/, void* user_data)
 {
     auto& progress = *static_cast<SolverProgress*>(user_data);
-    if (progress.print)
-        print_progress(state, iteration, delta, u, width, height, channels, nullptr);
-    progress.host.keep_alive();
-    return 1;
+    if (progress.print) {
+        if (progress.lines != nullptr)
+            *progress.lines += solver_progress_line(state, iteration, delta);
+        else
+            std::fputs(solver_progress_line(state, iteration, delta).c_str(), stderr);
+    }
+    if (progress.host != nullptr) {
+        progress.host->keep_alive();
+        if (progress.stop != nullptr && progress.host->stop_requested())
+            progress.stop->store(true);
+    }
+    return progress.stop != nullptr && progress.stop->load() ? 0 : 1;
 }
 
 void show_host_message(const char* text, void* context)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <string>
+
 #include "solver/restore_options.h"
 
 namespace pelvane {
@@ -13,17 +16,23 @@ int report_progress(double fraction, const char* message, void* context);
 
 class JobHost;
 
-// What the solver's progress callback of a job needs.
+// What the solver's progress callback needs for one band's solve.
 struct SolverProgress {
-    JobHost& host;
-    bool print;  // the solver's lines on standard error
+    bool print = false;               // the solver's lines wanted on standard error
+    std::string* lines = nullptr;     // where they go for later, in order; null: straight out
+    JobHost* host = nullptr;          // set when the solve runs on the job's thread
+    std::atomic<bool>* stop = nullptr; // set once the job is to stop
 };
 
-// Progress callback of the Tolvek stage (user data: a SolverProgress). Prints
-// the solver's lines when asked to and gives the host its keep_alive; never
-// stops the solver, so the result does not depend on the front end.
+// Progress callback of the Tolvek stage (user data: a SolverProgress). Writes
+// or keeps the solver's lines when asked to. On the job's thread it gives the
+// host its keep_alive and asks it whether to stop; anywhere it ends the solve
+// (returns 0) once `stop` is set.
 int solver_progress(int state, int iteration, double delta, const double* u, int width,
                     int height, int channels, void* user_data);
+
+// The line print_progress writes for the same arguments.
+std::string solver_progress_line(int state, int iteration, double delta);
 
 // Message callback of the fill stages: shows `text` through the JobHost given
 // as `context` (nothing happens when it is null).

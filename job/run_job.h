@@ -14,7 +14,7 @@ namespace pelvane {
 // behaviour.
 struct RunOptions {
     std::vector<std::string> creation_options;  // GeoTIFF creation options, NAME=VALUE
-    int threads = 1;                            // worker threads inside the fill stages
+    int threads = 1;                            // threads of the fill stages; 1: all on the job's thread
     double solver_tolerance = 0.001;            // Tolvek convergence tolerance
     bool solver_progress = true;                // solver lines on standard error
     long long strip_budget = 90000000;          // bits per strip (interior rows)

@@ -10,10 +10,10 @@
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
 #include "job/progress.h"
+#include "job/regression_stage.h"
+#include "job/tolvek_stage.h"
 #include "job/write_back.h"
 #include "regression/fallback_fill.h"
-#include "regression/regression_fill.h"
-#include "solver/tolvek_fill_strip.h"
 
 namespace pelvane {
 
@@ -61,7 +61,7 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
 
 }  // namespace
 
-const char* process_strip(const StripContext& context, const Strip& strip)
+const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
 {
     const ImageInfo& image = context.image;
     const JobSettings& settings = context.settings;
@@ -101,15 +101,24 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     }
 
     BandStack filled(bands, pixels);
-    BandStack solver_input(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
 
     // Sarnic, run for every strip whichever methods are chosen: with Tolvek
     // alone the fill image is the target itself, so this only copies the
     // target and marks its gaps as missing in both.
-    regression_fill(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands,
-                    strip.window_rows, image.width, filled.bands(), pixel_status.get(), 0.5,
-                    settings.similar_pixel_count, report_progress, &context.host);
+    const RegressionStageBuffers regression{.target = target,
+                                            .fill = fill,
+                                            .target_mask = target_mask.data(),
+                                            .fill_mask = fill_mask.data(),
+                                            .rows = strip.window_rows,
+                                            .width = image.width,
+                                            .weight_offset = 0.5,
+                                            .similar_pixel_count = settings.similar_pixel_count,
+                                            .filled = filled,
+                                            .status = pixel_status.get()};
+    if (!run_regression_stage(pool, context.host, regression))
+        return msg::STOPPED;
+    // Each pixel sees the values written before it: one thread, in raster order.
     fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, strip.window_rows,
                   image.width, show_host_message, &context.host);
 
@@ -119,22 +128,20 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
     std::vector<unsigned char>().swap(fill_mask);
+    pixel_status.reset();
 
     if (settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels)) {
         TolvekParams params;
         params.regularization = settings.regularization;
         params.max_iterations = settings.max_iterations;
         params.tolerance = context.options.solver_tolerance;
-        SolverProgress progress{context.host, context.options.solver_progress};
-        params.progress = solver_progress;
-        params.progress_user_data = &progress;
-        if (!tolvek_fill_strip(filled.bands(), solver_input.bands(), target_mask.data(),
-                               image.width, strip.window_rows, bands, params))
-            return msg::OUT_OF_MEMORY;
+        if (const char* stop =
+                run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
+                                 strip.window_rows, params, context.options.solver_progress))
+            return stop;
     }
 
     std::vector<unsigned char>().swap(target_mask);
-    pixel_status.reset();
 
     return write_interior(context, strip, filled);
 }
@@ -143,12 +150,14 @@ const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
+    // The job's threads, started once for all its strips.
+    WorkerPool pool(context.options.threads);
     for (int v = 0; v < plan.strip_count; ++v) {
         if (host.stop_requested())
             return msg::STOPPED;
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
-        if (const char* stop = process_strip(context, plan_strip(plan, v)))
+        if (const char* stop = process_strip(context, plan_strip(plan, v), pool))
             return stop;
     }
     return nullptr;

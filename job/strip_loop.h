@@ -7,6 +7,7 @@
 #include "job/range_masker.h"
 #include "job/run_job.h"
 #include "job/strip_plan.h"
+#include "job/worker_pool.h"
 
 class GDALDataset;
 
@@ -33,12 +34,14 @@ struct StripContext {
     const RangeMasker& masker;
 };
 
-// Reads, fills and writes one strip. Returns the message that stops the job,
-// or nullptr when the strip's interior rows are written.
-const char* process_strip(const StripContext& context, const Strip& strip);
+// Reads, fills and writes one strip, its fill stages on `pool`. Returns the
+// message that stops the job, or nullptr when the strip's interior rows are
+// written.
+const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
-// progress fields current. Returns the stopping message, or nullptr.
+// progress fields current, on options.threads threads. Returns the stopping
+// message, or nullptr.
 const char* run_strip_loop(const StripContext& context, const StripPlan& plan);
 
 }  // namespace pelvane

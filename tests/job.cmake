@@ -2,9 +2,11 @@ pelvane_add_test(job_tests
   SOURCES
     job/mask_rules_test.cpp
     job/nodata_mode_test.cpp
+    job/parallel_stages_test.cpp
     job/progress_test.cpp
     job/run_job_test.cpp
     job/strip_plan_test.cpp
+    job/worker_pool_test.cpp
     job/write_back_test.cpp
   LIBS pelvane_job pelvane_test_support GDAL::GDAL
 )

@@ -114,6 +114,20 @@ TEST_F(CliRun, TolvekAloneNeedsNoFillImage)
     EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
 }
 
+TEST_F(CliRun, ThreadsChangeNeitherTheOutputNorTheSolverLines)
+{
+    std::vector<CliResult> runs;
+    for (const char* threads : {"1", "3"}) {
+        runs.push_back(cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                            "--output", dir.path(std::string("out") + threads + ".tif"),
+                            "--threads", threads, "-q", "-v"}));
+        ASSERT_EQ(runs.back().status, 0) << runs.back().err;
+    }
+    EXPECT_NE(runs[0].err.find("Converged in "), std::string::npos) << runs[0].err;
+    EXPECT_EQ(runs[1].err, runs[0].err);
+    EXPECT_TRUE(test::file_bytes(dir.path("out1.tif")) == test::file_bytes(dir.path("out3.tif")));
+}
+
 TEST_F(CliRun, StoppingMessagesExitWithOne)
 {
     const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"), "-q"});
@@ -147,6 +161,7 @@ TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
          "--target-mask", OLINDA + "target_mask.tif"},
         {"--target", OLINDA + "target.tif", "--output", output, "--method", "all"},
         {"--target", OLINDA + "target.tif", "--output", output, "--max-iterations", "many"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--threads", "0"},
     };
     for (const auto& args : wrong) {
         const CliResult run = cli(args);

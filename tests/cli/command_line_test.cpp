@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "job/worker_pool.h"
 
 namespace pelvane {
 namespace {
@@ -47,7 +48,7 @@ TEST(CommandLine, DefaultsAreTheFormsWithTheValidRange)
     EXPECT_FALSE(p.command.quiet);
     EXPECT_FALSE(p.command.options.solver_progress);
     EXPECT_EQ(p.command.options.solver_tolerance, 0.001);
-    EXPECT_EQ(p.command.options.threads, 1);
+    EXPECT_EQ(p.command.options.threads, hardware_threads());
     EXPECT_TRUE(p.command.options.creation_options.empty());
 }
 
@@ -121,6 +122,8 @@ TEST(CommandLine, UsageErrors)
         {"--target", "t", "--output", "o", "--regularization", "1e3x"},
         {"--target", "t", "--output", "o", "--max-iterations", "6.5"},
         {"--target", "t", "--output", "o", "--threads", "0"},
+        {"--target", "t", "--output", "o", "--threads", "-2"},
+        {"--target", "t", "--output", "o", "--threads", "1.5"},
         {"--target", "t", "--output", "o", "--tolerance", "-1"},
         {"--target", "t", "--output", "o", "--co", "COMPRESS"},
         {"--target", "t", "--output", "o", "--co", "=DEFLATE"},

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/run_job.h"
@@ -28,14 +29,15 @@ struct Case {
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.expected; }
 
-class OlindaJob : public ::testing::TestWithParam<Case> {
+// Each case on 1, 2 and 3 threads: the output must not depend on them.
+class OlindaJob : public ::testing::TestWithParam<std::tuple<Case, int>> {
 protected:
     test::TempDir dir;
 };
 
 TEST_P(OlindaJob, MatchesTheReferenceOutput)
 {
-    const Case& c = GetParam();
+    const auto& [c, threads] = GetParam();
     JobSettings settings;
     settings.target_image_path = DATA + "target" + c.suffix + ".tif";
     settings.fill_image_path = DATA + "fill" + c.suffix + ".tif";
@@ -49,6 +51,7 @@ TEST_P(OlindaJob, MatchesTheReferenceOutput)
     }
     RunOptions options;
     options.solver_progress = false;
+    options.threads = threads;
 
     test::RecordingHost host;
     ASSERT_TRUE(run_job(settings, host, options));
@@ -75,17 +78,19 @@ TEST_P(OlindaJob, MatchesTheReferenceOutput)
 
 INSTANTIATE_TEST_SUITE_P(
     Olinda, OlindaJob,
-    ::testing::Values(Case{"sarnic_range.tif", "", Methods::Sarnic, Validity::Range},
-                      Case{"sarnic_range_f64.tif", "_f64", Methods::Sarnic, Validity::Range},
-                      Case{"both_range.tif", "", Methods::Both, Validity::Range},
-                      Case{"both_range_f64.tif", "_f64", Methods::Both, Validity::Range},
-                      Case{"both_masks.tif", "", Methods::Both, Validity::MaskFiles},
-                      Case{"tolvek_range.tif", "", Methods::Tolvek, Validity::Range},
-                      Case{"tolvek_range_f64.tif", "_f64", Methods::Tolvek, Validity::Range}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        std::string name = info.param.expected;
+    ::testing::Combine(
+        ::testing::Values(Case{"sarnic_range.tif", "", Methods::Sarnic, Validity::Range},
+                          Case{"sarnic_range_f64.tif", "_f64", Methods::Sarnic, Validity::Range},
+                          Case{"both_range.tif", "", Methods::Both, Validity::Range},
+                          Case{"both_range_f64.tif", "_f64", Methods::Both, Validity::Range},
+                          Case{"both_masks.tif", "", Methods::Both, Validity::MaskFiles},
+                          Case{"tolvek_range.tif", "", Methods::Tolvek, Validity::Range},
+                          Case{"tolvek_range_f64.tif", "_f64", Methods::Tolvek, Validity::Range}),
+        ::testing::Values(1, 2, 3)),
+    [](const ::testing::TestParamInfo<std::tuple<Case, int>>& info) {
+        std::string name = std::get<0>(info.param).expected;
         name = name.substr(0, name.find('.'));
-        return name;
+        return name + "_threads" + std::to_string(std::get<1>(info.param));
     });
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+
 #include "job/progress.h"
 #include "support/test_rasters.h"
 
@@ -61,21 +64,50 @@ TEST(ReportProgress, HostHearsFromTheJobBetweenBarMoves)
     EXPECT_EQ(host.check_ins, 3);
 }
 
-TEST(SolverProgress, ChecksInEveryIterationAndNeverStopsTheSolver)
-{
-    CheckInHost host;
-    SolverProgress quiet{host, false};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(solver_progress(0, 7, 0.5, nullptr, 4, 4, 1, &quiet), 1);
-    EXPECT_EQ(solver_progress(1, 8, 0.0001, nullptr, 4, 4, 1, &quiet), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(host.check_ins, 2);
+// Stops once the job has counted `left` more questions.
+struct StoppingHost : CheckInHost {
+    bool stop_requested() override { return --left < 0; }
+    int left = 1000;
+};
 
-    SolverProgress loud{host, true};
+TEST(SolverProgress, OnTheJobsThreadChecksInOnAWorkerKeepsTheLines)
+{
+    StoppingHost host;
+    std::atomic<bool> stop{false};
+    std::string kept;
+    SolverProgress job_thread{.print = true, .lines = nullptr, .host = &host, .stop = &stop};
+    SolverProgress worker{.print = true, .lines = &kept, .host = nullptr, .stop = &stop};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(solver_progress(0, 7, 0.5, nullptr, 4, 4, 1, &loud), 1);
+    EXPECT_EQ(solver_progress(0, 7, 0.5, nullptr, 4, 4, 1, &job_thread), 1);
+    EXPECT_EQ(solver_progress(2, 600, 0.01, nullptr, 4, 4, 1, &worker), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "   Iteration    7     Delta  0.5000\r");
-    EXPECT_EQ(host.check_ins, 3);
+    EXPECT_EQ(kept, "Maximum number of iterations exceeded.\n");
+    EXPECT_EQ(host.check_ins, 1);
+
+    // The host's stop reaches the solves on the job's thread and, through
+    // the flag, those on the workers.
+    host.left = 0;
+    job_thread.print = false;
+    EXPECT_EQ(solver_progress(0, 9, 0.25, nullptr, 4, 4, 1, &job_thread), 0);
+    EXPECT_TRUE(stop.load());
+    EXPECT_EQ(solver_progress(0, 9, 0.25, nullptr, 4, 4, 1, &worker), 0);
+}
+
+// The kept lines are the solver's own, byte for byte.
+TEST(SolverProgress, LinesAreThePrintersOwn)
+{
+    const struct {
+        int state, iteration;
+        double delta;
+    } cases[] = {{0, 0, 1.0}, {0, 12345, 0.00004}, {0, 3, 123.456789}, {1, 42, 0.0009},
+                 {2, 600, 0.002}, {7, 1, 1.0}};
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        print_progress(c.state, c.iteration, c.delta, nullptr, 4, 4, 1, nullptr);
+        EXPECT_EQ(solver_progress_line(c.state, c.iteration, c.delta),
+                  testing::internal::GetCapturedStderr())
+            << "state " << c.state;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "job/band_stack.h"
+#include "job/job_host.h"
+#include "job/worker_pool.h"
+
+namespace pelvane {
+
+// What the regression stage of one strip reads and writes.
+struct RegressionStageBuffers {
+    const BandStack& target;
+    const BandStack& fill;
+    const unsigned char* target_mask;
+    const unsigned char* fill_mask;
+    int rows = 0;
+    int width = 0;
+    double weight_offset = 0.5;
+    int similar_pixel_count = 30;
+    BandStack& filled;
+    unsigned char* status;
+};
+
+// Sarnic's regression over the strip, in chunks of rows on the pool's
+// workers. The result is regression_fill's whatever the thread count; so is
+// what the host sees: the job's thread takes the chunks in raster order and
+// moves the bar through report_progress for each of their pixels, as the
+// per-pixel callback would. Between chunks, and while it waits, it asks the
+// host whether to stop. Returns false when the host asked to stop.
+bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStageBuffers& strip);
+
+// Rows per chunk: a few thousand pixels, so that a stop is heard soon, and at
+// least four chunks per thread where the strip has the rows, so that the
+// threads finish together.
+int regression_chunk_rows(int rows, int width, int threads);
+
+}  // namespace pelvane

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+
+#include "job/band_stack.h"
+#include "job/job_host.h"
+#include "job/worker_pool.h"
+#include "solver/tolvek_fill_strip.h"
+
+namespace pelvane {
+
+// Bytes the band solves running at the same time may use together, beyond
+// the strip's own buffers; one band always runs, however large.
+constexpr std::size_t TOLVEK_SCRATCH_BUDGET = 512ULL * 1024 * 1024;
+
+// Bytes one band's solve uses while it runs: its data copy, the values it
+// puts back, and the solver's work arrays for the L1 model (two 2 x pixels
+// arrays for d, one each for z and its Bregman variable).
+constexpr std::size_t tolvek_band_bytes(std::size_t pixels)
+{
+    return (2 + 6) * pixels * sizeof(double);
+}
+
+// How many bands solve at the same time: no more than the threads, the bands
+// and the scratch budget allow, and at least one.
+int tolvek_parallel_bands(int threads, int band_count, std::size_t pixels);
+
+// The Tolvek stage of one strip with its bands on the pool's workers: the
+// weight map is made once, then each band is filled as tolvek_fill_band does
+// it, so the result is tolvek_fill_strip's whatever the thread count. The
+// solver's lines (params.progress is ignored; `print_solver_lines` asks for
+// them) reach standard error band after band, exactly as one thread writes
+// them. The job's thread checks in with the host while it waits; when the
+// host asks to stop, the running solves end within an iteration.
+// Returns nullptr, msg::STOPPED, or msg::OUT_OF_MEMORY when a solve could not
+// allocate its arrays.
+const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
+                             const unsigned char* remaining_gap_mask, int width, int rows,
+                             TolvekParams params, bool print_solver_lines);
+
+}  // namespace pelvane

@@ -1,0 +1,141 @@
+// Whole jobs with their fill stages on 1, 2 and 3 threads: the same output
+// file byte for byte, the same calls reaching the host, and stops that work.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "job/job_messages.h"
+#include "job/progress.h"
+#include "job/run_job.h"
+#include "job/strip_plan.h"
+#include "support/test_rasters.h"
+
+namespace pelvane {
+namespace {
+
+constexpr int WIDTH = 60, HEIGHT = 48, BANDS = 3;
+
+// Slanted stripes of gaps, different in the two images, so that some pixels
+// are missing in both and every stage has work in every strip.
+bool target_gap(int x, int y) { return (y * 7 + x) / 6 % 5 == 0; }
+bool fill_gap(int x, int y) { return (y * 5 + 2 * x) / 7 % 6 == 0; }
+
+class ParallelStages : public ::testing::Test {
+protected:
+    JobSettings settings(int use_sarnic, bool mask_files)
+    {
+        JobSettings s;
+        s.target_image_path = dir.path("target.tif");
+        s.fill_image_path = dir.path("fill.tif");
+        const auto shape = test::raster_shape(WIDTH, HEIGHT, BANDS);
+        test::write_tiff(s.target_image_path, shape, [](int b, int x, int y) {
+            return target_gap(x, y) ? 0.0 : 20 + (b * 37 + x * 3 + y * 2 + x * y % 11) % 200;
+        });
+        test::write_tiff(s.fill_image_path, shape, [](int b, int x, int y) {
+            return fill_gap(x, y) ? 0.0 : 25 + (b * 29 + x * 3 + y * 2 + x * y % 7) % 190;
+        });
+        s.use_sarnic = use_sarnic;
+        s.use_threshold = !mask_files;
+        s.target_mask_path = dir.path("target_mask.tif");
+        s.fill_mask_path = dir.path("fill_mask.tif");
+        const auto mask = test::raster_shape(WIDTH, HEIGHT);
+        test::write_tiff(s.target_mask_path, mask, [](int, int x, int y) { return 255.0 * target_gap(x, y); });
+        test::write_tiff(s.fill_mask_path, mask, [](int, int x, int y) { return 255.0 * fill_gap(x, y); });
+        return s;
+    }
+
+    // Four strips of 12 interior rows.
+    static RunOptions options(int threads)
+    {
+        RunOptions o;
+        o.threads = threads;
+        o.solver_progress = false;
+        o.strip_budget = 8LL * BANDS * WIDTH * 12;
+        return o;
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
+{
+    // The bar as the regression moved it when it reported every pixel of
+    // every strip before the pixel, then back to 0 after "Job Done".
+    const StripPlan plan = plan_strips(WIDTH, HEIGHT, BANDS, 8, options(1).strip_budget);
+    ASSERT_EQ(plan.strip_count, 4);
+    test::RecordingHost per_pixel;
+    per_pixel.progress_step = 25.0;
+    for (int v = 0; v < plan.strip_count; ++v) {
+        per_pixel.progress_base = 25 * v;
+        const int pixels = WIDTH * plan_strip(plan, v).window_rows;
+        for (int i = 0; i < pixels; ++i)
+            report_progress(static_cast<double>(i) / pixels, "", &per_pixel);
+    }
+    per_pixel.positions.push_back(0);
+
+    for (const auto& [use_sarnic, mask_files] : {std::pair{1, false}, {1, true}, {0, false}}) {
+        SCOPED_TRACE(testing::Message() << "Sarnic " << use_sarnic << ", mask files " << mask_files);
+        std::vector<std::uint8_t> one_thread;
+        for (int threads : {1, 2, 3}) {
+            JobSettings s = settings(use_sarnic, mask_files);
+            s.output_image_path = dir.path("out" + std::to_string(threads) + ".tif");
+            test::RecordingHost host;
+            ASSERT_TRUE(run_job(s, host, options(threads)));
+            ASSERT_EQ(host.messages.size(), 1u);
+            EXPECT_EQ(host.messages[0].rfind("Job Done:Total Time:", 0), 0u);
+            EXPECT_EQ(host.positions, per_pixel.positions) << threads << " threads";
+            const std::vector<std::uint8_t> file = test::file_bytes(s.output_image_path);
+            if (threads == 1)
+                one_thread = file;
+            EXPECT_TRUE(file == one_thread) << threads << " threads: not the one-thread output";
+        }
+        // Every gap was filled: Tolvek leaves no 0 behind.
+        for (const auto& band : test::read_raster(dir.path("out1.tif")).bands)
+            EXPECT_EQ(std::count(band.begin(), band.end(), 0.0), 0);
+    }
+}
+
+// Says stop once the bar has reached `position` and `asks` questions since.
+struct StoppingHost : test::RecordingHost {
+    StoppingHost(int position, int asks) : position(position), asks(asks) {}
+    bool stop_requested() override { return bar >= position && asks-- <= 0; }
+    int position, asks;
+};
+
+TEST_F(ParallelStages, AStopEndsTheJobInsideEitherStage)
+{
+    JobSettings s = settings(1, false);
+    s.output_image_path = dir.path("out.tif");
+    for (int threads : {1, 2, 3}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        RunOptions o = options(threads);
+        o.strip_budget = STRIP_BUDGET;  // one strip: the bar reaches 99 in the regression
+
+        StoppingHost regression(50, 0);
+        EXPECT_FALSE(run_job(s, regression, o));
+        EXPECT_EQ(regression.messages, std::vector<std::string>{msg::STOPPED});
+        EXPECT_GE(regression.positions.back(), 50);
+        EXPECT_LT(regression.positions.back(), 99);
+
+        // Once the regression has had its last answer. Without a tolerance
+        // the solves would run a million iterations (minutes), so only the
+        // stop reaching them ends them early.
+        o.solver_tolerance = 0.0;
+        o.solver_progress = true;
+        s.max_iterations = 1000000;
+        StoppingHost tolvek(99, 1);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(run_job(s, tolvek, o));
+        const std::string solver_lines = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(tolvek.messages, std::vector<std::string>{msg::STOPPED});
+        EXPECT_NE(solver_lines.find("   Iteration    0     Delta"), std::string::npos);
+        EXPECT_EQ(solver_lines.find("Maximum number of iterations"), std::string::npos);
+        s.max_iterations = 600;
+    }
+}
+
+}  // namespace
+}  // namespace pelvane
