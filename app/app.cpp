@@ -1,11 +1,10 @@
 #include "app/app.h"
 
 #include <QTimer>
-#include <algorithm>
-#include <thread>
 
 #include "app/main_dialog.h"
 #include "job/run_job.h"
+#include "job/worker_pool.h"
 
 namespace pelvane {
 
@@ -14,7 +13,7 @@ App::App(int& argc, char** argv) : application_(argc, argv) {}
 bool App::InitInstance() {
     // The fill stages use every core; the result is the same at any count.
     RunOptions options;
-    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    options.threads = hardware_threads();
     MainDialog dialog([options](JobSettings& settings, JobHost& host) { return run_job(settings, host, options); });
 
     // For the documentation: PELVANE_SCREENSHOT=<file.png> saves a picture

@@ -19,9 +19,10 @@ public:
     // previous position.
     virtual int set_progress_position(int position) = 0;
 
-    // Called now and then while the job works without moving the bar (the
-    // pixels of a long strip, the solver's iterations), so that a window can
-    // keep painting. Must not touch anything the job reads.
+    // Called now and then (at least every 50 ms while workers run) while the
+    // job works without moving the bar, so that a front end can do its own
+    // housekeeping, such as noticing an interrupt from its user. Called from
+    // the job's thread; must not touch anything the job reads.
     virtual void keep_alive() {}
 
     // True once the user has asked the running job to stop (a signal, the

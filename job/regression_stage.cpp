@@ -4,20 +4,11 @@
 #include <cstddef>
 
 #include "job/progress.h"
-#include "regression/regression_fill.h"
+#include "regression/regression_strip.h"
 
 namespace pelvane {
 
 namespace {
-
-// The one call into the regression kernel: rows row_begin .. row_end - 1 of
-// the strip. Calls over disjoint rows may run at the same time.
-void fill_regression_rows(const RegressionStageBuffers& s, int row_begin, int row_end)
-{
-    regression_fill_rows(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
-                         s.target.band_count(), s.rows, s.width, s.filled.bands(), s.status,
-                         s.weight_offset, s.similar_pixel_count, row_begin, row_end);
-}
 
 // Pixels per chunk at most, unless one row holds more.
 constexpr int CHUNK_PIXELS = 8192;
@@ -42,6 +33,11 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
     auto first_row = [&](std::size_t chunk) { return static_cast<int>(chunk) * chunk_rows; };
     auto end_row = [&](std::size_t chunk) { return std::min(first_row(chunk) + chunk_rows, s.rows); };
 
+    // Prepared once per strip; its fill_rows may run on several workers at once.
+    const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
+                                   s.target.band_count(), s.rows, s.width, s.weight_offset,
+                                   s.similar_pixel_count);
+
     WorkerPool::Hooks hooks;
     hooks.finished = [&](std::size_t chunk) {
         // The calls the kernel's per-pixel callback would have made for these pixels.
@@ -56,7 +52,9 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
     };
     return pool.run(
         chunks, pool.threads(),
-        [&](std::size_t chunk, int) { fill_regression_rows(s, first_row(chunk), end_row(chunk)); },
+        [&](std::size_t chunk, int) {
+            prepared.fill_rows(first_row(chunk), end_row(chunk), s.filled.bands(), s.status);
+        },
         hooks);
 }
 

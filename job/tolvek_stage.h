@@ -14,11 +14,13 @@ namespace pelvane {
 constexpr std::size_t TOLVEK_SCRATCH_BUDGET = 512ULL * 1024 * 1024;
 
 // Bytes one band's solve uses while it runs: its data copy, the values it
-// puts back, and the solver's work arrays for the L1 model (two 2 x pixels
-// arrays for d, one each for z and its Bregman variable).
+// puts back, and the solver's work arrays for the L1 model: six state arrays
+// (two 2 x pixels arrays for d, one each for z and its Bregman variable),
+// the pipelined sweep's three checkpoints of u, and its ring and squares
+// (under one more).
 constexpr std::size_t tolvek_band_bytes(std::size_t pixels)
 {
-    return (2 + 6) * pixels * sizeof(double);
+    return (2 + 6 + 3 + 1) * pixels * sizeof(double);
 }
 
 // How many bands solve at the same time: no more than the threads, the bands
