@@ -6,38 +6,13 @@
 #include <vector>
 
 #include "regression/pixel_status.h"
-#include "regression/weighted_fit.h"
+#include "regression/sarnic_rules.h"
 #include "regression/window_scan.h"
 
 namespace pelvane {
 namespace {
 
-constexpr int FIRST_SIDE = 7;
-constexpr int MAX_SIDE = 399;            // a search ends when its side grows beyond this
-constexpr double TOLERANCE_FLOOR = 0.05; // fraction of the local mean
-constexpr double VANISHING = 1e-6;
-constexpr double SLOPE_MIN = 0.6;
-constexpr double SLOPE_MAX = 1.5;
-constexpr double RANGE_LOW = 0.9;        // regression only for fill values near the candidates'
-constexpr double RANGE_HIGH = 1.1;
-constexpr int MAX_TOLERANCE_SAMPLES = 32;  // the 9 x 9 ring, the largest one sampled
-
-int similar_step(int side)
-{
-    if (side < 20) return 4;
-    if (side < 50) return 8;
-    if (side < 100) return 16;
-    return 32;
-}
-
-int covalid_step(int side)
-{
-    if (side < 20) return 4;
-    if (side < 50) return 8;
-    return 16;
-}
-
-bool vanishes(double v) { return v > -VANISHING && v < VANISHING; }
+using namespace sarnic;
 
 // The strip as regression_fill receives it.
 struct Strip {
@@ -83,40 +58,11 @@ struct PixelWork {
           fill_min(bands), fill_max(bands) {}
 };
 
-// Tolerance from the fill values valid around the pixel: the 5 x 5 square,
-// or, when it holds none, the next ring out, then the one after.
+// Tolerance from the fill values valid around the pixel.
 void compute_tolerance(const Strip& s, int row, int col, PixelWork& w)
 {
-    int k = 0;
-    auto sample = [&](std::size_t q, int, int) {
-        if (s.fill_mask[q] != 0) return;
-        for (int b = 0; b < s.bands; ++b)
-            w.samples[static_cast<std::size_t>(b) * MAX_TOLERANCE_SAMPLES + k] = s.fill[b][q];
-        ++k;
-    };
-    scan_ring(row, col, 2, 0, s.rows, s.width, sample);
-    if (k == 0) scan_ring(row, col, 3, 2, s.rows, s.width, sample);
-    if (k == 0) scan_ring(row, col, 4, 3, s.rows, s.width, sample);
-
-    for (int b = 0; b < s.bands; ++b) {
-        const double* v = &w.samples[static_cast<std::size_t>(b) * MAX_TOLERANCE_SAMPLES];
-        double tol = 0.0;
-        if (k > 0) {
-            double sum = 0.0;
-            for (int i = 0; i < k; ++i) sum += v[i];
-            const double mean = sum / k;
-            const double floor = TOLERANCE_FLOOR * mean;
-            if (k == 1) {
-                tol = floor;  // one sample has no spread
-            } else {
-                double squares = 0.0;
-                for (int i = 0; i < k; ++i) squares += (v[i] - mean) * (v[i] - mean);
-                tol = std::sqrt(squares / (k - 1));
-                if (tol < floor) tol = floor;
-            }
-        }
-        w.tolerance[b] = tol;
-    }
+    spectral_tolerance(s.fill, s.fill_mask, s.bands, s.rows, s.width, row, col, w.samples.data(),
+                       w.tolerance.data());
 }
 
 // Walks the growing windows around the pixel, each position once, calling
@@ -157,31 +103,10 @@ void fit_pixel(const Strip& s, std::size_t pos, bool similar_fit, const PixelWor
                const CandidateStore& store, double* const* filled, unsigned char* status)
 {
     const std::size_t n = store.size();
-    const double* weight = store.weight.data();
-    for (int b = 0; b < s.bands; ++b) {
-        const double* x = store.x[b].data();
-        const double* y = store.y[b].data();
-        const double xc = w.centre[b];
-
-        const WeightedMeans mean = weighted_means(weight, x, y, n);
-        const double mean_x = mean.x, mean_y = mean.y;
-
-        const bool regression =
-            similar_fit || (RANGE_LOW * w.fill_min[b] <= xc && xc <= RANGE_HIGH * w.fill_max[b]);
-        double slope;
-        if (regression) {
-            const auto [sxx, sxy] = weighted_spread(weight, x, y, n, mean);
-            slope = vanishes(sxx) ? 1.0 : sxy / sxx;
-            status[pos] = similar_fit ? PIXEL_SIMILAR_FIT : PIXEL_COVALID_FIT;
-        } else {
-            slope = vanishes(mean_x) ? 1.0 : mean_y / mean_x;
-            status[pos] = PIXEL_RATIO_FIT;
-        }
-        if (slope > SLOPE_MAX) slope = SLOPE_MAX;
-        if (slope < SLOPE_MIN) slope = SLOPE_MIN;
-        const double intercept = mean_y - slope * mean_x;
-        filled[b][pos] = slope * xc + intercept;
-    }
+    for (int b = 0; b < s.bands; ++b)
+        filled[b][pos] = fit_band(store.weight.data(), store.x[b].data(), store.y[b].data(), n,
+                                  w.centre[b], similar_fit, w.fill_min[b], w.fill_max[b],
+                                  status[pos]);
 }
 
 void predict_pixel(const Strip& s, int row, int col, double weight_offset,
