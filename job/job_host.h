@@ -19,6 +19,10 @@ public:
     // previous position.
     virtual int set_progress_position(int position) = 0;
 
+    // Shows a warning about a job that goes on (most of the target is gaps,
+    // say). Nothing is shown where the front end has no place for it.
+    virtual void show_warning(const std::string& text) { (void)text; }
+
     // Called now and then while the job works without moving the bar (the
     // pixels of a long strip, the solver's iterations), so that a window can
     // keep painting. Must not touch anything the job reads.

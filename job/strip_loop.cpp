@@ -1,6 +1,7 @@
 #include "job/strip_loop.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -59,6 +60,14 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
     return nullptr;
 }
 
+std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
+{
+    std::int64_t marked = 0;
+    for (std::size_t i = 0; i < pixels; ++i)
+        marked += mask[i] != 0;
+    return marked;
+}
+
 }  // namespace
 
 const char* process_strip(const StripContext& context, const Strip& strip)
@@ -82,6 +91,8 @@ const char* process_strip(const StripContext& context, const Strip& strip)
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
     std::vector<unsigned char> fill_mask(pixels, 0);
+    clear_non_finite(target, target_mask.data());
+    clear_non_finite(fill, fill_mask.data());
     if (settings.use_threshold != 0) {
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
                               settings.valid_min, settings.valid_max);
@@ -92,6 +103,9 @@ const char* process_strip(const StripContext& context, const Strip& strip)
         if (stop != nullptr)
             return stop;
     }
+    context.target_gap_pixels +=
+        count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
+                     image.width * static_cast<std::size_t>(strip.interior_rows));
 
     BandStack filled(bands, pixels);
     BandStack solver_input(bands, pixels);
