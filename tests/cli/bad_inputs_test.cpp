@@ -107,6 +107,8 @@ struct BadInput {
     bool mostly_gaps = false;  // the job warns that most pixels are gaps
 };
 
+void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
+
 const std::string DEFAULT_RANGE_USAGE =
     "The target's samples are UInt16, and the default valid range 1 255 suits Byte samples only. "
     "Mark the gaps with --valid-range MIN MAX, or with mask files (--target-mask, --fill-mask).";

@@ -13,6 +13,8 @@
 #include <set>
 #include <tuple>
 
+#include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
@@ -495,6 +497,61 @@ TEST_F(RunJob, OutputMustNotBeAnInput)
         settings.output_image_path = output;
         expect_stop(settings, "Output image path must differ from the input paths!");
     }
+}
+
+// Files GDAL writes beside the output follow it from its temporary name;
+// those of the image it replaces go, as when GDAL creates a file over another.
+TEST_F(RunJob, SideFilesFollowTheOutputAndThoseOfTheImageReplacedGo)
+{
+    JobSettings s = range_job(test::raster_shape(8, 6, 2));
+    test::write_tiff(s.output_image_path, test::raster_shape(8, 6, 2), test::constant(9.0));
+    {
+        // Statistics of the earlier image, kept in an .aux.xml beside it.
+        GDALDatasetUniquePtr earlier(GDALDataset::Open(s.output_image_path.c_str()));
+        earlier->GetRasterBand(1)->SetMetadataItem("STATISTICS_MEAN", "9");
+    }
+    ASSERT_TRUE(fs::exists(s.output_image_path + ".aux.xml"));
+    RunOptions baseline;  // georeferencing in an .aux.xml and a world file
+    baseline.creation_options = {"PROFILE=BASELINE", "TFW=YES"};
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host, baseline));
+    const auto names = [&] {
+        std::set<std::string> all;
+        for (const auto& entry : fs::directory_iterator(dir.path(""))) all.insert(entry.path().filename().string());
+        return all;
+    };
+    EXPECT_EQ(names(), (std::set<std::string>{"target.tif", "fill.tif", "out.tif", "out.tif.aux.xml", "out.tfw"}));
+    EXPECT_EQ(test::file_text(s.output_image_path + ".aux.xml").find("STATISTICS_MEAN"), std::string::npos);
+    const test::Georeferencing g = test::read_georeferencing(s.output_image_path);
+    ASSERT_TRUE(g.has_geotransform);
+    EXPECT_EQ(g.geotransform[0], test::TEST_GEOTRANSFORM[0]);
+
+    RecordingHost plain;
+    ASSERT_TRUE(run_job(s, plain));
+    EXPECT_EQ(names(), (std::set<std::string>{"target.tif", "fill.tif", "out.tif"}));
+}
+
+// GDAL's in-memory files take the same way as files on disk.
+TEST_F(RunJob, InMemoryOutputsAreReplacedOnlyBySuccess)
+{
+    JobSettings s = range_job(test::raster_shape(8, 6, 2));
+    s.output_image_path = "/vsimem/pelvane-run-job/out.tif";
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    const auto target = test::read_band(s.target_image_path, 1);
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
+
+    // A target that opens but cannot be read fails after the output was begun.
+    s.target_image_path = dir.path("cut.tif");
+    test::write_tiff(s.target_image_path, test::raster_shape(64, 64, 2), scene);
+    fs::resize_file(s.target_image_path, fs::file_size(s.target_image_path) / 2);
+    s.fill_image_path = s.target_image_path;
+    RecordingHost failed;
+    EXPECT_FALSE(run_job(s, failed));
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
+    const CPLStringList files(VSIReadDir("/vsimem/pelvane-run-job"));
+    EXPECT_EQ(files.size(), 1);
+    VSIUnlink(s.output_image_path.c_str());
 }
 
 // A sample that is not finite is a gap like any other: a job over images
