@@ -24,6 +24,12 @@ void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
                            const BandStack& fill, unsigned char* target_mask,
                            unsigned char* fill_mask, double valid_min, double valid_max);
 
+// True when the job's gaps come from the two mask files (mask-file mode).
+inline bool gaps_from_mask_files(const JobSettings& settings)
+{
+    return settings.use_threshold == 0;
+}
+
 // Mask-file mode, before the job creates its output: opens both mask files
 // once and checks that they cover the image (width x height) and that the
 // fill mask has at least the target mask's bands. With Tolvek alone the fill

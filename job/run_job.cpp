@@ -114,11 +114,11 @@ std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& im
                                 std::int64_t gaps)
 {
     char rule[128];
-    if (settings.use_threshold != 0)
+    if (gaps_from_mask_files(settings))
+        std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_MASK);
+    else
         std::snprintf(rule, sizeof rule, msg::MOSTLY_GAPS_RANGE, settings.valid_min,
                       settings.valid_max);
-    else
-        std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_MASK);
     const auto pixels = static_cast<long long>(image.width) * image.height;
     char text[512];
     std::snprintf(text, sizeof text, msg::MOSTLY_GAPS_FORMAT, static_cast<long long>(gaps), pixels,
@@ -199,7 +199,7 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
 
     // Every strip opens the mask files again; a file that cannot serve them
     // stops the job here, before there is an output to clean up.
-    if (settings.use_threshold == 0) {
+    if (gaps_from_mask_files(settings)) {
         if (const char* message = check_mask_files(settings, image.width, image.height))
             return stop(host, message);
     }
