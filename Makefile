@@ -1,11 +1,14 @@
 # Thin wrapper around CMake.
-#   make run    install what is missing, build, make the demo scene and fill it
-#   make test   install what is missing, build, run every test
-#   make bench  build and run the benchmarks
+#   make run            install what is missing, build, make the demo scene and fill it
+#   make test           install what is missing, build, run every test
+#   make test-sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                       in a build folder of its own
+#   make bench          build and run the benchmarks
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test run bench clean
+.PHONY: all bootstrap configure build test test-sanitize run bench clean
 
 all: build
 
@@ -23,6 +26,11 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+test-sanitize: bootstrap
+	cmake -S . -B $(SANITIZE_BUILD) -DPELVANE_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 run: build
 	scripts/demo $(BUILD)
 
@@ -30,4 +38,4 @@ bench: build
 	scripts/bench $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -1,5 +1,7 @@
 #include "cli/cli_host.h"
 
+#include "cli/stop_signals.h"
+
 namespace pelvane {
 
 CliHost::CliHost(std::ostream& out, std::ostream& err, bool show_progress)
@@ -22,6 +24,19 @@ void CliHost::show_message(const std::string& text)
     std::ostream& stream = done ? out_ : err_;
     stream << text << '\n';
     stream.flush();
+}
+
+void CliHost::show_warning(const std::string& text)
+{
+    if (progress_)
+        progress_->break_line();
+    err_ << text << '\n';
+    err_.flush();
+}
+
+bool CliHost::stop_requested()
+{
+    return stop_signal() != 0;
 }
 
 int CliHost::set_progress_position(int position)

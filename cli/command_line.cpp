@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,17 @@ const CLI::Validator creation_option_syntax(
         const auto equals = option.find('=');
         if (equals == std::string::npos || equals == 0)
             return "creation options take the form NAME=VALUE: " + option;
+        return {};
+    },
+    "");
+
+// A number option whose value is NaN would compare false with everything,
+// silently: no pixel out of range, no weight above zero.
+const CLI::Validator not_nan(
+    [](std::string& value) -> std::string {
+        double number = 0.0;
+        if (CLI::detail::lexical_cast(value, number) && std::isnan(number))
+            return "a number is needed, not " + value;
         return {};
     },
     "");
@@ -50,6 +62,7 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
                        "Valid values MIN MAX: a pixel with any band outside is a gap "
                        "(default 1 255 when no mask file is given)")
             ->expected(2)
+            ->check(not_nan)
             ->type_name("MIN MAX");
     range->excludes(target_mask);
     range->excludes(fill_mask);
@@ -69,11 +82,12 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     app.add_option("--similar", s.similar_pixel_count, "Similar pixels per regression")
         ->capture_default_str();
     app.add_option("--regularization", s.regularization, "Weight of the valid pixels in Tolvek")
+        ->check(not_nan)
         ->capture_default_str();
     app.add_option("--max-iterations", s.max_iterations, "Iteration limit of the Tolvek solver")
         ->capture_default_str();
     app.add_option("--tolerance", o.solver_tolerance, "Convergence tolerance of the Tolvek solver")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::NonNegativeNumber & not_nan)
         ->capture_default_str();
 
     app.add_option("--co", o.creation_options, "GeoTIFF creation option (repeatable)")
@@ -97,6 +111,10 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     s.use_sarnic = method != "tolvek" ? 1 : 0;
     s.use_tolvek = method != "sarnic" ? 1 : 0;
     s.use_nodata = use_nodata ? 1 : 0;
+    // Gaps are marked by mask files, by GDAL's own masks, by a range given,
+    // or else by the default range; check_default_range tells whether that
+    // fits the target.
+    command.default_valid_range = false;
     if (target_mask->count() > 0 || fill_mask->count() > 0 || use_nodata) {
         s.use_threshold = 0;
     } else {
@@ -104,6 +122,8 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         if (range->count() > 0) {
             s.valid_min = valid_range[0];
             s.valid_max = valid_range[1];
+        } else {
+            command.default_valid_range = true;
         }
     }
     return -1;

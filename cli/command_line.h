@@ -17,6 +17,7 @@ struct CommandLine {
     JobSettings settings;
     RunOptions options;
     bool quiet = false;
+    bool default_valid_range = false;  // no option marks the gaps: the range 1..255 does
 };
 
 // Fills `command` from the arguments. Returns -1 when the job should run;

@@ -1,5 +1,6 @@
 #include "job/gap_masks.h"
 
+#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -20,6 +21,20 @@ void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
                              valid_max);
 }
 
+void clear_non_finite(BandStack& stack, unsigned char* mask)
+{
+    const std::size_t pixels = stack.pixels();
+    for (int b = 0; b < stack.band_count(); ++b) {
+        double* band = stack.band(b);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            if (!std::isfinite(band[i])) {
+                band[i] = 0.0;
+                mask[i] = 1;
+            }
+        }
+    }
+}
+
 namespace {
 
 GDALDatasetUniquePtr open_mask(const std::string& path)
@@ -32,45 +47,66 @@ bool covers_image(GDALDataset& mask, int width, int height)
     return mask.GetRasterXSize() >= width && mask.GetRasterYSize() >= height;
 }
 
+struct MaskFiles {
+    GDALDatasetUniquePtr target;
+    GDALDatasetUniquePtr fill;
+    int bands = 0;  // the target mask's band count, read from both
+};
+
+// Opens both mask files and checks that they can serve every strip.
+const char* open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
+{
+    if (settings.use_tolvek && !settings.use_sarnic)
+        settings.fill_mask_path = settings.target_mask_path;
+    files.target = open_mask(settings.target_mask_path);
+    if (!files.target)
+        return msg::OPEN_TARGET_MASK;
+    if (!covers_image(*files.target, width, height))
+        return msg::TARGET_MASK_TOO_SMALL;
+    files.bands = files.target->GetRasterCount();
+    files.fill = open_mask(settings.fill_mask_path);
+    if (!files.fill)
+        return msg::OPEN_FILL_MASK;
+    if (!covers_image(*files.fill, width, height))
+        return msg::FILL_MASK_TOO_SMALL;
+    if (files.fill->GetRasterCount() < files.bands)
+        return msg::FILL_MASK_FEW_BANDS;
+    return nullptr;
+}
+
 }  // namespace
+
+const char* check_mask_files(JobSettings& settings, int width, int height)
+{
+    MaskFiles files;
+    return open_mask_files(settings, width, height, files);
+}
 
 const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                                  int height, int window_first_row, int window_rows,
                                  unsigned char* target_mask, unsigned char* fill_mask)
 {
-    if (settings.use_tolvek && !settings.use_sarnic)
-        settings.fill_mask_path = settings.target_mask_path;
+    MaskFiles files;
+    if (const char* stop = open_mask_files(settings, width, height, files))
+        return stop;
 
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(window_rows);
-
-    GDALDatasetUniquePtr target_file = open_mask(settings.target_mask_path);
-    if (!target_file)
-        return msg::OPEN_TARGET_MASK;
-    if (!covers_image(*target_file, width, height))
-        return msg::TARGET_MASK_TOO_SMALL;
-    const int mask_bands = target_file->GetRasterCount();
-    BandStack target_stack(mask_bands, pixels);
-    if (!read_band_stack(*target_file, window_first_row, window_rows, width, target_stack))
+    BandStack target_stack(files.bands, pixels);
+    if (!read_band_stack(*files.target, window_first_row, window_rows, width, target_stack))
         return msg::READ_TARGET_MASK;
-
-    GDALDatasetUniquePtr fill_file = open_mask(settings.fill_mask_path);
-    if (!fill_file)
-        return msg::OPEN_FILL_MASK;
-    if (!covers_image(*fill_file, width, height))
-        return msg::FILL_MASK_TOO_SMALL;
-    if (fill_file->GetRasterCount() < mask_bands)
-        return msg::FILL_MASK_FEW_BANDS;
-    BandStack fill_stack(mask_bands, pixels);
-    if (!read_band_stack(*fill_file, window_first_row, window_rows, width, fill_stack))
+    BandStack fill_stack(files.bands, pixels);
+    if (!read_band_stack(*files.fill, window_first_row, window_rows, width, fill_stack))
         return msg::READ_FILL_MASK;
+    files.target.reset();
+    files.fill.reset();
 
-    target_file.reset();
-    fill_file.reset();
-
+    // A NaN mask sample is not zero, so it marks a gap like any other.
+    clear_non_finite(target_stack, target_mask);
+    clear_non_finite(fill_stack, fill_mask);
     const auto length = static_cast<std::ptrdiff_t>(pixels);
-    masker.mark_out_of_range(target_stack.bands(), target_mask, length, mask_bands,
+    masker.mark_out_of_range(target_stack.bands(), target_mask, length, files.bands,
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
-    masker.mark_out_of_range(fill_stack.bands(), fill_mask, length, mask_bands,
+    masker.mark_out_of_range(fill_stack.bands(), fill_mask, length, files.bands,
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
     return nullptr;
 }

@@ -13,19 +13,40 @@ namespace pelvane {
 // Half-width of the band a mask-file sample must lie in to mark its pixel valid.
 constexpr double MASK_ZERO_TOLERANCE = 0.000001;
 
+// A sample that is not finite (NaN, an infinity) is never valid data: marks
+// its pixel missing in `mask` and sets the sample to 0, so that no fill stage
+// computes with it. A pixel that no stage fills is then written with 0 in
+// that band, as an empty pixel of a Byte image holds. Runs on both images of
+// every strip, whatever marks the gaps, before the masks are built.
+void clear_non_finite(BandStack& stack, unsigned char* mask);
+
 // Valid-range mode: a pixel of an image is missing when any of its bands lies
-// outside [valid_min, valid_max]. Both masks must come in all 0.
+// outside [valid_min, valid_max]. Marking only ever sets mask bytes to 1.
 void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
                            const BandStack& fill, unsigned char* target_mask,
                            unsigned char* fill_mask, double valid_min, double valid_max);
 
+// True when the job's gaps come from the two mask files (mask-file mode);
+// the no-data mode, when set, takes the place of both other modes.
+inline bool gaps_from_mask_files(const JobSettings& settings)
+{
+    return settings.use_nodata == 0 && settings.use_threshold == 0;
+}
+
+// Mask-file mode, before the job creates its output: opens both mask files
+// once and checks that they cover the image (width x height) and that the
+// fill mask has at least the target mask's bands. With Tolvek alone the fill
+// mask path becomes the target mask path first. Returns the stopping message,
+// or nullptr; the files are closed again on return.
+const char* check_mask_files(JobSettings& settings, int width, int height);
+
 // Mask-file mode: opens both mask files, reads the strip's window rows
 // (window_first_row .. window_first_row + window_rows - 1, all `width` columns)
-// and marks a pixel missing where any mask band is non-zero. The fill mask is
-// read with the target mask's band count. With Tolvek alone the fill mask path
-// becomes the target mask path first, in `settings` itself. Both masks must
-// come in all 0; the mask files are closed again on return. Returns the
-// stopping message, or nullptr when both masks are built.
+// and marks a pixel missing where any mask band is non-zero or NaN. The fill
+// mask is read with the target mask's band count. With Tolvek alone the fill
+// mask path becomes the target mask path first, in `settings` itself. Marking
+// only ever sets mask bytes to 1; the mask files are closed again on return.
+// Returns the stopping message, or nullptr when both masks are built.
 const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                                  int height, int window_first_row, int window_rows,
                                  unsigned char* target_mask, unsigned char* fill_mask);

@@ -19,6 +19,10 @@ public:
     // previous position.
     virtual int set_progress_position(int position) = 0;
 
+    // Shows a warning about a job that goes on (most of the target is gaps,
+    // say). Nothing is shown where the front end has no place for it.
+    virtual void show_warning(const std::string& text) { (void)text; }
+
     // Called now and then (at least every 50 ms while workers run) while the
     // job works without moving the bar, so that a front end can do its own
     // housekeeping, such as noticing an interrupt from its user. Called from

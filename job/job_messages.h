@@ -35,6 +35,15 @@ inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the i
 inline constexpr const char* STOPPED = "The job was stopped!";
 inline constexpr const char* UNEXPECTED_ERROR = "The job stopped on an unexpected error!";
 inline constexpr const char* JOB_DONE_FORMAT = "Job Done:Total Time:%d ms";
+// Warning, not a stop: pixels that are gaps, all pixels, their share in
+// percent, and what marked them (MOSTLY_GAPS_RANGE, MOSTLY_GAPS_MASK or
+// MOSTLY_GAPS_NODATA).
+inline constexpr const char* MOSTLY_GAPS_FORMAT =
+    "Warning: %lld of the target's %lld pixels (%.1f%%) are gaps, marked by %s "
+    "and by samples that are not finite.";
+inline constexpr const char* MOSTLY_GAPS_RANGE = "the valid range %.15g to %.15g";
+inline constexpr const char* MOSTLY_GAPS_MASK = "the target mask file";
+inline constexpr const char* MOSTLY_GAPS_NODATA = "the target's own no-data mask";
 }  // namespace msg
 
 }  // namespace pelvane

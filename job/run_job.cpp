@@ -1,5 +1,6 @@
 #include "job/run_job.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -11,12 +12,15 @@
 #include <system_error>
 #include <vector>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "job/gap_masks.h"
 #include "job/job_messages.h"
+#include "job/output_file.h"
 #include "job/range_masker.h"
 #include "job/strip_loop.h"
 #include "job/strip_plan.h"
@@ -145,6 +149,33 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
     }
 }
 
+// The bytes one strip of the plan holds at its peak, during the regression:
+// four band stacks of doubles, two gap masks and the pixel status.
+double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image)
+{
+    const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
+    return window_rows * image.width * (32.0 * image.band_count + 3.0);
+}
+
+// The warning for a target that is mostly gaps: how many, and what marked them.
+std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& image,
+                                std::int64_t gaps)
+{
+    char rule[128];
+    if (settings.use_nodata != 0)
+        std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_NODATA);
+    else if (gaps_from_mask_files(settings))
+        std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_MASK);
+    else
+        std::snprintf(rule, sizeof rule, msg::MOSTLY_GAPS_RANGE, settings.valid_min,
+                      settings.valid_max);
+    const auto pixels = static_cast<long long>(image.width) * image.height;
+    char text[512];
+    std::snprintf(text, sizeof text, msg::MOSTLY_GAPS_FORMAT, static_cast<long long>(gaps), pixels,
+                  100.0 * static_cast<double>(gaps) / static_cast<double>(pixels), rule);
+    return text;
+}
+
 bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -187,6 +218,14 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         fill->GetRasterCount() != image.band_count)
         return stop(host, msg::SIZE_MISMATCH);
 
+    // An image too large for one strip to fit in memory (a header claiming
+    // billions of columns, say) is refused before anything is created.
+    const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
+                                       image.sample_bits, options.strip_budget);
+    const GIntBig memory = CPLGetUsablePhysicalRAM();
+    if (memory > 0 && strip_peak_bytes(plan, image) > static_cast<double>(memory))
+        return stop(host, msg::OUT_OF_MEMORY);
+
     if (output_is_an_input(settings))
         return stop(host, msg::OUTPUT_IS_INPUT);
 
@@ -205,7 +244,20 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     // GDAL would only warn and carry on without an option it does not know.
     if (!GDALValidateCreationOptions(gtiff, creation_options.List()))
         return stop(host, msg::BAD_CREATION_OPTION);
-    GDALDatasetUniquePtr output(gtiff->Create(settings.output_image_path.c_str(), image.width,
+    if (!output_folder_is_writable(settings.output_image_path))
+        return stop(host, msg::CREATE_OUTPUT);
+
+    // Every strip opens the mask files again; a file that cannot serve them
+    // stops the job here, before there is an output to clean up.
+    if (gaps_from_mask_files(settings)) {
+        if (const char* message = check_mask_files(settings, image.width, image.height))
+            return stop(host, message);
+    }
+
+    // Declared before the dataset, so that the dataset is closed before the
+    // temporary file is removed on a stop.
+    OutputFile output_file(settings.output_image_path);
+    GDALDatasetUniquePtr output(gtiff->Create(output_file.temporary_path().c_str(), image.width,
                                               image.height, image.band_count, image.sample_type,
                                               creation_options.List()));
     if (!output)
@@ -215,11 +267,17 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     if (settings.use_nodata != 0)
         copy_nodata_value(*target, *output);
 
-    const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
-                                       image.sample_bits, options.strip_budget);
-    const StripContext context{*target, *fill, *output, image, settings, host, options, masker};
-    if (const char* message = run_strip_loop(context, plan))
+    std::int64_t target_gap_pixels = 0;
+    const StripContext context{*target, *fill,    *output, image,  settings,
+                               host,    options, masker,  target_gap_pixels};
+    if (const char* message = run_strip_loop(context, plan)) {
+        // The temporary file goes anyway: closed quietly, GDAL's complaints
+        // about it (a full disk again) do not follow the job's message.
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        output.reset();
+        CPLPopErrorHandler();
         return stop(host, message);
+    }
 
     target.reset();
     fill.reset();
@@ -228,6 +286,14 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     output.reset();
     if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal)
         return stop(host, msg::WRITE_OUTPUT);
+    // A stop asked for while the last strip ran still leaves the output path alone.
+    if (host.stop_requested())
+        return stop(host, msg::STOPPED);
+    if (!output_file.commit())
+        return stop(host, msg::WRITE_OUTPUT);
+
+    if (2 * target_gap_pixels > static_cast<std::int64_t>(image.width) * image.height)
+        host.show_warning(mostly_gaps_warning(settings, image, target_gap_pixels));
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);

@@ -1,6 +1,7 @@
 #include "job/strip_loop.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -59,6 +60,14 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
     return nullptr;
 }
 
+std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
+{
+    std::int64_t marked = 0;
+    for (std::size_t i = 0; i < pixels; ++i)
+        marked += mask[i] != 0;
+    return marked;
+}
+
 }  // namespace
 
 const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
@@ -82,6 +91,8 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
     std::vector<unsigned char> fill_mask(pixels, 0);
+    clear_non_finite(target, target_mask.data());
+    clear_non_finite(fill, fill_mask.data());
     if (settings.use_nodata != 0) {
         const char* stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
                                                   image.width, strip.window_first_row,
@@ -99,6 +110,9 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
         if (stop != nullptr)
             return stop;
     }
+    context.target_gap_pixels +=
+        count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
+                     image.width * static_cast<std::size_t>(strip.interior_rows));
 
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);

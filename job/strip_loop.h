@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <gdal.h>
 
 #include "job/job_host.h"
@@ -32,6 +34,7 @@ struct StripContext {
     JobHost& host;
     const RunOptions& options;
     const RangeMasker& masker;
+    std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
 };
 
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the

@@ -1,8 +1,8 @@
 #include "job/write_back.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 namespace pelvane {
@@ -28,6 +28,28 @@ T to_integer_sample(double v)
     if (t >= past_highest)
         return std::numeric_limits<T>::max();
     return static_cast<T>(t);
+}
+
+// Writes the value as it is, except what no sample of an image should hold:
+// a value that is not finite becomes 0 (gaps with a NaN or infinite sample are
+// read as 0 too, so only an overflow in the fill stages could make one here),
+// and a finite value past the type's range saturates as the integers do,
+// rather than rounding to an infinity in Float32.
+template <class T>
+T to_float_sample(double v)
+{
+    if (!std::isfinite(v))
+        return 0;
+    constexpr double highest = static_cast<double>(std::numeric_limits<T>::max());
+    return static_cast<T>(std::clamp(v, -highest, highest));
+}
+
+template <class T>
+void convert_to_floats(const double* values, std::size_t count, void* out)
+{
+    T* dst = static_cast<T*>(out);
+    for (std::size_t i = 0; i < count; ++i)
+        dst[i] = to_float_sample<T>(values[i]);
 }
 
 template <class T>
@@ -90,14 +112,11 @@ bool convert_samples(const double* values, std::size_t count, GDALDataType type,
     case GDT_Int64:
         convert_to_integers<std::int64_t>(values, count, out);
         return true;
-    case GDT_Float32: {
-        float* dst = static_cast<float*>(out);
-        for (std::size_t i = 0; i < count; ++i)
-            dst[i] = static_cast<float>(values[i]);
+    case GDT_Float32:
+        convert_to_floats<float>(values, count, out);
         return true;
-    }
     case GDT_Float64:
-        std::memcpy(out, values, count * sizeof(double));
+        convert_to_floats<double>(values, count, out);
         return true;
     default:
         return false;

@@ -1,5 +1,6 @@
 pelvane_add_test(cli_tests
   SOURCES
+    cli/bad_inputs_test.cpp
     cli/cli_host_test.cpp
     cli/cli_run_test.cpp
     cli/command_line_test.cpp
@@ -9,4 +10,5 @@ pelvane_add_test(cli_tests
 add_dependencies(cli_tests pelvane-cli)
 target_compile_definitions(cli_tests PRIVATE
   PELVANE_CLI="$<TARGET_FILE:pelvane-cli>"
+  PELVANE_DOCS="${PROJECT_SOURCE_DIR}/docs"
   PELVANE_VERSION="${PELVANE_VERSION}")

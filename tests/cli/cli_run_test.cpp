@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -148,6 +155,88 @@ TEST_F(CliRun, StoppingMessagesExitWithOne)
     EXPECT_EQ(onto_input.status, 1);
     EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n");
     EXPECT_EQ(file_text(OLINDA + "fill.tif"), before);
+}
+
+// A Byte image with a large square gap, for Tolvek to work on for a while.
+std::string write_square_gap_image(const std::string& path)
+{
+    test::write_tiff(path, test::raster_shape(200, 200), [](int, int x, int y) {
+        return x > 50 && x < 150 && y > 50 && y < 150 ? 0.0 : 1 + (x * 7 + y * 13) % 250;
+    });
+    return path;
+}
+
+// Starts pelvane-cli, waits until its progress line on standard error (in
+// err_path) reaches 90 %, in the middle of the strip, sends `signal_number`
+// and returns the exit status.
+int run_and_signal(const std::vector<std::string>& args, int signal_number,
+                   const std::string& err_path)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // Whatever the test runner ignores, the program starts with the defaults.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, signal_number);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> all{PELVANE_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, PELVANE_CLI, &actions, &attributes, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+
+    for (int i = 0; i < 12000 && file_text(err_path).find("90") == std::string::npos; ++i)
+        usleep(5000);
+    kill(pid, signal_number);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST_F(CliRun, SignalsStopTheJobAndLeaveTheOutputAsItWas)
+{
+    const std::string work = dir.path("work");
+    std::filesystem::create_directory(work);
+    const std::string target = write_square_gap_image(work + "/target.tif");
+    const std::string output = work + "/out.tif";
+    for (const auto& [signal_number, status] : {std::pair{SIGTERM, 143}, {SIGINT, 130}}) {
+        std::ofstream(output) << "an earlier result";
+        const auto before = test::snapshot_folder(work);
+        EXPECT_EQ(run_and_signal({"--target", target, "--output", output, "--method", "tolvek",
+                                  "--tolerance", "0", "--max-iterations", "1500"},
+                                 signal_number, dir.path("stderr")),
+                  status);
+        const std::string err = file_text(dir.path("stderr"));
+        EXPECT_NE(err.find("The job was stopped!\n"), std::string::npos) << err;
+        EXPECT_EQ(test::snapshot_folder(work), before) << "the output changed or a file was left";
+    }
+}
+
+TEST_F(CliRun, AFileSizeLimitEndsTheJobWithTheWriteMessage)
+{
+    const std::string work = dir.path("work");
+    std::filesystem::create_directory(work);
+    const std::string target = write_square_gap_image(work + "/target.tif");
+    const std::string output = work + "/out.tif";
+    std::ofstream(output) << "an earlier result";
+    const auto before = test::snapshot_folder(work);
+    // The output takes 40 KB; the limit allows at most 10 (blocks of 512 or 1024 bytes).
+    const CliResult run = test::run_program(
+        "/bin/sh", {"-c", "ulimit -f 10; exec \"$0\" \"$@\"", PELVANE_CLI, "--target", target,
+                    "--fill", target, "--output", output, "--method", "sarnic", "-q"},
+        dir.path("stdout"), dir.path("stderr"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Can not write the output image!\n"), std::string::npos) << run.err;
+    EXPECT_EQ(test::snapshot_folder(work), before) << "the output changed or a file was left";
 }
 
 TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)

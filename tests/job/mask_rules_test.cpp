@@ -147,13 +147,16 @@ TEST_F(MaskFiles, NonZeroMarksAGapAndTheStripWindowIsRead)
         }
 }
 
-TEST_F(MaskFiles, AnyBandMarksAndTinyValuesCountAsZero)
+TEST_F(MaskFiles, AnyBandMarksTinyValuesCountAsZeroAndNaNMarks)
 {
     // Three bands; band 3 non-zero at column 1 only; band 1 holds values
-    // within the zero tolerance at column 2 and just outside at column 3.
+    // within the zero tolerance at column 2 and just outside at column 3;
+    // band 2 is NaN, not zero, at column 4.
     settings.target_mask_path = write_mask("t.tif", 3, [](int b, int x, int) {
         if (b == 2)
             return x == 1 ? 3.0 : 0.0;
+        if (b == 1 && x == 4)
+            return std::numeric_limits<double>::quiet_NaN();
         if (b == 0 && x == 2)
             return 0.0000005;
         if (b == 0 && x == 3)
@@ -166,7 +169,7 @@ TEST_F(MaskFiles, AnyBandMarksAndTinyValuesCountAsZero)
     for (int y = 0; y < H; ++y) {
         const std::size_t row = static_cast<std::size_t>(y * W);
         EXPECT_EQ(Mask(target_mask.begin() + row, target_mask.begin() + row + W),
-                  (Mask{0, 1, 0, 1, 0}));
+                  (Mask{0, 1, 0, 1, 1}));
     }
     EXPECT_FALSE(has_remaining_gap(fill_mask.data(), fill_mask.size()));
 }

@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <regex>
 #include <set>
 #include <tuple>
 
+#include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
@@ -68,28 +71,19 @@ protected:
     // The bytes of every file in the folder, to show that a job changed none.
     std::map<std::string, std::vector<std::uint8_t>> snapshot() const
     {
-        std::map<std::string, std::vector<std::uint8_t>> files;
-        for (const auto& entry : fs::directory_iterator(dir.path("")))
-            files[entry.path().filename().string()] = test::file_bytes(entry.path().string());
-        return files;
+        return test::snapshot_folder(dir.path(""));
     }
 
-    // Runs a job that must stop with `message`, and checks that it touched no
-    // input and created no file besides (when `output_created`) the output.
-    void expect_stop(JobSettings& settings, const std::string& message, bool output_created,
+    // Runs a job that must stop with `message`, and checks that it changed no
+    // file and left none behind: no output, no temporary file.
+    void expect_stop(JobSettings& settings, const std::string& message,
                      const RunOptions& options = {})
     {
         const auto before = snapshot();
         RecordingHost host;
         EXPECT_FALSE(run_job(settings, host, options));
         EXPECT_EQ(host.messages, std::vector<std::string>{message});
-        auto after = snapshot();
-        const std::string output = fs::path(settings.output_image_path).filename().string();
-        if (output_created && !before.count(output)) {
-            EXPECT_EQ(after.count(output), 1u) << "no output was created";
-            after.erase(output);
-        }
-        EXPECT_EQ(after, before);
+        EXPECT_EQ(snapshot(), before);
     }
 
     test::TempDir dir;
@@ -105,19 +99,19 @@ TEST_F(RunJob, ChecksTheSettingsInOrderAndShowsTheFirstFailureOnly)
     JobSettings none;
     none.use_sarnic = 0;
     none.use_tolvek = 0;
-    expect_stop(none, "Please select at least one method!", false);
+    expect_stop(none, "Please select at least one method!");
 
     JobSettings no_paths;
-    expect_stop(no_paths, "Please select target image path", false);
+    expect_stop(no_paths, "Please select target image path");
 
     JobSettings no_output;
     no_output.target_image_path = dir.path("absent.tif");
-    expect_stop(no_output, "Please select out image path", false);
+    expect_stop(no_output, "Please select out image path");
 
     JobSettings absent_target;
     absent_target.target_image_path = dir.path("absent.tif");
     absent_target.output_image_path = dir.path("out.tif");
-    expect_stop(absent_target, "Can not open target image file!", false);
+    expect_stop(absent_target, "Can not open target image file!");
 }
 
 TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
@@ -127,24 +121,24 @@ TEST_F(RunJob, StopsOnFillImageProblemsBeforeCreatingTheOutput)
 
     JobSettings no_fill = s;
     no_fill.fill_image_path = "";
-    expect_stop(no_fill, "Can't open fill image file!", false);
+    expect_stop(no_fill, "Can't open fill image file!");
 
     RasterShape two_bands = shape;
     two_bands.bands = 2;
     s.fill_image_path = image("fill2.tif", two_bands);
-    expect_stop(s, "Target image and fill image must have the same size!", false);
+    expect_stop(s, "Target image and fill image must have the same size!");
 
     RasterShape wider = shape;
     wider.width += 1;
     s.fill_image_path = image("fill_wide.tif", wider);
-    expect_stop(s, "Target image and fill image must have the same size!", false);
+    expect_stop(s, "Target image and fill image must have the same size!");
 }
 
 TEST_F(RunJob, OutputInAFolderThatDoesNotExist)
 {
     JobSettings s = range_job(RasterShape{});
     s.output_image_path = dir.path("no/such/folder/out.tif");
-    expect_stop(s, "Can not create output image,please check the output image path.", false);
+    expect_stop(s, "Can not create output image,please check the output image path.");
 }
 
 TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
@@ -324,7 +318,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
     JobSettings again = range_job(shape);
     again.output_image_path = dir.path("out2.tif");
     options.creation_options = {"COMPRESS=NO_SUCH_CODEC"};
-    expect_stop(again, "Invalid creation option for the output image!", false, options);
+    expect_stop(again, "Invalid creation option for the output image!", options);
 }
 
 TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
@@ -376,7 +370,7 @@ TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
             }
 }
 
-TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
+TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeTheOutputIsCreated)
 {
     const RasterShape shape = test::raster_shape(20, 60);
     JobSettings s = range_job(shape);
@@ -389,11 +383,7 @@ TEST_F(RunJob, MaskFilesThatCannotBeOpenedStopBeforeAnyStripIsWritten)
         s.target_mask_path = which == 0 ? dir.path("absent.tif") : mask;
         s.fill_mask_path = which == 0 ? mask : dir.path("absent.tif");
         expect_stop(s, which == 0 ? "Can not open the target mask file!" : "Can not open the fill mask file!",
-                    true, options);
-        // The output exists, but no strip reached it.
-        const auto out = test::read_band(s.output_image_path, 1);
-        EXPECT_EQ(out, std::vector<double>(out.size(), 0.0));
-        fs::remove(s.output_image_path);
+                    options);
     }
 }
 
@@ -407,7 +397,7 @@ TEST_F(RunJob, RefusesTargetsItCannotHandle)
     s.fill_image_path = dir.path("absent.tif");
     s.output_image_path = dir.path("out.tif");
     s.use_threshold = 1;
-    expect_stop(s, "Complex sample types are not supported!", false);
+    expect_stop(s, "Complex sample types are not supported!");
 
     // A container of two rasters opens with none of its own.
     s.target_image_path = dir.path("two_tables.gpkg");
@@ -421,7 +411,7 @@ TEST_F(RunJob, RefusesTargetsItCannotHandle)
         ds->SetGeoTransform(gt);
         ds->GetRasterBand(1)->Fill(7.0);
     }
-    expect_stop(s, "Target image has no raster band!", false);
+    expect_stop(s, "Target image has no raster band!");
 }
 
 TEST_F(RunJob, MaskFilesSmallerThanTheImageStopTheJob)
@@ -438,14 +428,14 @@ TEST_F(RunJob, MaskFilesSmallerThanTheImageStopTheJob)
 
     s.target_mask_path = image("narrow.tif", narrow, zero);
     s.fill_mask_path = good;
-    expect_stop(s, "The target mask file is smaller than the target image!", true);
+    expect_stop(s, "The target mask file is smaller than the target image!");
 
     s.target_mask_path = good;
     s.fill_mask_path = dir.path("narrow.tif");
-    expect_stop(s, "The fill mask file is smaller than the target image!", true);
+    expect_stop(s, "The fill mask file is smaller than the target image!");
 
     s.fill_mask_path = image("one_band.tif", one_band, zero);
-    expect_stop(s, "The fill mask file has fewer bands than the target mask file!", true);
+    expect_stop(s, "The fill mask file has fewer bands than the target mask file!");
 }
 
 // Cuts a file to half its length, so that its directory opens but its image
@@ -474,7 +464,7 @@ TEST_F(RunJob, FailedReadsStopTheJob)
     int n = 0;
     for (auto [settings, file, message] : cases) {
         settings.*file = truncated_copy(settings.*file, dir.path("broken" + std::to_string(++n) + ".tif"));
-        expect_stop(settings, message, true);
+        expect_stop(settings, message);
     }
 }
 
@@ -505,8 +495,110 @@ TEST_F(RunJob, OutputMustNotBeAnInput)
     for (auto [settings, output] : cases) {
         SCOPED_TRACE(output);
         settings.output_image_path = output;
-        expect_stop(settings, "Output image path must differ from the input paths!", false);
+        expect_stop(settings, "Output image path must differ from the input paths!");
     }
+}
+
+// Files GDAL writes beside the output follow it from its temporary name;
+// those of the image it replaces go, as when GDAL creates a file over another.
+TEST_F(RunJob, SideFilesFollowTheOutputAndThoseOfTheImageReplacedGo)
+{
+    JobSettings s = range_job(test::raster_shape(8, 6, 2));
+    test::write_tiff(s.output_image_path, test::raster_shape(8, 6, 2), test::constant(9.0));
+    {
+        // Statistics of the earlier image, kept in an .aux.xml beside it.
+        GDALDatasetUniquePtr earlier(GDALDataset::Open(s.output_image_path.c_str()));
+        earlier->GetRasterBand(1)->SetMetadataItem("STATISTICS_MEAN", "9");
+    }
+    ASSERT_TRUE(fs::exists(s.output_image_path + ".aux.xml"));
+    RunOptions baseline;  // georeferencing in an .aux.xml and a world file
+    baseline.creation_options = {"PROFILE=BASELINE", "TFW=YES"};
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host, baseline));
+    const auto names = [&] {
+        std::set<std::string> all;
+        for (const auto& entry : fs::directory_iterator(dir.path(""))) all.insert(entry.path().filename().string());
+        return all;
+    };
+    EXPECT_EQ(names(), (std::set<std::string>{"target.tif", "fill.tif", "out.tif", "out.tif.aux.xml", "out.tfw"}));
+    EXPECT_EQ(test::file_text(s.output_image_path + ".aux.xml").find("STATISTICS_MEAN"), std::string::npos);
+    const test::Georeferencing g = test::read_georeferencing(s.output_image_path);
+    ASSERT_TRUE(g.has_geotransform);
+    EXPECT_EQ(g.geotransform[0], test::TEST_GEOTRANSFORM[0]);
+
+    RecordingHost plain;
+    ASSERT_TRUE(run_job(s, plain));
+    EXPECT_EQ(names(), (std::set<std::string>{"target.tif", "fill.tif", "out.tif"}));
+}
+
+// GDAL's in-memory files take the same way as files on disk.
+TEST_F(RunJob, InMemoryOutputsAreReplacedOnlyBySuccess)
+{
+    JobSettings s = range_job(test::raster_shape(8, 6, 2));
+    s.output_image_path = "/vsimem/pelvane-run-job/out.tif";
+    RecordingHost host;
+    ASSERT_TRUE(run_job(s, host));
+    const auto target = test::read_band(s.target_image_path, 1);
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
+
+    // A target that opens but cannot be read fails after the output was begun.
+    s.target_image_path = dir.path("cut.tif");
+    test::write_tiff(s.target_image_path, test::raster_shape(64, 64, 2), scene);
+    fs::resize_file(s.target_image_path, fs::file_size(s.target_image_path) / 2);
+    s.fill_image_path = s.target_image_path;
+    RecordingHost failed;
+    EXPECT_FALSE(run_job(s, failed));
+    EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
+    const CPLStringList files(VSIReadDir("/vsimem/pelvane-run-job"));
+    EXPECT_EQ(files.size(), 1);
+    VSIUnlink(s.output_image_path.c_str());
+}
+
+// A sample that is not finite is a gap like any other: a job over images
+// with NaN and infinite samples writes exactly what it writes when those
+// samples are 0 and marked as gaps, in both masking modes and for every choice
+// of methods, and never a sample that is not finite.
+TEST_F(RunJob, SamplesThatAreNotFiniteAreGaps)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const RasterShape shape = test::raster_shape(24, 18, 2, GDT_Float64);
+    // Target: non-finite on one diagonal family, fill: on every fourth column
+    // (band 1 only), so that some pixels miss in both images.
+    const auto odd_target = [](int x, int y) { return (x + 2 * y) % 7 == 0; };
+    const auto odd_fill = [](int b, int x) { return b == 1 && x % 4 == 1; };
+    const auto target = [&](bool marked) {
+        return [=](int b, int x, int y) { return !odd_target(x, y) ? scene(b, x, y) : marked ? 0.0 : b ? -inf : nan; };
+    };
+    const auto fill = [&](bool marked) {
+        return [=](int b, int x, int y) { return !odd_fill(b, x) ? other_scene(b, x, y) : marked ? 0.0 : inf; };
+    };
+    const auto mask = [&](bool marked, bool of_fill) {
+        return [=](int, int x, int y) { return marked && (of_fill ? odd_fill(1, x) : odd_target(x, y)) ? 1.0 : 0.0; };
+    };
+    for (int masks = 0; masks < 2; ++masks)
+        for (const auto& [sarnic, tolvek] : {std::pair{1, 0}, {0, 1}, {1, 1}}) {
+            SCOPED_TRACE(testing::Message() << "mask files " << masks << ", sarnic " << sarnic << ", tolvek " << tolvek);
+            std::vector<double> outputs[2];
+            for (int marked = 0; marked < 2; ++marked) {
+                const std::string tag = std::to_string(marked);
+                JobSettings s;
+                s.use_sarnic = sarnic;
+                s.use_tolvek = tolvek;
+                s.use_threshold = !masks;
+                s.target_image_path = image("t" + tag + ".tif", shape, target(marked));
+                s.fill_image_path = image("f" + tag + ".tif", shape, fill(marked));
+                s.target_mask_path = image("tm" + tag + ".tif", shape, mask(marked, false));
+                s.fill_mask_path = image("fm" + tag + ".tif", shape, mask(marked, true));
+                s.output_image_path = dir.path("out" + tag + ".tif");
+                RecordingHost host;
+                ASSERT_TRUE(run_job(s, host)) << host.messages.front();
+                outputs[marked] = test::read_raster(s.output_image_path).band_sequential();
+            }
+            EXPECT_EQ(test::file_bytes(dir.path("out0.tif")), test::file_bytes(dir.path("out1.tif")));
+            for (double v : outputs[0])
+                ASSERT_TRUE(std::isfinite(v));
+        }
 }
 
 // Runs a job with the file size limit below the output's size, in a child

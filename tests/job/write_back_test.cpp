@@ -71,19 +71,26 @@ TEST(WriteBack, Float32RoundsToNearest)
     // Just above the midpoint between 1 and the next single: rounds up, where
     // truncation would give 1.
     const double above_half = 1.0 + std::ldexp(1.0, -24) + std::ldexp(1.0, -40);
-    const auto out = convert<float>({above_half, 0.1, -2.5, 16777217.0, NaN}, GDT_Float32);
+    const auto out = convert<float>({above_half, 0.1, -2.5, 16777217.0, 1e39, -1e39}, GDT_Float32);
     EXPECT_EQ(out[0], 1.0f + std::ldexp(1.0f, -23));
     EXPECT_EQ(out[1], 0.1f);
     EXPECT_EQ(out[2], -2.5f);
     EXPECT_EQ(out[3], 16777216.0f);  // ties to even
-    EXPECT_TRUE(std::isnan(out[4]));
+    EXPECT_EQ(out[4], std::numeric_limits<float>::max());  // saturates, no infinity
+    EXPECT_EQ(out[5], -std::numeric_limits<float>::max());
 }
 
 TEST(WriteBack, Float64IsCopiedBitForBit)
 {
-    const std::vector<double> in{0.1, -1e-300, 254.9, -0.0, NaN, Inf};
+    const std::vector<double> in{0.1, -1e-300, 254.9, -0.0, 1e308};
     const auto out = convert<double>(in, GDT_Float64);
     EXPECT_EQ(std::memcmp(in.data(), out.data(), in.size() * sizeof(double)), 0);
+}
+
+TEST(WriteBack, NoFloatSampleIsWrittenNotFinite)
+{
+    EXPECT_EQ(convert<float>({NaN, Inf, -Inf}, GDT_Float32), (std::vector<float>{0, 0, 0}));
+    EXPECT_EQ(convert<double>({NaN, Inf, -Inf}, GDT_Float64), (std::vector<double>{0, 0, 0}));
 }
 
 TEST(WriteBack, ComplexTypesAreRefused)

@@ -203,4 +203,23 @@ int open_dataset_count()
     return count;
 }
 
+int open_file_count()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+std::map<std::string, std::vector<std::uint8_t>> snapshot_folder(const std::string& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory())
+            files[std::filesystem::relative(entry.path(), folder).string()] =
+                file_bytes(entry.path().string());
+    }
+    return files;
+}
+
 }  // namespace pelvane::test

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -122,10 +123,19 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
 // Number of datasets GDAL holds open in this process.
 int open_dataset_count();
 
+// Number of file descriptors this process holds open.
+int open_file_count();
+
+// The bytes of every file under `folder` (links followed), keyed by the path
+// relative to it: two snapshots are equal when no file was added, removed or
+// changed.
+std::map<std::string, std::vector<std::uint8_t>> snapshot_folder(const std::string& folder);
+
 // A host that records what a job shows.
 class RecordingHost : public JobHost {
 public:
     void show_message(const std::string& text) override { messages.push_back(text); }
+    void show_warning(const std::string& text) override { warnings.push_back(text); }
     int set_progress_position(int position) override
     {
         positions.push_back(position);
@@ -135,6 +145,7 @@ public:
     }
 
     std::vector<std::string> messages;
+    std::vector<std::string> warnings;
     std::vector<int> positions;
     int bar = 0;
 };

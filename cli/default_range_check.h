@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+
+#include "cli/command_line.h"
+
+namespace pelvane {
+
+// The ways the command line offers to mark gaps, as a usage error names them.
+inline constexpr const char* GAP_MARKING_OPTIONS =
+    "--valid-range MIN MAX, with mask files (--target-mask, --fill-mask), "
+    "or with the images' own no-data values and masks (--nodata)";
+
+// The default valid range 1..255 suits Byte samples only: on 16-bit or float
+// samples it would make nearly every pixel a gap and the job garbage. When
+// nothing on the command line marks the gaps and the target's samples are of
+// another type, explains so on `err`, naming the type as GDAL does, and
+// returns EXIT_USAGE; otherwise -1. A target that cannot be opened passes:
+// the job reports it in its own words.
+int check_default_range(const CommandLine& command, std::ostream& err);
+
+}  // namespace pelvane

@@ -1,0 +1,292 @@
+// Random strips through the fill kernels and the mask building: random sizes,
+// masks and values (NaN, infinities, huge, tiny and negative ones among them).
+// Each kernel must not crash nor touch memory outside its arrays (run it in
+// the sanitizer build for that), must write every sample of its outputs, and
+// must keep the promises of its contract checked below.
+//
+//   pelvane_kernel_fuzz [--seed S] [--cases N] [--seconds T] [--first K]
+//
+// Case k draws everything from the seed S and k alone, so a failing case is
+// rerun with --first k --cases 1. With --seconds the run ends after that
+// time, or after N cases if N is given too.
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "job/band_stack.h"
+#include "job/gap_masks.h"
+#include "job/range_masker.h"
+#include "regression/fallback_fill.h"
+#include "regression/pixel_status.h"
+#include "regression/regression_fill.h"
+#include "solver/restore_options.h"
+#include "solver/tolvek_fill_strip.h"
+#include "solver/tv_restore.h"
+
+namespace pelvane {
+namespace {
+
+// A NaN no arithmetic makes from our inputs: a sample still holding it was never written.
+const std::uint64_t UNWRITTEN_BITS = 0x7ff4dead0000beefULL;
+
+double unwritten()
+{
+    double v;
+    std::memcpy(&v, &UNWRITTEN_BITS, sizeof v);
+    return v;
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : engine_(seed) {}
+    int between(int lo, int hi) { return lo + static_cast<int>(engine_() % static_cast<std::uint64_t>(hi - lo + 1)); }
+    double unit() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+    bool chance(double p) { return unit() < p; }
+    template <class T, std::size_t N>
+    T pick(const T (&values)[N]) { return values[static_cast<std::size_t>(between(0, N - 1))]; }
+
+    // A sample: mostly an ordinary reflectance, now and then anything at all.
+    double sample(double odd_share)
+    {
+        if (!chance(odd_share))
+            return std::floor(unit() * 300.0);
+        const double inf = std::numeric_limits<double>::infinity();
+        const double odd[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e300, -1e300, 1e-300,
+                              0.0, -0.0, 1e-6, 5e-7, 255.0, -7.5, -1000.0, 1e18, 0.5};
+        return pick(odd);
+    }
+
+private:
+    std::mt19937_64 engine_;
+};
+
+int failures = 0;
+
+void fail(std::uint64_t seed, long long k, const char* what)
+{
+    if (++failures <= 20)
+        std::fprintf(stderr, "case %lld (seed %llu): %s\n", k, static_cast<unsigned long long>(seed), what);
+}
+
+#define CHECK(condition, what)            \
+    do {                                  \
+        if (!(condition)) {               \
+            fail(seed, k, what);          \
+            return;                       \
+        }                                 \
+    } while (0)
+
+struct Stack {
+    std::vector<std::vector<double>> bands;
+    std::vector<double*> pointers;
+    Stack(int count, std::size_t pixels, double value) : bands(count, std::vector<double>(pixels, value))
+    {
+        for (auto& b : bands) pointers.push_back(b.data());
+    }
+};
+
+int count_progress(double fraction, const char*, void* context)
+{
+    if (!(fraction >= 0.0 && fraction < 1.0))
+        ++static_cast<long long*>(context)[1];
+    return ++static_cast<long long*>(context)[0];
+}
+
+void count_message(const char*, void* context) { ++*static_cast<long long*>(context); }
+
+// Stops the solver now and then, as a front end asking it to.
+int stop_sometimes(int state, int iteration, double, const double*, int, int, int, void* user_data)
+{
+    const int stop_at = *static_cast<int*>(user_data);
+    return state == 0 && stop_at >= 0 && iteration >= stop_at ? 0 : 1;
+}
+
+// The masks and the strips' fill stages, as the job runs them, with checks.
+void fuzz_strip(std::uint64_t seed, long long k, Random& r)
+{
+    const int bands = r.between(1, 4);
+    const int width = r.chance(0.1) ? r.between(1, 3) : r.between(1, 48);
+    const int rows = r.chance(0.1) ? r.between(1, 3) : r.between(1, 48);
+    const std::size_t pixels = static_cast<std::size_t>(width) * rows;
+    const double odd_share = r.pick({0.0, 0.01, 0.1, 0.5});
+
+    BandStack target(bands, pixels), fill(bands, pixels);
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i) {
+            target.band(b)[i] = r.sample(odd_share);
+            fill.band(b)[i] = r.sample(odd_share);
+        }
+
+    // Masks: as the job builds them (non-finite samples, then a range), or random.
+    std::vector<unsigned char> target_mask(pixels, 0), fill_mask(pixels, 0);
+    if (r.chance(0.5)) {
+        std::vector<double> before = {target.band(0), target.band(0) + pixels};
+        clear_non_finite(target, target_mask.data());
+        clear_non_finite(fill, fill_mask.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            CHECK(std::isfinite(target.band(0)[i]), "clear_non_finite left a sample that is not finite");
+            CHECK(std::isfinite(before[i]) || target_mask[i] == 1, "clear_non_finite did not mark a pixel");
+        }
+        const double lo = r.pick({1.0, 0.0, -1e300, 200.0, std::numeric_limits<double>::quiet_NaN()});
+        const double hi = r.pick({255.0, 100.0, 1e300, std::numeric_limits<double>::infinity()});
+        const std::vector<unsigned char> old = target_mask;
+        build_range_gap_masks(RangeMasker(), target, fill, target_mask.data(), fill_mask.data(), lo, hi);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            bool out = old[i] != 0;
+            for (int b = 0; b < bands; ++b) out = out || target.band(b)[i] < lo || target.band(b)[i] > hi;
+            CHECK(target_mask[i] == (out ? 1 : 0), "mark_out_of_range marked the wrong pixels");
+        }
+    } else {
+        const double target_density = r.pick({0.0, 0.1, 0.5, 0.9, 1.0});
+        const double fill_density = r.pick({0.0, 0.1, 0.5, 0.9, 1.0});
+        for (std::size_t i = 0; i < pixels; ++i) {
+            target_mask[i] = r.chance(target_density);
+            fill_mask[i] = r.chance(fill_density);
+        }
+    }
+
+    // Sarnic, whole strip and in row ranges.
+    const int similar = r.pick({30, 0, -5, 1, 2, 100000});
+    Stack filled(bands, pixels, unwritten());
+    std::vector<unsigned char> status(pixels, 0xEE);
+    long long progress[2] = {0, 0};
+    regression_fill(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows, width,
+                    filled.pointers.data(), status.data(), 0.5, similar, count_progress, progress);
+    CHECK(progress[0] == static_cast<long long>(pixels) && progress[1] == 0,
+          "regression_fill did not report each pixel once with a fraction in [0, 1)");
+    for (std::size_t i = 0; i < pixels; ++i) {
+        CHECK(status[i] <= PIXEL_BOTH_MISSING, "regression_fill left a status unwritten");
+        const bool copied = target_mask[i] == 0 || fill_mask[i] != 0;
+        CHECK(copied == (status[i] == PIXEL_VALID || status[i] == PIXEL_BOTH_MISSING), "a status does not match the masks");
+        for (int b = 0; b < bands; ++b) {
+            CHECK(!same_bits(filled.bands[b][i], unwritten()), "regression_fill left a sample unwritten");
+            CHECK(!copied || same_bits(filled.bands[b][i], target.band(b)[i]), "a copied pixel differs from the target");
+        }
+    }
+    Stack in_parts(bands, pixels, unwritten());
+    std::vector<unsigned char> status_in_parts(pixels, 0xEE);
+    for (int first = 0; first < rows;) {
+        const int last = std::min(rows, first + r.between(1, rows));
+        regression_fill_rows(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows, width,
+                             in_parts.pointers.data(), status_in_parts.data(), 0.5, similar, first, last);
+        first = last;
+    }
+    CHECK(status_in_parts == status, "regression_fill_rows gives other status codes");
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i)
+            CHECK(same_bits(in_parts.bands[b][i], filled.bands[b][i]), "regression_fill_rows gives other values");
+
+    // The fallback changes pixels missing in both images only.
+    const Stack before_fallback = filled;
+    long long messages = 0;
+    fallback_fill(filled.pointers.data(), fill.bands(), status.data(), bands, rows, width, count_message, &messages);
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i)
+            CHECK(status[i] == PIXEL_BOTH_MISSING || same_bits(filled.bands[b][i], before_fallback.bands[b][i]),
+                  "fallback_fill changed a pixel it must leave");
+
+    // Tolvek on what remains.
+    std::vector<unsigned char> remaining = target_mask;
+    combine_gap_masks(remaining.data(), fill_mask.data(), pixels);
+    bool any = false;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        CHECK(remaining[i] == (target_mask[i] && fill_mask[i] ? 1 : 0), "combine_gap_masks is wrong");
+        any = any || remaining[i];
+    }
+    CHECK(has_remaining_gap(remaining.data(), pixels) == any, "has_remaining_gap is wrong");
+
+    TolvekParams params;
+    params.regularization = r.pick({1000.0, 1.0, 0.0, -1.0, 1e300});
+    params.max_iterations = r.pick({0, -2, 1, 5, 20, 40});
+    params.tolerance = r.pick({0.001, 0.0});
+    int stop_at = r.pick({-1, -1, 0, 3});
+    params.progress = stop_sometimes;
+    params.progress_user_data = &stop_at;
+    const Stack before_tolvek = filled;
+    Stack scratch(bands, pixels, unwritten());
+    tolvek_fill_strip(filled.pointers.data(), scratch.pointers.data(), remaining.data(), width, rows, bands, params);
+    for (int b = 0; b < bands; ++b) {
+        bool held_finite = true;  // every pixel that is no remaining gap is finite
+        for (std::size_t i = 0; i < pixels; ++i)
+            held_finite = held_finite && (remaining[i] || std::isfinite(before_tolvek.bands[b][i]));
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const double v = filled.bands[b][i];
+            CHECK(!same_bits(v, unwritten()), "tolvek_fill_strip left a sample unwritten");
+            CHECK(remaining[i] || params.regularization <= 0.0 || same_bits(v, before_tolvek.bands[b][i]),
+                  "tolvek_fill_strip changed a pixel that is no gap");
+            CHECK(!any || !held_finite || !remaining[i] || std::isfinite(v),
+                  "tolvek_fill_strip filled a gap with a value that is not finite");
+        }
+    }
+}
+
+// The solver alone, with every noise model, maps that fit or do not, several channels.
+void fuzz_solver(std::uint64_t seed, long long k, Random& r)
+{
+    const int width = r.between(1, 24), height = r.between(1, 24), channels = r.between(1, 3);
+    const std::size_t n = static_cast<std::size_t>(width) * height * channels;
+    const double odd_share = r.pick({0.0, 0.01, 0.2});
+    std::vector<double> f(n), u(n), map(static_cast<std::size_t>(width + 1) * (height + 1));
+    for (double& v : f) v = r.sample(odd_share) / 300.0;
+    for (double& v : map) v = r.pick({0.0, 1000.0, 1.0, -1.0, 1e300});
+    u = f;
+    RestoreOptions* options = restore_options_new();
+    CHECK(options != nullptr, "restore_options_new failed");
+    restore_options_set_noise_model(options, r.pick({"L1", "L2", "Poisson", "no such model"}));
+    restore_options_set_max_iter(options, r.pick({0, 1, 10, 30}));
+    restore_options_set_tol(options, r.pick({0.001, 0.0}));
+    const bool fits = r.chance(0.8);
+    if (r.chance(0.7))
+        restore_options_set_lambda_map(options, map.data(), fits ? width : width + 1, height);
+    int stop_at = r.pick({-1, 2});
+    restore_options_set_progress(options, stop_sometimes, &stop_at);
+    const std::vector<double> start = u;
+    const int result = tv_restore(u.data(), f.data(), width, height, channels, options);
+    restore_options_free(options);
+    CHECK(result >= 0 && result <= 2, "tv_restore returned an unknown code");
+    if (result == 0)
+        for (std::size_t i = 0; i < n; ++i) CHECK(same_bits(u[i], start[i]), "a failed tv_restore changed u");
+}
+
+}  // namespace
+}  // namespace pelvane
+
+int main(int argc, char** argv)
+{
+    unsigned long long seed = 1;
+    long long cases = -1, first = 0;
+    double seconds = 0.0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--seed") seed = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (name == "--cases") cases = std::atoll(argv[i + 1]);
+        else if (name == "--seconds") seconds = std::atof(argv[i + 1]);
+        else if (name == "--first") first = std::atoll(argv[i + 1]);
+        else {
+            std::fprintf(stderr, "usage: %s [--seed S] [--cases N] [--seconds T] [--first K]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (cases < 0 && seconds <= 0.0)
+        cases = 200;
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    long long k = first;
+    for (; (cases < 0 || k < first + cases) && (seconds <= 0.0 || elapsed() < seconds); ++k) {
+        pelvane::Random r(seed * 1000003ULL + static_cast<unsigned long long>(k));
+        pelvane::fuzz_strip(seed, k, r);
+        pelvane::fuzz_solver(seed, k, r);
+    }
+    std::printf("%lld cases from %lld, seed %llu, %.1f s: %d failures\n", k - first, first, seed, elapsed(),
+                pelvane::failures);
+    return pelvane::failures == 0 ? 0 : 1;
+}
