@@ -21,14 +21,14 @@ void build_range_gap_masks(const RangeMasker& masker, const BandStack& target,
                              valid_max);
 }
 
-void clear_non_finite(BandStack& stack, unsigned char* mask)
+void clear_non_finite(BandStack& stack, unsigned char* mask, double replacement)
 {
     const std::size_t pixels = stack.pixels();
     for (int b = 0; b < stack.band_count(); ++b) {
         double* band = stack.band(b);
         for (std::size_t i = 0; i < pixels; ++i) {
             if (!std::isfinite(band[i])) {
-                band[i] = 0.0;
+                band[i] = replacement;
                 mask[i] = 1;
             }
         }

@@ -18,7 +18,10 @@ constexpr double MASK_ZERO_TOLERANCE = 0.000001;
 // computes with it. A pixel that no stage fills is then written with 0 in
 // that band, as an empty pixel of a Byte image holds. Runs on both images of
 // every strip, whatever marks the gaps, before the masks are built.
-void clear_non_finite(BandStack& stack, unsigned char* mask);
+// `replacement` takes the place of 0 where the output marks its missing
+// pixels with NaN (a NaN no-data value): NaN is inert in every fill stage,
+// as it is never taken for a present value, and such a pixel stays missing.
+void clear_non_finite(BandStack& stack, unsigned char* mask, double replacement = 0.0);
 
 // Valid-range mode: a pixel of an image is missing when any of its bands lies
 // outside [valid_min, valid_max]. Marking only ever sets mask bytes to 1.

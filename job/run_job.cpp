@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -264,8 +265,12 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         return stop(host, msg::CREATE_OUTPUT);
 
     copy_georeferencing(*target, *output);
-    if (settings.use_nodata != 0)
+    if (settings.use_nodata != 0) {
         copy_nodata_value(*target, *output);
+        int has_nodata = FALSE;
+        const double nodata = output->GetRasterBand(1)->GetNoDataValue(&has_nodata);
+        image.nan_nodata = has_nodata && std::isnan(nodata);
+    }
 
     std::int64_t target_gap_pixels = 0;
     const StripContext context{*target, *fill,    *output, image,  settings,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -39,7 +40,7 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
     for (int b = 0; b < image.band_count; ++b) {
         write_buffers.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
         if (!convert_samples(filled.band(b) + first, samples, image.sample_type,
-                             write_buffers.back().get()))
+                             write_buffers.back().get(), image.nan_nodata))
             return msg::COMPLEX_TYPE;
     }
 
@@ -91,7 +92,8 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
     std::vector<unsigned char> fill_mask(pixels, 0);
-    clear_non_finite(target, target_mask.data());
+    clear_non_finite(target, target_mask.data(),
+                     image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
     clear_non_finite(fill, fill_mask.data());
     if (settings.use_nodata != 0) {
         const char* stop = build_nodata_gap_masks(context.masker, context.target, context.fill,

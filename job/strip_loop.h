@@ -22,6 +22,9 @@ struct ImageInfo {
     int band_count = 0;
     GDALDataType sample_type = GDT_Unknown;
     int sample_bits = 0;  // bits per sample of sample_type
+    // The output's no-data value is NaN (no-data mode on a float target that
+    // marks its gaps with NaN): a target pixel no stage fills keeps NaN.
+    bool nan_nodata = false;
 };
 
 // Everything one strip works with besides its buffers.

@@ -34,10 +34,13 @@ T to_integer_sample(double v)
 // a value that is not finite becomes 0 (gaps with a NaN or infinite sample are
 // read as 0 too, so only an overflow in the fill stages could make one here),
 // and a finite value past the type's range saturates as the integers do,
-// rather than rounding to an infinity in Float32.
+// rather than rounding to an infinity in Float32. With keep_nan, NaN stays:
+// it is the output's own mark of a missing pixel.
 template <class T>
-T to_float_sample(double v)
+T to_float_sample(double v, bool keep_nan)
 {
+    if (keep_nan && std::isnan(v))
+        return std::numeric_limits<T>::quiet_NaN();
     if (!std::isfinite(v))
         return 0;
     constexpr double highest = static_cast<double>(std::numeric_limits<T>::max());
@@ -45,11 +48,11 @@ T to_float_sample(double v)
 }
 
 template <class T>
-void convert_to_floats(const double* values, std::size_t count, void* out)
+void convert_to_floats(const double* values, std::size_t count, void* out, bool keep_nan)
 {
     T* dst = static_cast<T*>(out);
     for (std::size_t i = 0; i < count; ++i)
-        dst[i] = to_float_sample<T>(values[i]);
+        dst[i] = to_float_sample<T>(values[i], keep_nan);
 }
 
 template <class T>
@@ -83,7 +86,8 @@ bool is_writable_sample_type(GDALDataType type)
     }
 }
 
-bool convert_samples(const double* values, std::size_t count, GDALDataType type, void* out)
+bool convert_samples(const double* values, std::size_t count, GDALDataType type, void* out,
+                     bool keep_nan)
 {
     switch (type) {
     case GDT_Byte:
@@ -113,10 +117,10 @@ bool convert_samples(const double* values, std::size_t count, GDALDataType type,
         convert_to_integers<std::int64_t>(values, count, out);
         return true;
     case GDT_Float32:
-        convert_to_floats<float>(values, count, out);
+        convert_to_floats<float>(values, count, out, keep_nan);
         return true;
     case GDT_Float64:
-        convert_to_floats<double>(values, count, out);
+        convert_to_floats<double>(values, count, out, keep_nan);
         return true;
     default:
         return false;

@@ -59,8 +59,11 @@ def _job(method: str, similar: int, regularization: float, max_iterations: int,
     return settings, options
 
 
-def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) -> None:
-    """Mask files (or arrays), a valid range or the images' no-data: one of them."""
+def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) -> bool:
+    """Mask files (or arrays), a valid range or the images' no-data: one of them.
+
+    Returns True when none is given and the default range 1..255 marks the gaps.
+    """
     if masks + (valid_range is not None) + nodata > 1:
         raise ValueError("mark the gaps one way: with masks, valid_range or nodata")
     settings.use_threshold = int(not masks and not nodata)
@@ -69,6 +72,39 @@ def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) 
         low, high = valid_range
         settings.valid_min = float(low)
         settings.valid_max = float(high)
+    return not masks and not nodata and valid_range is None
+
+
+# GDAL's names of the sample types, as pelvane-cli names them.
+_GDAL_TYPE_NAMES = {"int8": "Int8", "uint16": "UInt16", "int16": "Int16", "uint32": "UInt32",
+                    "int32": "Int32", "uint64": "UInt64", "int64": "Int64",
+                    "float32": "Float32", "float64": "Float64"}
+
+
+def _refuse_default_range(type_name: str, ways: str) -> None:
+    """The default range 1..255 suits Byte samples only, as pelvane-cli says too:
+    on 16-bit or float samples it would make nearly every pixel a gap."""
+    if type_name != "Byte":
+        raise ValueError(f"The target's samples are {type_name}, and the default valid range "
+                         f"1 255 suits Byte samples only. Mark the gaps with {ways}.")
+
+
+def _check_default_range_fits(target: Path) -> None:
+    """fill_files' side of _refuse_default_range; a target GDAL cannot open
+    passes, for the job to report in its own words."""
+    gdal.PushErrorHandler("CPLQuietErrorHandler")
+    try:
+        dataset = gdal.OpenEx(os.fspath(target), gdal.OF_RASTER)
+    except RuntimeError:  # where the caller turned GDAL's exceptions on
+        dataset = None
+    finally:
+        gdal.PopErrorHandler()
+    if dataset is None or dataset.RasterCount < 1:
+        return
+    band = dataset.GetRasterBand(1)
+    signed = band.GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE") == "SIGNEDBYTE"
+    _refuse_default_range("Int8" if signed else gdal.GetDataTypeName(band.DataType),
+                          "valid_range=(MIN, MAX), with target_mask and fill_mask, or with nodata=True")
 
 
 def fill(target: npt.ArrayLike,
@@ -109,11 +145,13 @@ def fill(target: npt.ArrayLike,
     valid_range : (float, float), optional
         A pixel with any band below the first or above the second value is
         missing. This is how gaps are found when none of ``target_gaps``,
-        ``valid_range`` and ``nodata`` is given, with the range 1 to 255.
+        ``valid_range`` and ``nodata`` is given, with the range 1 to 255;
+        for a uint8 target only, any other type raises ValueError.
     nodata : float or (float or None, float or None), optional
         No-data value of every band of both images, or of the target and of
         the fill image in turn (None: no value). A pixel is missing where any
-        band holds it, as GDAL's mask of the image says; NaN is a valid choice.
+        band holds it, as GDAL's mask of the image says; NaN is a valid choice,
+        and then the pixels no stage fills stay NaN.
     method : {"both", "sarnic", "tolvek"}, optional
         Sarnic, the regression against the fill image; Tolvek, the
         total-variation restoration of the pixels missing in both; or both.
@@ -177,7 +215,10 @@ def fill(target: npt.ArrayLike,
     fill_array = None if fill is None else _in_memory.image_array("fill", fill)
     settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads)
     masks = target_gaps is not None or fill_gaps is not None
-    _choose_gaps(settings, masks, valid_range, nodata is not None)
+    if _choose_gaps(settings, masks, valid_range, nodata is not None):
+        _refuse_default_range(
+            "Byte" if target_array.dtype == np.uint8 else _GDAL_TYPE_NAMES[target_array.dtype.name],
+            "valid_range=(MIN, MAX), with target_gaps and fill_gaps, or with nodata")
     if masks:
         if target_gaps is None:
             raise ValueError("fill_gaps needs target_gaps")
@@ -251,7 +292,8 @@ def fill_files(target: Path,
     valid_range : (float, float), optional
         A pixel with any band outside the range is missing. This is how gaps
         are found when none of the masks, ``valid_range`` and ``nodata`` is
-        given, with the range 1 to 255.
+        given, with the range 1 to 255; for a Byte target only, any other
+        type raises ValueError.
     nodata : bool, optional
         True: a pixel is missing where GDAL's mask of its image is 0 in any
         band (its no-data value, an alpha band, an internal or ``.msk``
@@ -288,7 +330,9 @@ def fill_files(target: Path,
     """
     settings, options = _job(method, similar, regularization, max_iterations, tolerance,
                              threads, creation_options)
-    _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range, nodata)
+    if _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range,
+                    nodata):
+        _check_default_range_fits(target)
     settings.target_image_path = os.fspath(target)
     settings.fill_image_path = "" if fill is None else os.fspath(fill)
     settings.output_image_path = os.fspath(output)

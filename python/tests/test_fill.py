@@ -18,7 +18,8 @@ from conftest import OLINDA, assert_same, read, run_cli, write
 @pytest.mark.parametrize("expected, suffix, settings, gap_arrays", [
     pytest.param("sarnic_range.tif", "", {"method": "sarnic"}, False, id="valid_range"),
     pytest.param("both_masks.tif", "", {}, True, id="gap_arrays"),
-    pytest.param("tolvek_range_f64.tif", "_f64", {"method": "tolvek"}, False, id="float64"),
+    pytest.param("tolvek_range_f64.tif", "_f64", {"method": "tolvek", "valid_range": (1, 255)},
+                 False, id="float64"),
 ])
 def test_olinda_gives_the_reference_output(expected, suffix, settings, gap_arrays):
     target = read(OLINDA / f"target{suffix}.tif")
@@ -81,7 +82,7 @@ def test_a_message_that_does_not_stop_the_job_is_a_warning():
     fill[0, 8:13, 8:13] = 0
     fill[0, 10, 10] = 5e-7
     with pytest.warns(pelvane.JobWarning, match="^alr Error!$"):
-        pelvane.fill(target, fill, method="sarnic")
+        pelvane.fill(target, fill, method="sarnic", valid_range=(1, 255))
 
 
 def complex_target(t, f):
@@ -102,6 +103,8 @@ def complex_target(t, f):
     (lambda t, f: pelvane.fill(t, f, target_gaps=t[0, :5] == 0, fill_gaps=f[0] == 0),
      ValueError, "differs from the target"),
     (lambda t, f: pelvane.fill(t, f, method="sarnik"), ValueError, "method"),
+    (lambda t, f: pelvane.fill(t.astype(np.uint16), f.astype(np.uint16)), ValueError,
+     "samples are UInt16, and the default valid range"),
     (lambda t, f: pelvane.fill(t, f, threads=0), ValueError, "threads"),
 ])
 def test_bad_input_is_refused(scene, call, raised, text):
