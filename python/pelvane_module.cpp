@@ -16,6 +16,7 @@
 #include "job/job_settings.h"
 #include "job/process_tuning.h"
 #include "job/run_job.h"
+#include "job/sample_type.h"
 #include "python/python_host.h"
 
 namespace py = pybind11;
@@ -134,6 +135,9 @@ PYBIND11_MODULE(_pelvane, m)
           "Runs one job without the GIL and returns the messages it showed, the last being "
           "\"Job Done:Total Time:... ms\". Raises Error with the text of the message that "
           "stopped it, or Cancelled when `progress` returned False.");
+    m.def("raster_sample_type_name", &raster_sample_type_name, "path"_a,
+          "GDAL's name of the sample type of the raster's first band, as pelvane-cli names it "
+          "(\"Int8\" for signed bytes); \"\" when it cannot be opened or has no band.");
     m.def("tune_process_for_strips", &tune_process_for_strips,
           "Tunes malloc and GDAL's block cache of this process for strip-sized buffers, as "
           "pelvane-cli does at start-up. For processes that run many jobs.");

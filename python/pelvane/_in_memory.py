@@ -80,6 +80,11 @@ def gap_array(name: str, gaps, rows: int, columns: int) -> np.ndarray:
     return _addressable(gaps.view(np.uint8))
 
 
+def gdal_type_name(array: np.ndarray) -> str:
+    """GDAL's name of the sample type under which the job sees `array`."""
+    return "Byte" if array.dtype == np.bool_ else _GDAL_TYPES[array.dtype]
+
+
 def _mem_name(array: np.ndarray) -> str:
     """GDAL's name for a MEM dataset over the memory of a 3-D array."""
     bands, rows, columns = array.shape
@@ -87,9 +92,8 @@ def _mem_name(array: np.ndarray) -> str:
     pixel = array.strides[2] if columns > 1 else array.itemsize
     line = array.strides[1] if rows > 1 else pixel * columns
     band = array.strides[0] if bands > 1 else line * rows
-    gdal_type = "Byte" if array.dtype == np.bool_ else _GDAL_TYPES[array.dtype]
     return (f"MEM:::DATAPOINTER={array.ctypes.data:#x},PIXELS={columns},LINES={rows},"
-            f"BANDS={bands},DATATYPE={gdal_type},PIXELOFFSET={pixel},LINEOFFSET={line},"
+            f"BANDS={bands},DATATYPE={gdal_type_name(array)},PIXELOFFSET={pixel},LINEOFFSET={line},"
             f"BANDOFFSET={band}")
 
 

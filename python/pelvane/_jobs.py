@@ -14,7 +14,7 @@ import numpy.typing as npt
 from osgeo import gdal
 
 from . import _in_memory
-from ._pelvane import JobSettings, RunOptions, run_job
+from ._pelvane import JobSettings, RunOptions, raster_sample_type_name, run_job
 
 # Every default comes from the job's own records.
 _SETTINGS = JobSettings()
@@ -75,36 +75,13 @@ def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) 
     return not masks and not nodata and valid_range is None
 
 
-# GDAL's names of the sample types, as pelvane-cli names them.
-_GDAL_TYPE_NAMES = {"int8": "Int8", "uint16": "UInt16", "int16": "Int16", "uint32": "UInt32",
-                    "int32": "Int32", "uint64": "UInt64", "int64": "Int64",
-                    "float32": "Float32", "float64": "Float64"}
-
-
 def _refuse_default_range(type_name: str, ways: str) -> None:
     """The default range 1..255 suits Byte samples only, as pelvane-cli says too:
-    on 16-bit or float samples it would make nearly every pixel a gap."""
-    if type_name != "Byte":
+    on 16-bit or float samples it would make nearly every pixel a gap. An
+    empty name (a file GDAL cannot open) passes, for the job to report."""
+    if type_name not in ("", "Byte"):
         raise ValueError(f"The target's samples are {type_name}, and the default valid range "
                          f"1 255 suits Byte samples only. Mark the gaps with {ways}.")
-
-
-def _check_default_range_fits(target: Path) -> None:
-    """fill_files' side of _refuse_default_range; a target GDAL cannot open
-    passes, for the job to report in its own words."""
-    gdal.PushErrorHandler("CPLQuietErrorHandler")
-    try:
-        dataset = gdal.OpenEx(os.fspath(target), gdal.OF_RASTER)
-    except RuntimeError:  # where the caller turned GDAL's exceptions on
-        dataset = None
-    finally:
-        gdal.PopErrorHandler()
-    if dataset is None or dataset.RasterCount < 1:
-        return
-    band = dataset.GetRasterBand(1)
-    signed = band.GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE") == "SIGNEDBYTE"
-    _refuse_default_range("Int8" if signed else gdal.GetDataTypeName(band.DataType),
-                          "valid_range=(MIN, MAX), with target_mask and fill_mask, or with nodata=True")
 
 
 def fill(target: npt.ArrayLike,
@@ -216,8 +193,9 @@ def fill(target: npt.ArrayLike,
     settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads)
     masks = target_gaps is not None or fill_gaps is not None
     if _choose_gaps(settings, masks, valid_range, nodata is not None):
+        # int8 goes to the job as Byte; pelvane-cli names a signed-byte file Int8.
         _refuse_default_range(
-            "Byte" if target_array.dtype == np.uint8 else _GDAL_TYPE_NAMES[target_array.dtype.name],
+            "Int8" if target_array.dtype == np.int8 else _in_memory.gdal_type_name(target_array),
             "valid_range=(MIN, MAX), with target_gaps and fill_gaps, or with nodata")
     if masks:
         if target_gaps is None:
@@ -332,7 +310,9 @@ def fill_files(target: Path,
                              threads, creation_options)
     if _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range,
                     nodata):
-        _check_default_range_fits(target)
+        _refuse_default_range(raster_sample_type_name(os.fspath(target)),
+                              "valid_range=(MIN, MAX), with target_mask and fill_mask, or with "
+                              "nodata=True")
     settings.target_image_path = os.fspath(target)
     settings.fill_image_path = "" if fill is None else os.fspath(fill)
     settings.output_image_path = os.fspath(output)
