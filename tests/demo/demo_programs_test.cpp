@@ -41,6 +41,20 @@ std::vector<double> as_doubles(const std::vector<std::uint8_t>& bytes)
     return std::vector<double>(bytes.begin(), bytes.end());
 }
 
+// The four files of a scene in `folder` hold what the scene model makes from
+// `truth` with seed 7.
+void expect_scene_files(const std::string& folder, const std::vector<std::uint8_t>& truth, int width,
+                        int height)
+{
+    DemoSceneParams params;
+    params.seed = 7;
+    const DemoScene scene = make_demo_scene(truth.data(), width, height, kBands, params);
+    EXPECT_EQ(read_all(folder + "/truth.tif"), as_doubles(truth));
+    EXPECT_EQ(read_all(folder + "/target.tif"), as_doubles(scene.target));
+    EXPECT_EQ(read_all(folder + "/fill.tif"), as_doubles(scene.fill));
+    EXPECT_EQ(read_all(folder + "/gaps.tif"), as_doubles(scene.gaps));
+}
+
 TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
 {
     TempDir dir;
@@ -72,13 +86,7 @@ TEST(DemoSceneProgram, WritesTheFourImagesWithTheSourceGeoreferencing)
     }
 
     // The files hold what the scene model makes for the same seed.
-    DemoSceneParams params;
-    params.seed = 7;
-    const DemoScene scene = make_demo_scene(source.data(), kWidth, kHeight, kBands, params);
-    EXPECT_EQ(read_all(dir.path("scene/truth.tif")), as_doubles(source));
-    EXPECT_EQ(read_all(dir.path("scene/target.tif")), as_doubles(scene.target));
-    EXPECT_EQ(read_all(dir.path("scene/fill.tif")), as_doubles(scene.fill));
-    EXPECT_EQ(read_all(dir.path("scene/gaps.tif")), as_doubles(scene.gaps));
+    expect_scene_files(dir.path("scene"), source, kWidth, kHeight);
 }
 
 TEST(DemoSceneProgram, SizeTilesTheSourceAndTheSameSeedGivesTheSameFiles)
@@ -97,13 +105,7 @@ TEST(DemoSceneProgram, SizeTilesTheSourceAndTheSameSeedGivesTheSameFiles)
     }
 
     const std::vector<std::uint8_t> truth = mirrored_tiling(source.data(), kWidth, kHeight, kBands, width, height);
-    DemoSceneParams params;
-    params.seed = 7;
-    const DemoScene scene = make_demo_scene(truth.data(), width, height, kBands, params);
-    EXPECT_EQ(read_all(dir.path("scene/truth.tif")), as_doubles(truth));
-    EXPECT_EQ(read_all(dir.path("scene/target.tif")), as_doubles(scene.target));
-    EXPECT_EQ(read_all(dir.path("scene/fill.tif")), as_doubles(scene.fill));
-    EXPECT_EQ(read_all(dir.path("scene/gaps.tif")), as_doubles(scene.gaps));
+    expect_scene_files(dir.path("scene"), truth, width, height);
     // The tiled scene keeps the source's origin and pixel size.
     const test::Georeferencing georef = test::read_georeferencing(dir.path("scene/target.tif"));
     for (int i = 0; i < 6; ++i)
