@@ -90,6 +90,15 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         ->check(CLI::NonNegativeNumber & not_nan)
         ->capture_default_str();
 
+    bool refine = false;
+    app.add_flag("--refine", refine,
+                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic corrects its "
+                 "prediction by its neighbours' residuals and leans on a spatial one where the "
+                 "fill image is unreliable");
+    app.add_option("--status-output", s.status_output_path,
+                   "Also write a one-band Byte GeoTIFF telling how each pixel was filled "
+                   "(codes in the README)");
+
     app.add_option("--co", o.creation_options, "GeoTIFF creation option (repeatable)")
         ->check(creation_option_syntax)
         ->type_name("NAME=VALUE")
@@ -111,6 +120,7 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     s.use_sarnic = method != "tolvek" ? 1 : 0;
     s.use_tolvek = method != "sarnic" ? 1 : 0;
     s.use_nodata = use_nodata ? 1 : 0;
+    s.refine = refine ? 1 : 0;
     // Gaps are marked by mask files, by GDAL's own masks, by a range given,
     // or else by the default range; check_default_range tells whether that
     // fits the target.

@@ -24,6 +24,16 @@ struct JobSettings {
     // Not on the form: 1 takes the gaps from GDAL's own mask of each image
     // (its no-data value, alpha band or mask) instead of use_threshold's choice.
     int use_nodata = 0;
+
+    // Not on the specified form either: 1 runs the refined fill (Tolvek
+    // starts its gaps from a smooth interpolation; Sarnic corrects its
+    // prediction by its neighbours' residuals and blends it with a spatial
+    // one where that is more reliable). 0 keeps the specified fill, byte for byte.
+    int refine = 0;
+
+    // When not empty: a one-band Byte GeoTIFF of the output's size and
+    // georeferencing that tells for every pixel how it was filled (FillCode).
+    std::string status_output_path;
 };
 
 }  // namespace pelvane

@@ -151,6 +151,7 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
         params.regularization = settings.regularization;
         params.max_iterations = settings.max_iterations;
         params.tolerance = context.options.solver_tolerance;
+        params.smart_start = settings.refine != 0;
         if (const char* stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
                                  strip.window_rows, params, context.options.solver_progress))

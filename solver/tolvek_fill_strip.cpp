@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "solver/push_pull.h"
 #include "solver/tv_restore.h"
 
 namespace pelvane {
@@ -42,6 +43,7 @@ bool tolvek_fill_band(double* band, double* data, double* original,
     // enters the norm of the data, never the fill.
     for (std::size_t i = 0; i < pixels; ++i)
         band[i] = remaining_gap_mask[i] != 0 ? 2.0 : (band[i] - lo) / (hi - lo);
+    if (params.smart_start) push_pull_fill(band, remaining_gap_mask, width, rows);
     std::copy(band, band + pixels, data);
 
     bool solved = true;
