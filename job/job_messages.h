@@ -30,6 +30,11 @@ inline constexpr const char* READ_FILL_MASK = "Can not read the fill mask file!"
 inline constexpr const char* READ_TARGET_NODATA_MASK = "Can not read the target image's mask!";
 inline constexpr const char* READ_FILL_NODATA_MASK = "Can not read the fill image's mask!";
 inline constexpr const char* WRITE_OUTPUT = "Can not write the output image!";
+// The status raster: a path, or a file that cannot be written.
+inline constexpr const char* STATUS_IS_INPUT =
+    "Status image path must differ from the input and output paths!";
+inline constexpr const char* CREATE_STATUS = "Can not create the status image!";
+inline constexpr const char* WRITE_STATUS = "Can not write the status image!";
 inline constexpr const char* BAD_CREATION_OPTION = "Invalid creation option for the output image!";
 inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the image!";
 inline constexpr const char* STOPPED = "The job was stopped!";

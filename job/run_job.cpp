@@ -19,6 +19,7 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
 #include "job/output_file.h"
@@ -66,10 +67,9 @@ bool same_file(const std::string& a, const std::string& b)
     return a == b;
 }
 
-// The output would overwrite an input the job is about to read.
-bool output_is_an_input(const JobSettings& settings)
+// Writing `output` would overwrite an input the job is about to read.
+bool path_is_an_input(const std::string& output, const JobSettings& settings)
 {
-    const std::string& output = settings.output_image_path;
     if (same_file(output, settings.target_image_path) ||
         same_file(output, settings.fill_image_path))
         return true;
@@ -78,6 +78,11 @@ bool output_is_an_input(const JobSettings& settings)
     const bool tolvek_only = settings.use_tolvek && !settings.use_sarnic;
     const std::string& fill_mask = tolvek_only ? settings.target_mask_path : settings.fill_mask_path;
     return same_file(output, settings.target_mask_path) || same_file(output, fill_mask);
+}
+
+bool output_is_an_input(const JobSettings& settings)
+{
+    return path_is_an_input(settings.output_image_path, settings);
 }
 
 // Copies the target's geotransform and, when it parses, its projection.
@@ -229,6 +234,11 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
 
     if (output_is_an_input(settings))
         return stop(host, msg::OUTPUT_IS_INPUT);
+    const std::string& status_path = settings.status_output_path;
+    const bool with_status = !status_path.empty();
+    if (with_status && (same_file(status_path, settings.output_image_path) ||
+                        path_is_an_input(status_path, settings)))
+        return stop(host, msg::STATUS_IS_INPUT);
 
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (gtiff == nullptr)
@@ -247,6 +257,8 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         return stop(host, msg::BAD_CREATION_OPTION);
     if (!output_folder_is_writable(settings.output_image_path))
         return stop(host, msg::CREATE_OUTPUT);
+    if (with_status && !output_folder_is_writable(status_path))
+        return stop(host, msg::CREATE_STATUS);
 
     // Every strip opens the mask files again; a file that cannot serve them
     // stops the job here, before there is an output to clean up.
@@ -272,16 +284,45 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         image.nan_nodata = has_nodata && std::isnan(nodata);
     }
 
+    // The status raster goes the same way as the output: under a temporary
+    // name until the job has ended well.
+    std::optional<OutputFile> status_file;
+    GDALDatasetUniquePtr status;
+    if (with_status) {
+        status_file.emplace(status_path);
+        status = create_status_image(status_file->temporary_path().c_str(), image.width,
+                                     image.height);
+        if (!status) {
+            CPLPushErrorHandler(CPLQuietErrorHandler);
+            output.reset();
+            CPLPopErrorHandler();
+            return stop(host, msg::CREATE_STATUS);
+        }
+        copy_georeferencing(*target, *status);
+    }
+
     std::int64_t target_gap_pixels = 0;
-    const StripContext context{*target, *fill,    *output, image,  settings,
-                               host,    options, masker,  target_gap_pixels};
+    const StripContext context{*target,  *fill,  *output,          image,
+                               settings, host,   options,          masker,
+                               target_gap_pixels, status.get()};
     if (const char* message = run_strip_loop(context, plan)) {
-        // The temporary file goes anyway: closed quietly, GDAL's complaints
-        // about it (a full disk again) do not follow the job's message.
+        // The temporary files go anyway: closed quietly, GDAL's complaints
+        // about them (a full disk again) do not follow the job's message.
         CPLPushErrorHandler(CPLQuietErrorHandler);
         output.reset();
+        status.reset();
         CPLPopErrorHandler();
         return stop(host, message);
+    }
+    if (status) {
+        CPLErrorReset();
+        status.reset();
+        if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal) {
+            CPLPushErrorHandler(CPLQuietErrorHandler);
+            output.reset();
+            CPLPopErrorHandler();
+            return stop(host, msg::WRITE_STATUS);
+        }
     }
 
     target.reset();
@@ -294,6 +335,8 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     // A stop asked for while the last strip ran still leaves the output path alone.
     if (host.stop_requested())
         return stop(host, msg::STOPPED);
+    if (status_file && !status_file->commit())
+        return stop(host, msg::WRITE_STATUS);
     if (!output_file.commit())
         return stop(host, msg::WRITE_OUTPUT);
 

@@ -9,6 +9,7 @@
 #include <gdal_priv.h>
 
 #include "job/band_stack.h"
+#include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
 #include "job/progress.h"
@@ -59,6 +60,17 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
             return msg::WRITE_OUTPUT;
     }
     return nullptr;
+}
+
+// The fill codes of the strip's interior rows.
+bool write_status_interior(const StripContext& context, const Strip& strip,
+                           unsigned char* codes)
+{
+    const int width = context.image.width;
+    GDALRasterBand* band = context.status_output->GetRasterBand(1);
+    return band->RasterIO(GF_Write, 0, strip.interior_first_row, width, strip.interior_rows,
+                          codes + static_cast<std::size_t>(width) * strip.interior_offset, width,
+                          strip.interior_rows, GDT_Byte, 0, 0, nullptr) == CE_None;
 }
 
 std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
@@ -135,8 +147,12 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     if (!run_regression_stage(pool, context.host, regression))
         return msg::STOPPED;
     // Each pixel sees the values written before it: one thread, in raster order.
+    std::vector<unsigned char> fallback_written;
+    if (context.status_output != nullptr)
+        fallback_written.assign(pixels, 0);
     fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, strip.window_rows,
-                  image.width, show_host_message, &context.host);
+                  image.width, show_host_message, &context.host,
+                  fallback_written.empty() ? nullptr : fallback_written.data());
 
     target.release();
     fill.release();
@@ -144,9 +160,17 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
     std::vector<unsigned char>().swap(fill_mask);
+
+    const bool tolvek = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
+    if (context.status_output != nullptr) {
+        finish_fill_codes(pixel_status.get(), fallback_written.data(), tolvek, pixels);
+        std::vector<unsigned char>().swap(fallback_written);
+        if (!write_status_interior(context, strip, pixel_status.get()))
+            return msg::WRITE_STATUS;
+    }
     pixel_status.reset();
 
-    if (settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels)) {
+    if (tolvek) {
         TolvekParams params;
         params.regularization = settings.regularization;
         params.max_iterations = settings.max_iterations;

@@ -38,6 +38,7 @@ struct StripContext {
     const RunOptions& options;
     const RangeMasker& masker;
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
+    GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
 };
 
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the

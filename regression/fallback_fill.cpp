@@ -154,7 +154,7 @@ bool fill_band(const Band& band, int row, int col, Collection& taken)
 
 void fallback_fill(double* const* filled, const double* const* fill,
                    const unsigned char* status, int band_count, int rows, int width,
-                   MessageFn message, void* message_context)
+                   MessageFn message, void* message_context, unsigned char* written)
 {
     if (band_count < 1 || rows < 1 || width < 1) return;
     Collection taken;
@@ -165,8 +165,11 @@ void fallback_fill(double* const* filled, const double* const* fill,
             for (int j = 0; j < band_count; ++j) {
                 if (!(filled[j][pos] < HANDLE_BELOW && fill[j][pos] > 0.0)) continue;
                 const Band band{filled[j], fill[j], rows, width};
-                if (!fill_band(band, row, col, taken) && message != nullptr)
+                if (fill_band(band, row, col, taken)) {
+                    if (written != nullptr) written[pos] = 1;
+                } else if (message != nullptr) {
                     message("alr Error!", message_context);
+                }
             }
         }
     }
