@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
+#include "job/fill_status.h"
 #include "job/progress.h"
+#include "regression/refine_fill.h"
 #include "regression/regression_strip.h"
 
 namespace pelvane {
@@ -50,10 +53,44 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
         host.keep_alive();
         return !host.stop_requested();
     };
+    if (!pool.run(
+            chunks, pool.threads(),
+            [&](std::size_t chunk, int) {
+                prepared.fill_rows(first_row(chunk), end_row(chunk), s.filled.bands(), s.status);
+            },
+            hooks))
+        return false;
+    if (!s.refine)
+        return true;
+
+    // The regression's own errors around the predicted pixels: each such
+    // pixel predicted as if it were a gap.
+    const int bands = s.target.band_count();
+    std::vector<unsigned char> residual_pixels(pixels);
+    mark_residual_pixels(s.status, s.target_mask, s.fill_mask, s.rows, s.width,
+                         residual_pixels.data());
+    BandStack loo(bands, pixels);
+    hooks.finished = [&](std::size_t) { return !host.stop_requested(); };
+    if (!pool.run(
+            chunks, pool.threads(),
+            [&](std::size_t chunk, int) {
+                prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.data(),
+                                      loo.bands());
+            },
+            hooks))
+        return false;
+
+    // Calibrated on the job's thread, then applied in chunks: each pixel
+    // reads only the inputs and its own values, so the chunks' order does
+    // not matter.
+    const RefineInputs refine{s.target.bands(), s.target_mask, loo.bands(),
+                              residual_pixels.data(), bands, s.rows, s.width};
+    const RefineModel model = calibrate_refinement(refine);
     return pool.run(
         chunks, pool.threads(),
         [&](std::size_t chunk, int) {
-            prepared.fill_rows(first_row(chunk), end_row(chunk), s.filled.bands(), s.status);
+            refine_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands(),
+                        s.status, FILL_SPATIAL);
         },
         hooks);
 }

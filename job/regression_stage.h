@@ -18,6 +18,7 @@ struct RegressionStageBuffers {
     int similar_pixel_count = 30;
     BandStack& filled;
     unsigned char* status;
+    bool refine = false;  // correct and blend the predictions (refine_regression)
 };
 
 // Sarnic's regression over the strip, in chunks of rows on the pool's

@@ -143,7 +143,8 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
                                             .weight_offset = 0.5,
                                             .similar_pixel_count = settings.similar_pixel_count,
                                             .filled = filled,
-                                            .status = pixel_status.get()};
+                                            .status = pixel_status.get(),
+                                            .refine = settings.refine != 0};
     if (!run_regression_stage(pool, context.host, regression))
         return msg::STOPPED;
     // Each pixel sees the values written before it: one thread, in raster order.

@@ -515,7 +515,7 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
 }
 
 void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const* filled,
-                                    unsigned char* status) const
+                                    unsigned char& status) const
 {
     const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
     for (int b = 0; b < bands_; ++b) w.centre[b] = fill_[b][pos];
@@ -546,7 +546,7 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
     const std::size_t n = w.size();
     for (int b = 0; b < bands_; ++b)
         filled[b][pos] = fit_band(w.weight(), w.x(b), w.y(b), n, w.centre[b], similar_fit,
-                                  w.fill_min[b], w.fill_max[b], status[pos]);
+                                  w.fill_min[b], w.fill_max[b], status);
 }
 
 void RegressionStrip::fill_pixel(int row, int col, Scratch& work, double* const* filled,
@@ -554,7 +554,7 @@ void RegressionStrip::fill_pixel(int row, int col, Scratch& work, double* const*
 {
     const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
     if (target_mask_[pos] != 0 && fill_mask_[pos] == 0) {
-        predict_pixel(row, col, work, filled, status);
+        predict_pixel(row, col, work, filled, status[pos]);
         return;
     }
     for (int b = 0; b < bands_; ++b) filled[b][pos] = target_[b][pos];
@@ -586,6 +586,18 @@ void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* fille
             fill_pixel(row, col, work, filled, status);
         }
     }
+}
+
+void RegressionStrip::predict_rows(int row_begin, int row_end, const unsigned char* select,
+                                   double* const* prediction) const
+{
+    const int first = std::max(row_begin, 0), end = std::min(row_end, rows_);
+    Scratch work(bands_);
+    unsigned char status = 0;
+    for (int row = first; row < end; ++row)
+        for (int col = 0; col < width_; ++col)
+            if (select[static_cast<std::size_t>(row) * width_ + col] != 0)
+                predict_pixel(row, col, work, prediction, status);
 }
 
 }  // namespace pelvane

@@ -58,6 +58,15 @@ public:
     void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
                    ProgressFn progress, void* progress_context) const;
 
+    // The regression at every pixel of rows row_begin .. row_end - 1 whose
+    // `select` byte is nonzero, as if it were a gap, whatever its masks say:
+    // written into `prediction` (band pointers, the strip's layout), nothing
+    // else. A pixel is never its own candidate, so at a valid pixel this is
+    // a leave-one-out prediction, the way the refined fill measures the
+    // regression's error.
+    void predict_rows(int row_begin, int row_end, const unsigned char* select,
+                      double* const* prediction) const;
+
     int rows() const { return rows_; }
     int width() const { return width_; }
 
@@ -77,7 +86,7 @@ private:
     void fill_pixel(int row, int col, Scratch& work, double* const* filled,
                     unsigned char* status) const;
     void predict_pixel(int row, int col, Scratch& work, double* const* filled,
-                       unsigned char* status) const;
+                       unsigned char& status) const;
     void compute_tolerance(int row, int col, Scratch& work) const;
     bool similar_bounds(Scratch& work) const;
     template <bool Similar, int Bands>
