@@ -30,6 +30,8 @@ enum ControlId : int {
     ID_HELP = 1021,
     ID_SARNIC = 1025,
     ID_MAX_ITERATIONS = 1027,
+    // Added to the form: the refined fill (JobSettings::refine).
+    ID_REFINE = 1030,
 };
 
 }  // namespace pelvane

@@ -96,7 +96,8 @@ bool MainForm::exchange(Direction direction) {
         && x.check_box(ID_TOLVEK, s.use_tolvek)
         && x.number(ID_REGULARIZATION, s.regularization)
         && x.check_box(ID_SARNIC, s.use_sarnic)
-        && x.integer(ID_MAX_ITERATIONS, s.max_iterations);
+        && x.integer(ID_MAX_ITERATIONS, s.max_iterations)
+        && x.check_box(ID_REFINE, s.refine);
 }
 
 void MainForm::push() {

@@ -121,7 +121,9 @@ PYBIND11_MODULE(_pelvane, m)
         .def_readwrite("regularization", &JobSettings::regularization)
         .def_readwrite("use_sarnic", &JobSettings::use_sarnic)
         .def_readwrite("max_iterations", &JobSettings::max_iterations)
-        .def_readwrite("use_nodata", &JobSettings::use_nodata);
+        .def_readwrite("use_nodata", &JobSettings::use_nodata)
+        .def_readwrite("refine", &JobSettings::refine)
+        .def_readwrite("status_output_path", &JobSettings::status_output_path);
 
     py::class_<RunOptions>(m, "RunOptions", "What the command line offers beyond the form.")
         .def(py::init<>())

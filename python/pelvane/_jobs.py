@@ -30,7 +30,7 @@ _METHODS = ("sarnic", "tolvek", "both")
 
 def _job(method: str, similar: int, regularization: float, max_iterations: int,
          tolerance: float, threads: Optional[int],
-         creation_options: Iterable[str] = ()) -> Tuple[JobSettings, RunOptions]:
+         creation_options: Iterable[str] = (), refine: bool = False) -> Tuple[JobSettings, RunOptions]:
     """Settings and options of a job, checked as pelvane-cli checks its options."""
     if method not in _METHODS:
         raise ValueError(f"method must be one of {', '.join(map(repr, _METHODS))}, not {method!r}")
@@ -44,6 +44,7 @@ def _job(method: str, similar: int, regularization: float, max_iterations: int,
     settings.similar_pixel_count = similar
     settings.regularization = regularization
     settings.max_iterations = max_iterations
+    settings.refine = int(bool(refine))
     options = RunOptions()
     options.solver_progress = False
     options.solver_tolerance = tolerance
@@ -97,7 +98,8 @@ def fill(target: npt.ArrayLike,
          max_iterations: int = _SETTINGS.max_iterations,
          tolerance: float = _OPTIONS.solver_tolerance,
          threads: Optional[int] = None,
-         progress: Optional[Progress] = None) -> np.ndarray:
+         progress: Optional[Progress] = None,
+         refine: bool = False) -> np.ndarray:
     """Fill the gaps of an image from an image of the same scene at another date.
 
     Runs the job of ``pelvane-cli`` over the arrays: the result holds exactly
@@ -145,6 +147,12 @@ def fill(target: npt.ArrayLike,
     progress : callable, optional
         Called with the fraction done (0 to 1) as the job moves on; returning
         False stops the job.
+    refine : bool, optional
+        The refined fill (``pelvane-cli --refine``): Tolvek starts from a
+        smooth interpolation and converges sooner; Sarnic corrects its
+        prediction by its errors at the valid pixels around and leans on a
+        spatial prediction where the fill image is unreliable. False keeps
+        the specified fill, value for value.
 
     Returns
     -------
@@ -190,7 +198,8 @@ def fill(target: npt.ArrayLike,
     """
     target_array = _in_memory.image_array("target", target)
     fill_array = None if fill is None else _in_memory.image_array("fill", fill)
-    settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads)
+    settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads,
+                             refine=refine)
     masks = target_gaps is not None or fill_gaps is not None
     if _choose_gaps(settings, masks, valid_range, nodata is not None):
         # int8 goes to the job as Byte; pelvane-cli names a signed-byte file Int8.
@@ -248,7 +257,9 @@ def fill_files(target: Path,
                tolerance: float = _OPTIONS.solver_tolerance,
                threads: Optional[int] = None,
                progress: Optional[Progress] = None,
-               creation_options: Iterable[str] = ()) -> None:
+               creation_options: Iterable[str] = (),
+               refine: bool = False,
+               status_output: Optional[Path] = None) -> None:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
     The job of ``pelvane-cli``, with the same options: the output has the
@@ -281,6 +292,12 @@ def fill_files(target: Path,
     creation_options : iterable of str, optional
         GeoTIFF creation options, ``"NAME=VALUE"``, such as
         ``"COMPRESS=DEFLATE"``.
+    refine : bool, optional
+        As for `fill`.
+    status_output : str or path-like, optional
+        Also write a one-band Byte GeoTIFF of the output's size and
+        georeferencing telling how each pixel was filled (``pelvane-cli
+        --status-output``; the codes are in its band's metadata).
 
     Raises
     ------
@@ -307,7 +324,8 @@ def fill_files(target: Path,
     that did not exist before the call is removed.
     """
     settings, options = _job(method, similar, regularization, max_iterations, tolerance,
-                             threads, creation_options)
+                             threads, creation_options, refine)
+    settings.status_output_path = "" if status_output is None else os.fspath(status_output)
     if _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range,
                     nodata):
         _refuse_default_range(raster_sample_type_name(os.fspath(target)),

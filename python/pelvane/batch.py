@@ -99,6 +99,8 @@ SETTINGS: Dict[str, Setting] = {
                   {"action": "append", "metavar": "NAME=VALUE"}),
     "threads": Setting("threads", _positive, "worker threads of each scene's job",
                        _typed(_positive, "N")),
+    "refine": Setting("refine", _yes_no, "the refined fill (cell: yes/no)",
+                      {"action": "store_const", "const": True}),
 }
 PATHS = ("target", "fill", "output", "target-mask", "fill-mask")
 
