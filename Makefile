@@ -4,11 +4,12 @@
 #   make test-sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                       in a build folder of its own
 #   make bench          build and run the benchmarks
+#   make package        build the Debian packages (pelvane, python3-pelvane) into $(BUILD)/
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test test-sanitize run bench clean
+.PHONY: all bootstrap configure build test test-sanitize run bench package clean
 
 all: build
 
@@ -36,6 +37,9 @@ run: build
 
 bench: build
 	scripts/bench $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

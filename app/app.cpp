@@ -8,7 +8,11 @@
 
 namespace pelvane {
 
-App::App(int& argc, char** argv) : application_(argc, argv) {}
+App::App(int& argc, char** argv) : application_(argc, argv) {
+    // Ties the window to its installed desktop entry (icon and name in the
+    // task bar under Wayland).
+    QGuiApplication::setDesktopFileName("org.pelvane.Pelvane");
+}
 
 bool App::InitInstance() {
     // The fill stages use every core; the result is the same at any count.

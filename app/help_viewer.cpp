@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace pelvane {
@@ -13,6 +14,17 @@ void DesktopHelpViewer::open(const QString& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QString readme_path() { return QDir(QCoreApplication::applicationDirPath()).filePath("readme.txt"); }
+QString readme_path_for(const QString& program_dir) {
+    const QDir dir(program_dir);
+    const QString beside = dir.filePath("readme.txt");
+    if (QFileInfo(beside).isFile())
+        return beside;
+    const QString installed = QDir::cleanPath(dir.filePath("../share/pelvane/readme.txt"));
+    if (QFileInfo(installed).isFile())
+        return installed;
+    return beside;
+}
+
+QString readme_path() { return readme_path_for(QCoreApplication::applicationDirPath()); }
 
 }  // namespace pelvane

@@ -18,7 +18,12 @@ public:
     void open(const QString& path) override;
 };
 
-// readme.txt in the folder of the running executable.
+// The user guide of a program in `program_dir`: readme.txt beside it (the
+// build tree), else ../share/pelvane/readme.txt (an installed tree: the
+// program in <prefix>/bin). When neither exists, the path beside it.
+QString readme_path_for(const QString& program_dir);
+
+// The user guide of the running executable.
 QString readme_path();
 
 }  // namespace pelvane

@@ -3,7 +3,7 @@ pelvane_add_test(pelvane_form_test
   LIBS pelvane_form)
 
 pelvane_add_test(pelvane_dialog_test
-  SOURCES app/main_dialog_test.cpp app/main_dialog_job_test.cpp
+  SOURCES app/main_dialog_test.cpp app/main_dialog_job_test.cpp app/help_viewer_test.cpp
   LIBS pelvane_dialog pelvane_job pelvane_test_support Qt6::Test)
 # The program itself is started by one of the tests.
 add_dependencies(pelvane_dialog_test pelvane)

@@ -1,0 +1,61 @@
+# Debian packages, made by CPack (make package, or cpack in the build folder):
+#   pelvane          the dialog and pelvane-cli, the user guide, the desktop
+#                    entry, the icons and the manual page
+#   python3-pelvane  the Python module, for Debian's python3
+# Both install under /usr; their library dependencies come from the binaries
+# (dpkg-shlibdeps).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pelvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Pelvane developers <pelvane@localhost>")
+# The install runs with the prefix /usr itself, into a staging folder
+# (DESTDIR), so that the Python module takes the folder Debian's python3
+# reads under /usr.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL pelvane)
+if(TARGET _pelvane)  # not in the sanitizer build
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+
+set(CPACK_DEBIAN_PELVANE_PACKAGE_NAME pelvane)
+# Qt loads its platform plugins at run time, so no library names them.
+set(CPACK_DEBIAN_PELVANE_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The first line is the summary; an empty line separates paragraphs.
+set(CPACK_COMPONENT_PELVANE_DESCRIPTION
+  "gap filling for multi-band satellite rasters
+Pelvane fills the gaps of a multi-band raster (the no-data stripes of a
+failed scanner, cloud holes, any pixel marked missing) from an image of the
+same scene taken at another date, by local regression (Sarnic) and by
+total-variation restoration (Tolvek), and writes a GeoTIFF.
+
+This package holds the dialog (pelvane) and the command line (pelvane-cli).")
+
+# The module links the job statically: it needs no pelvane package, only
+# the Python it was built for and the packages it imports.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-pelvane)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(python_version ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+math(EXPR python_next_minor "${Python3_VERSION_MINOR} + 1")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+  "python3 (>= ${python_version}), python3 (<< ${Python3_VERSION_MAJOR}.${python_next_minor}), python3-numpy, python3-gdal")
+# Only the batch tool (python3 -m pelvane.batch) needs these.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-distributed, python3-psutil")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "gap filling for multi-band satellite rasters (Python 3 module)
+Pelvane fills the gaps of a multi-band raster from an image of the same
+scene taken at another date and writes a GeoTIFF.
+
+This package holds the Python 3 module pelvane: fills of numpy arrays and of
+files, and a batch tool for whole archives on Dask.")
+
+include(CPack)

@@ -1,0 +1,15 @@
+# What `cmake --install` and the packages deliver, in a temporary prefix; the
+# manual page against --help.
+add_executable(pelvane_readme_lookup install/readme_lookup.cpp)
+target_link_libraries(pelvane_readme_lookup PRIVATE pelvane_dialog)
+set(python_version)
+if(TARGET _pelvane)  # not in the sanitizer build
+  set(python_version ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+endif()
+add_test(NAME install_tree
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/install/check_install_tree.py ${CMAKE_COMMAND}
+                 ${CMAKE_BINARY_DIR} ${PELVANE_VERSION} $<TARGET_FILE:pelvane_readme_lookup> ${python_version})
+add_test(NAME man_page_options
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/install/check_man_page.py
+                 $<TARGET_FILE:pelvane-cli> ${PROJECT_SOURCE_DIR}/docs/man/pelvane-cli.1)
+set_tests_properties(install_tree man_page_options PROPERTIES TIMEOUT 120)
