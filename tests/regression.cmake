@@ -12,3 +12,6 @@ pelvane_add_test(sarnic_olinda_test
 pelvane_add_test(regression_strip_test
   SOURCES regression/regression_strip_test.cpp
   LIBS pelvane_regression pelvane_test_support Threads::Threads)
+pelvane_add_test(refine_fill_test
+  SOURCES regression/refine_fill_test.cpp
+  LIBS pelvane_regression)

@@ -27,15 +27,21 @@ def same_file_bytes(a, b) -> bool:
                   "--tolerance", 1e-4, "--threads", 2],
                  {"method": "tolvek", "regularization": 500, "max_iterations": 40,
                   "tolerance": 1e-4, "threads": 2}, id="tolvek"),
+    pytest.param(["--refine", "--status-output", "{status}"],
+                 {"refine": True, "status_output": "{status}"}, id="refine_status"),
 ])
 def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keywords):
     paths = {"target_mask": scene.target_mask, "fill_mask": scene.fill_mask}
-    cli_args = [a.format(**paths) if isinstance(a, str) else a for a in cli_args]
-    keywords = {k: v.format(**paths) if isinstance(v, str) else v for k, v in keywords.items()}
+    cli_args = [a.format(status=scene.folder / "cli_status.tif", **paths) if isinstance(a, str)
+                else a for a in cli_args]
+    keywords = {k: v.format(status=scene.folder / "py_status.tif", **paths) if isinstance(v, str)
+                else v for k, v in keywords.items()}
     run_cli("--target", scene.target, "--fill", scene.fill, "--output", scene.folder / "cli.tif",
             *cli_args)
     pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
     assert same_file_bytes(scene.folder / "cli.tif", scene.folder / "py.tif")
+    if "status_output" in keywords:
+        assert same_file_bytes(scene.folder / "cli_status.tif", scene.folder / "py_status.tif")
 
 
 @pytest.mark.parametrize("call, raised, text", [

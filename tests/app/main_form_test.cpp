@@ -204,6 +204,7 @@ TEST_F(MainFormTest, PushAndReadBackCoverEveryField) {
     s.regularization = 0.125;
     s.use_sarnic = 0;
     s.max_iterations = 7;
+    s.refine = 1;
     form.push();
     EXPECT_EQ(view.text(ID_FILL_IMAGE_PATH), "/f.tif");
     EXPECT_EQ(view.text(ID_FILL_MASK_PATH), "/fm.tif");
@@ -219,10 +220,13 @@ TEST_F(MainFormTest, PushAndReadBackCoverEveryField) {
     EXPECT_EQ(view.text(ID_REGULARIZATION), "0.125");
     EXPECT_FALSE(view.is_checked(ID_SARNIC));
     EXPECT_EQ(view.text(ID_MAX_ITERATIONS), "7");
+    EXPECT_TRUE(view.is_checked(ID_REFINE));
 
     // Back again from new control contents; no range checks on the way.
     set_controls(view, {"a", "b", " 300", "2e2 ", "+12", "c", true, "d", "e", true, "0", true, "-1"});
+    view.checked[ID_REFINE] = false;
     ASSERT_TRUE(form.read_back());
+    EXPECT_EQ(s.refine, 0);
     EXPECT_EQ(s.fill_image_path, "a");
     EXPECT_EQ(s.fill_mask_path, "b");
     EXPECT_EQ(s.valid_min, 300.0);

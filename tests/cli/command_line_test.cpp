@@ -45,6 +45,8 @@ TEST(CommandLine, DefaultsAreTheFormsWithTheValidRange)
     EXPECT_EQ(s.similar_pixel_count, 30);
     EXPECT_EQ(s.regularization, 1000.0);
     EXPECT_EQ(s.max_iterations, 600);
+    EXPECT_EQ(s.refine, 0);
+    EXPECT_EQ(s.status_output_path, "");
     EXPECT_FALSE(p.command.quiet);
     EXPECT_FALSE(p.command.options.solver_progress);
     EXPECT_EQ(p.command.options.solver_tolerance, 0.001);
@@ -58,7 +60,8 @@ TEST(CommandLine, EveryOptionReachesItsField)
                             "4000.5", "--method", "tolvek", "--similar", "12",
                             "--regularization", "250.5", "--max-iterations", "40", "--tolerance",
                             "1e-4", "--co", "COMPRESS=DEFLATE", "--co", "PREDICTOR=2",
-                            "--threads", "3", "-q", "-v"});
+                            "--threads", "3", "-q", "-v", "--refine", "--status-output",
+                            "s.tif"});
     ASSERT_EQ(p.status, -1) << p.err;
     const JobSettings& s = p.command.settings;
     EXPECT_EQ(s.valid_min, -10.0);
@@ -68,6 +71,8 @@ TEST(CommandLine, EveryOptionReachesItsField)
     EXPECT_EQ(s.similar_pixel_count, 12);
     EXPECT_EQ(s.regularization, 250.5);
     EXPECT_EQ(s.max_iterations, 40);
+    EXPECT_EQ(s.refine, 1);
+    EXPECT_EQ(s.status_output_path, "s.tif");
     EXPECT_EQ(p.command.options.solver_tolerance, 1e-4);
     EXPECT_EQ(p.command.options.creation_options,
               (std::vector<std::string>{"COMPRESS=DEFLATE", "PREDICTOR=2"}));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -76,12 +77,17 @@ TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
     }
     per_pixel.positions.push_back(0);
 
-    for (const auto& [use_sarnic, mask_files] : {std::pair{1, false}, {1, true}, {0, false}}) {
-        SCOPED_TRACE(testing::Message() << "Sarnic " << use_sarnic << ", mask files " << mask_files);
-        std::vector<std::uint8_t> one_thread;
+    // The refined fill too, with its status raster.
+    for (const auto& [use_sarnic, mask_files, refine] :
+         {std::tuple{1, false, 0}, {1, true, 0}, {0, false, 0}, {1, true, 1}}) {
+        SCOPED_TRACE(testing::Message() << "Sarnic " << use_sarnic << ", mask files " << mask_files
+                                        << ", refine " << refine);
+        std::vector<std::uint8_t> one_thread, one_thread_status;
         for (int threads : {1, 2, 3}) {
             JobSettings s = settings(use_sarnic, mask_files);
             s.output_image_path = dir.path("out" + std::to_string(threads) + ".tif");
+            s.refine = refine;
+            if (refine) s.status_output_path = dir.path("status" + std::to_string(threads) + ".tif");
             test::RecordingHost host;
             ASSERT_TRUE(run_job(s, host, options(threads)));
             ASSERT_EQ(host.messages.size(), 1u);
@@ -91,6 +97,11 @@ TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
             if (threads == 1)
                 one_thread = file;
             EXPECT_TRUE(file == one_thread) << threads << " threads: not the one-thread output";
+            if (refine) {
+                const std::vector<std::uint8_t> status = test::file_bytes(s.status_output_path);
+                if (threads == 1) one_thread_status = status;
+                EXPECT_TRUE(status == one_thread_status) << threads << " threads: other status";
+            }
         }
         // Every gap was filled: Tolvek leaves no 0 behind.
         for (const auto& band : test::read_raster(dir.path("out1.tif")).bands)

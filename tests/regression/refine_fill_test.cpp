@@ -1,0 +1,172 @@
+#include "regression/refine_fill.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "regression/pixel_status.h"
+#include "regression/regression_strip.h"
+
+namespace pelvane {
+namespace {
+
+constexpr unsigned char SPATIAL = 7;
+
+// A textured strip whose target is a linear function of the fill image, with
+// scanner stripes in the target, a few in the fill, and optionally a patch
+// where the fill shows another cover (its relation to the target broken).
+struct Strip {
+    static constexpr int W = 60, H = 48, B = 3;
+    std::vector<std::vector<double>> truth, target, fill, filled, loo;
+    std::vector<unsigned char> target_mask, fill_mask, status, residual;
+
+    explicit Strip(bool changed_patch)
+        : truth(B, std::vector<double>(W * H)), target(truth), fill(truth), filled(truth),
+          loo(truth), target_mask(W * H), fill_mask(W * H), status(W * H), residual(W * H)
+    {
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const std::size_t i = x + W * y;
+                target_mask[i] = (y % 12) >= 8;
+                fill_mask[i] = (y % 12) == 10 && x > 40;
+                const bool patch = changed_patch && std::hypot(x - 30.0, y - 20.0) < 8.0;
+                for (int b = 0; b < B; ++b) {
+                    const double scene = 60.0 + 30.0 * std::sin(0.37 * x + b) * std::cos(0.23 * y) +
+                                         (x * 7 + y * 13 + b * 5) % 11;
+                    truth[b][i] = scene;
+                    // In the patch: another cover, unrelated to this one.
+                    fill[b][i] = patch ? 90.0 + 25.0 * std::cos(0.9 * x * y + b) : (scene - 3.0) / 1.1;
+                    target[b][i] = target_mask[i] ? 0.0 : scene;
+                }
+            }
+    }
+
+    std::vector<double*> ptrs(std::vector<std::vector<double>>& v)
+    {
+        std::vector<double*> p;
+        for (auto& band : v) p.push_back(band.data());
+        return p;
+    }
+    std::vector<const double*> cptrs(std::vector<std::vector<double>>& v)
+    {
+        std::vector<const double*> p;
+        for (auto& band : v) p.push_back(band.data());
+        return p;
+    }
+
+    // The regression, then the leave-one-out predictions the refinement needs.
+    RefineInputs regress()
+    {
+        const auto t = cptrs(target), f = cptrs(fill);
+        const RegressionStrip strip(t.data(), f.data(), target_mask.data(), fill_mask.data(), B,
+                                    H, W, 0.5, 30);
+        strip.fill_rows(0, H, ptrs(filled).data(), status.data());
+        mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), H, W,
+                             residual.data());
+        strip.predict_rows(0, H, residual.data(), ptrs(loo).data());
+        target_ptrs = cptrs(target);
+        loo_ptrs = cptrs(loo);
+        return {target_ptrs.data(), target_mask.data(), loo_ptrs.data(), residual.data(), B, H, W};
+    }
+
+    double rmse(const std::vector<std::vector<double>>& out, bool in_patch) const
+    {
+        double sum = 0.0;
+        int n = 0;
+        for (int b = 0; b < B; ++b)
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    const std::size_t i = x + W * y;
+                    if (!target_mask[i] || fill_mask[i]) continue;
+                    if ((std::hypot(x - 30.0, y - 20.0) < 8.0) != in_patch) continue;
+                    sum += (out[b][i] - truth[b][i]) * (out[b][i] - truth[b][i]);
+                    ++n;
+                }
+        return std::sqrt(sum / n);
+    }
+
+    std::vector<const double*> target_ptrs, loo_ptrs;
+};
+
+TEST(MarkResidualPixels, ValidInBothImagesWithinReachOfAPrediction)
+{
+    const int w = 12, h = 9;
+    std::vector<unsigned char> status(w * h, PIXEL_VALID), target_mask(w * h, 0),
+        fill_mask(w * h, 0), residual(w * h, 9);
+    status[4 * w + 5] = PIXEL_COVALID_FIT;
+    target_mask[4 * w + 5] = 1;
+    status[0] = PIXEL_BOTH_MISSING;  // not a prediction: marks nothing
+    target_mask[0] = fill_mask[0] = 1;
+    fill_mask[3 * w + 6] = 1;  // near, but not valid in the fill image
+    mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), h, w,
+                         residual.data());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::size_t i = x + w * y;
+            const bool near = std::abs(x - 5) <= RESIDUAL_REACH && std::abs(y - 4) <= RESIDUAL_REACH;
+            EXPECT_EQ(residual[i], near && !target_mask[i] && !fill_mask[i]) << x << "," << y;
+        }
+}
+
+TEST(RefineRegression, LeavesAnExactRegressionAlone)
+{
+    // The fill predicts the target exactly: no residual, nothing to correct,
+    // and the spatial prediction gets no weight.
+    Strip s(false);
+    const RefineInputs in = s.regress();
+    const auto before = s.filled;
+    std::vector<unsigned char> status = s.status;
+    refine_regression(in, s.ptrs(s.filled).data(), status.data(), SPATIAL);
+    EXPECT_EQ(status, s.status);
+    for (int b = 0; b < Strip::B; ++b)
+        for (std::size_t i = 0; i < before[b].size(); ++i)
+            EXPECT_NEAR(s.filled[b][i], before[b][i], 1e-9) << b << ", " << i;
+}
+
+TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOrderGivesTheSame)
+{
+    Strip s(true);
+    const RefineInputs in = s.regress();
+    const auto regressed = s.filled;
+    const std::vector<unsigned char> regressed_status = s.status;
+
+    std::vector<unsigned char> status = s.status;
+    refine_regression(in, s.ptrs(s.filled).data(), status.data(), SPATIAL);
+    EXPECT_LT(s.rmse(s.filled, true), 0.8 * s.rmse(regressed, true));
+    // Elsewhere the regression was exact; the patch's errors may reach a
+    // little beyond it.
+    EXPECT_LT(s.rmse(s.filled, false), 1.0);
+    int spatial = 0;
+    for (std::size_t i = 0; i < status.size(); ++i) {
+        if (status[i] == SPATIAL) {
+            ++spatial;
+            EXPECT_TRUE(regressed_status[i] >= PIXEL_SIMILAR_FIT &&
+                        regressed_status[i] <= PIXEL_RATIO_FIT);
+        } else {
+            EXPECT_EQ(status[i], regressed_status[i]);
+        }
+        // Only predicted pixels change.
+        if (regressed_status[i] == PIXEL_VALID || regressed_status[i] == PIXEL_BOTH_MISSING) {
+            for (int b = 0; b < Strip::B; ++b) EXPECT_EQ(s.filled[b][i], regressed[b][i]);
+        }
+    }
+    EXPECT_GT(spatial, 0);
+
+    // The same model applied in chunks of rows, last chunk first.
+    auto chunked = regressed;
+    std::vector<unsigned char> chunked_status = regressed_status;
+    const RefineModel model = calibrate_refinement(in);
+    for (int first : {40, 20, 0})
+        refine_rows(model, in, first, first + 20, s.ptrs(chunked).data(), chunked_status.data(),
+                    SPATIAL);
+    EXPECT_EQ(chunked_status, status);
+    for (int b = 0; b < Strip::B; ++b)
+        EXPECT_EQ(std::memcmp(chunked[b].data(), s.filled[b].data(),
+                              chunked[b].size() * sizeof(double)),
+                  0);
+}
+
+}  // namespace
+}  // namespace pelvane
