@@ -20,7 +20,7 @@ namespace pelvane {
 
 // Rows and columns from a predicted pixel within which a valid pixel is a
 // residual pixel.
-constexpr int RESIDUAL_REACH = 2;
+constexpr int RESIDUAL_REACH = 1;
 
 // Marks (1) the residual pixels: valid in both images, at most
 // RESIDUAL_REACH rows and columns from a pixel the regression predicted
