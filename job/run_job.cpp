@@ -234,11 +234,6 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
 
     if (output_is_an_input(settings))
         return stop(host, msg::OUTPUT_IS_INPUT);
-    const std::string& status_path = settings.status_output_path;
-    const bool with_status = !status_path.empty();
-    if (with_status && (same_file(status_path, settings.output_image_path) ||
-                        path_is_an_input(status_path, settings)))
-        return stop(host, msg::STATUS_IS_INPUT);
 
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (gtiff == nullptr)
@@ -257,6 +252,11 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         return stop(host, msg::BAD_CREATION_OPTION);
     if (!output_folder_is_writable(settings.output_image_path))
         return stop(host, msg::CREATE_OUTPUT);
+    const std::string& status_path = settings.status_output_path;
+    const bool with_status = !status_path.empty();
+    if (with_status && (same_file(status_path, settings.output_image_path) ||
+                        path_is_an_input(status_path, settings)))
+        return stop(host, msg::STATUS_IS_INPUT);
     if (with_status && !output_folder_is_writable(status_path))
         return stop(host, msg::CREATE_STATUS);
 

@@ -210,6 +210,15 @@ const BadInput CASES[] = {
          in.s.output_image_path = in.dir.path("link.tif");
      },
      msg::OUTPUT_IS_INPUT, 1},
+    {"status raster names the output",
+     [](Inputs& in) { in.pair(); in.s.status_output_path = in.s.output_image_path; },
+     msg::STATUS_IS_INPUT, 1},
+    {"status raster names the target mask",
+     [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.status_output_path = in.s.target_mask_path; },
+     msg::STATUS_IS_INPUT, 1},
+    {"status raster's folder does not exist",
+     [](Inputs& in) { in.pair(); in.s.refine = 1; in.s.status_output_path = in.dir.path("none/status.tif"); },
+     msg::CREATE_STATUS, 1},
     {"output in a read-only location",
      [](Inputs& in) {
          in.pair();
@@ -325,6 +334,10 @@ std::vector<std::string> arguments(const Inputs& in)
         args.insert(args.end(), {"--valid-range", std::to_string(s.valid_min), std::to_string(s.valid_max)});
     for (const std::string& option : in.options.creation_options)
         args.insert(args.end(), {"--co", option});
+    if (!s.status_output_path.empty())
+        args.insert(args.end(), {"--status-output", s.status_output_path});
+    if (s.refine != 0)
+        args.push_back("--refine");
     return args;
 }
 
