@@ -12,26 +12,30 @@ me=$(basename "$0")
 
 usage() {
     cat <<USAGE
-Usage: bench/$me [--size WIDTHxHEIGHT] [--threads N] [BUILD_DIR]
+Usage: bench/$me [--size WIDTHxHEIGHT] [--threads N] [--refine] [BUILD_DIR]
 
 Makes the benchmark scene (once; cached in $bench_cache), fills it with
 BUILD_DIR/bin/pelvane-cli (default: the repository's build/) and reports the wall time
-and the peak memory, then gdal_fillnodata's time on the same target for scale.
+the peak memory and the RMSE over the gaps, then gdal_fillnodata's time on the
+same target for scale.
 
   --size WIDTHxHEIGHT  size of the scene (default 8000x7000; try 1000x350 first:
                        the full scene takes minutes)
   --threads N          pelvane-cli's worker threads (default: all $(nproc) cores)
+  --refine             the refined fill
 USAGE
 }
 
 size=8000x7000
 threads=$(nproc)
+refine=
 build="$root/build"
 while [ $# -gt 0 ]; do
     case $1 in
         -h | --help) usage; exit 0 ;;
         --size) [ $# -ge 2 ] || usage_error "--size needs a value"; size=$2; shift 2 ;;
         --threads) [ $# -ge 2 ] || usage_error "--threads needs a value"; threads=$2; shift 2 ;;
+        --refine) refine=--refine; shift ;;
         -*) usage_error "unknown option $1" ;;
         *) build=$1; shift ;;
     esac
@@ -81,7 +85,7 @@ fi
 
 echo
 command=(pelvane-cli --target "$scene/target.tif" --fill "$scene/fill.tif" --output "$work/filled.tif"
-    --threads "$threads")
+    --threads "$threads" $refine)
 echo "Filling: /usr/bin/time -v ${command[*]}"
 status=0
 timed "$work/pelvane.time" "$bin/pelvane-cli" "${command[@]:1}" || status=$?
@@ -91,9 +95,12 @@ peak=$(peak_mib "$work/pelvane.time")
 
 cat <<SUMMARY
 
-Scene ${size/x/ x } x $bands Byte, stripes in target and fill, both methods, defaults:
-  pelvane-cli --threads $threads      wall $(minutes "$seconds") ($seconds s), cpu $(cpu_seconds "$work/pelvane.time") s, peak memory $peak MiB ($(awk -v m="$peak" 'BEGIN { printf "%.2f", m * 1048576 / 1e9 }') GB)
+Scene ${size/x/ x } x $bands Byte, stripes in target and fill, both methods, defaults${refine:+, refined}:
+  pelvane-cli --threads $threads${refine:+ $refine}      wall $(minutes "$seconds") ($seconds s), cpu $(cpu_seconds "$work/pelvane.time") s, peak memory $peak MiB ($(awk -v m="$peak" 'BEGIN { printf "%.2f", m * 1048576 / 1e9 }') GB)
 SUMMARY
+if [ -x "$bin/pelvane-score" ]; then
+    echo "  RMSE over the gaps (DN)           $("$bin/pelvane-score" --brief "$scene/truth.tif" "$work/filled.tif" "$scene/gaps.tif")"
+fi
 if [ -n "$fillnodata_seconds" ]; then
     echo "  gdal_fillnodata, $bands bands  wall $fillnodata_seconds s (for scale only: a different, cheaper method)"
 fi
