@@ -157,10 +157,12 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 
 // The bytes one strip of the plan holds at its peak, during the regression:
 // four band stacks of doubles, two gap masks and the pixel status.
-double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image)
+double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
-    return window_rows * image.width * (32.0 * image.band_count + 3.0);
+    // The refined fill keeps a leave-one-out prediction per band and a mark per pixel.
+    const double per_pixel = refine ? 40.0 * image.band_count + 4.0 : 32.0 * image.band_count + 3.0;
+    return window_rows * image.width * per_pixel;
 }
 
 // The warning for a target that is mostly gaps: how many, and what marked them.
@@ -229,7 +231,7 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
     const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
                                        image.sample_bits, options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
-    if (memory > 0 && strip_peak_bytes(plan, image) > static_cast<double>(memory))
+    if (memory > 0 && strip_peak_bytes(plan, image, settings.refine != 0) > static_cast<double>(memory))
         return stop(host, msg::OUT_OF_MEMORY);
 
     if (output_is_an_input(settings))

@@ -30,6 +30,16 @@ def test_olinda_gives_the_reference_output(expected, suffix, settings, gap_array
     assert_same(pelvane.fill(target, fill, **settings), read(OLINDA / "expected" / expected))
 
 
+def test_refine_gives_what_pelvane_cli_refine_writes(tmp_path):
+    out = tmp_path / "cli.tif"
+    run_cli("--target", OLINDA / "target.tif", "--fill", OLINDA / "fill.tif", "--output", out,
+            "--refine")
+    target, fill = read(OLINDA / "target.tif"), read(OLINDA / "fill.tif")
+    refined = pelvane.fill(target, fill, refine=True)
+    assert_same(refined, read(out))
+    assert not np.array_equal(refined, read(OLINDA / "expected" / "both_range.tif"))
+
+
 def layouts(array: np.ndarray, layout: str) -> np.ndarray:
     if layout == "strided":  # every other column of a wider array
         wide = np.zeros(array.shape[:2] + (array.shape[2] * 2,), array.dtype)
