@@ -9,7 +9,7 @@
 #
 # Inputs and outputs of the runs go to ${XDG_CACHE_HOME:-~/.cache}/pelvane/accuracy
 # (PELVANE_ACCURACY_WORK overrides it); nothing but the docs is written into the
-# repository. Not part of `make test`: it is a benchmark.
+# repository. `make test` does not run it: it is a benchmark.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

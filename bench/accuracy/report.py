@@ -532,8 +532,8 @@ def write_page(cases, all_results, docs, started, elapsed, argv_line):
     rows = []
     for c in cases:
         r = all_results[c.name]
-        ref, spec, gd = (r[k]["scores"]["all"]["pooled"]["rmse"] for k in ("both-refined", "both", "gdal"))
-        rows.append([c.name, f2(ref), f2(spec), f2(gd), f"{ref / gd:.2f}",
+        ref, specified, gd = (r[k]["scores"]["all"]["pooled"]["rmse"] for k in ("both-refined", "both", "gdal"))
+        rows.append([c.name, f2(ref), f2(specified), f2(gd), f"{ref / gd:.2f}",
                      f"{r['both-refined']['seconds']:.2f}", f"{r['both']['seconds']:.2f}",
                      f"{r['gdal']['seconds']:.2f}"])
     out += [table(["case", "refined both", "specified both", "gdal_fillnodata", "refined / gdal",
