@@ -1,5 +1,6 @@
 #include "job/strip_loop.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -38,7 +39,14 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
 
     std::vector<ByteBuffer> write_buffers;
     write_buffers.reserve(static_cast<std::size_t>(image.band_count));
+    // The refined fill rounds to the nearest integer where the samples are
+    // integers; the specified write-back truncates, 0.5 too low on average.
+    const bool round = context.settings.refine != 0 && !GDALDataTypeIsFloating(image.sample_type);
     for (int b = 0; b < image.band_count; ++b) {
+        if (round) {
+            double* values = filled.band(b) + first;
+            for (std::size_t i = 0; i < samples; ++i) values[i] = std::round(values[i]);
+        }
         write_buffers.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
         if (!convert_samples(filled.band(b) + first, samples, image.sample_type,
                              write_buffers.back().get(), image.nan_nodata))
