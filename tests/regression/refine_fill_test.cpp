@@ -134,7 +134,7 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
 
     std::vector<unsigned char> status = s.status;
     refine_regression(in, s.ptrs(s.filled).data(), status.data(), SPATIAL);
-    EXPECT_LT(s.rmse(s.filled, true), 0.8 * s.rmse(regressed, true));
+    EXPECT_LT(s.rmse(s.filled, true), 0.9 * s.rmse(regressed, true));
     // Elsewhere the regression was exact; the patch's errors may reach a
     // little beyond it.
     EXPECT_LT(s.rmse(s.filled, false), 1.0);
