@@ -85,6 +85,24 @@ bool output_is_an_input(const JobSettings& settings)
     return path_is_an_input(settings.output_image_path, settings);
 }
 
+// Closes a temporary file that is about to go: GDAL's complaints about it
+// (a full disk again) do not follow the job's message.
+void close_quietly(GDALDatasetUniquePtr& dataset)
+{
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    dataset.reset();
+    CPLPopErrorHandler();
+}
+
+// Closes a dataset the job has written; the last blocks and the file's
+// directory are written then. False when that failed.
+bool close_written(GDALDatasetUniquePtr& dataset)
+{
+    CPLErrorReset();
+    dataset.reset();
+    return CPLGetLastErrorType() != CE_Failure && CPLGetLastErrorType() != CE_Fatal;
+}
+
 // Copies the target's geotransform and, when it parses, its projection.
 void copy_georeferencing(GDALDataset& target, GDALDataset& output)
 {
@@ -295,9 +313,7 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
         status = create_status_image(status_file->temporary_path().c_str(), image.width,
                                      image.height);
         if (!status) {
-            CPLPushErrorHandler(CPLQuietErrorHandler);
-            output.reset();
-            CPLPopErrorHandler();
+            close_quietly(output);
             return stop(host, msg::CREATE_STATUS);
         }
         copy_georeferencing(*target, *status);
@@ -308,31 +324,19 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
                                settings, host,   options,          masker,
                                target_gap_pixels, status.get()};
     if (const char* message = run_strip_loop(context, plan)) {
-        // The temporary files go anyway: closed quietly, GDAL's complaints
-        // about them (a full disk again) do not follow the job's message.
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        output.reset();
-        status.reset();
-        CPLPopErrorHandler();
+        // The temporary files go anyway.
+        close_quietly(output);
+        close_quietly(status);
         return stop(host, message);
     }
-    if (status) {
-        CPLErrorReset();
-        status.reset();
-        if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal) {
-            CPLPushErrorHandler(CPLQuietErrorHandler);
-            output.reset();
-            CPLPopErrorHandler();
-            return stop(host, msg::WRITE_STATUS);
-        }
+    if (status && !close_written(status)) {
+        close_quietly(output);
+        return stop(host, msg::WRITE_STATUS);
     }
 
     target.reset();
     fill.reset();
-    // The last blocks and the file's directory are written on closing.
-    CPLErrorReset();
-    output.reset();
-    if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal)
+    if (!close_written(output))
         return stop(host, msg::WRITE_OUTPUT);
     // A stop asked for while the last strip ran still leaves the output path alone.
     if (host.stop_requested())

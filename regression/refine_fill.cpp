@@ -90,16 +90,31 @@ double spread(const RingStats& s, int b)
     return std::max(s.square[b] - s.mean[b] * s.mean[b], 0.0);
 }
 
-// The strip's arrays as the ring statistics read them.
-struct Views {
+// What the ring statistics read: which pixels count, and their values.
+// `before` limits the pixels to those whose index lies below it, the rows
+// above a sample (the edge of a wide gap, seen from inside); by default all.
+constexpr std::size_t EVERYWHERE = static_cast<std::size_t>(-1);
+
+struct ResidualPixel {
     const RefineInputs& in;
-    double residual(int b, std::size_t q) const
+    std::size_t before = EVERYWHERE;
+    bool operator()(std::size_t q) const { return in.residual_pixels[q] != 0 && q < before; }
+};
+struct ValidPixel {
+    const RefineInputs& in;
+    std::size_t before = EVERYWHERE;
+    bool operator()(std::size_t q) const { return in.target_mask[q] == 0 && q < before; }
+};
+struct Residual {
+    const RefineInputs& in;
+    double operator()(int b, std::size_t q) const
     {
         return in.target[b][q] - in.loo_prediction[b][q];
     }
-    double target(int b, std::size_t q) const { return in.target[b][q]; }
-    bool is_residual(std::size_t q) const { return in.residual_pixels[q] != 0; }
-    bool is_valid(std::size_t q) const { return in.target_mask[q] == 0; }
+};
+struct TargetValue {
+    const RefineInputs& in;
+    double operator()(int b, std::size_t q) const { return in.target[b][q]; }
 };
 
 std::size_t slot(const RefineModel& m, int ring, int b)
@@ -177,7 +192,6 @@ RefineModel calibrate_refinement(const RefineInputs& in)
 {
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
-    const Views v{in};
     RefineModel m;
     m.bands = bands;
     const std::size_t slots = static_cast<std::size_t>(MAX_REACH + 1) * bands;
@@ -185,12 +199,10 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     std::vector<std::size_t> samples;
     long long seen = 0;
     for (std::size_t q = 0; q < static_cast<std::size_t>(rows) * width; ++q)
-        if (v.is_residual(q) && seen++ % SAMPLE_EVERY == 0) samples.push_back(q);
+        if (in.residual_pixels[q] != 0 && seen++ % SAMPLE_EVERY == 0) samples.push_back(q);
 
-    auto residual = [&](int b, std::size_t q) { return v.residual(b, q); };
-    auto target = [&](int b, std::size_t q) { return v.target(b, q); };
-    auto is_residual = [&](std::size_t q) { return v.is_residual(q); };
-    auto is_valid = [&](std::size_t q) { return v.is_valid(q); };
+    const Residual residual{in};
+    const TargetValue target{in};
     RingStats residuals(bands), valid(bands);
 
     // Pass 1: each sample is predicted from the pixels around it that start
@@ -205,22 +217,21 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     for (const std::size_t q : samples) {
         const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
         const std::size_t row_start = q - c;
-        auto valid_above = [&](std::size_t p) { return v.is_valid(p) && p < row_start; };
         for (int s = 1; s <= MAX_REACH; s = residuals.ring + 1) {
-            ring_stats(r, c, rows, width, s, bands, is_residual, residual, residuals);
+            ring_stats(r, c, rows, width, s, bands, ResidualPixel{in}, residual, residuals);
             if (residuals.ring == 0) break;
             for (int b = 0; b < bands; ++b) {
-                srm[slot(m, residuals.ring, b)] += v.residual(b, q) * residuals.mean[b];
+                srm[slot(m, residuals.ring, b)] += residual(b, q) * residuals.mean[b];
                 smm[slot(m, residuals.ring, b)] += residuals.mean[b] * residuals.mean[b];
             }
         }
         for (int side = 0; side < 2; ++side)
             for (int s = 1; s <= SPATIAL_REACH; s = valid.ring + 1) {
-                if (side == 0) ring_stats(r, c, rows, width, s, bands, is_valid, target, valid);
-                else ring_stats(r, c, rows, width, s, bands, valid_above, target, valid);
+                const ValidPixel marked{in, side == 0 ? EVERYWHERE : row_start};
+                ring_stats(r, c, rows, width, s, bands, marked, target, valid);
                 if (valid.ring == 0) break;
                 for (int b = 0; b < bands; ++b) {
-                    const double e = v.target(b, q) - valid.mean[b];
+                    const double e = target(b, q) - valid.mean[b];
                     error2[side][slot(m, valid.ring, b)] += e * e;
                     spread2[side][slot(m, valid.ring, b)] += spread(valid, b);
                 }
@@ -246,24 +257,19 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     for (const std::size_t q : samples) {
         const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
         const std::size_t row_start = q - c;
-        auto valid_above = [&](std::size_t p) { return v.is_valid(p) && p < row_start; };
-        auto residual_above = [&](std::size_t p) { return v.is_residual(p) && p < row_start; };
         for (int side = 0; side < 2; ++side)
             for (int s = 1; s <= SPATIAL_REACH; s = valid.ring + 1) {
-                if (side == 0) {
-                    ring_stats(r, c, rows, width, s, bands, is_valid, target, valid);
-                    ring_stats(r, c, rows, width, s, bands, is_residual, residual, residuals);
-                } else {
-                    ring_stats(r, c, rows, width, s, bands, valid_above, target, valid);
-                    ring_stats(r, c, rows, width, s, bands, residual_above, residual, residuals);
-                }
+                const std::size_t before = side == 0 ? EVERYWHERE : row_start;
+                ring_stats(r, c, rows, width, s, bands, ValidPixel{in, before}, target, valid);
+                ring_stats(r, c, rows, width, s, bands, ResidualPixel{in, before}, residual,
+                           residuals);
                 if (valid.ring == 0 || residuals.ring == 0) break;
                 for (int b = 0; b < bands; ++b) {
                     const Estimate e =
                         estimate(m, residuals, valid, b, in.loo_prediction[b][q], side == 1);
                     for (int t = 0; t <= TRUST_COUNT; ++t) {
                         const double value = t < TRUST_COUNT ? blend(e, TRUSTS[t]) : e.temporal;
-                        const double error = value - v.target(b, q);
+                        const double error = value - target(b, q);
                         trial(side, valid.ring, b, t) += error * error;
                     }
                 }
@@ -287,19 +293,14 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
     const std::size_t slots = static_cast<std::size_t>(MAX_REACH + 1) * bands;
-    const Views v{in};
-    auto residual = [&](int b, std::size_t q) { return v.residual(b, q); };
-    auto target = [&](int b, std::size_t q) { return v.target(b, q); };
-    auto is_residual = [&](std::size_t q) { return v.is_residual(q); };
-    auto is_valid = [&](std::size_t q) { return v.is_valid(q); };
     RingStats residuals(bands), valid(bands);
 
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             if (!predicted(status[pos])) continue;
-            ring_stats(r, c, rows, width, 0, bands, is_residual, residual, residuals);
-            ring_stats(r, c, rows, width, 0, bands, is_valid, target, valid);
+            ring_stats(r, c, rows, width, 0, bands, ResidualPixel{in}, Residual{in}, residuals);
+            ring_stats(r, c, rows, width, 0, bands, ValidPixel{in}, TargetValue{in}, valid);
             const bool one_side = !valid.around;
             const bool may_blend =
                 residuals.ring > 0 && valid.ring > 0 && valid.ring <= SPATIAL_REACH;
