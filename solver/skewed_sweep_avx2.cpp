@@ -25,7 +25,10 @@ struct Avx2Lanes {
         _mm256_storeu_pd(p, a.lo);
         _mm256_storeu_pd(p + 4, a.hi);
     }
-    // The checkpoint is written once and read only if the solver stops early.
+    static void store_last(double* p, Avx2Lanes a) {
+        _mm_storeh_pd(p, _mm256_extractf128_pd(a.hi, 1));
+    }
+    // The checkpoint is written once and read back once, after the wave.
     static void stream(double* p, Avx2Lanes a) {
         _mm256_stream_pd(p, a.lo);
         _mm256_stream_pd(p + 4, a.hi);

@@ -24,7 +24,10 @@ struct Avx512Lanes {
 
     static Avx512Lanes load(const double* p) { return {_mm512_loadu_pd(p)}; }
     static void store(double* p, Avx512Lanes a) { _mm512_storeu_pd(p, a.v); }
-    // The checkpoint is written once and read only if the solver stops early.
+    static void store_last(double* p, Avx512Lanes a) {
+        _mm_storeh_pd(p, _mm256_extractf128_pd(_mm512_extractf64x4_pd(a.v, 1), 1));
+    }
+    // The checkpoint is written once and read back once, after the wave.
     static void stream(double* p, Avx512Lanes a) { _mm512_stream_pd(p, a.v); }
     static void fence() { _mm_sfence(); }
     static Avx512Lanes set1(double x) { return {_mm512_set1_pd(x)}; }

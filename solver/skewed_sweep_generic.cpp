@@ -27,6 +27,7 @@ struct GenericLanes {
         return r;
     }
     static void store(double* p, const GenericLanes& a) { std::memcpy(p, &a.v, sizeof a.v); }
+    static void store_last(double* p, const GenericLanes& a) { *p = a.v[SWEEP_LANES - 1]; }
     static void stream(double* p, const GenericLanes& a) { store(p, a); }
     static void fence() {}
     static GenericLanes set1(double x) { return {Doubles{} + x}; }

@@ -88,7 +88,8 @@ struct SolveCase {
 };
 
 // path < 0: the plain loop.
-Outcome solve(const Band& band, const SolveCase& setup, int path, int depth) {
+Outcome solve(const Band& band, const SolveCase& setup, int path, int depth,
+              int block = PIPELINE_BLOCK) {
     Recorder recorder;
     recorder.stop_at = setup.stop_at;
     RestoreOptions options;
@@ -105,7 +106,7 @@ Outcome solve(const Band& band, const SolveCase& setup, int path, int depth) {
                                                  band.height, 1, &options)
                           : tv_restore_on_path(out.u.data(), band.f.data(), band.width,
                                                band.height, 1, &options,
-                                               static_cast<SimdPath>(path), depth);
+                                               static_cast<SimdPath>(path), depth, block);
     out.calls = recorder.calls;
     out.final_u = recorder.final_u;
     return out;
@@ -125,15 +126,18 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
     return true;
 }
 
-// Every supported path at every depth gives the plain loop's outcome.
+// Every supported path at every depth and block gives the plain loop's
+// outcome. Blocks of a step or a few put many tile boundaries in small images.
 void expect_as_reference(const Band& band, const SolveCase& setup, const std::string& what,
-                         const std::vector<int>& depths = {1, 2, 3, 4, PIPELINE_MAX_DEPTH}) {
+                         const std::vector<int>& depths = {1, 2, 3, 4, PIPELINE_MAX_DEPTH},
+                         const std::vector<int>& blocks = {1, 3, 16, PIPELINE_BLOCK}) {
     const Outcome expected = solve(band, setup, -1, 0);
     for (SimdPath path : supported_paths())
-        for (int depth : depths) {
-            const Outcome got = solve(band, setup, path, depth);
-            const std::string where =
-                what + " path " + std::to_string(path) + " depth " + std::to_string(depth);
+        for (int depth : depths)
+          for (int block : blocks) {
+            const Outcome got = solve(band, setup, path, depth, block);
+            const std::string where = what + " path " + std::to_string(path) + " depth " +
+                                      std::to_string(depth) + " block " + std::to_string(block);
             EXPECT_EQ(got.result, expected.result) << where;
             EXPECT_TRUE(same_bits(got.u, expected.u)) << where;
             EXPECT_EQ(got.calls, expected.calls) << where;
