@@ -30,9 +30,9 @@ bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm)
 // or too little memory for the tiles, run the plain loop.
 //
 // What u holds when the callback is called: with one channel, the callbacks
-// of a group of iterations (PIPELINE_DEPTH of them, four) come once the group
-// is done, and u holds the group's last iterate, so a state-0 call for
-// iteration i may see a later iterate (up to i + 3), not iteration i's. The
+// of a group of iterations (PIPELINE_DEPTH of them, three) come once the
+// group is done, and u holds the group's last iterate, so a state-0 call for
+// iteration i may see a later iterate (up to i + 2), not iteration i's. The
 // final call (state 1 or 2) sees the result. After a callback has returned 0,
 // u holds iteration i's iterate once tv_restore returns. The plain loop
 // always shows iteration i's.

@@ -6,7 +6,10 @@
 namespace pelvane {
 
 // Iterations in flight in the pipelined solver, and the most it accepts.
-constexpr int PIPELINE_DEPTH = 4;
+// Three and four run at the same speed (the state's traffic is no longer what
+// limits the sweep); three keeps the work arrays within the band stage's
+// memory estimate (job/tolvek_stage.h).
+constexpr int PIPELINE_DEPTH = 3;
 constexpr int PIPELINE_MAX_DEPTH = 8;
 
 // Steps of a band each iteration sweeps per tile: small enough that the
@@ -14,7 +17,8 @@ constexpr int PIPELINE_MAX_DEPTH = 8;
 // second-level cache (one band-run of the state, u, f, the weight and the
 // neighbours' rows is about 480 bytes a step; a band is reused after `depth`
 // runs, about 250 kB at 128 steps and depth 4), large enough that starting a
-// run (a few dozen instructions) is lost in the run's work.
+// run (a few dozen instructions) is lost in the run's work. Blocks from 48 to
+// 512 steps ran at the same speed on a 2000-wide strip.
 constexpr int PIPELINE_BLOCK = 128;
 
 // The one-channel solve of tv_restore, pipelined and tiled: u, f, the weight
@@ -56,7 +60,7 @@ constexpr int PIPELINE_BLOCK = 128;
 // eight steps): the state, 4 N (Laplace, Poisson) or 2 N (Gaussian); the
 // skewed u, f and weight, 3 N; the checkpoints, (depth - 1) N; the rows of
 // dtilde.y, N / 8; the sums' band buffers, depth bands. For a band of
-// 8000 x 334 with the Laplace model at depth 4: about 10.2 N (218 MB).
+// 8000 x 334 with the Laplace model at depth 3: about 9.2 N (197 MB).
 int tv_restore_pipelined(double* u, const double* f, int width, int height,
                          const RestoreOptions& options, const SweepKernels& kernels, int depth,
                          int block);
