@@ -271,28 +271,24 @@ void skew_band_with(const double* src, std::ptrdiff_t src_stride, int rows, int 
 }
 
 // Four doubles in one vector of the compiler's vector extension: one register
-// on AVX2 and AVX-512, two on the portable build. Passing them by value
-// between these inlined functions is no ABI matter.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
+// on AVX2 and AVX-512, two on the portable build.
 using Quad = double __attribute__((vector_size(32)));
 using QuadIndex = long long __attribute__((vector_size(32)));
 
-inline Quad load_quad(const double* p) {
-    Quad q;
-    __builtin_memcpy(&q, p, sizeof q);
-    return q;
-}
+inline void load_quad(Quad& q, const double* p) { __builtin_memcpy(&q, p, sizeof q); }
 
 // Adds the squared changes of four chains over four elements at e: chain c
 // goes from from[c] to to[c]. sum lane c is chain c's sum; each lane takes
 // its four squares in element order.
-__attribute__((always_inline)) inline Quad add_four(Quad sum, const double* const* from,
+__attribute__((always_inline)) inline void add_four(Quad& sum, const double* const* from,
                                                     const double* const* to, std::size_t e) {
     Quad q[4];
 #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c) {
-        const Quad change = load_quad(to[c] + e) - load_quad(from[c] + e);
+        Quad after, before;
+        load_quad(after, to[c] + e);
+        load_quad(before, from[c] + e);
+        const Quad change = after - before;
         q[c] = change * change;
     }
     // Transpose: row k holds element k of every chain.
@@ -304,7 +300,6 @@ __attribute__((always_inline)) inline Quad add_four(Quad sum, const double* cons
     sum += __builtin_shuffle(t1, t3, QuadIndex{0, 1, 4, 5});
     sum += __builtin_shuffle(t0, t2, QuadIndex{2, 3, 6, 7});
     sum += __builtin_shuffle(t1, t3, QuadIndex{2, 3, 6, 7});
-    return sum;
 }
 
 // The squared changes of `chains` iterations (1 to 8) over `count` elements
@@ -323,13 +318,19 @@ void add_changes_with(double* image, const double* const* changed, int chains,
     }
     Quad low = {}, high = {};
     for (int c = 0; c < chains; ++c) (c < 4 ? low : high)[c % 4] = sums[c];
+    // The last iterate replaces the image's elements once they are read.
+    const double* last = changed[chains - 1];
     std::size_t e = 0;
     if (chains <= 4) {
-        for (; e + 4 <= count; e += 4) low = add_four(low, from, to, e);
+        for (; e + 4 <= count; e += 4) {
+            add_four(low, from, to, e);
+            __builtin_memcpy(image + e, last + e, 4 * sizeof(double));
+        }
     } else {
         for (; e + 4 <= count; e += 4) {
-            low = add_four(low, from, to, e);
-            high = add_four(high, from + 4, to + 4, e);
+            add_four(low, from, to, e);
+            add_four(high, from + 4, to + 4, e);
+            __builtin_memcpy(image + e, last + e, 4 * sizeof(double));
         }
     }
     for (int c = 0; c < chains; ++c) {
@@ -340,7 +341,7 @@ void add_changes_with(double* image, const double* const* changed, int chains,
         }
         sums[c] = s;
     }
-    __builtin_memcpy(image, changed[chains - 1], count * sizeof(double));
+    for (; e < count; ++e) image[e] = last[e];
 }
 // Unskewing four steps at a time: each half of a step (lanes 0..3, 4..7) is
 // a quad, and a 4 x 4 transpose of four steps' halves gives four rows of four
@@ -383,7 +384,7 @@ void unskew_band_quads(const double* src, std::ptrdiff_t src_stride, int rows, i
             for (int j0 = 0; j0 < L; j0 += 4) {
                 Quad q[4];
 #pragma GCC unroll 4
-                for (int i = 0; i < 4; ++i) q[i] = load_quad(src + (t0 + i) * src_stride + j0);
+                for (int i = 0; i < 4; ++i) load_quad(q[i], src + (t0 + i) * src_stride + j0);
                 transpose_quads(q);
                 // q[k]: row j0 + k from column t0 - j0 - k.
 #pragma GCC unroll 4
@@ -396,8 +397,6 @@ void unskew_band_quads(const double* src, std::ptrdiff_t src_stride, int rows, i
         }
     }
 }
-#pragma GCC diagnostic pop
-
 template <class V>
 SweepKernels kernels_with() {
     return SweepKernels{sweep_band_with<V>, skew_band_with<V>, unskew_band_quads,
