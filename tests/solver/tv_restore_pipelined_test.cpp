@@ -264,6 +264,39 @@ TEST(SkewedSweep, SkewAndUnskewRoundTripWithZeroPadding) {
     }
 }
 
+TEST(SkewedSweep, AddChangesSumsEachChainInOrderAsThePlainLoop) {
+    // Chains of 1 to 8 iterations over counts with and without a partial
+    // group of four; values of every size, so that the order of the additions
+    // shows in the bits.
+    std::uint32_t seed = 7;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return std::ldexp((seed >> 8) / 16777216.0, static_cast<int>(seed % 40) - 20);
+    };
+    for (SimdPath path : supported_paths())
+        for (int chains = 1; chains <= PIPELINE_MAX_DEPTH; ++chains)
+            for (std::size_t count : {1, 3, 4, 9, 64}) {
+                std::vector<std::vector<double>> arrays(chains + 1, std::vector<double>(count));
+                for (auto& array : arrays)
+                    for (double& v : array) v = next();
+                std::vector<double> image = arrays[0], sums(chains, 0.5), expected(chains, 0.5);
+                for (int c = 0; c < chains; ++c)
+                    for (std::size_t e = 0; e < count; ++e) {
+                        const double change = arrays[c + 1][e] - arrays[c][e];
+                        expected[c] += change * change;
+                    }
+                std::vector<const double*> changed;
+                for (int c = 1; c <= chains; ++c) changed.push_back(arrays[c].data());
+                sweep_kernels(path).add_changes(image.data(), changed.data(), chains, count,
+                                                sums.data());
+                const std::string where = "path " + std::to_string(path) + " chains " +
+                                          std::to_string(chains) + " count " +
+                                          std::to_string(count);
+                EXPECT_TRUE(same_bits(sums, expected)) << where;
+                EXPECT_EQ(image, arrays[chains]) << where;
+            }
+}
+
 TEST(TvRestorePipelined, DefaultEntryPointIsTheFastPath) {
     // tv_restore runs the pipeline on the best path; the job's case.
     const Band band = striped_band(64, 40, 2u);
