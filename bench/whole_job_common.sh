@@ -73,7 +73,7 @@ cpu_seconds() {
 # Cores busy on average: CPU seconds over wall seconds, from a /usr/bin/time -v
 # report.
 cores_busy() {
-    awk -v c="$(cpu_seconds "$1")" -v w="$(wall_seconds "$1")" 'BEGIN { printf "%.2f", w > 0 ? c / w : 0 }'
+    awk -v c="$(cpu_seconds "$1")" -v w="$(wall_seconds "$1")" 'BEGIN { printf "%.2f", (w > 0 ? c / w : 0) }'
 }
 
 # Peak resident memory in MiB from a /usr/bin/time -v report.
