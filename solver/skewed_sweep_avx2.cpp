@@ -55,6 +55,9 @@ struct Avx2Lanes {
                 _mm256_castsi256_pd(_mm256_cmpeq_epi64(hi, lane_bits))};
     }
     static bool any(Mask m) { return _mm256_movemask_pd(_mm256_or_pd(m.lo, m.hi)) != 0; }
+    static Avx2Lanes keep(Mask m, Avx2Lanes a) {
+        return {_mm256_and_pd(m.lo, a.lo), _mm256_and_pd(m.hi, a.hi)};
+    }
     static Avx2Lanes select(Mask m, Avx2Lanes a, Avx2Lanes b) {
         return {_mm256_blendv_pd(b.lo, a.lo, m.lo), _mm256_blendv_pd(b.hi, a.hi, m.hi)};
     }

@@ -41,6 +41,7 @@ struct Avx512Lanes {
     static Mask lt(Avx512Lanes a, Avx512Lanes b) { return _mm512_cmp_pd_mask(a.v, b.v, _CMP_LT_OQ); }
     static Mask mask(unsigned bits) { return static_cast<Mask>(bits); }
     static bool any(Mask m) { return m != 0; }
+    static Avx512Lanes keep(Mask m, Avx512Lanes a) { return {_mm512_maskz_mov_pd(m, a.v)}; }
     static Avx512Lanes select(Mask m, Avx512Lanes a, Avx512Lanes b) {
         return {_mm512_mask_blend_pd(m, b.v, a.v)};
     }

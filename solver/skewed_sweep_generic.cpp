@@ -49,6 +49,7 @@ struct GenericLanes {
         for (int j = 0; j < SWEEP_LANES; ++j) all |= m[j];
         return all != 0;
     }
+    static GenericLanes keep(const Mask& m, const GenericLanes& a) { return {m ? a.v : Doubles{}}; }
     static GenericLanes select(const Mask& m, const GenericLanes& a, const GenericLanes& b) {
         return {m ? a.v : b.v};
     }

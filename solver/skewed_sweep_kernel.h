@@ -8,7 +8,8 @@
 // store past the caches, to a 64-byte boundary), V::fence (orders those
 // stores), V::set1, V::zero, + - * /, V::sqrt, V::neg (sign flip), V::gt and
 // V::lt (ordered compares giving a V::Mask), V::mask(bits) (lane j set when
-// bit j is), V::select(mask, a, b) (a where set), V::any(mask),
+// bit j is), V::select(mask, a, b) (a where set), V::keep(mask, a) (a where
+// set, +0.0 elsewhere: a bitwise and, lighter than a select), V::any(mask),
 // V::transpose(V m[8]) (m[i] lane j becomes m[j] lane i),
 // V::shift_north(prev, above) (lane 0 from above's lane 7, lane j from prev's
 // lane j - 1) and V::shift_south(next, below) (lane 7 from below's lane 0,
@@ -129,8 +130,8 @@ private:
             const V sx = s * gx;
             const V sy = s * gy;
             const V two = V::set1(2.0);
-            dx = V::select(shrink, sx, zero);
-            dy = V::select(shrink, sy, zero);
+            dx = V::keep(shrink, sx);
+            dy = V::keep(shrink, sy);
             dtx = V::select(shrink, two * sx - gx, V::neg(gx));
             dty = V::select(shrink, two * sy - gy, V::neg(gy));
         } else {
