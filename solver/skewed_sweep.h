@@ -88,7 +88,7 @@ using SkewBandFn = void (*)(const double* src, std::ptrdiff_t src_stride, int ro
                             double* dst, std::ptrdiff_t dst_stride, bool divide, double divisor);
 
 // The inverse: writes the real elements of the skewed band at src back to
-// rows at dst. Reads whole groups of eight steps.
+// rows at dst. Reads only the band's own steps.
 using UnskewBandFn = void (*)(const double* src, std::ptrdiff_t src_stride, int rows, int width,
                               double* dst, std::ptrdiff_t dst_stride);
 

@@ -278,6 +278,18 @@ using QuadIndex = long long __attribute__((vector_size(32)));
 
 inline void load_quad(Quad& q, const double* p) { __builtin_memcpy(&q, p, sizeof q); }
 
+// A 4 x 4 transpose: q[k] lane c becomes q[c] lane k.
+__attribute__((always_inline)) inline void transpose_quads(Quad q[4]) {
+    const Quad t0 = __builtin_shuffle(q[0], q[1], QuadIndex{0, 4, 2, 6});
+    const Quad t1 = __builtin_shuffle(q[0], q[1], QuadIndex{1, 5, 3, 7});
+    const Quad t2 = __builtin_shuffle(q[2], q[3], QuadIndex{0, 4, 2, 6});
+    const Quad t3 = __builtin_shuffle(q[2], q[3], QuadIndex{1, 5, 3, 7});
+    q[0] = __builtin_shuffle(t0, t2, QuadIndex{0, 1, 4, 5});
+    q[1] = __builtin_shuffle(t1, t3, QuadIndex{0, 1, 4, 5});
+    q[2] = __builtin_shuffle(t0, t2, QuadIndex{2, 3, 6, 7});
+    q[3] = __builtin_shuffle(t1, t3, QuadIndex{2, 3, 6, 7});
+}
+
 // Adds the squared changes of four chains over four elements at e: chain c
 // goes from from[c] to to[c]. sum lane c is chain c's sum; each lane takes
 // its four squares in element order.
@@ -292,15 +304,12 @@ __attribute__((always_inline)) inline void add_four(Quad& sum, const double* con
         const Quad change = after - before;
         q[c] = change * change;
     }
-    // Transpose: row k holds element k of every chain.
-    const Quad t0 = __builtin_shuffle(q[0], q[1], QuadIndex{0, 4, 2, 6});
-    const Quad t1 = __builtin_shuffle(q[0], q[1], QuadIndex{1, 5, 3, 7});
-    const Quad t2 = __builtin_shuffle(q[2], q[3], QuadIndex{0, 4, 2, 6});
-    const Quad t3 = __builtin_shuffle(q[2], q[3], QuadIndex{1, 5, 3, 7});
-    sum += __builtin_shuffle(t0, t2, QuadIndex{0, 1, 4, 5});
-    sum += __builtin_shuffle(t1, t3, QuadIndex{0, 1, 4, 5});
-    sum += __builtin_shuffle(t0, t2, QuadIndex{2, 3, 6, 7});
-    sum += __builtin_shuffle(t1, t3, QuadIndex{2, 3, 6, 7});
+    // Now q[k] holds element e + k of every chain.
+    transpose_quads(q);
+    sum += q[0];
+    sum += q[1];
+    sum += q[2];
+    sum += q[3];
 }
 
 // The squared changes of `chains` iterations (1 to 8) over `count` elements
@@ -344,22 +353,12 @@ void add_changes_with(double* image, const double* const* changed, int chains,
     }
     for (; e < count; ++e) image[e] = last[e];
 }
+
 // Unskewing four steps at a time: each half of a step (lanes 0..3, 4..7) is
 // a quad, and a 4 x 4 transpose of four steps' halves gives four rows of four
-// columns. Quads keep every value in registers.
-__attribute__((always_inline)) inline void transpose_quads(Quad q[4]) {
-    const Quad t0 = __builtin_shuffle(q[0], q[1], QuadIndex{0, 4, 2, 6});
-    const Quad t1 = __builtin_shuffle(q[0], q[1], QuadIndex{1, 5, 3, 7});
-    const Quad t2 = __builtin_shuffle(q[2], q[3], QuadIndex{0, 4, 2, 6});
-    const Quad t3 = __builtin_shuffle(q[2], q[3], QuadIndex{1, 5, 3, 7});
-    q[0] = __builtin_shuffle(t0, t2, QuadIndex{0, 1, 4, 5});
-    q[1] = __builtin_shuffle(t1, t3, QuadIndex{0, 1, 4, 5});
-    q[2] = __builtin_shuffle(t0, t2, QuadIndex{2, 3, 6, 7});
-    q[3] = __builtin_shuffle(t1, t3, QuadIndex{2, 3, 6, 7});
-}
-
-// Four steps from t0 of rows j0 .. j0 + 3 (those below `rows`), with every
-// column checked against the image.
+// columns, all in registers. At the band's ends and in short bands: four
+// steps from t0 of rows j0 .. j0 + 3 (those below `rows`), with every column
+// checked against the image.
 __attribute__((noinline)) void unskew_four_at_edge(const double* src, std::ptrdiff_t src_stride,
                                                    int rows, std::ptrdiff_t w, double* dst,
                                                    std::ptrdiff_t dst_stride, std::ptrdiff_t t0,
@@ -398,6 +397,7 @@ void unskew_band_quads(const double* src, std::ptrdiff_t src_stride, int rows, i
         }
     }
 }
+
 template <class V>
 SweepKernels kernels_with() {
     return SweepKernels{sweep_band_with<V>, skew_band_with<V>, unskew_band_quads,

@@ -16,7 +16,7 @@ constexpr int PIPELINE_MAX_DEPTH = 8;
 // depth iterations over a tile's run of every band find their arrays in the
 // second-level cache (one band-run of the state, u, f, the weight and the
 // neighbours' rows is about 480 bytes a step; a band is reused after `depth`
-// runs, about 250 kB at 128 steps and depth 4), large enough that starting a
+// runs, about 185 kB at 128 steps and depth 3), large enough that starting a
 // run (a few dozen instructions) is lost in the run's work. Blocks from 48 to
 // 512 steps ran at the same speed on a 2000-wide strip.
 constexpr int PIPELINE_BLOCK = 128;
