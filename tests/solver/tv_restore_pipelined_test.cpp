@@ -150,9 +150,11 @@ void expect_as_reference(const Band& band, const SolveCase& setup, const std::st
 }
 
 TEST(TvRestorePipelined, EqualsThePlainLoopOnAwkwardShapes) {
-    // Widths below, at and above the lane count; heights of one row, a
-    // partial band, and a few bands more than the deepest pipeline.
-    const int widths[] = {1, 2, 3, 7, 8, 9, 13, 30};
+    // Widths below, at and above the lane count, and of a band's steps
+    // (width + 7) just below, at and above the default block or several
+    // blocks and a part; heights of one row, a partial band, and a few bands
+    // more than the deepest pipeline.
+    const int widths[] = {1, 2, 3, 7, 8, 9, 13, 30, 120, 121, 122, 300};
     const int heights[] = {1, 2, 3, 8, 9, 17, 75};
     for (int w : widths)
         for (int h : heights) {
@@ -184,19 +186,22 @@ TEST(TvRestorePipelined, ConvergesInsideAWaveAsThePlainLoopDoes) {
     // A tolerance just above the change of iteration m ends the plain loop at
     // the first iteration from m on whose change is below it; the pipeline
     // has later iterations in flight by then and must undo them.
-    const Band band = striped_band(41, 43, 9u);
-    for (int model : {NOISE_GAUSSIAN, NOISE_LAPLACE, NOISE_POISSON}) {
-        SolveCase probe;
-        probe.model = model;
-        probe.max_iter = 30;
-        const Outcome deltas = solve(band, probe, -1, 0);
-        for (int m : {3, 5, 6, 7, 9, 14}) {
-            SolveCase setup = probe;
-            setup.tol = std::nextafter(deltas.calls[m].delta, 1e300);
-            const Outcome reference = solve(band, setup, -1, 0);
-            ASSERT_EQ(reference.result, 1) << model << " " << m;
-            expect_as_reference(band, setup,
-                                "model " + std::to_string(model) + " tol of " + std::to_string(m));
+    // The wide band has several tiles of the default block and a part.
+    for (const Band& band : {striped_band(41, 43, 9u), striped_band(300, 27, 4u)}) {
+        for (int model : {NOISE_GAUSSIAN, NOISE_LAPLACE, NOISE_POISSON}) {
+            SolveCase probe;
+            probe.model = model;
+            probe.max_iter = 30;
+            const Outcome deltas = solve(band, probe, -1, 0);
+            for (int m : {3, 5, 6, 7, 9, 14}) {
+                SolveCase setup = probe;
+                setup.tol = std::nextafter(deltas.calls[m].delta, 1e300);
+                const Outcome reference = solve(band, setup, -1, 0);
+                ASSERT_EQ(reference.result, 1) << band.width << " " << model << " " << m;
+                expect_as_reference(band, setup,
+                                    std::to_string(band.width) + " wide, model " +
+                                        std::to_string(model) + " tol of " + std::to_string(m));
+            }
         }
     }
 }
