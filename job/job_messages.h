@@ -49,6 +49,11 @@ inline constexpr const char* MOSTLY_GAPS_FORMAT =
 inline constexpr const char* MOSTLY_GAPS_RANGE = "the valid range %.15g to %.15g";
 inline constexpr const char* MOSTLY_GAPS_MASK = "the target mask file";
 inline constexpr const char* MOSTLY_GAPS_NODATA = "the target's own no-data mask";
+// Warning, not a stop: no pixel of the target was a gap (what was to mark
+// them, as for MOSTLY_GAPS_FORMAT), so the output holds the target's samples.
+inline constexpr const char* NO_GAPS_FORMAT =
+    "Warning: no pixel of the target is a gap, marked by %s and by samples that are not "
+    "finite; nothing was filled.";
 }  // namespace msg
 
 }  // namespace pelvane

@@ -29,7 +29,7 @@ using ByteBuffer = std::unique_ptr<unsigned char[]>;
 // writes them. Every band is written before any is flushed: with pixel
 // interleaving, flushing one band alone would write every block B times
 // (and, compressed, leave B - 1 dead copies of it in the file).
-const char* write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+JobStop write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -61,13 +61,13 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
                                           image.width, strip.interior_rows, image.sample_type, 0,
                                           0, nullptr);
         if (err != CE_None)
-            return msg::WRITE_OUTPUT;
+            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
     }
     for (int b = 0; b < image.band_count; ++b) {
         if (context.output.GetRasterBand(b + 1)->FlushCache() != CE_None)
-            return msg::WRITE_OUTPUT;
+            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
     }
-    return nullptr;
+    return {};
 }
 
 // The fill codes of the strip's interior rows.
@@ -91,7 +91,7 @@ std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 
 }  // namespace
 
-const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
 {
     const ImageInfo& image = context.image;
     const JobSettings& settings = context.settings;
@@ -103,11 +103,11 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     BandStack target(bands, pixels);
     if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
                          target))
-        return msg::READ_TARGET;
+        return {msg::READ_TARGET, settings.target_image_path};
     BandStack fill(bands, pixels);
     if (!read_band_stack(context.fill, strip.window_first_row, strip.window_rows, image.width,
                          fill))
-        return msg::READ_FILL;
+        return {msg::READ_FILL, settings.fill_image_path};
 
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
@@ -116,25 +116,31 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
                      image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
     clear_non_finite(fill, fill_mask.data());
     if (settings.use_nodata != 0) {
-        const char* stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
+        JobStop stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
                                                   image.width, strip.window_first_row,
                                                   strip.window_rows, target_mask.data(),
                                                   fill_mask.data());
-        if (stop != nullptr)
+        if (stop)
             return stop;
     } else if (settings.use_threshold != 0) {
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
                               settings.valid_min, settings.valid_max);
     } else {
-        const char* stop = build_file_gap_masks(
+        JobStop stop = build_file_gap_masks(
             context.masker, context.settings, image.width, image.height, strip.window_first_row,
             strip.window_rows, target_mask.data(), fill_mask.data());
-        if (stop != nullptr)
+        if (stop)
             return stop;
     }
     context.target_gap_pixels +=
         count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
                      image.width * static_cast<std::size_t>(strip.interior_rows));
+
+    const GapCounts gaps = count_gaps(target_mask.data(), fill_mask.data(), pixels);
+    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, settings.refine != 0,
+                                              settings.use_tolvek != 0 && gaps.in_both > 0,
+                                              settings.max_iterations,
+                                              context.options.solver_tolerance));
 
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
@@ -175,7 +181,7 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
         finish_fill_codes(pixel_status.get(), fallback_written.data(), tolvek, pixels);
         std::vector<unsigned char>().swap(fallback_written);
         if (!write_status_interior(context, strip, pixel_status.get()))
-            return msg::WRITE_STATUS;
+            return {msg::WRITE_STATUS, settings.status_output_path};
     }
     pixel_status.reset();
 
@@ -185,6 +191,7 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
         params.max_iterations = settings.max_iterations;
         params.tolerance = context.options.solver_tolerance;
         params.smart_start = settings.refine != 0;
+        begin_tolvek_work(context.host);
         if (const char* stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
                                  strip.window_rows, params, context.options.solver_progress))
@@ -193,10 +200,12 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
 
     std::vector<unsigned char>().swap(target_mask);
 
-    return write_interior(context, strip, filled);
+    JobStop written = write_interior(context, strip, filled);
+    end_strip_work(context.host);
+    return written;
 }
 
-const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
+JobStop run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
@@ -207,10 +216,12 @@ const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
             return msg::STOPPED;
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
-        if (const char* stop = process_strip(context, plan_strip(plan, v), pool))
+        host.work.strip = v;
+        host.work.strips = plan.strip_count;
+        if (JobStop stop = process_strip(context, plan_strip(plan, v), pool))
             return stop;
     }
-    return nullptr;
+    return {};
 }
 
 }  // namespace pelvane

@@ -6,6 +6,7 @@
 
 #include "job/job_host.h"
 #include "job/job_settings.h"
+#include "job/job_stop.h"
 #include "job/range_masker.h"
 #include "job/run_job.h"
 #include "job/strip_plan.h"
@@ -42,13 +43,13 @@ struct StripContext {
 };
 
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the
-// message that stops the job, or nullptr when the strip's interior rows are
-// written.
-const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
+// message that stops the job, with the file it is about, or nothing when the
+// strip's interior rows are written.
+JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
 // progress fields current, on options.threads threads. Returns the stopping
-// message, or nullptr.
-const char* run_strip_loop(const StripContext& context, const StripPlan& plan);
+// message, or nothing.
+JobStop run_strip_loop(const StripContext& context, const StripPlan& plan);
 
 }  // namespace pelvane
