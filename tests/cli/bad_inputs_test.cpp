@@ -239,6 +239,16 @@ const BadInput CASES[] = {
          write_header_only_tiff(in.s.fill_image_path, 2000000000u, 2000000000u);
      },
      msg::OUT_OF_MEMORY, 1},
+    {"fill image not given", [](Inputs& in) { in.pair(); in.s.fill_image_path.clear(); },
+     "--fill is needed unless the method is tolvek", 2},
+    {"target mask without a fill mask",
+     [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.fill_mask_path.clear(); },
+     "--fill-mask is needed with a target mask unless the method is tolvek", 2},
+    {"threads 0", [](Inputs& in) { in.pair(); in.options.threads = 0; }, "--threads must be at least 1", 2},
+    {"tolerance NaN", [](Inputs& in) { in.pair(); in.options.solver_tolerance = NaN; },
+     "--tolerance must be a number, not NaN", 2},
+    {"output named .png", [](Inputs& in) { in.pair(); in.s.output_image_path = in.dir.path("out.png"); },
+     "--output names a Portable Network Graphics file (.png); the output is a GeoTIFF: name it .tif or .tiff", 2},
     {"UInt16 target, gaps left to the default range",
      [](Inputs& in) { in.pair(raster_shape(12, 10, 2, GDT_UInt16)); in.default_range = true; },
      DEFAULT_RANGE_USAGE.c_str(), 2},
@@ -280,7 +290,7 @@ protected:
 
         EXPECT_EQ(status, c.status) << messages;
         EXPECT_NE(messages.find(c.message), std::string::npos) << messages;
-        EXPECT_EQ(warnings.find("pixels") != std::string::npos, c.mostly_gaps) << warnings;
+        EXPECT_EQ(warnings.find("are gaps") != std::string::npos, c.mostly_gaps) << warnings;
         auto after = test::snapshot_folder(dir.path(""));
         if (status == 0) {
             expect_finite_output(in);
@@ -321,17 +331,25 @@ TEST_P(BadInputsOfTheJob, ThroughRunJob)
 std::vector<std::string> arguments(const Inputs& in)
 {
     const JobSettings& s = in.s;
-    std::vector<std::string> args = {"--target", s.target_image_path, "--output", s.output_image_path, "-q",
+    std::vector<std::string> args = {"--target", s.target_image_path, "--output", s.output_image_path,
                                      "--method", s.use_sarnic ? (s.use_tolvek ? "both" : "sarnic") : "tolvek",
                                      "--similar", std::to_string(s.similar_pixel_count),
                                      "--max-iterations", std::to_string(s.max_iterations),
                                      "--regularization", std::to_string(s.regularization)};
     if (!s.fill_image_path.empty())
         args.insert(args.end(), {"--fill", s.fill_image_path});
-    if (s.use_threshold == 0)
-        args.insert(args.end(), {"--target-mask", s.target_mask_path, "--fill-mask", s.fill_mask_path});
+    if (s.use_threshold == 0) {
+        for (const auto& [option, path] : {std::pair{"--target-mask", s.target_mask_path}, {"--fill-mask", s.fill_mask_path}})
+            if (!path.empty())
+                args.insert(args.end(), {option, path});
+    }
     else if (!in.default_range)
         args.insert(args.end(), {"--valid-range", std::to_string(s.valid_min), std::to_string(s.valid_max)});
+    const RunOptions defaults;
+    if (in.options.threads != defaults.threads)
+        args.insert(args.end(), {"--threads", std::to_string(in.options.threads)});
+    if (!(in.options.solver_tolerance == defaults.solver_tolerance))
+        args.insert(args.end(), {"--tolerance", std::to_string(in.options.solver_tolerance)});
     for (const std::string& option : in.options.creation_options)
         args.insert(args.end(), {"--co", option});
     if (!s.status_output_path.empty())

@@ -105,8 +105,8 @@ TEST_F(CliRun, MaskFileModeOnOlindaWithCompression)
                          OLINDA + "fill_mask.tif", "--output", output, "--co", "COMPRESS=DEFLATE",
                          "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
-    // Quiet: no progress line, only messages the fill stages may show.
+    // Quiet: nothing on success, no progress line, only messages the fill stages may show.
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::regex_replace(run.err, std::regex("(alr Error!\n)+"), ""), "");
     expect_like_target(output);
     GDALDatasetUniquePtr out(GDALDataset::Open(output.c_str()));
@@ -116,7 +116,7 @@ TEST_F(CliRun, MaskFileModeOnOlindaWithCompression)
 TEST_F(CliRun, TolvekAloneNeedsNoFillImage)
 {
     const CliResult run = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"),
-                         "--method", "tolvek", "-q"});
+                         "--method", "tolvek"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
 }
@@ -137,14 +137,17 @@ TEST_F(CliRun, ThreadsChangeNeitherTheOutputNorTheSolverLines)
 
 TEST_F(CliRun, StoppingMessagesExitWithOne)
 {
-    const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"), "-q"});
+    const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--fill", dir.path("absent.tif"),
+                                   "--output", dir.path("out.tif"), "-q"});
     EXPECT_EQ(no_fill.status, 1);
     EXPECT_EQ(no_fill.out, "");
-    EXPECT_NE(no_fill.err.find("Can't open fill image file!\n"), std::string::npos) << no_fill.err;
+    EXPECT_NE(no_fill.err.find("Can't open fill image file!\n  " + dir.path("absent.tif") + "\n"),
+              std::string::npos)
+        << no_fill.err;
 
     const CliResult no_mask = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
-                             "--target-mask", OLINDA + "target_mask.tif", "--output",
-                             dir.path("out.tif"), "-q"});
+                             "--target-mask", OLINDA + "target_mask.tif", "--fill-mask",
+                             dir.path("absent.tif"), "--output", dir.path("out.tif"), "-q"});
     EXPECT_EQ(no_mask.status, 1);
     EXPECT_NE(no_mask.err.find("Can not open the fill mask file!\n"), std::string::npos)
         << no_mask.err;
@@ -153,7 +156,7 @@ TEST_F(CliRun, StoppingMessagesExitWithOne)
     const CliResult onto_input = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
                                 "--output", OLINDA + "fill.tif"});
     EXPECT_EQ(onto_input.status, 1);
-    EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n");
+    EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n  " + OLINDA + "fill.tif\n");
     EXPECT_EQ(file_text(OLINDA + "fill.tif"), before);
 }
 
@@ -251,6 +254,11 @@ TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
         {"--target", OLINDA + "target.tif", "--output", output, "--method", "all"},
         {"--target", OLINDA + "target.tif", "--output", output, "--max-iterations", "many"},
         {"--target", OLINDA + "target.tif", "--output", output, "--threads", "0"},
+        // Inputs the method needs: no fill image, a target mask without the fill mask.
+        {"--target", OLINDA + "target.tif", "--output", output},
+        {"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif", "--target-mask",
+         OLINDA + "target_mask.tif", "--output", output},
+        {"--target", OLINDA + "target.tif", "--output", output, "--of", "PNG"},
     };
     for (const auto& args : wrong) {
         const CliResult run = cli(args);

@@ -87,8 +87,8 @@ TEST(CommandLine, EveryOptionReachesItsField)
 
 TEST(CommandLine, AMaskFileChoosesMaskFileMode)
 {
-    const Parsed both = parse({"--target", "t", "--output", "o", "--target-mask", "tm.tif",
-                               "--fill-mask", "fm.tif"});
+    const Parsed both = parse({"--target", "t", "--fill", "f", "--output", "o", "--target-mask",
+                               "tm.tif", "--fill-mask", "fm.tif"});
     ASSERT_EQ(both.status, -1) << both.err;
     EXPECT_EQ(both.command.settings.use_threshold, 0);
     EXPECT_EQ(both.command.settings.target_mask_path, "tm.tif");
