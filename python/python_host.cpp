@@ -52,25 +52,35 @@ void PythonHost::with_gil(Call call)
 
 void PythonHost::show_message(const std::string& text)
 {
-    // The job resets the bar after its last message.
-    if (text.rfind("Job Done:", 0) == 0)
-        done_ = true;
     messages_.push_back(text);
 }
 
-int PythonHost::set_progress_position(int position)
+void PythonHost::show_message_with_detail(const std::string& text, const std::string& detail)
 {
-    const int previous = position_;
-    position_ = position;
+    messages_.push_back(text);
+    detail_ = detail;
+}
+
+void PythonHost::show_done(const std::string& text)
+{
+    done_ = true;
+    messages_.push_back(text);
+}
+
+void PythonHost::show_warning(const std::string& text)
+{
+    warnings_.push_back(text);
+}
+
+void PythonHost::call_progress(double fraction)
+{
     if (progress_.is_none() && !main_thread_)
-        return previous;
+        return;
     last_signal_check_ = std::chrono::steady_clock::now();
     with_gil([&] {
-        if (progress_.is_none())
+        // A caller that said stop has had its say: the job is stopping.
+        if (progress_.is_none() || cancelled_)
             return;
-        // After its last message the job puts the bar back to 0; the caller
-        // hears that the job is complete, too late to stop it.
-        const double fraction = done_ ? 1.0 : static_cast<double>(position) / progress_range;
         const py::object answer = progress_(fraction);
         if (done_ || answer.is_none())
             return;
@@ -82,7 +92,23 @@ int PythonHost::set_progress_position(int position)
             stop_ = true;
         }
     });
+}
+
+int PythonHost::set_progress_position(int position)
+{
+    const int previous = position_;
+    position_ = position;
+    // The bar's positions are the dialog's; the callback hears the work done.
+    // After its last message the job puts the bar back to 0: the caller hears
+    // that the job is complete, too late to stop it.
+    if (done_)
+        call_progress(1.0);
     return previous;
+}
+
+void PythonHost::set_work_done(double fraction)
+{
+    call_progress(fraction);
 }
 
 void PythonHost::keep_alive()
