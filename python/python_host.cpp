@@ -10,6 +10,8 @@ namespace {
 
 // A Ctrl-C waits at most this long for the job to notice it.
 constexpr auto SIGNAL_CHECK_INTERVAL = std::chrono::milliseconds(50);
+// The callback hears from a job whose share stands still at least this often.
+constexpr auto PROGRESS_HEARTBEAT = std::chrono::seconds(1);
 
 bool on_main_thread()
 {
@@ -22,7 +24,8 @@ bool on_main_thread()
 PythonHost::PythonHost(py::object progress)
     : progress_(std::move(progress)),
       main_thread_(on_main_thread()),
-      last_signal_check_(std::chrono::steady_clock::now())
+      last_signal_check_(std::chrono::steady_clock::now()),
+      last_progress_call_(last_signal_check_)
 {
 }
 
@@ -76,7 +79,8 @@ void PythonHost::call_progress(double fraction)
 {
     if (progress_.is_none() && !main_thread_)
         return;
-    last_signal_check_ = std::chrono::steady_clock::now();
+    last_signal_check_ = last_progress_call_ = std::chrono::steady_clock::now();
+    last_fraction_ = fraction;
     with_gil([&] {
         // A caller that said stop has had its say: the job is stopping.
         if (progress_.is_none() || cancelled_)
@@ -113,9 +117,13 @@ void PythonHost::set_work_done(double fraction)
 
 void PythonHost::keep_alive()
 {
+    const auto now = std::chrono::steady_clock::now();
+    if (!progress_.is_none() && now - last_progress_call_ >= PROGRESS_HEARTBEAT) {
+        call_progress(last_fraction_);
+        return;
+    }
     if (!main_thread_)
         return;
-    const auto now = std::chrono::steady_clock::now();
     if (now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
         return;
     last_signal_check_ = now;

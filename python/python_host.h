@@ -16,7 +16,9 @@ namespace pelvane {
 // of the work done to the Python progress callback and to let a Ctrl-C
 // through. Either of those ending in a Python exception (the callback
 // raised, the user pressed Ctrl-C) or the callback answering False asks the
-// job to stop; the callback is not called again after that.
+// job to stop; the callback is not called again after that. While the share
+// stands still (a long solve), the callback hears it again every second, so
+// that its caller can still stop the job.
 class PythonHost : public JobHost {
 public:
     // `progress`: None, or a callable taking the fraction done (0..1) and
@@ -62,6 +64,8 @@ private:
     std::vector<std::string> warnings_;
     std::optional<pybind11::error_already_set> pending_error_;
     std::chrono::steady_clock::time_point last_signal_check_;
+    std::chrono::steady_clock::time_point last_progress_call_;
+    double last_fraction_ = 0.0;  // the share the callback last heard
     int position_ = 0;
     bool done_ = false;
     bool cancelled_ = false;
