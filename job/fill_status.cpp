@@ -19,6 +19,16 @@ constexpr const char* CODE_NAMES[FILL_CODE_COUNT] = {
     "refined: spatial prediction outweighs the regression",
 };
 
+// The codes' colours, in the TIFF itself so that any viewer shows the classes
+// without the .aux.xml that keeps the category names: grey for the copied
+// pixels that make most of an image, greens for the regressions, warm colours
+// for the weaker predictions and for pixels left unfilled (red), blue for
+// Tolvek, purple for the refined fill's spatial prediction.
+constexpr GDALColorEntry CODE_COLOURS[FILL_CODE_COUNT] = {
+    {190, 190, 190, 255}, {26, 150, 65, 255},  {166, 217, 106, 255}, {254, 224, 139, 255},
+    {215, 25, 28, 255},   {253, 174, 97, 255}, {43, 131, 186, 255},  {123, 50, 148, 255},
+};
+
 }  // namespace
 
 const char* fill_code_name(int code)
@@ -56,6 +66,10 @@ GDALDatasetUniquePtr create_status_image(const char* path, int width, int height
         band->SetMetadataItem(("CODE_" + std::to_string(code)).c_str(), CODE_NAMES[code]);
     }
     band->SetCategoryNames(categories.List());
+    GDALColorTable colours;
+    for (int code = 0; code < FILL_CODE_COUNT; ++code)
+        colours.SetColorEntry(code, &CODE_COLOURS[code]);
+    band->SetColorTable(&colours);
     return status;
 }
 

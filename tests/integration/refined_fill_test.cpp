@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/fill_status.h"
@@ -137,6 +140,19 @@ TEST_F(RefinedFill, StatusRasterTellsEachPixelsClass)
     ASSERT_EQ(target->GetGeoTransform(expected), CE_None);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(transform[i], expected[i]) << i;
     EXPECT_TRUE(file->GetSpatialRef()->IsSame(target->GetSpatialRef()));
+
+    // The classes' colours are in the TIFF itself, a colour of its own each.
+    file.reset();
+    std::remove((status + ".aux.xml").c_str());
+    file.reset(GDALDataset::Open(status.c_str(), GDAL_OF_RASTER));
+    const GDALColorTable* colours = file->GetRasterBand(1)->GetColorTable();
+    ASSERT_NE(colours, nullptr);
+    std::set<std::tuple<short, short, short>> distinct;
+    for (int code = 0; code < FILL_CODE_COUNT; ++code) {
+        const GDALColorEntry* c = colours->GetColorEntry(code);
+        distinct.insert({c->c1, c->c2, c->c3});
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(FILL_CODE_COUNT));
 }
 
 }  // namespace
