@@ -4,10 +4,40 @@
 #   python3-pelvane  the Python module, for Debian's python3
 # Both install under /usr; their library dependencies come from the binaries
 # (dpkg-shlibdeps).
+# Each package carries, as Debian wants it, its copyright file and its
+# changelog (compressed with -n: the same bytes on every build) in
+# share/doc/<package>, beside the documents it installs.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
+  COMMAND gzip -9 -n -c ${CMAKE_BINARY_DIR}/debian/changelog > ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog)
+add_custom_target(pelvane-debian-changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz)
+foreach(component_package pelvane:pelvane python:python3-pelvane)
+  string(REPLACE ":" ";" pair ${component_package})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  if(component STREQUAL "python" AND NOT TARGET _pelvane)
+    continue()
+  endif()
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
+          DESTINATION share/doc/${package} COMPONENT ${component})
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides DESTINATION share/lintian/overrides
+          RENAME ${package} COMPONENT ${component})
+endforeach()
+# The documents: the README and docs/ (with their pictures) with the
+# programs, the Python guide with the module.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/pelvane COMPONENT pelvane)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION share/doc/pelvane/docs COMPONENT pelvane
+        PATTERN man EXCLUDE)
+if(TARGET _pelvane)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/python.md DESTINATION share/doc/python3-pelvane
+          COMPONENT python)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Pelvane developers <pelvane@localhost>")
+set(CPACK_PACKAGE_CONTACT "Pelvane developers <developers@pelvane.org>")
 # The install runs with the prefix /usr itself, into a staging folder
 # (DESTDIR), so that the Python module takes the folder Debian's python3
 # reads under /usr.
