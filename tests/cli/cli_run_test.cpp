@@ -121,6 +121,28 @@ TEST_F(CliRun, TolvekAloneNeedsNoFillImage)
     EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
 }
 
+TEST_F(CliRun, CogIsACloudOptimizedCopyOfTheGeoTiffAndNothingIsLeftBesideIt)
+{
+    const auto run = [&](const std::string& output, std::vector<std::string> more) {
+        std::vector<std::string> args = {"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                                         "--method", "sarnic", "-q", "--output", dir.path(output)};
+        args.insert(args.end(), more.begin(), more.end());
+        return cli(args);
+    };
+    ASSERT_EQ(run("plain.tif", {}).status, 0);
+    const CliResult cog = run("cog.tif", {"--of", "COG", "--co", "COMPRESS=DEFLATE"});
+    ASSERT_EQ(cog.status, 0) << cog.err;
+    GDALAllRegister();
+    GDALDatasetUniquePtr out(GDALDataset::Open(dir.path("cog.tif").c_str()));
+    ASSERT_TRUE(out);
+    EXPECT_STREQ(out->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE"), "COG");
+    EXPECT_STREQ(out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+    for (int b = 1; b <= 6; ++b)
+        EXPECT_EQ(test::read_band(dir.path("cog.tif"), b), test::read_band(dir.path("plain.tif"), b)) << b;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path("")))
+        EXPECT_EQ(entry.path().string().find(".pelvane-tmp-"), std::string::npos) << entry.path();
+}
+
 TEST_F(CliRun, ThreadsChangeNeitherTheOutputNorTheSolverLines)
 {
     std::vector<CliResult> runs;
