@@ -98,11 +98,21 @@ void begin_tolvek_work(JobHost& host)
     report_strip_work(host, true, 0.0);
 }
 
-void report_tolvek_work(JobHost& host, double iterations_share)
+void report_tolvek_work(JobHost& host, const std::atomic<int>* iterations,
+                        const std::atomic<bool>* finished, int bands, int max_iterations)
 {
     WorkProgress& work = host.work;
-    work.tolvek_done = iterations_share;
-    report_strip_work(host, true, std::min(iterations_share / std::max(work.tolvek_expected, 1e-9), 1.0));
+    if (bands < 1 || max_iterations < 1)
+        return;
+    const double expected = std::max(work.tolvek_expected * max_iterations, 1.0);
+    double made = 0.0, stage = 0.0;
+    for (int b = 0; b < bands; ++b) {
+        const int count = std::min(iterations[b].load(std::memory_order_relaxed), max_iterations);
+        made += count;
+        stage += finished[b].load(std::memory_order_relaxed) ? 1.0 : std::min(count / expected, 1.0);
+    }
+    work.tolvek_done = made / (static_cast<double>(bands) * max_iterations);
+    report_strip_work(host, true, stage / bands);
 }
 
 void end_strip_work(JobHost& host)
@@ -172,6 +182,8 @@ int solver_progress(int state, int iteration, double delta, const double* /*u*/,
     }
     if (progress.iteration != nullptr && state == 0)
         progress.iteration->store(iteration, std::memory_order_relaxed);
+    if (progress.finished != nullptr && state != 0)
+        progress.finished->store(true, std::memory_order_relaxed);
     if (progress.host != nullptr) {
         if (progress.report != nullptr)
             (*progress.report)();

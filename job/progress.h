@@ -26,6 +26,7 @@ struct SolverProgress {
     JobHost* host = nullptr;          // set when the solve runs on the job's thread
     std::atomic<bool>* stop = nullptr; // set once the job is to stop
     std::atomic<int>* iteration = nullptr;        // receives the solve's iteration count
+    std::atomic<bool>* finished = nullptr;        // set when the solve has ended
     const std::function<void()>* report = nullptr; // on the job's thread: tells the host the work done
 };
 
@@ -67,9 +68,12 @@ StripWork strip_work(std::int64_t predicted_pixels, std::size_t window_pixels, i
 void begin_strip_work(JobHost& host, const StripWork& work);
 // Called when the regression is over and the Tolvek stage begins.
 void begin_tolvek_work(JobHost& host);
-// `iterations_share`: the iterations the strip's solves have made, over the
-// planned ones (bands x iteration limit).
-void report_tolvek_work(JobHost& host, double iterations_share);
+// The Tolvek stage's work: the iterations each of the strip's `bands` solves
+// has made so far (of at most `max_iterations`), and which have ended. A band
+// whose solve ended is done; a running one has made its iterations of those
+// expected.
+void report_tolvek_work(JobHost& host, const std::atomic<int>* iterations,
+                        const std::atomic<bool>* finished, int bands, int max_iterations);
 // Called when the strip is written.
 void end_strip_work(JobHost& host);
 

@@ -48,15 +48,12 @@ const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
     std::vector<std::string> lines(static_cast<std::size_t>(bands));
     std::vector<char> solved(static_cast<std::size_t>(bands), 0);
 
-    // Each band's iterations so far, for the share of work done.
+    // Each band's iterations so far and whether its solve ended, for the
+    // share of work done.
     std::vector<std::atomic<int>> iterations(static_cast<std::size_t>(bands));
+    std::vector<std::atomic<bool>> finished(static_cast<std::size_t>(bands));
     const std::function<void()> report_iterations = [&] {
-        if (params.max_iterations < 1)
-            return;
-        double done = 0.0;
-        for (const std::atomic<int>& count : iterations)
-            done += std::min(count.load(std::memory_order_relaxed), params.max_iterations);
-        report_tolvek_work(host, done / (static_cast<double>(bands) * params.max_iterations));
+        report_tolvek_work(host, iterations.data(), finished.data(), bands, params.max_iterations);
     };
 
     auto solve_band = [&](std::size_t band, int slot) {
@@ -66,6 +63,7 @@ const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
         progress.host = inline_solves ? &host : nullptr;
         progress.stop = &stop;
         progress.iteration = &iterations[band];
+        progress.finished = &finished[band];
         progress.report = inline_solves ? &report_iterations : nullptr;
         TolvekParams band_params = params;
         band_params.progress = solver_progress;

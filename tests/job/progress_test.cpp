@@ -69,10 +69,16 @@ TEST(WorkDone, EachStripSplitsBetweenItsStagesByTheirCostAndTheShareStaysBelowOn
     EXPECT_DOUBLE_EQ(host.work.regression_share, share);
     report_progress(0.5, "", &host);
     begin_tolvek_work(host);
-    report_tolvek_work(host, 0.15);  // half the iterations expected
-    report_tolvek_work(host, 0.9);   // more than expected: the strip's end, no further
+    // Two bands: one has made 90 of the 180 iterations expected, one has ended.
+    std::atomic<int> iterations[2] = {90, 40};
+    std::atomic<bool> finished[2] = {false, true};
+    report_tolvek_work(host, iterations, finished, 2, 600);
+    iterations[0] = 500;  // more than expected: the strip's end, no further
+    report_tolvek_work(host, iterations, finished, 2, 600);
+    EXPECT_DOUBLE_EQ(host.work.tolvek_done, 540.0 / 1200);
     end_strip_work(host);  // at 0.5 already: the host hears nothing new
-    const std::vector<double> expected = {0.0, share / 4, share / 2, (share + (1 - share) / 2) / 2, 0.5};
+    const std::vector<double> expected = {0.0, share / 4, share / 2, (share + (1 - share) * 0.75) / 2,
+                                          0.5};
     ASSERT_EQ(host.shares.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_NEAR(host.shares[i], expected[i], 1e-12) << i;
