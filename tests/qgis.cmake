@@ -1,6 +1,4 @@
-# The QGIS plugin's tests (pytest, in qgis/tests): a headless QGIS loads the
-# plugin from the build and runs its algorithm against the pelvane-cli built
-# beside it.
+# The QGIS plugin in a headless QGIS, from the build, against pelvane-cli (pytest).
 add_test(NAME qgis_fill_gaps
          COMMAND ${Python3_EXECUTABLE} -m pytest -p no:cacheprovider -q
                  ${PROJECT_SOURCE_DIR}/qgis/tests/test_fill_gaps.py)
