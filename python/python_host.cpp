@@ -11,6 +11,11 @@ namespace {
 // A Ctrl-C waits at most this long for the job to notice it.
 constexpr auto SIGNAL_CHECK_INTERVAL = std::chrono::milliseconds(50);
 
+// While the bar stands still (a long solve, the writing of a strip), the
+// progress callback hears the same fraction again this often, so that its
+// answer False stops the job well within a second (QGIS's Cancel button).
+constexpr auto PROGRESS_REPEAT_INTERVAL = std::chrono::milliseconds(250);
+
 bool on_main_thread()
 {
     py::module_ threading = py::module_::import("threading");
@@ -22,7 +27,8 @@ bool on_main_thread()
 PythonHost::PythonHost(py::object progress)
     : progress_(std::move(progress)),
       main_thread_(on_main_thread()),
-      last_signal_check_(std::chrono::steady_clock::now())
+      last_signal_check_(std::chrono::steady_clock::now()),
+      last_progress_call_(last_signal_check_)
 {
 }
 
@@ -64,7 +70,7 @@ int PythonHost::set_progress_position(int position)
     position_ = position;
     if (progress_.is_none() && !main_thread_)
         return previous;
-    last_signal_check_ = std::chrono::steady_clock::now();
+    last_signal_check_ = last_progress_call_ = std::chrono::steady_clock::now();
     with_gil([&] {
         if (progress_.is_none())
             return;
@@ -87,10 +93,12 @@ int PythonHost::set_progress_position(int position)
 
 void PythonHost::keep_alive()
 {
-    if (!main_thread_)
-        return;
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
+    if (!progress_.is_none() && !done_ && now - last_progress_call_ >= PROGRESS_REPEAT_INTERVAL) {
+        set_progress_position(position_);
+        return;
+    }
+    if (!main_thread_ || now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
         return;
     last_signal_check_ = now;
     with_gil([] {});

@@ -16,6 +16,8 @@ namespace pelvane {
 // position to the Python progress callback and to let a Ctrl-C through.
 // Either of those ending in a Python exception (the callback raised, the
 // user pressed Ctrl-C) or the callback answering False asks the job to stop.
+// While the bar stands still, the callback is asked again now and then with
+// the same fraction, so that a stop reaches even a long solve promptly.
 class PythonHost : public JobHost {
 public:
     // `progress`: None, or a callable taking the fraction done (0..1) and
@@ -47,6 +49,7 @@ private:
     std::vector<std::string> messages_;
     std::optional<pybind11::error_already_set> pending_error_;
     std::chrono::steady_clock::time_point last_signal_check_;
+    std::chrono::steady_clock::time_point last_progress_call_;
     int position_ = 0;
     bool done_ = false;
     bool cancelled_ = false;

@@ -7,7 +7,7 @@ the same job through run_job; they differ only in where the images live.
 from __future__ import annotations
 
 import os
-from typing import Callable, Iterable, Literal, Optional, Tuple, Union
+from typing import Callable, Iterable, List, Literal, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -145,7 +145,8 @@ def fill(target: npt.ArrayLike,
     threads : int, optional
         Worker threads of the job; by default the job's own choice.
     progress : callable, optional
-        Called with the fraction done (0 to 1) as the job moves on; returning
+        Called with the fraction done (0 to 1) as the job moves on, and with
+        the same fraction every quarter second while it does not; returning
         False stops the job.
     refine : bool, optional
         The refined fill (``pelvane-cli --refine``): Tolvek starts from a
@@ -259,7 +260,7 @@ def fill_files(target: Path,
                progress: Optional[Progress] = None,
                creation_options: Iterable[str] = (),
                refine: bool = False,
-               status_output: Optional[Path] = None) -> None:
+               status_output: Optional[Path] = None) -> List[str]:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
     The job of ``pelvane-cli``, with the same options: the output has the
@@ -298,6 +299,12 @@ def fill_files(target: Path,
         Also write a one-band Byte GeoTIFF of the output's size and
         georeferencing telling how each pixel was filled (``pelvane-cli
         --status-output``; the codes are in its band's metadata).
+
+    Returns
+    -------
+    list of str
+        The messages the job showed, in order, the last being "Job
+        Done:Total Time:... ms" (the others also arrive as warnings).
 
     Raises
     ------
@@ -340,7 +347,7 @@ def fill_files(target: Path,
     output_path = settings.output_image_path
     existed = _exists(output_path)
     try:
-        run_job(settings, options, progress)
+        return run_job(settings, options, progress)
     except BaseException:
         if not existed and _exists(output_path):
             _remove(output_path)
