@@ -10,8 +10,11 @@ namespace {
 
 // A Ctrl-C waits at most this long for the job to notice it.
 constexpr auto SIGNAL_CHECK_INTERVAL = std::chrono::milliseconds(50);
-// The callback hears from a job whose share stands still at least this often.
-constexpr auto PROGRESS_HEARTBEAT = std::chrono::seconds(1);
+
+// While the share of work done stands still (a long solve, the writing of a strip), the
+// progress callback hears the same fraction again this often, so that its
+// answer False stops the job well within a second (QGIS's Cancel button).
+constexpr auto PROGRESS_REPEAT_INTERVAL = std::chrono::milliseconds(250);
 
 bool on_main_thread()
 {
@@ -118,13 +121,11 @@ void PythonHost::set_work_done(double fraction)
 void PythonHost::keep_alive()
 {
     const auto now = std::chrono::steady_clock::now();
-    if (!progress_.is_none() && now - last_progress_call_ >= PROGRESS_HEARTBEAT) {
+    if (!progress_.is_none() && !done_ && now - last_progress_call_ >= PROGRESS_REPEAT_INTERVAL) {
         call_progress(last_fraction_);
         return;
     }
-    if (!main_thread_)
-        return;
-    if (now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
+    if (!main_thread_ || now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
         return;
     last_signal_check_ = now;
     with_gil([] {});

@@ -17,8 +17,8 @@ namespace pelvane {
 // through. Either of those ending in a Python exception (the callback
 // raised, the user pressed Ctrl-C) or the callback answering False asks the
 // job to stop; the callback is not called again after that. While the share
-// stands still (a long solve), the callback hears it again every second, so
-// that its caller can still stop the job.
+// stands still (a long solve), the callback is asked again now and then with
+// the same fraction, so that a stop reaches even a long solve promptly.
 class PythonHost : public JobHost {
 public:
     // `progress`: None, or a callable taking the fraction done (0..1) and

@@ -9,7 +9,7 @@ from __future__ import annotations
 import math
 import numbers
 import os
-from typing import Callable, Iterable, Literal, Optional, Tuple, Union
+from typing import Callable, Iterable, List, Literal, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -184,7 +184,8 @@ def fill(target: npt.ArrayLike,
     progress : callable, optional
         Called with the fraction of the work done (0 to 1) as the job moves
         on: through each strip's regression, then through the Tolvek solver's
-        iterations, so that it moves with the time the job takes. Returning
+        iterations, so that it moves with the time the job takes; and with
+        the same fraction every quarter second while it does not. Returning
         False stops the job; it is not called again after that.
     refine : bool, optional
         The refined fill (``pelvane-cli --refine``): Tolvek starts from a
@@ -307,7 +308,7 @@ def fill_files(target: Path,
                creation_options: Iterable[str] = (),
                refine: bool = False,
                status_output: Optional[Path] = None,
-               output_format: str = _OPTIONS.output_format) -> None:
+               output_format: str = _OPTIONS.output_format) -> List[str]:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
     The job of ``pelvane-cli``, with the same options: the output has the
@@ -355,6 +356,12 @@ def fill_files(target: Path,
         GDAL's COG driver (``pelvane-cli --of COG``); the creation options are
         then the COG driver's.
 
+    Returns
+    -------
+    list of str
+        The messages the job showed, in order, the last being "Job
+        Done:Total Time:... ms" (the others also arrive as warnings).
+
     Raises
     ------
     pelvane.Error
@@ -399,8 +406,7 @@ def fill_files(target: Path,
     settings.fill_mask_path = "" if fill_mask is None else os.fspath(fill_mask)
     _check(settings, options)
     if values is None:
-        _run_writing(settings, options, progress)
-        return
+        return _run_writing(settings, options, progress)
 
     # The images go to the job through VRTs that carry the values; the output
     # must still not be written over the files themselves.
@@ -414,7 +420,7 @@ def fill_files(target: Path,
                 dtype = np.dtype(np.int8) if type_name == "Int8" else _in_memory.dtype_of_gdal_type(type_name)
                 value = _nodata_value(value, dtype)
                 setattr(settings, field, datasets.wrap(path, value, dtype == np.int8))
-        _run_writing(settings, options, progress)
+        return _run_writing(settings, options, progress)
 
 
 def _refuse_writing_over_inputs(settings: JobSettings) -> None:
@@ -432,13 +438,13 @@ def _refuse_writing_over_inputs(settings: JobSettings) -> None:
             raise error
 
 
-def _run_writing(settings: JobSettings, options: RunOptions, progress) -> None:
-    """Runs a job that writes a file; an output the job did not finish and that
-    did not exist before is removed."""
+def _run_writing(settings: JobSettings, options: RunOptions, progress) -> List[str]:
+    """Runs a job that writes a file and returns its messages; an output the
+    job did not finish and that did not exist before is removed."""
     output_path = settings.output_image_path
     existed = _exists(output_path)
     try:
-        run_job(settings, options, progress)
+        return run_job(settings, options, progress)
     except BaseException:
         if not existed and _exists(output_path):
             _remove(output_path)

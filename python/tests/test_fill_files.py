@@ -38,7 +38,8 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
                 else v for k, v in keywords.items()}
     run_cli("--target", scene.target, "--fill", scene.fill, "--output", scene.folder / "cli.tif",
             *cli_args)
-    pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
+    messages = pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
+    assert messages[-1].startswith("Job Done:Total Time:")
     assert same_file_bytes(scene.folder / "cli.tif", scene.folder / "py.tif")
     if "status_output" in keywords:
         assert same_file_bytes(scene.folder / "cli_status.tif", scene.folder / "py_status.tif")
