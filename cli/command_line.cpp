@@ -10,6 +10,20 @@
 
 namespace pelvane {
 
+namespace {
+
+// GeoTIFF creation options are NAME=VALUE pairs with a non-empty name.
+const CLI::Validator creation_option_syntax(
+    [](std::string& option) -> std::string {
+        const auto equals = option.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return "creation options take the form NAME=VALUE: " + option;
+        return {};
+    },
+    "");
+
+}  // namespace
+
 int parse_command_line(int argc, const char* const* argv, CommandLine& command,
                        std::ostream& out, std::ostream& err)
 {
@@ -77,6 +91,7 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         ->capture_default_str();
     app.add_option("--co", o.creation_options,
                    "Creation option of the output format (repeatable)")
+        ->check(creation_option_syntax)
         ->type_name("NAME=VALUE")
         ->allow_extra_args(false);
     app.add_option("--threads", o.threads,

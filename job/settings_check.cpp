@@ -53,11 +53,6 @@ std::optional<SettingProblem> bad_number(const JobSettings& s, const RunOptions&
 
 std::optional<SettingProblem> bad_output(const JobSettings& s, const RunOptions& o)
 {
-    for (const std::string& option : o.creation_options) {
-        const auto equals = option.find('=');
-        if (equals == std::string::npos || equals == 0)
-            return problem("co", "takes the form NAME=VALUE, not " + option);
-    }
     if (!is_output_format(o.output_format))
         return problem("of", "must be GTiff or COG, not " + o.output_format);
     const std::pair<const char*, const std::string*> files[] = {

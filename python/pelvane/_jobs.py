@@ -32,7 +32,7 @@ _METHODS = ("sarnic", "tolvek", "both")
 
 # The keyword of each setting check_settings names by pelvane-cli's option,
 # where it is not the option's name with "_" for "-".
-_KEYWORDS = {"of": "output_format", "co": "creation_options"}
+_KEYWORDS = {"of": "output_format"}
 
 
 def _job(method: str, similar: int, regularization: float, max_iterations: int,
@@ -55,16 +55,23 @@ def _job(method: str, similar: int, regularization: float, max_iterations: int,
         options.threads = threads
     if isinstance(creation_options, str):
         creation_options = [creation_options]
-    options.creation_options = list(creation_options)
+    creation_options = list(creation_options)
+    for option in creation_options:
+        if not isinstance(option, str) or option.find("=") < 1:
+            raise ValueError(f"creation options take the form NAME=VALUE, not {option!r}")
+    options.creation_options = creation_options
     return settings, options
 
 
-def _check(settings: JobSettings, options: RunOptions) -> None:
-    """The checks pelvane-cli makes too, from the same function of the job."""
+def _check(settings: JobSettings, options: RunOptions, **given) -> None:
+    """The checks pelvane-cli makes too, from the same function of the job;
+    a number out of its range is shown as the caller gave it (`given`)."""
     problem = check_settings(settings, options)
     if problem is not None:
         setting, text = problem
-        raise ValueError(f"{_KEYWORDS.get(setting, setting.replace('-', '_'))} {text}")
+        keyword = _KEYWORDS.get(setting, setting.replace("-", "_"))
+        shown = f", not {given[keyword]!r}" if keyword in given and "NaN" not in text else ""
+        raise ValueError(f"{keyword} {text}{shown}")
 
 
 def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) -> bool:
@@ -272,7 +279,7 @@ def fill(target: npt.ArrayLike,
             settings.fill_mask_path = datasets.name(
                 _in_memory.gap_array("fill_gaps", fill_gaps, rows, columns))
         settings.output_image_path = datasets.output()
-        _check(settings, options)
+        _check(settings, options, threads=threads, tolerance=tolerance)
         run_job(settings, options, progress)
         result = np.empty(target_array.shape, target_array.dtype)
         datasets.read(settings.output_image_path, result)
@@ -404,7 +411,7 @@ def fill_files(target: Path,
     settings.output_image_path = os.fspath(output)
     settings.target_mask_path = "" if target_mask is None else os.fspath(target_mask)
     settings.fill_mask_path = "" if fill_mask is None else os.fspath(fill_mask)
-    _check(settings, options)
+    _check(settings, options, threads=threads, tolerance=tolerance)
     if values is None:
         return _run_writing(settings, options, progress)
 
