@@ -14,7 +14,7 @@ namespace pelvane {
 constexpr int RING_REACH = 8;
 // Rings averaged, from the first that holds a pixel: enough pixels for a
 // spread, near enough to stay local.
-constexpr int RING_ANNULUS = 3;
+constexpr int RING_ANNULUS = 5;
 
 // Per value, the 1/d^2-weighted mean and mean square over the marked pixels
 // of rings first .. first + RING_ANNULUS - 1 around a pixel, the first ring
