@@ -89,10 +89,10 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
         select[q] = residual_pixels[q] != 0 ||
                     (s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT);
     }
-    const std::vector<double> band_scale =
-        similar_band_scale(s.fill.bands(), both_valid.data(), bands, pixels);
+    const std::vector<float> scaled_fill =
+        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels);
     const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
-                                band_scale.data(), bands, s.rows, s.width,
+                                scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
     BandStack predictions(3 * bands, pixels);
     if (!pool.run(

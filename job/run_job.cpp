@@ -179,8 +179,9 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
     // The refined fill keeps per band a leave-one-out prediction, three more
-    // predictions and the estimated error, and two marks and a mask per pixel.
-    const double per_pixel = refine ? 72.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
+    // predictions, the estimated error and a scaled float copy of the fill,
+    // and two marks and a mask per pixel.
+    const double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
     return window_rows * image.width * per_pixel;
 }
 

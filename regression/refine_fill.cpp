@@ -70,6 +70,19 @@ int predict_similar(const SimilarSearch& s, const unsigned char* target_mask, in
     return valid.ring;
 }
 
+// The ring of the nearest valid pixel around (r, c); 0 when none lies within RING_REACH.
+int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows, int width)
+{
+    for (int h = 1; h <= RING_REACH; ++h)
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h)
+                if (cc >= 0 && cc < width && target_mask[static_cast<std::size_t>(rr) * width + cc] == 0)
+                    return h;
+        }
+    return 0;
+}
+
 // One band's combination at a pixel s rings from the nearest valid pixel.
 struct Combined {
     double value = NONE;
@@ -187,10 +200,15 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     m.bands = bands;
     const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
 
+    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    long long residual_count = 0;
+    for (std::size_t q = 0; q < pixels; ++q) residual_count += in.residual_pixels[q] != 0;
+    const long long every = std::max<long long>(
+        REFINE_SAMPLE_EVERY, (residual_count + REFINE_SAMPLE_MOST - 1) / REFINE_SAMPLE_MOST);
     std::vector<std::size_t> samples;
     long long seen = 0;
-    for (std::size_t q = 0; q < static_cast<std::size_t>(rows) * width; ++q)
-        if (in.residual_pixels[q] != 0 && seen++ % REFINE_SAMPLE_EVERY == 0) samples.push_back(q);
+    for (std::size_t q = 0; q < pixels; ++q)
+        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
 
     SimilarScratch work;
     RingStats valid(bands), residuals(P * bands);
@@ -281,16 +299,15 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
 {
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
-    RingStats valid(bands), residuals(P * bands);
+    RingStats residuals(P * bands);
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             if (!predicted(status[pos])) continue;
-            ring_stats(r, c, rows, width, 1, bands, ValidPixel{in.target_mask},
-                       TargetValue{in.target}, valid);
             ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
             // Beyond the rings searched, the farthest ring measured stands.
-            const int ring = valid.ring > 0 ? valid.ring : RING_REACH;
+            const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width);
+            const int ring = nearest > 0 ? nearest : RING_REACH;
             int spatial_bands = 0;
             for (int b = 0; b < bands; ++b) {
                 const double regression = filled[b][pos];

@@ -87,8 +87,12 @@ struct RefineModel {
     std::vector<double> error_scale;
 };
 
-// Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel.
+// Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
+// fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
+// the calibration runs on one thread, and that many samples give each ring
+// and band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
+constexpr long long REFINE_SAMPLE_MOST = 20000;
 RefineModel calibrate_refinement(const RefineInputs& in);
 
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows

@@ -13,24 +13,35 @@ constexpr double SLOPE_HIGHEST = 1.5;  // the standard fit's own upper clamp
 
 int next_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
 
-bool candidate(const SimilarSearch& s, int row, int col, int exclude, int r, int c)
-{
-    const int ring = std::max(std::abs(r - row), std::abs(c - col));
-    return ring >= exclude && s.both_valid[static_cast<std::size_t>(r) * s.width + c] != 0;
-}
-
-// Squared spectral distance of pixel q to the fill values `centre`: the mean
-// over the bands of the squared scaled differences; +infinity where it is
+// Squared spectral distance of pixel q to the scaled fill values `centre`:
+// the mean over the bands of the squared differences; +infinity where it is
 // not a number, so that the order stays total.
-double spectral_distance2(const SimilarSearch& s, const double* centre, std::size_t q)
+double spectral_distance2(const SimilarSearch& s, const float* centre, std::size_t q)
 {
+    const float* x = s.scaled_fill + q * static_cast<std::size_t>(s.bands);
     double sum = 0.0;
     for (int b = 0; b < s.bands; ++b) {
-        const double d = (s.fill[b][q] - centre[b]) * s.band_scale[b];
+        const double d = static_cast<double>(x[b]) - centre[b];
         sum += d * d;
     }
     sum /= s.bands;
     return std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
+}
+
+// Calls visit(q) for the candidates of the window of half-width `half`
+// around (row, col), in raster order: valid in both images, at least
+// `exclude` rows or columns from the pixel.
+template <class Visit>
+void scan_window(const SimilarSearch& s, int row, int col, int exclude, int half, Visit visit)
+{
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const bool near_row = std::abs(r - row) < exclude;
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        for (int c = c0; c <= c1; ++c)
+            if (s.both_valid[line + c] != 0 && !(near_row && std::abs(c - col) < exclude))
+                visit(line + c);
+    }
 }
 
 // Both predictions from the chosen candidates, most similar first;
@@ -73,11 +84,10 @@ int predict(const SimilarSearch& s, int row, int col, const std::size_t* chosen,
 
 }  // namespace
 
-std::vector<double> similar_band_scale(const double* const* fill,
-                                       const unsigned char* both_valid, int bands,
-                                       std::size_t pixels)
+std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
+                                       int bands, std::size_t pixels)
 {
-    std::vector<double> scale(static_cast<std::size_t>(bands), 0.0);
+    std::vector<float> scaled(pixels * static_cast<std::size_t>(bands), 0.0f);
     for (int b = 0; b < bands; ++b) {
         double n = 0.0, sum = 0.0;
         for (std::size_t q = 0; q < pixels; ++q)
@@ -91,29 +101,27 @@ std::vector<double> similar_band_scale(const double* const* fill,
         for (std::size_t q = 0; q < pixels; ++q)
             if (both_valid[q] != 0) squares += (fill[b][q] - mean) * (fill[b][q] - mean);
         const double spread = std::sqrt(squares / n);
-        if (spread > 0.0 && std::isfinite(spread)) scale[static_cast<std::size_t>(b)] = 1.0 / spread;
+        if (!(spread > 0.0) || !std::isfinite(spread)) continue;
+        for (std::size_t q = 0; q < pixels; ++q)
+            scaled[q * bands + b] = static_cast<float>(fill[b][q] / spread);
     }
-    return scale;
+    return scaled;
 }
 
 int similar_predict(const SimilarSearch& s, int row, int col, int exclude, SimilarScratch& w,
                     double* spatial, double* line)
 {
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
-    w.centre.resize(static_cast<std::size_t>(s.bands));
-    for (int b = 0; b < s.bands; ++b) w.centre[static_cast<std::size_t>(b)] = s.fill[b][centre];
+    const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
 
     // The candidates of the growing windows; each growth collects the
     // larger window anew, in raster order.
     const std::size_t enough = static_cast<std::size_t>(SIMILAR_POOL) * std::max(s.count, 0);
     for (int half = SIMILAR_FIRST_HALF;; half = next_half(half)) {
         w.found.clear();
-        for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r)
-            for (int c = std::max(col - half, 0); c <= std::min(col + half, s.width - 1); ++c)
-                if (candidate(s, row, col, exclude, r, c)) {
-                    const std::size_t q = static_cast<std::size_t>(r) * s.width + c;
-                    w.found.emplace_back(spectral_distance2(s, w.centre.data(), q), q);
-                }
+        scan_window(s, row, col, exclude, half, [&](std::size_t q) {
+            w.found.emplace_back(spectral_distance2(s, own, q), q);
+        });
         if (w.found.size() >= enough || half >= SIMILAR_MAX_HALF) break;
     }
     // The `count` most similar, in order (pairs compare by distance, then pixel).
@@ -131,6 +139,16 @@ int similar_predict(const SimilarSearch& s, int row, int col, int exclude, Simil
                    spatial, line);
 }
 
+namespace {
+
+bool candidate(const SimilarSearch& s, int row, int col, int exclude, int r, int c)
+{
+    const int ring = std::max(std::abs(r - row), std::abs(c - col));
+    return ring >= exclude && s.both_valid[static_cast<std::size_t>(r) * s.width + c] != 0;
+}
+
+}  // namespace
+
 int similar_predict_reference(const SimilarSearch& s, int row, int col, int exclude,
                               double* spatial, double* line)
 {
@@ -144,14 +162,13 @@ int similar_predict_reference(const SimilarSearch& s, int row, int col, int excl
                 found += inside(r, c, half) && candidate(s, row, col, exclude, r, c);
         if (found >= static_cast<long long>(SIMILAR_POOL) * s.count || half >= SIMILAR_MAX_HALF) break;
     }
-    std::vector<double> own;
-    for (int b = 0; b < s.bands; ++b) own.push_back(s.fill[b][static_cast<std::size_t>(row) * s.width + col]);
+    const float* own = s.scaled_fill + (static_cast<std::size_t>(row) * s.width + col) * s.bands;
     std::vector<std::pair<double, std::size_t>> all;
     for (int r = 0; r < s.rows; ++r)
         for (int c = 0; c < s.width; ++c)
             if (inside(r, c, half) && candidate(s, row, col, exclude, r, c)) {
                 const std::size_t q = static_cast<std::size_t>(r) * s.width + c;
-                all.emplace_back(spectral_distance2(s, own.data(), q), q);
+                all.emplace_back(spectral_distance2(s, own, q), q);
             }
     std::sort(all.begin(), all.end());
     all.resize(std::min<std::size_t>(all.size(), static_cast<std::size_t>(std::max(s.count, 0))));

@@ -30,22 +30,26 @@ struct SimilarSearch {
     const double* const* target;
     const double* const* fill;
     const unsigned char* both_valid;  // nonzero: valid in both images (a candidate)
-    const double* band_scale;         // per band: 1 / spread of its fill values (0: ignored)
+    // Per pixel, its bands' fill values each divided by the band's spread,
+    // one pixel after the other (similar_scaled_fill).
+    const float* scaled_fill;
     int bands;
     int rows;
     int width;
     int count;  // similar pixels taken
 };
 
-// Per band: 1 / the standard deviation of the fill values at the pixels
-// valid in both images, 0 where it vanishes or is not finite.
-std::vector<double> similar_band_scale(const double* const* fill,
-                                       const unsigned char* both_valid, int bands,
-                                       std::size_t pixels);
+// The fill values the spectral distance reads: per pixel and band, the
+// value divided by the standard deviation of the band's fill values at the
+// pixels valid in both images (0 for a band where that vanishes or is not
+// finite), as floats, the bands of a pixel side by side: a quarter of the
+// memory of the doubles it comes from, read in one stretch per candidate.
+std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
+                                       int bands, std::size_t pixels);
 
 // Working storage of one thread, reused from pixel to pixel.
 struct SimilarScratch {
-    std::vector<double> centre, chosen_distance2, weight;
+    std::vector<double> chosen_distance2, weight;
     std::vector<std::pair<double, std::size_t>> found;  // squared spectral distance, pixel
     std::vector<std::size_t> chosen;
 };

@@ -214,8 +214,8 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
             both_valid[i] = target_mask[i] == 0 && fill_mask[i] == 0;
             select[i] = residual[i] != 0 || (status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT);
         }
-        const std::vector<double> scale = similar_band_scale(fill.bands(), both_valid.data(), bands, pixels);
-        const SimilarSearch search{target.bands(), fill.bands(), both_valid.data(), scale.data(),
+        const std::vector<float> scaled = similar_scaled_fill(fill.bands(), both_valid.data(), bands, pixels);
+        const SimilarSearch search{target.bands(), fill.bands(), both_valid.data(), scaled.data(),
                                    bands, rows, width, similar};
         SimilarScratch work;
         for (int t = 0; t < 4; ++t) {

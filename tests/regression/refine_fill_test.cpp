@@ -22,7 +22,7 @@ struct Strip {
     static constexpr int W = 60, H = 48, B = 3;
     std::vector<std::vector<double>> truth, target, fill, filled, loo, predictions;
     std::vector<unsigned char> target_mask, fill_mask, status, residual, both_valid, select;
-    std::vector<double> scale;
+    std::vector<float> scaled;
     std::vector<const double*> fill_ptrs;
     SimilarSearch similar{};
 
@@ -78,8 +78,8 @@ struct Strip {
             both_valid[i] = !target_mask[i] && !fill_mask[i];
             select[i] = residual[i] || (status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT);
         }
-        scale = similar_band_scale(fill_ptrs.data(), both_valid.data(), B, W * H);
-        similar = {target_ptrs.data(), fill_ptrs.data(), both_valid.data(), scale.data(), B, H, W, 30};
+        scaled = similar_scaled_fill(fill_ptrs.data(), both_valid.data(), B, W * H);
+        similar = {target_ptrs.data(), fill_ptrs.data(), both_valid.data(), scaled.data(), B, H, W, 30};
         predict_refined_rows(similar, target_mask.data(), select.data(), 0, H, ptrs(predictions).data());
         prediction_ptrs = cptrs(predictions);
         return {target_ptrs.data(), target_mask.data(), residual.data(), loo_ptrs.data(),
@@ -143,7 +143,9 @@ TEST(SimilarPredict, MatchesTheBruteForceReferenceBitForBit)
                 double spatial[B], line[B], spatial_ref[B], line_ref[B];
                 const int n = similar_predict(search, row, col, k.exclude, work, spatial, line);
                 ASSERT_EQ(n, similar_predict_reference(search, row, col, k.exclude, spatial_ref, line_ref));
-                if (k.count <= 30) EXPECT_EQ(n, k.count);
+                if (k.count <= 30) {
+                    EXPECT_EQ(n, k.count);
+                }
                 for (int b = 0; b < B && n > 0; ++b) {
                     EXPECT_EQ(std::memcmp(&spatial[b], &spatial_ref[b], sizeof(double)), 0);
                     EXPECT_EQ(std::memcmp(&line[b], &line_ref[b], sizeof(double)), 0);
