@@ -91,14 +91,18 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         ->capture_default_str();
 
     bool refine = false;
-    app.add_flag("--refine", refine,
-                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic corrects its "
-                 "prediction by its neighbours' residuals and leans on a spatial one where the "
-                 "fill image is unreliable");
+    CLI::Option* refine_flag = app.add_flag("--refine", refine,
+                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic combines "
+                 "several predictions by the errors each made at the valid pixels around");
     app.add_option("--status-output", s.status_output_path,
                    "Also write a one-band Byte GeoTIFF telling how each pixel was filled "
                    "(codes in the README)");
 
+    app.add_option("--error-output", s.error_output_path,
+                   "Also write a Float32 GeoTIFF with the estimated standard error of every "
+                   "filled value, one band per image band (0 at valid pixels, no-data where "
+                   "nothing was estimated)")
+        ->needs(refine_flag);
     app.add_option("--co", o.creation_options, "GeoTIFF creation option (repeatable)")
         ->check(creation_option_syntax)
         ->type_name("NAME=VALUE")

@@ -26,14 +26,19 @@ struct JobSettings {
     int use_nodata = 0;
 
     // Not on the specified form either: 1 runs the refined fill (Tolvek
-    // starts its gaps from a smooth interpolation; Sarnic corrects its
-    // prediction by its neighbours' residuals and blends it with a spatial
-    // one where that is more reliable). 0 keeps the specified fill, byte for byte.
+    // starts its gaps from a smooth interpolation; Sarnic combines several
+    // predictions by the errors each made at the valid pixels around). 0 keeps the specified fill, byte for byte.
     int refine = 0;
 
     // When not empty: a one-band Byte GeoTIFF of the output's size and
     // georeferencing that tells for every pixel how it was filled (FillCode).
     std::string status_output_path;
+
+    // When not empty (refined fill only): a Float32 GeoTIFF with one band per
+    // image band holding the estimated standard error of every value the
+    // regression stage filled, 0 at valid pixels and the no-data value (NaN)
+    // elsewhere.
+    std::string error_output_path;
 };
 
 }  // namespace pelvane

@@ -81,6 +81,21 @@ bool write_status_interior(const StripContext& context, const Strip& strip,
                           strip.interior_rows, GDT_Byte, 0, 0, nullptr) == CE_None;
 }
 
+// The estimated errors of the strip's interior rows, as Float32.
+bool write_error_interior(const StripContext& context, const Strip& strip, BandStack& error)
+{
+    const std::size_t width = static_cast<std::size_t>(context.image.width);
+    const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
+    for (int b = 0; b < error.band_count(); ++b) {
+        GDALRasterBand* band = context.error_output->GetRasterBand(b + 1);
+        if (band->RasterIO(GF_Write, 0, strip.interior_first_row, context.image.width,
+                           strip.interior_rows, error.band(b) + first, context.image.width,
+                           strip.interior_rows, GDT_Float64, 0, 0, nullptr) != CE_None)
+            return false;
+    }
+    return true;
+}
+
 std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 {
     std::int64_t marked = 0;
@@ -138,6 +153,14 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
 
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    // 0 at valid pixels, no-data until the regression stage estimates it.
+    BandStack error;
+    if (context.error_output != nullptr) {
+        error = BandStack(bands, pixels);
+        for (int b = 0; b < bands; ++b)
+            for (std::size_t i = 0; i < pixels; ++i)
+                error.band(b)[i] = target_mask[i] == 0 ? 0.0 : std::numeric_limits<double>::quiet_NaN();
+    }
 
     // Sarnic, run for every strip whichever methods are chosen: with Tolvek
     // alone the fill image is the target itself, so this only copies the
@@ -152,7 +175,8 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
                                             .similar_pixel_count = settings.similar_pixel_count,
                                             .filled = filled,
                                             .status = pixel_status.get(),
-                                            .refine = settings.refine != 0};
+                                            .refine = settings.refine != 0,
+                                            .error = context.error_output != nullptr ? &error : nullptr};
     if (!run_regression_stage(pool, context.host, regression))
         return msg::STOPPED;
     // Each pixel sees the values written before it: one thread, in raster order.
@@ -165,6 +189,11 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
 
     target.release();
     fill.release();
+    if (context.error_output != nullptr) {
+        if (!write_error_interior(context, strip, error))
+            return msg::WRITE_ERROR;
+        error.release();
+    }
 
     // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
@@ -194,6 +223,23 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     std::vector<unsigned char>().swap(target_mask);
 
     return write_interior(context, strip, filled);
+}
+
+GDALDatasetUniquePtr create_error_image(const char* path, int width, int height, int bands)
+{
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    if (gtiff == nullptr) return nullptr;
+    CPLStringList options;
+    options.AddString("COMPRESS=DEFLATE");
+    GDALDatasetUniquePtr error(gtiff->Create(path, width, height, bands, GDT_Float32,
+                                             options.List()));
+    if (!error) return nullptr;
+    for (int b = 1; b <= bands; ++b) {
+        GDALRasterBand* band = error->GetRasterBand(b);
+        band->SetDescription("Pelvane estimated standard error");
+        band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
+    }
+    return error;
 }
 
 const char* run_strip_loop(const StripContext& context, const StripPlan& plan)

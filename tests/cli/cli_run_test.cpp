@@ -251,6 +251,7 @@ TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
         {"--target", OLINDA + "target.tif", "--output", output, "--method", "all"},
         {"--target", OLINDA + "target.tif", "--output", output, "--max-iterations", "many"},
         {"--target", OLINDA + "target.tif", "--output", output, "--threads", "0"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--error-output", output + "e"},
     };
     for (const auto& args : wrong) {
         const CliResult run = cli(args);

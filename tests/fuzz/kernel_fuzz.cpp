@@ -24,6 +24,9 @@
 #include "job/gap_masks.h"
 #include "job/range_masker.h"
 #include "regression/fallback_fill.h"
+#include "regression/refine_fill.h"
+#include "regression/regression_strip.h"
+#include "regression/similar_pixels.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
 #include "regression/regression_fill_reference.h"
@@ -94,6 +97,10 @@ struct Stack {
     std::vector<std::vector<double>> bands;
     std::vector<double*> pointers;
     Stack(int count, std::size_t pixels, double value) : bands(count, std::vector<double>(pixels, value))
+    {
+        for (auto& b : bands) pointers.push_back(b.data());
+    }
+    Stack(const Stack& other) : bands(other.bands)
     {
         for (auto& b : bands) pointers.push_back(b.data());
     }
@@ -197,6 +204,54 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
     for (int b = 0; b < bands; ++b)
         for (std::size_t i = 0; i < pixels; ++i)
             CHECK(same_bits(in_parts.bands[b][i], filled.bands[b][i]), "regression_fill_rows gives other values");
+
+    // The refinement: the similar search against its reference, then the
+    // combination whole and in row ranges, which change the predicted pixels only.
+    {
+        std::vector<unsigned char> residual(pixels), both_valid(pixels), select(pixels);
+        mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), rows, width, residual.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            both_valid[i] = target_mask[i] == 0 && fill_mask[i] == 0;
+            select[i] = residual[i] != 0 || (status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT);
+        }
+        const std::vector<float> scaled = similar_scaled_fill(fill.bands(), both_valid.data(), bands, pixels);
+        const SimilarSearch search{target.bands(), fill.bands(), both_valid.data(), scaled.data(),
+                                   bands, rows, width, similar};
+        SimilarScratch work;
+        for (int t = 0; t < 4; ++t) {
+            const int row = r.between(0, rows - 1), col = r.between(0, width - 1), exclude = r.between(1, 3);
+            double a[8], b[8], c[8], d[8];
+            const int n = similar_predict(search, row, col, exclude, work, a, b);
+            CHECK(n == similar_predict_reference(search, row, col, exclude, c, d), "similar_predict and its reference take other counts");
+            for (int band = 0; band < bands && n > 0; ++band)
+                CHECK(same_value(a[band], c[band]) && same_value(b[band], d[band]), "similar_predict and its reference differ");
+        }
+        Stack loo(bands, pixels, unwritten()), predictions(3 * bands, pixels, unwritten());
+        const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
+                                    width, 0.5, similar);
+        strip.predict_rows(0, rows, residual.data(), loo.pointers.data());
+        predict_refined_rows(search, target_mask.data(), select.data(), 0, rows, predictions.pointers.data());
+        const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
+                              predictions.pointers.data(), &search, bands, rows, width};
+        const RefineModel model = calibrate_refinement(in);
+        Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
+        std::vector<unsigned char> refined_status = status, rows_status = status;
+        refine_rows(model, in, 0, rows, refined.pointers.data(), error.pointers.data(), refined_status.data(), 7);
+        for (int first = 0; first < rows;) {
+            const int last = std::min(rows, first + r.between(1, rows));
+            refine_rows(model, in, first, last, in_rows.pointers.data(), nullptr, rows_status.data(), 7);
+            first = last;
+        }
+        CHECK(rows_status == refined_status, "refine_rows in row ranges gives other status codes");
+        for (int b = 0; b < bands; ++b)
+            for (std::size_t i = 0; i < pixels; ++i) {
+                const bool predicted = status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT;
+                CHECK(same_value(in_rows.bands[b][i], refined.bands[b][i]), "refine_rows in row ranges gives other values");
+                CHECK(predicted || (same_bits(refined.bands[b][i], filled.bands[b][i]) && refined_status[i] == status[i]),
+                      "refine_rows changed a pixel it must leave");
+                CHECK(predicted == !same_bits(error.bands[b][i], unwritten()), "refine_rows wrote the error elsewhere than at the predicted pixels");
+            }
+    }
 
     // The fallback changes pixels missing in both images only.
     const Stack before_fallback = filled;
