@@ -25,6 +25,24 @@ constexpr double RANGE_LAST = 50.0;
 
 constexpr int TABLE_SIDE = 2 * EDGE_REACH + 1;
 
+// Per octant of a pixel with `right`, `down`, `left` and `up` columns and rows
+// of strip beyond it: a bound on the squared distance of its farthest pixel
+// inside the strip (the octant's corner of the strip), or -1 when the octant
+// holds no pixel of the strip. Searching stops beyond the bound of every
+// octant still short of its quota; nothing is skipped that could be taken.
+void octant_bounds(int right, int down, int left, int up, int* bound)
+{
+    auto corner = [](int a, int b) { return a * a + b * b; };
+    bound[0] = right >= 1 ? corner(right, std::min(down, right - 1)) : -1;
+    bound[1] = right >= 1 && down >= 1 ? corner(down, std::min(right, down)) : -1;
+    bound[2] = down >= 1 ? corner(down, std::min(left, down - 1)) : -1;
+    bound[3] = left >= 1 && down >= 1 ? corner(left, std::min(down, left)) : -1;
+    bound[4] = left >= 1 ? corner(left, std::min(up, left - 1)) : -1;
+    bound[5] = left >= 1 && up >= 1 ? corner(up, std::min(left, up)) : -1;
+    bound[6] = up >= 1 ? corner(up, std::min(right, up - 1)) : -1;
+    bound[7] = right >= 1 && up >= 1 ? corner(right, std::min(up, right)) : -1;
+}
+
 }  // namespace
 
 int edge_octant(int dy, int dx)
@@ -129,7 +147,7 @@ EdgeInterpolator::EdgeInterpolator(const EdgeModel& model) : model_(model)
     for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
         for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
             if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
-                offsets_.push_back({dy, dx, edge_octant(dy, dx)});
+                offsets_.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
     std::sort(offsets_.begin(), offsets_.end(), [](const Offset& a, const Offset& b) {
         const int da = a.dy * a.dy + a.dx * a.dx;
         const int db = b.dy * b.dy + b.dx * b.dx;
@@ -170,8 +188,12 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
         int dy[N], dx[N];
         std::size_t at[N];
         int per_octant[8] = {};
+        int bound[8];
+        octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
+        int limit = *std::max_element(bound, bound + 8);
         int n = 0;
         for (const Offset& o : offsets_) {
+            if (o.distance2 > limit) break;
             if (per_octant[o.octant] == EDGE_OCTANT_QUOTA) continue;
             const int yy = y + o.dy;
             const int xx = x + o.dx;
@@ -181,7 +203,11 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
             dy[n] = o.dy;
             dx[n] = o.dx;
             at[n] = q;
-            ++per_octant[o.octant];
+            if (++per_octant[o.octant] == EDGE_OCTANT_QUOTA) {
+                limit = -1;
+                for (int k = 0; k < 8; ++k)
+                    if (per_octant[k] < EDGE_OCTANT_QUOTA) limit = std::max(limit, bound[k]);
+            }
             if (++n == N) break;
         }
         double* out = values + i * nb;

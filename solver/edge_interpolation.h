@@ -99,6 +99,7 @@ private:
         int dy;
         int dx;
         int octant;
+        int distance2;  // dy^2 + dx^2
     };
     EdgeModel model_;
     std::vector<Offset> offsets_;
