@@ -43,6 +43,32 @@ void octant_bounds(int right, int down, int left, int up, int* bound)
     bound[7] = right >= 1 && up >= 1 ? corner(right, std::min(up, right)) : -1;
 }
 
+struct Offset {
+    int dy;
+    int dx;
+    int octant;
+    int distance2;  // dy^2 + dx^2
+};
+
+// Every offset within reach, in the order the search takes them; made once.
+const std::vector<Offset>& search_order()
+{
+    static const std::vector<Offset> offsets = [] {
+        std::vector<Offset> list;
+        for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
+            for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
+                if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
+                    list.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
+        std::sort(list.begin(), list.end(), [](const Offset& a, const Offset& b) {
+            if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
+            if (a.dy != b.dy) return a.dy < b.dy;
+            return a.dx < b.dx;
+        });
+        return list;
+    }();
+    return offsets;
+}
+
 }  // namespace
 
 int edge_octant(int dy, int dx)
@@ -144,17 +170,6 @@ EdgeModel fit_edge_model(const double* const* bands, int band_count,
 
 EdgeInterpolator::EdgeInterpolator(const EdgeModel& model) : model_(model)
 {
-    for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
-        for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
-            if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
-                offsets_.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
-    std::sort(offsets_.begin(), offsets_.end(), [](const Offset& a, const Offset& b) {
-        const int da = a.dy * a.dy + a.dx * a.dx;
-        const int db = b.dy * b.dy + b.dx * b.dx;
-        if (da != db) return da < db;
-        if (a.dy != b.dy) return a.dy < b.dy;
-        return a.dx < b.dx;
-    });
     correlation_.resize(static_cast<std::size_t>(TABLE_SIDE) * TABLE_SIDE);
     for (int dy = 0; dy < TABLE_SIDE; ++dy)
         for (int dx = 0; dx < TABLE_SIDE; ++dx)
@@ -192,7 +207,7 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
         octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
         int limit = *std::max_element(bound, bound + 8);
         int n = 0;
-        for (const Offset& o : offsets_) {
+        for (const Offset& o : search_order()) {
             if (o.distance2 > limit) break;
             if (per_octant[o.octant] == EDGE_OCTANT_QUOTA) continue;
             const int yy = y + o.dy;

@@ -68,7 +68,7 @@ EdgeModel fit_edge_model(const double* const* bands, int band_count,
                          const unsigned char* gap_mask, int width, int rows, int row_step);
 
 // Interpolates gap pixels with one model; built once (it tabulates the
-// search order and the correlations), then used from any number of threads.
+// correlations), then used from any number of threads.
 class EdgeInterpolator {
 public:
     explicit EdgeInterpolator(const EdgeModel& model);
@@ -95,14 +95,7 @@ public:
     const EdgeModel& model() const { return model_; }
 
 private:
-    struct Offset {
-        int dy;
-        int dx;
-        int octant;
-        int distance2;  // dy^2 + dx^2
-    };
     EdgeModel model_;
-    std::vector<Offset> offsets_;
     std::vector<double> correlation_;  // by |dy| * (2 * EDGE_REACH + 1) + |dx|
     double correlation(int dy, int dx) const;
 };
