@@ -92,9 +92,10 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
 
     bool refine = false;
     app.add_flag("--refine", refine,
-                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic corrects its "
-                 "prediction by its neighbours' residuals and leans on a spatial one where the "
-                 "fill image is unreliable");
+                 "Refined fill: Sarnic corrects its prediction by its neighbours' residuals and "
+                 "leans on a spatial one where the fill image is unreliable; pixels missing in "
+                 "both images are interpolated from the edges of their gap (Tolvek alone starts "
+                 "from a smooth interpolation)");
     app.add_option("--status-output", s.status_output_path,
                    "Also write a one-band Byte GeoTIFF telling how each pixel was filled "
                    "(codes in the README)");
