@@ -17,6 +17,7 @@ constexpr const char* CODE_NAMES[FILL_CODE_COUNT] = {
     "missing in both images, fallback regression",
     "missing in both images, Tolvek restoration",
     "refined: spatial prediction outweighs the regression",
+    "missing in both images, refined: interpolated from the gap's edges",
 };
 
 }  // namespace
@@ -27,12 +28,12 @@ const char* fill_code_name(int code)
 }
 
 void finish_fill_codes(unsigned char* status, const unsigned char* fallback_written,
-                       bool tolvek_filled, std::size_t pixels)
+                       FillCode remaining_filled_by, std::size_t pixels)
 {
     for (std::size_t i = 0; i < pixels; ++i) {
         if (status[i] != PIXEL_BOTH_MISSING) continue;
-        if (tolvek_filled)
-            status[i] = FILL_TOLVEK;
+        if (remaining_filled_by != FILL_UNFILLED)
+            status[i] = remaining_filled_by;
         else if (fallback_written[i] != 0)
             status[i] = FILL_FALLBACK;
     }

@@ -25,9 +25,12 @@ struct JobSettings {
     // (its no-data value, alpha band or mask) instead of use_threshold's choice.
     int use_nodata = 0;
 
-    // Not on the specified form either: 1 runs the refined fill (Tolvek
-    // starts its gaps from a smooth interpolation; Sarnic combines several
-    // predictions by the errors each made at the valid pixels around). 0 keeps the specified fill, byte for byte.
+    // Not among the form's original fields either: 1 runs the refined fill
+    // (Sarnic combines several predictions by the errors each made at the
+    // valid pixels around; with both methods the pixels missing in both
+    // images are interpolated from their gap's edges, with Tolvek alone
+    // Tolvek starts from a smooth interpolation). 0 keeps the standard fill,
+    // byte for byte.
     int refine = 0;
 
     // When not empty: a one-band Byte GeoTIFF of the output's size and

@@ -10,6 +10,7 @@
 #include <gdal_priv.h>
 
 #include "job/band_stack.h"
+#include "job/edge_fill_stage.h"
 #include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
@@ -199,15 +200,28 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
     std::vector<unsigned char>().swap(fill_mask);
 
-    const bool tolvek = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
+    // The refined fill with both methods interpolates the pixels missing in
+    // both images from their edges; Tolvek alone stays Tolvek.
+    const bool remaining = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
+    const bool edge_fill = remaining && settings.refine != 0 && settings.use_sarnic != 0;
+    const bool tolvek = remaining && !edge_fill;
     if (context.status_output != nullptr) {
-        finish_fill_codes(pixel_status.get(), fallback_written.data(), tolvek, pixels);
+        finish_fill_codes(pixel_status.get(), fallback_written.data(),
+                          tolvek ? FILL_TOLVEK : edge_fill ? FILL_EDGE : FILL_UNFILLED, pixels);
         std::vector<unsigned char>().swap(fallback_written);
         if (!write_status_interior(context, strip, pixel_status.get()))
             return msg::WRITE_STATUS;
     }
     pixel_status.reset();
 
+    if (edge_fill) {
+        const EdgeFillBuffers edges{.filled = filled,
+                                    .holes = target_mask.data(),
+                                    .width = image.width,
+                                    .rows = strip.window_rows};
+        if (!run_edge_fill_stage(pool, context.host, edges))
+            return msg::STOPPED;
+    }
     if (tolvek) {
         TolvekParams params;
         params.regularization = settings.regularization;

@@ -111,7 +111,7 @@ TEST_F(RefinedFill, StatusRasterTellsEachPixelsClass)
         if (target_gap[i] == 0)
             EXPECT_EQ(code, FILL_VALID) << i;
         else if (fill_gap[i] != 0)
-            EXPECT_EQ(code, FILL_TOLVEK) << i;
+            EXPECT_EQ(code, FILL_EDGE) << i;
         else
             EXPECT_TRUE(code == FILL_SIMILAR_FIT || code == FILL_COVALID_FIT ||
                         code == FILL_RATIO_FIT || code == FILL_SPATIAL)
