@@ -190,10 +190,13 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
 
     target.release();
     fill.release();
+
+    // The target's own valid pixels: where the edge fill measures its error.
+    std::vector<unsigned char> target_valid;
     if (context.error_output != nullptr) {
-        if (!write_error_interior(context, strip, error))
-            return msg::WRITE_ERROR;
-        error.release();
+        target_valid.resize(pixels);
+        for (std::size_t i = 0; i < pixels; ++i)
+            target_valid[i] = target_mask[i] == 0;
     }
 
     // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
@@ -215,12 +218,29 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     pixel_status.reset();
 
     if (edge_fill) {
-        const EdgeFillBuffers edges{.filled = filled,
-                                    .holes = target_mask.data(),
-                                    .width = image.width,
-                                    .rows = strip.window_rows};
+        BandStack edge_error;
+        if (context.error_output != nullptr)
+            edge_error = BandStack(bands, pixels);
+        const EdgeFillBuffers edges{
+            .filled = filled,
+            .holes = target_mask.data(),
+            .width = image.width,
+            .rows = strip.window_rows,
+            .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
+            .sites = target_valid.empty() ? nullptr : target_valid.data()};
         if (!run_edge_fill_stage(pool, context.host, edges))
             return msg::STOPPED;
+        // The holes' estimates join those of the regression stage.
+        if (context.error_output != nullptr)
+            for (int b = 0; b < bands; ++b)
+                for (std::size_t i = 0; i < pixels; ++i)
+                    if (target_mask[i] != 0) error.band(b)[i] = edge_error.band(b)[i];
+    }
+    std::vector<unsigned char>().swap(target_valid);
+    if (context.error_output != nullptr) {
+        if (!write_error_interior(context, strip, error))
+            return msg::WRITE_ERROR;
+        error.release();
     }
     if (tolvek) {
         TolvekParams params;
