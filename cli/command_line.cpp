@@ -77,14 +77,19 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         ->capture_default_str();
 
     bool refine = false;
-    app.add_flag("--refine", refine,
-                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic corrects its "
-                 "prediction by its neighbours' residuals and leans on a spatial one where the "
-                 "fill image is unreliable");
+    CLI::Option* refine_flag = app.add_flag("--refine", refine,
+                 "Refined fill: Sarnic combines several predictions by the errors each made at "
+                 "the valid pixels around; pixels missing in both images are interpolated from "
+                 "the edges of their gap (Tolvek alone starts from a smooth interpolation)");
     app.add_option("--status-output", s.status_output_path,
                    "Also write a one-band Byte GeoTIFF telling how each pixel was filled "
                    "(codes in the README)");
 
+    app.add_option("--error-output", s.error_output_path,
+                   "Also write a Float32 GeoTIFF with the estimated standard error of every "
+                   "filled value, one band per image band (0 at valid pixels, no-data where "
+                   "nothing was estimated)")
+        ->needs(refine_flag);
     app.add_option("--of", o.output_format,
                    "Output format: GTiff, or COG (a Cloud Optimized GeoTIFF, made by GDAL's COG "
                    "driver from the finished GeoTIFF)")

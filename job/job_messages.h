@@ -35,6 +35,11 @@ inline constexpr const char* STATUS_IS_INPUT =
     "Status image path must differ from the input and output paths!";
 inline constexpr const char* CREATE_STATUS = "Can not create the status image!";
 inline constexpr const char* WRITE_STATUS = "Can not write the status image!";
+// The error raster, the same way.
+inline constexpr const char* ERROR_IS_INPUT =
+    "Error image path must differ from the input, output and status paths!";
+inline constexpr const char* CREATE_ERROR = "Can not create the error image!";
+inline constexpr const char* WRITE_ERROR = "Can not write the error image!";
 inline constexpr const char* BAD_CREATION_OPTION = "Invalid creation option for the output image!";
 inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the image!";
 inline constexpr const char* STOPPED = "The job was stopped!";

@@ -247,8 +247,10 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
-    // The refined fill keeps a leave-one-out prediction per band and a mark per pixel.
-    const double per_pixel = refine ? 40.0 * image.band_count + 4.0 : 32.0 * image.band_count + 3.0;
+    // The refined fill keeps per band a leave-one-out prediction, three more
+    // predictions, the estimated error and a scaled float copy of the fill,
+    // and two marks and a mask per pixel.
+    const double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
     return window_rows * image.width * per_pixel;
 }
 
@@ -406,6 +408,16 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
         if (const std::string problem = output_folder_problem(status_path); !problem.empty())
             return {msg::CREATE_STATUS, status_path + ": " + problem};
     }
+    const std::string& error_path = settings.error_output_path;
+    const bool with_error = !error_path.empty() && settings.refine != 0;
+    if (with_error && (same_file(error_path, settings.output_image_path) ||
+                       (with_status && same_file(error_path, status_path)) ||
+                       path_is_an_input(error_path, settings)))
+        return {msg::ERROR_IS_INPUT, error_path};
+    if (with_error) {
+        if (const std::string problem = output_folder_problem(error_path); !problem.empty())
+            return {msg::CREATE_ERROR, error_path + ": " + problem};
+    }
 
     // Every strip opens the mask files again; a file that cannot serve them
     // stops the job here, before there is an output to clean up.
@@ -446,19 +458,39 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
         copy_georeferencing(*target, *status);
     }
 
+    std::optional<OutputFile> error_file;
+    GDALDatasetUniquePtr error;
+    if (with_error) {
+        error_file.emplace(error_path);
+        error = create_error_image(error_file->temporary_path().c_str(), image.width,
+                                   image.height, image.band_count);
+        if (!error) {
+            close_quietly(output);
+            close_quietly(status);
+            return {msg::CREATE_ERROR, error_path};
+        }
+        copy_georeferencing(*target, *error);
+    }
+
     std::int64_t target_gap_pixels = 0;
     const StripContext context{*target,  *fill,  *output,          image,
                                settings, host,   options,          masker,
-                               target_gap_pixels, status.get()};
+                               target_gap_pixels, status.get(), error.get()};
     if (JobStop stop = run_strip_loop(context, plan)) {
         // The temporary files go anyway.
         close_quietly(output);
         close_quietly(status);
+        close_quietly(error);
         return stop;
     }
     if (status && !close_written(status)) {
         close_quietly(output);
+        close_quietly(error);
         return {msg::WRITE_STATUS, status_path};
+    }
+    if (error && !close_written(error)) {
+        close_quietly(output);
+        return {msg::WRITE_ERROR, error_path};
     }
 
     target.reset();
@@ -477,6 +509,8 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
         return msg::STOPPED;
     if (status_file && !status_file->commit())
         return {msg::WRITE_STATUS, status_path};
+    if (error_file && !error_file->commit())
+        return {msg::WRITE_ERROR, error_path};
     if (!(cog_file ? *cog_file : output_file).commit())
         return {msg::WRITE_OUTPUT, output_path};
 

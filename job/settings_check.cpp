@@ -55,14 +55,19 @@ std::optional<SettingProblem> bad_output(const JobSettings& s, const RunOptions&
 {
     if (!is_output_format(o.output_format))
         return problem("of", "must be GTiff or COG, not " + o.output_format);
-    const std::pair<const char*, const std::string*> files[] = {
-        {"output", &s.output_image_path}, {"status-output", &s.status_output_path}};
-    for (const auto& [setting, path] : files) {
-        const std::string format = other_format_of_extension(*path);
+    const struct {
+        const char* setting;
+        const std::string& path;
+        const char* what;
+    } files[] = {{"output", s.output_image_path, "output"},
+                 {"status-output", s.status_output_path, "status raster"},
+                 {"error-output", s.error_output_path, "error raster"}};
+    for (const auto& file : files) {
+        const std::string format = other_format_of_extension(file.path);
         if (!format.empty())
-            return problem(setting, "names a " + format + " file (." + CPLGetExtension(path->c_str()) +
-                                        "); the " + (path == &s.output_image_path ? "output" : "status raster") +
-                                        " is a GeoTIFF: name it .tif or .tiff");
+            return problem(file.setting, "names a " + format + " file (." +
+                                             CPLGetExtension(file.path.c_str()) + "); the " +
+                                             file.what + " is a GeoTIFF: name it .tif or .tiff");
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include <gdal.h>
+#include <gdal_priv.h>
 
 #include "job/job_host.h"
 #include "job/job_settings.h"
@@ -40,7 +41,12 @@ struct StripContext {
     const RangeMasker& masker;
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
     GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
+    GDALDataset* error_output = nullptr;   // receives the estimated errors, when asked for
 };
+
+// Creates the error raster at `path`: `bands` Float32 bands with NaN as
+// their no-data value; the caller adds the georeferencing.
+GDALDatasetUniquePtr create_error_image(const char* path, int width, int height, int bands);
 
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the
 // message that stops the job, with the file it is about, or nothing when the

@@ -195,11 +195,12 @@ def fill(target: npt.ArrayLike,
         the same fraction every quarter second while it does not. Returning
         False stops the job; it is not called again after that.
     refine : bool, optional
-        The refined fill (``pelvane-cli --refine``): Tolvek starts from a
-        smooth interpolation and converges sooner; Sarnic corrects its
+        The refined fill (``pelvane-cli --refine``): pixels missing in both
+        images are interpolated from the edges of their gap (with Tolvek
+        alone, Tolvek starts from a smooth interpolation); Sarnic corrects its
         prediction by its errors at the valid pixels around and leans on a
         spatial prediction where the fill image is unreliable. False keeps
-        the specified fill, value for value.
+        the standard fill, value for value.
 
     Returns
     -------
