@@ -4,7 +4,8 @@
 #   make test-sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                       in a build folder of its own
 #   make bench          build and run the benchmarks
-#   make package        build the Debian packages (pelvane, python3-pelvane) into $(BUILD)/
+#   make package        build the Debian packages (pelvane, python3-pelvane,
+#                       qgis-plugin-pelvane) into $(BUILD)/, beside the QGIS plugin's zip
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)

@@ -13,25 +13,48 @@ CliHost::CliHost(std::ostream& out, std::ostream& err, bool show_progress)
 
 void CliHost::show_message(const std::string& text)
 {
-    const bool done = text.rfind("Job Done:", 0) == 0;
-    if (progress_) {
-        // A finished job completes its line; anything else must not run into it.
-        if (done)
-            progress_->finish();
-        else
-            progress_->break_line();
+    show_message_with_detail(text, {});
+}
+
+void CliHost::show_message_with_detail(const std::string& text, const std::string& detail)
+{
+    // A message must not run into the progress line.
+    if (progress_)
+        progress_->break_line();
+    err_ << text << '\n';
+    std::string::size_type start = 0;
+    while (start < detail.size()) {
+        const auto end = detail.find('\n', start);
+        err_ << "  " << detail.substr(start, end - start) << '\n';
+        start = end == std::string::npos ? detail.size() : end + 1;
     }
-    std::ostream& stream = done ? out_ : err_;
-    stream << text << '\n';
-    stream.flush();
+    err_.flush();
+}
+
+void CliHost::show_done(const std::string& text)
+{
+    if (!progress_)
+        return;
+    progress_->finish();
+    out_ << text << '\n';
+    out_.flush();
 }
 
 void CliHost::show_warning(const std::string& text)
 {
+    show_message(text);
+}
+
+void CliHost::show_solver_text(const std::string& text)
+{
     if (progress_)
         progress_->break_line();
-    err_ << text << '\n';
+    err_ << text;
     err_.flush();
+    // An iteration's line ends in '\r', to be written over by the next one
+    // or by the ticks, which then go on on a line of their own.
+    if (progress_ && !text.empty() && text.back() != '\n')
+        progress_->start_on_new_line();
 }
 
 bool CliHost::stop_requested()
@@ -41,11 +64,16 @@ bool CliHost::stop_requested()
 
 int CliHost::set_progress_position(int position)
 {
+    // The bar's positions are the dialog's; the line follows the work done.
     const int previous = position_;
     position_ = position;
-    if (progress_ && progress_range > 0)
-        progress_->update(static_cast<double>(position) / progress_range);
     return previous;
+}
+
+void CliHost::set_work_done(double fraction)
+{
+    if (progress_)
+        progress_->update(fraction);
 }
 
 }  // namespace pelvane

@@ -1,11 +1,11 @@
 #include "cli/command_line.h"
 
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "job/settings_check.h"
 #include "job/worker_pool.h"
 
 namespace pelvane {
@@ -18,17 +18,6 @@ const CLI::Validator creation_option_syntax(
         const auto equals = option.find('=');
         if (equals == std::string::npos || equals == 0)
             return "creation options take the form NAME=VALUE: " + option;
-        return {};
-    },
-    "");
-
-// A number option whose value is NaN would compare false with everything,
-// silently: no pixel out of range, no weight above zero.
-const CLI::Validator not_nan(
-    [](std::string& value) -> std::string {
-        double number = 0.0;
-        if (CLI::detail::lexical_cast(value, number) && std::isnan(number))
-            return "a number is needed, not " + value;
         return {};
     },
     "");
@@ -62,7 +51,6 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
                        "Valid values MIN MAX: a pixel with any band outside is a gap "
                        "(default 1 255 when no mask file is given)")
             ->expected(2)
-            ->check(not_nan)
             ->type_name("MIN MAX");
     range->excludes(target_mask);
     range->excludes(fill_mask);
@@ -82,32 +70,40 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     app.add_option("--similar", s.similar_pixel_count, "Similar pixels per regression")
         ->capture_default_str();
     app.add_option("--regularization", s.regularization, "Weight of the valid pixels in Tolvek")
-        ->check(not_nan)
         ->capture_default_str();
     app.add_option("--max-iterations", s.max_iterations, "Iteration limit of the Tolvek solver")
         ->capture_default_str();
     app.add_option("--tolerance", o.solver_tolerance, "Convergence tolerance of the Tolvek solver")
-        ->check(CLI::NonNegativeNumber & not_nan)
         ->capture_default_str();
 
     bool refine = false;
-    app.add_flag("--refine", refine,
-                 "Refined fill: Tolvek starts from a smooth interpolation, Sarnic corrects its "
-                 "prediction by its neighbours' residuals and leans on a spatial one where the "
-                 "fill image is unreliable");
+    CLI::Option* refine_flag = app.add_flag("--refine", refine,
+                 "Refined fill: Sarnic combines several predictions by the errors each made at "
+                 "the valid pixels around; pixels missing in both images are interpolated from "
+                 "the edges of their gap (Tolvek alone starts from a smooth interpolation)");
     app.add_option("--status-output", s.status_output_path,
                    "Also write a one-band Byte GeoTIFF telling how each pixel was filled "
                    "(codes in the README)");
 
-    app.add_option("--co", o.creation_options, "GeoTIFF creation option (repeatable)")
+    app.add_option("--error-output", s.error_output_path,
+                   "Also write a Float32 GeoTIFF with the estimated standard error of every "
+                   "filled value, one band per image band (0 at valid pixels, no-data where "
+                   "nothing was estimated)")
+        ->needs(refine_flag);
+    app.add_option("--of", o.output_format,
+                   "Output format: GTiff, or COG (a Cloud Optimized GeoTIFF, made by GDAL's COG "
+                   "driver from the finished GeoTIFF)")
+        ->capture_default_str();
+    app.add_option("--co", o.creation_options,
+                   "Creation option of the output format (repeatable)")
         ->check(creation_option_syntax)
         ->type_name("NAME=VALUE")
         ->allow_extra_args(false);
     app.add_option("--threads", o.threads,
-                   "Threads that fill the gaps (default: all the machine's hardware threads); "
-                   "the output is the same for any number")
-        ->check(CLI::PositiveNumber);
-    app.add_flag("-q,--quiet", command.quiet, "No progress line");
+                   "Threads that fill the gaps, at least 1 (default: all the machine's hardware "
+                   "threads); the output is the same for any number");
+    app.add_flag("-q,--quiet", command.quiet,
+                 "No progress line, and nothing on success: the exit status tells");
     app.add_flag("-v,--verbose", o.solver_progress, "Solver lines on standard error");
 
     try {
@@ -135,6 +131,12 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         } else {
             command.default_valid_range = true;
         }
+    }
+    // The same checks as every front end's, named as the options are.
+    if (const auto problem = check_settings(s, o)) {
+        err << "--" << problem->setting << ' ' << problem->problem
+            << "\nRun with --help for more information.\n";
+        return EXIT_USAGE;
     }
     return -1;
 }

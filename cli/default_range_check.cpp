@@ -15,7 +15,10 @@ int check_default_range(const CommandLine& command, std::ostream& err)
         return -1;
     err << "The target's samples are " << name
         << ", and the default valid range 1 255 suits Byte samples only. Mark the gaps with "
-        << GAP_MARKING_OPTIONS << ".\nRun with --help for more information.\n";
+        << GAP_MARKING_OPTIONS << ".\n";
+    if (name.rfind("Float", 0) == 0)
+        err << "  " << FLOAT_GAPS_HINT << "--valid-range -inf inf.\n";
+    err << "Run with --help for more information.\n";
     return EXIT_USAGE;
 }
 

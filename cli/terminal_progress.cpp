@@ -11,6 +11,10 @@ void TerminalProgress::update(double fraction)
     const int tick = std::clamp(static_cast<int>(fraction * TICKS), 0, TICKS);
     if (tick <= last_tick_)
         return;
+    if (new_line_first_) {
+        stream_ << '\n';
+        new_line_first_ = false;
+    }
     while (last_tick_ < tick) {
         ++last_tick_;
         if (last_tick_ % 4 == 0)
@@ -39,6 +43,12 @@ void TerminalProgress::break_line()
         stream_.flush();
         line_open_ = false;
     }
+}
+
+void TerminalProgress::start_on_new_line()
+{
+    line_open_ = false;
+    new_line_first_ = true;
 }
 
 }  // namespace pelvane

@@ -20,12 +20,17 @@ public:
     // fresh line; the ticks go on on the next line.
     void break_line();
 
+    // Other text left the cursor on a line of its own that it has not ended
+    // (a line ending in '\r'): the next ticks go on on the next line.
+    void start_on_new_line();
+
 private:
     static constexpr int TICKS = 40;
 
     std::ostream& stream_;
     int last_tick_ = -1;
     bool line_open_ = false;
+    bool new_line_first_ = false;
 };
 
 }  // namespace pelvane

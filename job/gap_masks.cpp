@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include <gdal_priv.h>
 
@@ -47,6 +48,19 @@ bool covers_image(GDALDataset& mask, int width, int height)
     return mask.GetRasterXSize() >= width && mask.GetRasterYSize() >= height;
 }
 
+// "path: W x H pixels" for a mask, and the image it must cover.
+std::string sizes(const std::string& path, GDALDataset& mask, int width, int height)
+{
+    return path + ": " + std::to_string(mask.GetRasterXSize()) + " x " +
+           std::to_string(mask.GetRasterYSize()) + " pixels\nthe image: " + std::to_string(width) +
+           " x " + std::to_string(height) + " pixels";
+}
+
+std::string bands(const std::string& path, int count)
+{
+    return path + ": " + std::to_string(count) + (count == 1 ? " band" : " bands");
+}
+
 struct MaskFiles {
     GDALDatasetUniquePtr target;
     GDALDatasetUniquePtr fill;
@@ -54,49 +68,52 @@ struct MaskFiles {
 };
 
 // Opens both mask files and checks that they can serve every strip.
-const char* open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
+JobStop open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
 {
     if (settings.use_tolvek && !settings.use_sarnic)
         settings.fill_mask_path = settings.target_mask_path;
-    files.target = open_mask(settings.target_mask_path);
+    const std::string& target = settings.target_mask_path;
+    const std::string& fill = settings.fill_mask_path;
+    files.target = open_mask(target);
     if (!files.target)
-        return msg::OPEN_TARGET_MASK;
+        return {msg::OPEN_TARGET_MASK, target};
     if (!covers_image(*files.target, width, height))
-        return msg::TARGET_MASK_TOO_SMALL;
+        return {msg::TARGET_MASK_TOO_SMALL, sizes(target, *files.target, width, height)};
     files.bands = files.target->GetRasterCount();
-    files.fill = open_mask(settings.fill_mask_path);
+    files.fill = open_mask(fill);
     if (!files.fill)
-        return msg::OPEN_FILL_MASK;
+        return {msg::OPEN_FILL_MASK, fill};
     if (!covers_image(*files.fill, width, height))
-        return msg::FILL_MASK_TOO_SMALL;
+        return {msg::FILL_MASK_TOO_SMALL, sizes(fill, *files.fill, width, height)};
     if (files.fill->GetRasterCount() < files.bands)
-        return msg::FILL_MASK_FEW_BANDS;
-    return nullptr;
+        return {msg::FILL_MASK_FEW_BANDS,
+                bands(fill, files.fill->GetRasterCount()) + "\n" + bands(target, files.bands)};
+    return {};
 }
 
 }  // namespace
 
-const char* check_mask_files(JobSettings& settings, int width, int height)
+JobStop check_mask_files(JobSettings& settings, int width, int height)
 {
     MaskFiles files;
     return open_mask_files(settings, width, height, files);
 }
 
-const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
-                                 int height, int window_first_row, int window_rows,
-                                 unsigned char* target_mask, unsigned char* fill_mask)
+JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
+                             int height, int window_first_row, int window_rows,
+                             unsigned char* target_mask, unsigned char* fill_mask)
 {
     MaskFiles files;
-    if (const char* stop = open_mask_files(settings, width, height, files))
+    if (JobStop stop = open_mask_files(settings, width, height, files))
         return stop;
 
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(window_rows);
     BandStack target_stack(files.bands, pixels);
     if (!read_band_stack(*files.target, window_first_row, window_rows, width, target_stack))
-        return msg::READ_TARGET_MASK;
+        return {msg::READ_TARGET_MASK, settings.target_mask_path};
     BandStack fill_stack(files.bands, pixels);
     if (!read_band_stack(*files.fill, window_first_row, window_rows, width, fill_stack))
-        return msg::READ_FILL_MASK;
+        return {msg::READ_FILL_MASK, settings.fill_mask_path};
     files.target.reset();
     files.fill.reset();
 
@@ -108,7 +125,7 @@ const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& setting
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
     masker.mark_out_of_range(fill_stack.bands(), fill_mask, length, files.bands,
                              -MASK_ZERO_TOLERANCE, MASK_ZERO_TOLERANCE);
-    return nullptr;
+    return {};
 }
 
 namespace {
@@ -148,16 +165,15 @@ bool mark_gdal_mask(const RangeMasker& masker, GDALDataset& image, int width,
 
 }  // namespace
 
-const char* build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
-                                   GDALDataset& fill, int width, int window_first_row,
-                                   int window_rows, unsigned char* target_mask,
-                                   unsigned char* fill_mask)
+JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target, GDALDataset& fill,
+                               int width, int window_first_row, int window_rows,
+                               unsigned char* target_mask, unsigned char* fill_mask)
 {
     if (!mark_gdal_mask(masker, target, width, window_first_row, window_rows, target_mask))
-        return msg::READ_TARGET_NODATA_MASK;
+        return {msg::READ_TARGET_NODATA_MASK, target.GetDescription()};
     if (!mark_gdal_mask(masker, fill, width, window_first_row, window_rows, fill_mask))
-        return msg::READ_FILL_NODATA_MASK;
-    return nullptr;
+        return {msg::READ_FILL_NODATA_MASK, fill.GetDescription()};
+    return {};
 }
 
 void combine_gap_masks(unsigned char* target_mask, const unsigned char* fill_mask,
@@ -167,6 +183,21 @@ void combine_gap_masks(unsigned char* target_mask, const unsigned char* fill_mas
         if (fill_mask[i] == 0)
             target_mask[i] = 0;
     }
+}
+
+GapCounts count_gaps(const unsigned char* target_mask, const unsigned char* fill_mask,
+                     std::size_t pixels)
+{
+    GapCounts counts;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        if (target_mask[i] == 0)
+            continue;
+        if (fill_mask[i] == 0)
+            ++counts.predicted;
+        else
+            ++counts.in_both;
+    }
+    return counts;
 }
 
 bool has_remaining_gap(const unsigned char* mask, std::size_t pixels)

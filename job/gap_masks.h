@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "job/band_stack.h"
 #include "job/job_settings.h"
+#include "job/job_stop.h"
 #include "job/range_masker.h"
 
 class GDALDataset;
@@ -39,9 +41,10 @@ inline bool gaps_from_mask_files(const JobSettings& settings)
 // Mask-file mode, before the job creates its output: opens both mask files
 // once and checks that they cover the image (width x height) and that the
 // fill mask has at least the target mask's bands. With Tolvek alone the fill
-// mask path becomes the target mask path first. Returns the stopping message,
-// or nullptr; the files are closed again on return.
-const char* check_mask_files(JobSettings& settings, int width, int height);
+// mask path becomes the target mask path first. Returns the stopping message
+// with the mask's path (and the sizes that do not fit), or nothing; the files
+// are closed again on return.
+JobStop check_mask_files(JobSettings& settings, int width, int height);
 
 // Mask-file mode: opens both mask files, reads the strip's window rows
 // (window_first_row .. window_first_row + window_rows - 1, all `width` columns)
@@ -49,8 +52,8 @@ const char* check_mask_files(JobSettings& settings, int width, int height);
 // mask is read with the target mask's band count. With Tolvek alone the fill
 // mask path becomes the target mask path first, in `settings` itself. Marking
 // only ever sets mask bytes to 1; the mask files are closed again on return.
-// Returns the stopping message, or nullptr when both masks are built.
-const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
+// Returns the stopping message, or nothing when both masks are built.
+JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                                  int height, int window_first_row, int window_rows,
                                  unsigned char* target_mask, unsigned char* fill_mask);
 
@@ -59,8 +62,8 @@ const char* build_file_gap_masks(const RangeMasker& masker, JobSettings& setting
 // window_first_row + window_rows - 1, all `width` columns). The mask is
 // whatever GDAL derives for the band: its no-data value, an alpha band, an
 // internal or sidecar mask; a band without one is valid everywhere. Both
-// masks must come in all 0. Returns the stopping message, or nullptr.
-const char* build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
+// masks must come in all 0. Returns the stopping message, or nothing.
+JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
                                    GDALDataset& fill, int width, int window_first_row,
                                    int window_rows, unsigned char* target_mask,
                                    unsigned char* fill_mask);
@@ -69,6 +72,14 @@ const char* build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& targe
 // leaving in it only the pixels missing in both images.
 void combine_gap_masks(unsigned char* target_mask, const unsigned char* fill_mask,
                        std::size_t pixels);
+
+// The pixels of a strip by what the fill stages make of them.
+struct GapCounts {
+    std::int64_t predicted = 0;  // missing in the target only: the regression predicts them
+    std::int64_t in_both = 0;    // missing in both images
+};
+GapCounts count_gaps(const unsigned char* target_mask, const unsigned char* fill_mask,
+                     std::size_t pixels);
 
 // True when any byte of the mask is non-zero.
 bool has_remaining_gap(const unsigned char* mask, std::size_t pixels);

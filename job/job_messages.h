@@ -35,6 +35,11 @@ inline constexpr const char* STATUS_IS_INPUT =
     "Status image path must differ from the input and output paths!";
 inline constexpr const char* CREATE_STATUS = "Can not create the status image!";
 inline constexpr const char* WRITE_STATUS = "Can not write the status image!";
+// The error raster, the same way.
+inline constexpr const char* ERROR_IS_INPUT =
+    "Error image path must differ from the input, output and status paths!";
+inline constexpr const char* CREATE_ERROR = "Can not create the error image!";
+inline constexpr const char* WRITE_ERROR = "Can not write the error image!";
 inline constexpr const char* BAD_CREATION_OPTION = "Invalid creation option for the output image!";
 inline constexpr const char* OUT_OF_MEMORY = "Not enough memory to process the image!";
 inline constexpr const char* STOPPED = "The job was stopped!";
@@ -49,6 +54,11 @@ inline constexpr const char* MOSTLY_GAPS_FORMAT =
 inline constexpr const char* MOSTLY_GAPS_RANGE = "the valid range %.15g to %.15g";
 inline constexpr const char* MOSTLY_GAPS_MASK = "the target mask file";
 inline constexpr const char* MOSTLY_GAPS_NODATA = "the target's own no-data mask";
+// Warning, not a stop: no pixel of the target was a gap (what was to mark
+// them, as for MOSTLY_GAPS_FORMAT), so the output holds the target's samples.
+inline constexpr const char* NO_GAPS_FORMAT =
+    "Warning: no pixel of the target is a gap, marked by %s and by samples that are not "
+    "finite; nothing was filled.";
 }  // namespace msg
 
 }  // namespace pelvane

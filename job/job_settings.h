@@ -25,15 +25,23 @@ struct JobSettings {
     // (its no-data value, alpha band or mask) instead of use_threshold's choice.
     int use_nodata = 0;
 
-    // Not on the specified form either: 1 runs the refined fill (Tolvek
-    // starts its gaps from a smooth interpolation; Sarnic corrects its
-    // prediction by its neighbours' residuals and blends it with a spatial
-    // one where that is more reliable). 0 keeps the specified fill, byte for byte.
+    // Not among the form's original fields either: 1 runs the refined fill
+    // (Sarnic combines several predictions by the errors each made at the
+    // valid pixels around; with both methods the pixels missing in both
+    // images are interpolated from their gap's edges, with Tolvek alone
+    // Tolvek starts from a smooth interpolation). 0 keeps the standard fill,
+    // byte for byte.
     int refine = 0;
 
     // When not empty: a one-band Byte GeoTIFF of the output's size and
     // georeferencing that tells for every pixel how it was filled (FillCode).
     std::string status_output_path;
+
+    // When not empty (refined fill only): a Float32 GeoTIFF with one band per
+    // image band holding the estimated standard error of every value the
+    // regression stage filled, 0 at valid pixels and the no-data value (NaN)
+    // elsewhere.
+    std::string error_output_path;
 };
 
 }  // namespace pelvane

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -59,16 +61,36 @@ std::vector<std::string> side_files_of(const std::string& path)
 
 }  // namespace
 
+bool same_file(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
+        const bool same = std::filesystem::equivalent(a, b, ec);
+        if (!ec)
+            return same;
+    }
+    return a == b;
+}
+
 bool output_folder_is_writable(const std::string& path)
 {
+    return output_folder_problem(path).empty();
+}
+
+std::string output_folder_problem(const std::string& path)
+{
     if (starts_with(path, "/vsi"))
-        return true;
+        return {};
     const std::string folder = CPLGetPath(path.c_str());
     const std::string checked = folder.empty() ? "." : folder;
     VSIStatBufL stat;
-    if (VSIStatL(checked.c_str(), &stat) != 0 || !VSI_ISDIR(stat.st_mode))
-        return false;
-    return access(checked.c_str(), W_OK | X_OK) == 0;
+    if (VSIStatL(checked.c_str(), &stat) != 0)
+        return "the folder " + checked + " does not exist";
+    if (!VSI_ISDIR(stat.st_mode))
+        return checked + " is not a folder";
+    if (access(checked.c_str(), W_OK | X_OK) != 0)
+        return "the folder " + checked + " may not be written";
+    return {};
 }
 
 OutputFile::OutputFile(std::string output_path)

@@ -9,6 +9,14 @@ namespace pelvane {
 // their folders need not exist, and creating the file is the only test.
 bool output_folder_is_writable(const std::string& path);
 
+// True when both paths name one file: the same file on disk where both exist
+// (links and different spellings included), otherwise the same text.
+bool same_file(const std::string& a, const std::string& b);
+
+// Why the folder of `path` does not take new files ("the folder /data/x does
+// not exist", "the folder /data/x may not be written"); "" when it does.
+std::string output_folder_problem(const std::string& path);
+
 // The output of one job under a temporary name in the output's own folder,
 // so that a failed, stopped or killed job never leaves a partial image at the
 // output path nor touches what is there. The job creates its dataset at

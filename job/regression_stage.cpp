@@ -7,7 +7,9 @@
 #include "job/fill_status.h"
 #include "job/progress.h"
 #include "regression/refine_fill.h"
+#include "regression/pixel_status.h"
 #include "regression/regression_strip.h"
+#include "regression/similar_pixels.h"
 
 namespace pelvane {
 
@@ -80,17 +82,40 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
             hooks))
         return false;
 
+    // The other predictors at the predicted and the residual pixels.
+    std::vector<unsigned char> both_valid(pixels), select(pixels);
+    for (std::size_t q = 0; q < pixels; ++q) {
+        both_valid[q] = s.target_mask[q] == 0 && s.fill_mask[q] == 0;
+        select[q] = residual_pixels[q] != 0 ||
+                    (s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT);
+    }
+    const std::vector<float> scaled_fill =
+        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels);
+    const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
+                                scaled_fill.data(), bands, s.rows, s.width,
+                                s.similar_pixel_count};
+    BandStack predictions(3 * bands, pixels);
+    if (!pool.run(
+            chunks, pool.threads(),
+            [&](std::size_t chunk, int) {
+                predict_refined_rows(similar, s.target_mask, select.data(), first_row(chunk),
+                                     end_row(chunk), predictions.bands());
+            },
+            hooks))
+        return false;
+
     // Calibrated on the job's thread, then applied in chunks: each pixel
     // reads only the inputs and its own values, so the chunks' order does
     // not matter.
-    const RefineInputs refine{s.target.bands(), s.target_mask, loo.bands(),
-                              residual_pixels.data(), bands, s.rows, s.width};
+    const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
+                              loo.bands(),      predictions.bands(), &similar,
+                              bands,            s.rows,            s.width};
     const RefineModel model = calibrate_refinement(refine);
     return pool.run(
         chunks, pool.threads(),
         [&](std::size_t chunk, int) {
             refine_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands(),
-                        s.status, FILL_SPATIAL);
+                        s.error != nullptr ? s.error->bands() : nullptr, s.status, FILL_SPATIAL);
         },
         hooks);
 }

@@ -18,7 +18,10 @@ struct RegressionStageBuffers {
     int similar_pixel_count = 30;
     BandStack& filled;
     unsigned char* status;
-    bool refine = false;  // correct and blend the predictions (refine_regression)
+    bool refine = false;  // combine several predictions per pixel (refine_rows)
+    // Refined fill only, when not null: the estimated standard error of each
+    // predicted value, at the predicted pixels (others are not written).
+    BandStack* error = nullptr;
 };
 
 // Sarnic's regression over the strip, in chunks of rows on the pool's

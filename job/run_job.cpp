@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
-#include <system_error>
+#include <utility>
 #include <vector>
 
 #include <cpl_conv.h>
@@ -22,7 +22,9 @@
 #include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
+#include "job/job_stop.h"
 #include "job/output_file.h"
+#include "job/output_format.h"
 #include "job/range_masker.h"
 #include "job/strip_loop.h"
 #include "job/strip_plan.h"
@@ -32,9 +34,55 @@ namespace pelvane {
 
 namespace {
 
-bool stop(JobHost& host, const char* message)
+// At most this many of GDAL's lines follow a message: a damaged file can give
+// one for every block, and the first ones say what is wrong.
+constexpr std::size_t MAX_GDAL_LINES = 10;
+
+// GDAL's own errors and warnings while the job runs on this thread, each text
+// once and in GDAL's words ("ERROR 4: ...", "Warning 6: ..."). They reach the
+// user through the host: after the message of a job that stops, or as
+// warnings of one that succeeds, instead of as stray lines on standard error.
+// Debug lines keep GDAL's own handler. The job's threads other than its own
+// make no GDAL calls.
+class GdalMessages {
+public:
+    GdalMessages() { CPLPushErrorHandlerEx(&GdalMessages::collect, this); }
+    ~GdalMessages() { CPLPopErrorHandler(); }
+    GdalMessages(const GdalMessages&) = delete;
+    GdalMessages& operator=(const GdalMessages&) = delete;
+
+    // The lines collected since the last call.
+    std::vector<std::string> take() { return std::exchange(lines_, {}); }
+
+private:
+    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum number, const char* text)
+    {
+        auto* self = static_cast<GdalMessages*>(CPLGetErrorHandlerUserData());
+        if (level == CE_Debug || self == nullptr) {
+            CPLDefaultErrorHandler(level, number, text);
+            return;
+        }
+        try {
+            std::string line = (level == CE_Warning ? "Warning " : "ERROR ") + std::to_string(number) +
+                               ": " + text;
+            if (self->seen_.size() < MAX_GDAL_LINES && self->seen_.insert(line).second)
+                self->lines_.push_back(std::move(line));
+        } catch (...) {
+            // Out of memory while GDAL reports a problem: the job's own message follows.
+        }
+    }
+
+    std::set<std::string> seen_;
+    std::vector<std::string> lines_;
+};
+
+// Shows a message that stops the job, its detail and GDAL's lines after it.
+bool show_stop(JobHost& host, const JobStop& stop, const std::vector<std::string>& gdal_lines)
 {
-    host.show_message(message);
+    std::string detail = stop.detail;
+    for (const std::string& line : gdal_lines)
+        detail += (detail.empty() ? "" : "\n") + line;
+    host.show_message_with_detail(stop.message, detail);
     return false;
 }
 
@@ -48,23 +96,44 @@ bool stop_quietly(JobHost& host, const char* message) noexcept
     return false;
 }
 
+// A path as the detail line shows it; an empty one is named as such.
+std::string shown_path(const std::string& path)
+{
+    return path.empty() ? "(no path given)" : path;
+}
+
+// "path: W x H pixels, B bands"
+std::string image_size(const std::string& path, GDALDataset& image)
+{
+    const int bands = image.GetRasterCount();
+    return path + ": " + std::to_string(image.GetRasterXSize()) + " x " +
+           std::to_string(image.GetRasterYSize()) + " pixels, " + std::to_string(bands) +
+           (bands == 1 ? " band" : " bands");
+}
+
+// GDAL's own choice makes a classic TIFF of any compressed image, which fails
+// when the file passes 4 GB at the end of a long run (a Sentinel-2 tile of 13
+// Float32 bands holds 6.3 GB of samples); IF_SAFER takes a BigTIFF for more
+// than 2 GB of samples. Smaller files stay classic TIFFs, byte for byte as
+// before. A BIGTIFF the user gives stands.
+void prefer_big_tiff_when_large(CPLStringList& options)
+{
+    if (options.FetchNameValue("BIGTIFF") == nullptr)
+        options.SetNameValue("BIGTIFF", "IF_SAFER");
+}
+
+// GDAL's progress callback of the COG copy: the host may stop it.
+int CPL_STDCALL keep_host_alive(double /*fraction*/, const char* /*message*/, void* host_pointer)
+{
+    JobHost& host = *static_cast<JobHost*>(host_pointer);
+    host.keep_alive();
+    return host.stop_requested() ? FALSE : TRUE;
+}
+
 GDALDatasetUniquePtr open_shared(const std::string& path)
 {
     return GDALDatasetUniquePtr(
         GDALDataset::FromHandle(GDALOpenShared(path.c_str(), GA_ReadOnly)));
-}
-
-// True when both paths name one file: the same file on disk where both exist
-// (links and different spellings included), otherwise the same text.
-bool same_file(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
-        const bool same = std::filesystem::equivalent(a, b, ec);
-        if (!ec)
-            return same;
-    }
-    return a == b;
 }
 
 // Writing `output` would overwrite an input the job is about to read.
@@ -178,14 +247,15 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
-    // The refined fill keeps a leave-one-out prediction per band and a mark per pixel.
-    const double per_pixel = refine ? 40.0 * image.band_count + 4.0 : 32.0 * image.band_count + 3.0;
+    // The refined fill keeps per band a leave-one-out prediction, three more
+    // predictions, the estimated error and a scaled float copy of the fill,
+    // and two marks and a mask per pixel.
+    const double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
     return window_rows * image.width * per_pixel;
 }
 
-// The warning for a target that is mostly gaps: how many, and what marked them.
-std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& image,
-                                std::int64_t gaps)
+// What marked the gaps, as the warnings about them say it.
+std::string gap_rule(const JobSettings& settings)
 {
     char rule[128];
     if (settings.use_nodata != 0)
@@ -195,26 +265,67 @@ std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& im
     else
         std::snprintf(rule, sizeof rule, msg::MOSTLY_GAPS_RANGE, settings.valid_min,
                       settings.valid_max);
+    return rule;
+}
+
+// The warning for a target that is mostly gaps: how many, and what marked them.
+std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& image,
+                                std::int64_t gaps)
+{
     const auto pixels = static_cast<long long>(image.width) * image.height;
     char text[512];
     std::snprintf(text, sizeof text, msg::MOSTLY_GAPS_FORMAT, static_cast<long long>(gaps), pixels,
-                  100.0 * static_cast<double>(gaps) / static_cast<double>(pixels), rule);
+                  100.0 * static_cast<double>(gaps) / static_cast<double>(pixels),
+                  gap_rule(settings).c_str());
     return text;
 }
 
-bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options)
+// The warning for a target without a single gap: nothing was there to fill.
+std::string no_gaps_warning(const JobSettings& settings)
 {
-    const auto start = std::chrono::steady_clock::now();
+    char text[512];
+    std::snprintf(text, sizeof text, msg::NO_GAPS_FORMAT, gap_rule(settings).c_str());
+    return text;
+}
+
+// Makes the Cloud Optimized GeoTIFF at `path` from the finished GeoTIFF at
+// `source` with GDAL's COG driver; `output_path` is where it goes in the end.
+JobStop write_cog(GDALDriver& cog, const std::string& source, const std::string& path,
+                  const CPLStringList& options, const std::string& output_path, JobHost& host,
+                  GdalMessages& gdal)
+{
+    GDALDatasetUniquePtr finished(
+        GDALDataset::Open(source.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!finished)
+        return {msg::WRITE_OUTPUT, output_path};
+    GDALDatasetUniquePtr copy(
+        cog.CreateCopy(path.c_str(), finished.get(), FALSE, options.List(), keep_host_alive, &host));
+    if (!copy) {
+        if (!host.stop_requested())
+            return {msg::WRITE_OUTPUT, output_path};
+        gdal.take();  // GDAL's word that the copy was interrupted: the user knows
+        return msg::STOPPED;
+    }
+    if (!close_written(copy))
+        return {msg::WRITE_OUTPUT, output_path};
+    return {};
+}
+
+JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options,
+                      GdalMessages& gdal)
+{
     GDALAllRegister();
     host.progress_position = -1;
+    host.work = WorkProgress{};
     const RangeMasker masker;
 
     if (!settings.use_sarnic && !settings.use_tolvek)
-        return stop(host, msg::NO_METHOD);
+        return msg::NO_METHOD;
     if (settings.target_image_path.empty())
-        return stop(host, msg::NO_TARGET_PATH);
+        return msg::NO_TARGET_PATH;
     if (settings.output_image_path.empty())
-        return stop(host, msg::NO_OUTPUT_PATH);
+        return msg::NO_OUTPUT_PATH;
+    const std::string& output_path = settings.output_image_path;
 
     // Tolvek alone: the regression then copies the target and marks every gap
     // as missing in both images, so the solver fills all of them.
@@ -223,68 +334,96 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
 
     GDALDatasetUniquePtr target = open_shared(settings.target_image_path);
     if (!target)
-        return stop(host, msg::OPEN_TARGET);
+        return {msg::OPEN_TARGET, settings.target_image_path};
     ImageInfo image;
     image.width = target->GetRasterXSize();
     image.height = target->GetRasterYSize();
     image.band_count = target->GetRasterCount();
     if (image.band_count < 1)
-        return stop(host, msg::NO_RASTER_BAND);
+        return {msg::NO_RASTER_BAND, settings.target_image_path};
     image.sample_type = target->GetRasterBand(1)->GetRasterDataType();
     image.sample_bits = GDALGetDataTypeSize(image.sample_type);
     if (GDALDataTypeIsComplex(image.sample_type) || !is_writable_sample_type(image.sample_type))
-        return stop(host, msg::COMPLEX_TYPE);
+        return {msg::COMPLEX_TYPE, settings.target_image_path + ": " +
+                                       GDALGetDataTypeName(image.sample_type) + " samples"};
 
     // With Tolvek alone the fill path is the target's: GDAL hands back the same
     // shared dataset with a second reference, released by its own handle.
     GDALDatasetUniquePtr fill = open_shared(settings.fill_image_path);
     if (!fill)
-        return stop(host, msg::OPEN_FILL);
+        return {msg::OPEN_FILL, shown_path(settings.fill_image_path)};
     if (fill->GetRasterXSize() != image.width || fill->GetRasterYSize() != image.height ||
         fill->GetRasterCount() != image.band_count)
-        return stop(host, msg::SIZE_MISMATCH);
+        return {msg::SIZE_MISMATCH, image_size(settings.target_image_path, *target) + "\n" +
+                                        image_size(settings.fill_image_path, *fill)};
 
     // An image too large for one strip to fit in memory (a header claiming
     // billions of columns, say) is refused before anything is created.
     const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
                                        image.sample_bits, options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
-    if (memory > 0 && strip_peak_bytes(plan, image, settings.refine != 0) > static_cast<double>(memory))
-        return stop(host, msg::OUT_OF_MEMORY);
+    const double strip_bytes = strip_peak_bytes(plan, image, settings.refine != 0);
+    if (memory > 0 && strip_bytes > static_cast<double>(memory)) {
+        char need[160];
+        std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",
+                      strip_bytes / 1e6, static_cast<double>(memory) / 1e6);
+        return {msg::OUT_OF_MEMORY, settings.target_image_path + need};
+    }
 
     if (output_is_an_input(settings))
-        return stop(host, msg::OUTPUT_IS_INPUT);
+        return {msg::OUTPUT_IS_INPUT, output_path};
 
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    if (gtiff == nullptr)
-        return stop(host, msg::CREATE_OUTPUT);
-    CPLStringList creation_options;
+    // The job writes a GeoTIFF; for a COG, GDAL's COG driver copies it at the
+    // end, and the user's creation options are the COG's.
+    GDALDriverManager& drivers = *GetGDALDriverManager();
+    GDALDriver* gtiff = drivers.GetDriverByName(FORMAT_GTIFF);
+    const bool cog = is_cog_format(options.output_format);
+    GDALDriver* writer = cog ? drivers.GetDriverByName(FORMAT_COG) : gtiff;
+    if (gtiff == nullptr || writer == nullptr || !is_output_format(options.output_format))
+        return {msg::CREATE_OUTPUT, "GDAL has no driver for the format " + options.output_format};
+    CPLStringList user_options;
     for (const std::string& option : options.creation_options)
-        creation_options.AddString(option.c_str());
+        user_options.AddString(option.c_str());
     // Signed bytes are Byte samples flagged as signed; without the flag the
     // output would read as unsigned where the target reads as signed.
+    CPLStringList creation_options(cog ? CPLStringList() : user_options);
     const char* pixel_type = target->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
     if (pixel_type != nullptr && EQUAL(pixel_type, "SIGNEDBYTE") &&
         creation_options.FetchNameValue("PIXELTYPE") == nullptr)
         creation_options.SetNameValue("PIXELTYPE", "SIGNEDBYTE");
-    // GDAL would only warn and carry on without an option it does not know.
-    if (!GDALValidateCreationOptions(gtiff, creation_options.List()))
-        return stop(host, msg::BAD_CREATION_OPTION);
-    if (!output_folder_is_writable(settings.output_image_path))
-        return stop(host, msg::CREATE_OUTPUT);
+    prefer_big_tiff_when_large(creation_options);
+    prefer_big_tiff_when_large(user_options);
+    // GDAL would only warn and carry on without an option it does not know;
+    // its warning names the option.
+    if (!GDALValidateCreationOptions(writer, user_options.List()))
+        return msg::BAD_CREATION_OPTION;
+    if (const std::string problem = output_folder_problem(output_path); !problem.empty())
+        return {msg::CREATE_OUTPUT, output_path + ": " + problem};
     const std::string& status_path = settings.status_output_path;
     const bool with_status = !status_path.empty();
     if (with_status && (same_file(status_path, settings.output_image_path) ||
                         path_is_an_input(status_path, settings)))
-        return stop(host, msg::STATUS_IS_INPUT);
-    if (with_status && !output_folder_is_writable(status_path))
-        return stop(host, msg::CREATE_STATUS);
+        return {msg::STATUS_IS_INPUT, status_path};
+    if (with_status) {
+        if (const std::string problem = output_folder_problem(status_path); !problem.empty())
+            return {msg::CREATE_STATUS, status_path + ": " + problem};
+    }
+    const std::string& error_path = settings.error_output_path;
+    const bool with_error = !error_path.empty() && settings.refine != 0;
+    if (with_error && (same_file(error_path, settings.output_image_path) ||
+                       (with_status && same_file(error_path, status_path)) ||
+                       path_is_an_input(error_path, settings)))
+        return {msg::ERROR_IS_INPUT, error_path};
+    if (with_error) {
+        if (const std::string problem = output_folder_problem(error_path); !problem.empty())
+            return {msg::CREATE_ERROR, error_path + ": " + problem};
+    }
 
     // Every strip opens the mask files again; a file that cannot serve them
     // stops the job here, before there is an output to clean up.
     if (gaps_from_mask_files(settings)) {
-        if (const char* message = check_mask_files(settings, image.width, image.height))
-            return stop(host, message);
+        if (JobStop stop = check_mask_files(settings, image.width, image.height))
+            return stop;
     }
 
     // Declared before the dataset, so that the dataset is closed before the
@@ -294,7 +433,7 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
                                               image.height, image.band_count, image.sample_type,
                                               creation_options.List()));
     if (!output)
-        return stop(host, msg::CREATE_OUTPUT);
+        return {msg::CREATE_OUTPUT, output_path};
 
     copy_georeferencing(*target, *output);
     if (settings.use_nodata != 0) {
@@ -314,60 +453,97 @@ bool run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& optio
                                      image.height);
         if (!status) {
             close_quietly(output);
-            return stop(host, msg::CREATE_STATUS);
+            return {msg::CREATE_STATUS, status_path};
         }
         copy_georeferencing(*target, *status);
+    }
+
+    std::optional<OutputFile> error_file;
+    GDALDatasetUniquePtr error;
+    if (with_error) {
+        error_file.emplace(error_path);
+        error = create_error_image(error_file->temporary_path().c_str(), image.width,
+                                   image.height, image.band_count);
+        if (!error) {
+            close_quietly(output);
+            close_quietly(status);
+            return {msg::CREATE_ERROR, error_path};
+        }
+        copy_georeferencing(*target, *error);
     }
 
     std::int64_t target_gap_pixels = 0;
     const StripContext context{*target,  *fill,  *output,          image,
                                settings, host,   options,          masker,
-                               target_gap_pixels, status.get()};
-    if (const char* message = run_strip_loop(context, plan)) {
+                               target_gap_pixels, status.get(), error.get()};
+    if (JobStop stop = run_strip_loop(context, plan)) {
         // The temporary files go anyway.
         close_quietly(output);
         close_quietly(status);
-        return stop(host, message);
+        close_quietly(error);
+        return stop;
     }
     if (status && !close_written(status)) {
         close_quietly(output);
-        return stop(host, msg::WRITE_STATUS);
+        close_quietly(error);
+        return {msg::WRITE_STATUS, status_path};
+    }
+    if (error && !close_written(error)) {
+        close_quietly(output);
+        return {msg::WRITE_ERROR, error_path};
     }
 
     target.reset();
     fill.reset();
     if (!close_written(output))
-        return stop(host, msg::WRITE_OUTPUT);
+        return {msg::WRITE_OUTPUT, output_path};
+    std::optional<OutputFile> cog_file;
+    if (cog && !host.stop_requested()) {
+        cog_file.emplace(output_path);
+        if (JobStop stop = write_cog(*writer, output_file.temporary_path(), cog_file->temporary_path(),
+                                     user_options, output_path, host, gdal))
+            return stop;
+    }
     // A stop asked for while the last strip ran still leaves the output path alone.
     if (host.stop_requested())
-        return stop(host, msg::STOPPED);
+        return msg::STOPPED;
     if (status_file && !status_file->commit())
-        return stop(host, msg::WRITE_STATUS);
-    if (!output_file.commit())
-        return stop(host, msg::WRITE_OUTPUT);
+        return {msg::WRITE_STATUS, status_path};
+    if (error_file && !error_file->commit())
+        return {msg::WRITE_ERROR, error_path};
+    if (!(cog_file ? *cog_file : output_file).commit())
+        return {msg::WRITE_OUTPUT, output_path};
 
-    if (2 * target_gap_pixels > static_cast<std::int64_t>(image.width) * image.height)
+    if (target_gap_pixels == 0)
+        host.show_warning(no_gaps_warning(settings));
+    else if (2 * target_gap_pixels > static_cast<std::int64_t>(image.width) * image.height)
         host.show_warning(mostly_gaps_warning(settings, image, target_gap_pixels));
-
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    const auto elapsed_ms = static_cast<std::uint32_t>(elapsed.count());
-    char done[64];
-    std::snprintf(done, sizeof done, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
-    host.show_message(done);
-    host.set_progress_position(0);
-    host.progress_position = 0;
-    return true;
+    return {};
 }
 
 }  // namespace
 
 bool run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
 {
+    const auto start = std::chrono::steady_clock::now();
     // Strip buffers are the one thing that can run out; whatever is thrown,
     // the datasets are closed by their holders before the message is shown.
     try {
-        return run_job_steps(settings, host, options);
+        GdalMessages gdal;
+        if (const JobStop stop = run_job_steps(settings, host, options, gdal))
+            return show_stop(host, stop, gdal.take());
+        for (const std::string& line : gdal.take())
+            host.show_warning(line);
+
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        const auto elapsed_ms = static_cast<std::uint32_t>(elapsed.count());
+        char done[64];
+        std::snprintf(done, sizeof done, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
+        host.show_done(done);
+        host.set_progress_position(0);
+        host.progress_position = 0;
+        return true;
     } catch (const std::bad_alloc&) {
         return stop_quietly(host, msg::OUT_OF_MEMORY);
     } catch (...) {

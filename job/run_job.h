@@ -13,7 +13,8 @@ namespace pelvane {
 // offers on top, and the knobs tests need. The defaults give the dialog's
 // behaviour.
 struct RunOptions {
-    std::vector<std::string> creation_options;  // GeoTIFF creation options, NAME=VALUE
+    std::vector<std::string> creation_options;  // creation options of the output, NAME=VALUE
+    std::string output_format = "GTiff";        // "GTiff" or "COG" (job/output_format.h)
     int threads = 1;                            // threads of the fill stages; 1: all on the job's thread
     double solver_tolerance = 0.001;            // Tolvek convergence tolerance
     bool solver_progress = true;                // solver lines on standard error

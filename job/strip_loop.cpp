@@ -10,6 +10,7 @@
 #include <gdal_priv.h>
 
 #include "job/band_stack.h"
+#include "job/edge_fill_stage.h"
 #include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
@@ -29,7 +30,7 @@ using ByteBuffer = std::unique_ptr<unsigned char[]>;
 // writes them. Every band is written before any is flushed: with pixel
 // interleaving, flushing one band alone would write every block B times
 // (and, compressed, leave B - 1 dead copies of it in the file).
-const char* write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+JobStop write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -61,13 +62,13 @@ const char* write_interior(const StripContext& context, const Strip& strip, Band
                                           image.width, strip.interior_rows, image.sample_type, 0,
                                           0, nullptr);
         if (err != CE_None)
-            return msg::WRITE_OUTPUT;
+            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
     }
     for (int b = 0; b < image.band_count; ++b) {
         if (context.output.GetRasterBand(b + 1)->FlushCache() != CE_None)
-            return msg::WRITE_OUTPUT;
+            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
     }
-    return nullptr;
+    return {};
 }
 
 // The fill codes of the strip's interior rows.
@@ -81,6 +82,21 @@ bool write_status_interior(const StripContext& context, const Strip& strip,
                           strip.interior_rows, GDT_Byte, 0, 0, nullptr) == CE_None;
 }
 
+// The estimated errors of the strip's interior rows, as Float32.
+bool write_error_interior(const StripContext& context, const Strip& strip, BandStack& error)
+{
+    const std::size_t width = static_cast<std::size_t>(context.image.width);
+    const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
+    for (int b = 0; b < error.band_count(); ++b) {
+        GDALRasterBand* band = context.error_output->GetRasterBand(b + 1);
+        if (band->RasterIO(GF_Write, 0, strip.interior_first_row, context.image.width,
+                           strip.interior_rows, error.band(b) + first, context.image.width,
+                           strip.interior_rows, GDT_Float64, 0, 0, nullptr) != CE_None)
+            return false;
+    }
+    return true;
+}
+
 std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 {
     std::int64_t marked = 0;
@@ -91,7 +107,7 @@ std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 
 }  // namespace
 
-const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
 {
     const ImageInfo& image = context.image;
     const JobSettings& settings = context.settings;
@@ -103,11 +119,11 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     BandStack target(bands, pixels);
     if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
                          target))
-        return msg::READ_TARGET;
+        return {msg::READ_TARGET, settings.target_image_path};
     BandStack fill(bands, pixels);
     if (!read_band_stack(context.fill, strip.window_first_row, strip.window_rows, image.width,
                          fill))
-        return msg::READ_FILL;
+        return {msg::READ_FILL, settings.fill_image_path};
 
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
@@ -116,28 +132,45 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
                      image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
     clear_non_finite(fill, fill_mask.data());
     if (settings.use_nodata != 0) {
-        const char* stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
-                                                  image.width, strip.window_first_row,
-                                                  strip.window_rows, target_mask.data(),
-                                                  fill_mask.data());
-        if (stop != nullptr)
+        JobStop stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
+                                              image.width, strip.window_first_row,
+                                              strip.window_rows, target_mask.data(),
+                                              fill_mask.data());
+        if (stop)
             return stop;
     } else if (settings.use_threshold != 0) {
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
                               settings.valid_min, settings.valid_max);
     } else {
-        const char* stop = build_file_gap_masks(
+        JobStop stop = build_file_gap_masks(
             context.masker, context.settings, image.width, image.height, strip.window_first_row,
             strip.window_rows, target_mask.data(), fill_mask.data());
-        if (stop != nullptr)
+        if (stop)
             return stop;
     }
     context.target_gap_pixels +=
         count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
                      image.width * static_cast<std::size_t>(strip.interior_rows));
 
+    // Tolvek solves the pixels missing in both images unless the refined fill
+    // with both methods interpolates them from their edges (below).
+    const GapCounts gaps = count_gaps(target_mask.data(), fill_mask.data(), pixels);
+    const bool solves = settings.use_tolvek != 0 && gaps.in_both > 0 &&
+                        !(settings.refine != 0 && settings.use_sarnic != 0);
+    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, settings.refine != 0,
+                                              solves, settings.max_iterations,
+                                              context.options.solver_tolerance));
+
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    // 0 at valid pixels, no-data until the regression stage estimates it.
+    BandStack error;
+    if (context.error_output != nullptr) {
+        error = BandStack(bands, pixels);
+        for (int b = 0; b < bands; ++b)
+            for (std::size_t i = 0; i < pixels; ++i)
+                error.band(b)[i] = target_mask[i] == 0 ? 0.0 : std::numeric_limits<double>::quiet_NaN();
+    }
 
     // Sarnic, run for every strip whichever methods are chosen: with Tolvek
     // alone the fill image is the target itself, so this only copies the
@@ -152,7 +185,8 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
                                             .similar_pixel_count = settings.similar_pixel_count,
                                             .filled = filled,
                                             .status = pixel_status.get(),
-                                            .refine = settings.refine != 0};
+                                            .refine = settings.refine != 0,
+                                            .error = context.error_output != nullptr ? &error : nullptr};
     if (!run_regression_stage(pool, context.host, regression))
         return msg::STOPPED;
     // Each pixel sees the values written before it: one thread, in raster order.
@@ -166,25 +200,64 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
     target.release();
     fill.release();
 
+    // The target's own valid pixels: where the edge fill measures its error.
+    std::vector<unsigned char> target_valid;
+    if (context.error_output != nullptr) {
+        target_valid.resize(pixels);
+        for (std::size_t i = 0; i < pixels; ++i)
+            target_valid[i] = target_mask[i] == 0;
+    }
+
     // From here on target_mask is the remaining-gap mask: 1 where both images miss the pixel.
     combine_gap_masks(target_mask.data(), fill_mask.data(), pixels);
     std::vector<unsigned char>().swap(fill_mask);
 
-    const bool tolvek = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
+    // The refined fill with both methods interpolates the pixels missing in
+    // both images from their edges; Tolvek alone stays Tolvek.
+    const bool remaining = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
+    const bool edge_fill = remaining && settings.refine != 0 && settings.use_sarnic != 0;
+    const bool tolvek = remaining && !edge_fill;
     if (context.status_output != nullptr) {
-        finish_fill_codes(pixel_status.get(), fallback_written.data(), tolvek, pixels);
+        finish_fill_codes(pixel_status.get(), fallback_written.data(),
+                          tolvek ? FILL_TOLVEK : edge_fill ? FILL_EDGE : FILL_UNFILLED, pixels);
         std::vector<unsigned char>().swap(fallback_written);
         if (!write_status_interior(context, strip, pixel_status.get()))
-            return msg::WRITE_STATUS;
+            return {msg::WRITE_STATUS, settings.status_output_path};
     }
     pixel_status.reset();
 
+    if (edge_fill) {
+        BandStack edge_error;
+        if (context.error_output != nullptr)
+            edge_error = BandStack(bands, pixels);
+        const EdgeFillBuffers edges{
+            .filled = filled,
+            .holes = target_mask.data(),
+            .width = image.width,
+            .rows = strip.window_rows,
+            .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
+            .sites = target_valid.empty() ? nullptr : target_valid.data()};
+        if (!run_edge_fill_stage(pool, context.host, edges))
+            return msg::STOPPED;
+        // The holes' estimates join those of the regression stage.
+        if (context.error_output != nullptr)
+            for (int b = 0; b < bands; ++b)
+                for (std::size_t i = 0; i < pixels; ++i)
+                    if (target_mask[i] != 0) error.band(b)[i] = edge_error.band(b)[i];
+    }
+    std::vector<unsigned char>().swap(target_valid);
+    if (context.error_output != nullptr) {
+        if (!write_error_interior(context, strip, error))
+            return {msg::WRITE_ERROR, settings.error_output_path};
+        error.release();
+    }
     if (tolvek) {
         TolvekParams params;
         params.regularization = settings.regularization;
         params.max_iterations = settings.max_iterations;
         params.tolerance = context.options.solver_tolerance;
         params.smart_start = settings.refine != 0;
+        begin_tolvek_work(context.host);
         if (const char* stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
                                  strip.window_rows, params, context.options.solver_progress))
@@ -193,10 +266,29 @@ const char* process_strip(const StripContext& context, const Strip& strip, Worke
 
     std::vector<unsigned char>().swap(target_mask);
 
-    return write_interior(context, strip, filled);
+    JobStop written = write_interior(context, strip, filled);
+    end_strip_work(context.host);
+    return written;
 }
 
-const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
+GDALDatasetUniquePtr create_error_image(const char* path, int width, int height, int bands)
+{
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    if (gtiff == nullptr) return nullptr;
+    CPLStringList options;
+    options.AddString("COMPRESS=DEFLATE");
+    GDALDatasetUniquePtr error(gtiff->Create(path, width, height, bands, GDT_Float32,
+                                             options.List()));
+    if (!error) return nullptr;
+    for (int b = 1; b <= bands; ++b) {
+        GDALRasterBand* band = error->GetRasterBand(b);
+        band->SetDescription("Pelvane estimated standard error");
+        band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
+    }
+    return error;
+}
+
+JobStop run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
@@ -207,10 +299,12 @@ const char* run_strip_loop(const StripContext& context, const StripPlan& plan)
             return msg::STOPPED;
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
-        if (const char* stop = process_strip(context, plan_strip(plan, v), pool))
+        host.work.strip = v;
+        host.work.strips = plan.strip_count;
+        if (JobStop stop = process_strip(context, plan_strip(plan, v), pool))
             return stop;
     }
-    return nullptr;
+    return {};
 }
 
 }  // namespace pelvane

@@ -3,9 +3,11 @@
 #include <cstdint>
 
 #include <gdal.h>
+#include <gdal_priv.h>
 
 #include "job/job_host.h"
 #include "job/job_settings.h"
+#include "job/job_stop.h"
 #include "job/range_masker.h"
 #include "job/run_job.h"
 #include "job/strip_plan.h"
@@ -39,16 +41,21 @@ struct StripContext {
     const RangeMasker& masker;
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
     GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
+    GDALDataset* error_output = nullptr;   // receives the estimated errors, when asked for
 };
 
+// Creates the error raster at `path`: `bands` Float32 bands with NaN as
+// their no-data value; the caller adds the georeferencing.
+GDALDatasetUniquePtr create_error_image(const char* path, int width, int height, int bands);
+
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the
-// message that stops the job, or nullptr when the strip's interior rows are
-// written.
-const char* process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
+// message that stops the job, with the file it is about, or nothing when the
+// strip's interior rows are written.
+JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
 // progress fields current, on options.threads threads. Returns the stopping
-// message, or nullptr.
-const char* run_strip_loop(const StripContext& context, const StripPlan& plan);
+// message, or nothing.
+JobStop run_strip_loop(const StripContext& context, const StripPlan& plan);
 
 }  // namespace pelvane

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,12 +48,23 @@ const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
     std::vector<std::string> lines(static_cast<std::size_t>(bands));
     std::vector<char> solved(static_cast<std::size_t>(bands), 0);
 
+    // Each band's iterations so far and whether its solve ended, for the
+    // share of work done.
+    std::vector<std::atomic<int>> iterations(static_cast<std::size_t>(bands));
+    std::vector<std::atomic<bool>> finished(static_cast<std::size_t>(bands));
+    const std::function<void()> report_iterations = [&] {
+        report_tolvek_work(host, iterations.data(), finished.data(), bands, params.max_iterations);
+    };
+
     auto solve_band = [&](std::size_t band, int slot) {
         SolverProgress progress;
         progress.print = print_solver_lines;
         progress.lines = inline_solves ? nullptr : &lines[band];
         progress.host = inline_solves ? &host : nullptr;
         progress.stop = &stop;
+        progress.iteration = &iterations[band];
+        progress.finished = &finished[band];
+        progress.report = inline_solves ? &report_iterations : nullptr;
         TolvekParams band_params = params;
         band_params.progress = solver_progress;
         band_params.progress_user_data = &progress;
@@ -70,16 +81,18 @@ const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
     };
     auto write_lines = [&](std::size_t band) {
         if (!lines[band].empty()) {
-            std::fputs(lines[band].c_str(), stderr);
+            host.show_solver_text(lines[band]);
             std::string().swap(lines[band]);
         }
     };
     WorkerPool::Hooks hooks;
     hooks.finished = [&](std::size_t band) {
         write_lines(band);
+        report_iterations();
         return keep_going();
     };
     hooks.poll = [&] {
+        report_iterations();
         host.keep_alive();
         return keep_going();
     };

@@ -31,9 +31,10 @@ int tolvek_parallel_bands(int threads, int band_count, std::size_t pixels);
 // weight map is made once, then each band is filled as tolvek_fill_band does
 // it, so the result is tolvek_fill_strip's whatever the thread count. The
 // solver's lines (params.progress is ignored; `print_solver_lines` asks for
-// them) reach standard error band after band, exactly as one thread writes
-// them. The job's thread checks in with the host while it waits; when the
-// host asks to stop, the running solves end within an iteration.
+// them) reach the host band after band, exactly as one thread writes them.
+// The job's thread checks in with the host while it waits, and tells it the
+// share of the solves' iterations done; when the host asks to stop, the
+// running solves end within an iteration.
 // Returns nullptr, msg::STOPPED, or msg::OUT_OF_MEMORY when a solve could not
 // allocate its arrays.
 const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,

@@ -1,9 +1,10 @@
 // pelvane._pelvane: the job's settings records and run_job, for the pelvane
 // package. The package's fill() and fill_files() build the settings; this
-// module only runs the job, with the GIL released, and turns its outcome into
-// Python's terms: a stopping message raises Error with the message's text,
-// a stop asked for by the progress callback raises Cancelled, the job's other
-// messages become JobWarning warnings.
+// module only checks and runs the job, with the GIL released, and turns its
+// outcome into Python's terms: a stopping message raises Error with the
+// message's text (and its detail lines as the error's `detail` and note), a
+// stop asked for by the progress callback raises Cancelled, the job's other
+// messages and its warnings become JobWarning warnings.
 #include <set>
 #include <string>
 #include <utility>
@@ -14,9 +15,11 @@
 
 #include "job/job_messages.h"
 #include "job/job_settings.h"
+#include "job/output_file.h"
 #include "job/process_tuning.h"
 #include "job/run_job.h"
 #include "job/sample_type.h"
+#include "job/settings_check.h"
 #include "python/python_host.h"
 
 namespace py = pybind11;
@@ -32,21 +35,32 @@ PyObject* error_type = nullptr;
 PyObject* cancelled_type = nullptr;
 PyObject* warning_type = nullptr;
 
-[[noreturn]] void raise(PyObject* type, const std::string& text)
+// Raises `type` with the message's text; the detail lines become the
+// error's `detail` and a note that tracebacks show after the message.
+[[noreturn]] void raise(PyObject* type, const std::string& text, const std::string& detail = {})
 {
-    PyErr_SetString(type, text.c_str());
+    py::object error = py::reinterpret_borrow<py::object>(type)(text);
+    error.attr("detail") = detail;
+    if (!detail.empty() && py::hasattr(error, "add_note"))
+        error.attr("add_note")(detail);
+    PyErr_SetObject(type, error.ptr());
     throw py::error_already_set();
 }
 
-// The messages a job showed on its way that did not end it, each text once,
-// attributed to the caller of fill() or fill_files().
-void warn_about(const std::vector<std::string>& messages, std::size_t count)
+// The messages a job showed on its way that did not end it, and its
+// warnings, each text once, attributed to the caller of fill() or fill_files().
+void warn_about(const std::vector<std::string>& messages, std::size_t count,
+                const std::vector<std::string>& warnings)
 {
     std::set<std::string> seen;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (seen.insert(messages[i]).second && PyErr_WarnEx(warning_type, messages[i].c_str(), 2) != 0)
+    auto warn = [&](const std::string& text) {
+        if (seen.insert(text).second && PyErr_WarnEx(warning_type, text.c_str(), 2) != 0)
             throw py::error_already_set();
-    }
+    };
+    for (std::size_t i = 0; i < count; ++i)
+        warn(messages[i]);
+    for (const std::string& text : warnings)
+        warn(text);
 }
 
 std::vector<std::string> run(JobSettings settings, const RunOptions& options, py::object progress)
@@ -63,11 +77,12 @@ std::vector<std::string> run(JobSettings settings, const RunOptions& options, py
     const std::vector<std::string>& messages = host.messages();
     if (messages.empty())
         raise(error_type, msg::UNEXPECTED_ERROR);
-    warn_about(messages, messages.size() - 1);
+    warn_about(messages, messages.size() - 1, host.warnings());
     const std::string& last = messages.back();
     if (!done) {
         // A job that failed on its own before it saw the request reports why.
-        raise(host.cancelled() && last == msg::STOPPED ? cancelled_type : error_type, last);
+        raise(host.cancelled() && last == msg::STOPPED ? cancelled_type : error_type, last,
+              host.detail());
     }
     // Asked to stop after its last check: the caller still said stop.
     if (host.cancelled())
@@ -75,10 +90,20 @@ std::vector<std::string> run(JobSettings settings, const RunOptions& options, py
     return messages;
 }
 
-PyObject* new_class(py::module_& m, const char* name, const char* doc, PyObject* base)
+// The checks of check_settings: None, or (setting, problem).
+py::object settings_problem(const JobSettings& settings, const RunOptions& options)
+{
+    const auto problem = check_settings(settings, options);
+    if (!problem)
+        return py::none();
+    return py::make_tuple(problem->setting, problem->problem);
+}
+
+PyObject* new_class(py::module_& m, const char* name, const char* doc, PyObject* base,
+                    PyObject* attributes = nullptr)
 {
     const std::string qualified = std::string("pelvane.") + name;
-    PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base, nullptr);
+    PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base, attributes);
     if (type == nullptr)
         throw py::error_already_set();
     m.add_object(name, py::reinterpret_borrow<py::object>(type));
@@ -95,15 +120,21 @@ PYBIND11_MODULE(_pelvane, m)
     m.doc() = "The gap-filling job behind the pelvane package: its settings and run_job.";
     m.attr("__version__") = PELVANE_VERSION;
 
+    py::dict error_attributes;
+    error_attributes["detail"] = "";
     error_type = new_class(m, "Error",
-                           "A job ended with one of its messages; str(error) is the message's text.",
-                           PyExc_Exception);
+                           "A job ended with one of its messages; str(error) is the message's text. "
+                           "error.detail holds the lines that follow it: the file it is about (and "
+                           "both sizes where two disagree) and what GDAL said; tracebacks show them "
+                           "as a note.",
+                           PyExc_Exception, error_attributes.ptr());
     cancelled_type = new_class(m, "Cancelled",
                                "The progress callback returned False and the job stopped.",
                                error_type);
     warning_type = new_class(m, "JobWarning",
                              "A message the job showed without ending, such as the fallback "
-                             "regression's \"alr Error!\".",
+                             "regression's \"alr Error!\", or one of its warnings: most of the "
+                             "target is gaps, none is, what GDAL warned of.",
                              PyExc_UserWarning);
 
     py::class_<JobSettings>(m, "JobSettings", "The settings of one job, with the form's defaults.")
@@ -128,6 +159,7 @@ PYBIND11_MODULE(_pelvane, m)
     py::class_<RunOptions>(m, "RunOptions", "What the command line offers beyond the form.")
         .def(py::init<>())
         .def_readwrite("creation_options", &RunOptions::creation_options)
+        .def_readwrite("output_format", &RunOptions::output_format)
         .def_readwrite("threads", &RunOptions::threads)
         .def_readwrite("solver_tolerance", &RunOptions::solver_tolerance)
         .def_readwrite("solver_progress", &RunOptions::solver_progress)
@@ -137,6 +169,15 @@ PYBIND11_MODULE(_pelvane, m)
           "Runs one job without the GIL and returns the messages it showed, the last being "
           "\"Job Done:Total Time:... ms\". Raises Error with the text of the message that "
           "stopped it, or Cancelled when `progress` returned False.");
+    m.def("check_settings", &settings_problem, "settings"_a, "options"_a,
+          "The checks every front end makes before a job: None, or (setting, problem) with the "
+          "setting named as pelvane-cli's option without dashes and the problem worded to follow "
+          "it, e.g. (\"threads\", \"must be at least 1\").");
+    m.def("same_file", &same_file, "a"_a, "b"_a,
+          "True when both paths name one file (links and other spellings included), as the job "
+          "compares its output with its inputs.");
+    m.attr("OUTPUT_IS_INPUT") = msg::OUTPUT_IS_INPUT;
+    m.attr("STATUS_IS_INPUT") = msg::STATUS_IS_INPUT;
     m.def("raster_sample_type_name", &raster_sample_type_name, "path"_a,
           "GDAL's name of the sample type of the raster's first band, as pelvane-cli names it "
           "(\"Int8\" for signed bytes); \"\" when it cannot be opened or has no band.");

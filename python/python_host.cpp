@@ -11,6 +11,11 @@ namespace {
 // A Ctrl-C waits at most this long for the job to notice it.
 constexpr auto SIGNAL_CHECK_INTERVAL = std::chrono::milliseconds(50);
 
+// While the share of work done stands still (a long solve, the writing of a strip), the
+// progress callback hears the same fraction again this often, so that its
+// answer False stops the job well within a second (QGIS's Cancel button).
+constexpr auto PROGRESS_REPEAT_INTERVAL = std::chrono::milliseconds(250);
+
 bool on_main_thread()
 {
     py::module_ threading = py::module_::import("threading");
@@ -22,7 +27,8 @@ bool on_main_thread()
 PythonHost::PythonHost(py::object progress)
     : progress_(std::move(progress)),
       main_thread_(on_main_thread()),
-      last_signal_check_(std::chrono::steady_clock::now())
+      last_signal_check_(std::chrono::steady_clock::now()),
+      last_progress_call_(last_signal_check_)
 {
 }
 
@@ -52,25 +58,36 @@ void PythonHost::with_gil(Call call)
 
 void PythonHost::show_message(const std::string& text)
 {
-    // The job resets the bar after its last message.
-    if (text.rfind("Job Done:", 0) == 0)
-        done_ = true;
     messages_.push_back(text);
 }
 
-int PythonHost::set_progress_position(int position)
+void PythonHost::show_message_with_detail(const std::string& text, const std::string& detail)
 {
-    const int previous = position_;
-    position_ = position;
+    messages_.push_back(text);
+    detail_ = detail;
+}
+
+void PythonHost::show_done(const std::string& text)
+{
+    done_ = true;
+    messages_.push_back(text);
+}
+
+void PythonHost::show_warning(const std::string& text)
+{
+    warnings_.push_back(text);
+}
+
+void PythonHost::call_progress(double fraction)
+{
     if (progress_.is_none() && !main_thread_)
-        return previous;
-    last_signal_check_ = std::chrono::steady_clock::now();
+        return;
+    last_signal_check_ = last_progress_call_ = std::chrono::steady_clock::now();
+    last_fraction_ = fraction;
     with_gil([&] {
-        if (progress_.is_none())
+        // A caller that said stop has had its say: the job is stopping.
+        if (progress_.is_none() || cancelled_)
             return;
-        // After its last message the job puts the bar back to 0; the caller
-        // hears that the job is complete, too late to stop it.
-        const double fraction = done_ ? 1.0 : static_cast<double>(position) / progress_range;
         const py::object answer = progress_(fraction);
         if (done_ || answer.is_none())
             return;
@@ -82,15 +99,33 @@ int PythonHost::set_progress_position(int position)
             stop_ = true;
         }
     });
+}
+
+int PythonHost::set_progress_position(int position)
+{
+    const int previous = position_;
+    position_ = position;
+    // The bar's positions are the dialog's; the callback hears the work done.
+    // After its last message the job puts the bar back to 0: the caller hears
+    // that the job is complete, too late to stop it.
+    if (done_)
+        call_progress(1.0);
     return previous;
+}
+
+void PythonHost::set_work_done(double fraction)
+{
+    call_progress(fraction);
 }
 
 void PythonHost::keep_alive()
 {
-    if (!main_thread_)
-        return;
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
+    if (!progress_.is_none() && !done_ && now - last_progress_call_ >= PROGRESS_REPEAT_INTERVAL) {
+        call_progress(last_fraction_);
+        return;
+    }
+    if (!main_thread_ || now - last_signal_check_ < SIGNAL_CHECK_INTERVAL)
         return;
     last_signal_check_ = now;
     with_gil([] {});

@@ -1,158 +1,145 @@
 #include "regression/refine_fill.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "regression/pixel_status.h"
+#include "regression/ring_stats.h"
 
 namespace pelvane {
 
 namespace {
 
-// Rings searched around a pixel for residual or valid pixels.
-constexpr int MAX_REACH = 8;
-// Rings averaged, from the first that holds a pixel: enough pixels for a
-// spread, near enough to stay local.
-constexpr int ANNULUS = 3;
-// Rings within which a spatial prediction may enter the blend. Beyond three
-// pixels from the nearest valid one it lost to the regression in every case
-// we measured, whatever the trust.
-constexpr int SPATIAL_REACH = 3;
-// One residual pixel in this many is a sample.
-constexpr int SAMPLE_EVERY = 5;
-// Trust factors tried for the spatial prediction's estimated error.
-constexpr double TRUSTS[] = {0.25, 0.5, 1.0, 2.0, 4.0, 8.0};
-constexpr int TRUST_COUNT = sizeof TRUSTS / sizeof TRUSTS[0];
-constexpr int NO_BLEND = TRUST_COUNT;
+constexpr int P = PREDICTOR_COUNT;
+constexpr int SIMILAR_PREDICTORS = 3;  // the ones in RefineInputs::predictions
+const double NONE = std::numeric_limits<double>::quiet_NaN();
 
 bool predicted(unsigned char s) { return s >= PIXEL_SIMILAR_FIT && s <= PIXEL_RATIO_FIT; }
+bool spatial_predictor(int k) { return k == PREDICT_SIMILAR_MEAN || k == PREDICT_INTERPOLATION; }
 
-// Per band, the 1/d^2-weighted mean and mean square of a value over the
-// marked pixels of rings first .. first + ANNULUS - 1 around a pixel, the
-// first ring being the nearest one at or beyond `start` that holds any.
-struct RingStats {
-    int ring = 0;  // 0: nothing marked within MAX_REACH
-    // Whether the pixels used lie around the centre rather than to one side:
-    // their weighted mean offset is less than half their weighted distance.
-    bool around = false;
-    std::vector<double> mean, square;
-    explicit RingStats(int bands) : mean(bands), square(bands) {}
-};
-
-template <class Marked, class Value>
-void ring_stats(int r, int c, int rows, int width, int start, int bands, Marked marked,
-                Value value, RingStats& out)
-{
-    out.ring = 0;
-    out.around = false;
-    std::fill(out.mean.begin(), out.mean.end(), 0.0);
-    std::fill(out.square.begin(), out.square.end(), 0.0);
-    double sw = 0.0, sdr = 0.0, sdc = 0.0, sd = 0.0;
-    int last = MAX_REACH;
-    for (int h = std::max(start, 1); h <= last; ++h) {
-        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
-            // The ring: whole rows at its top and bottom, two columns between.
-            const bool edge_row = rr == r - h || rr == r + h;
-            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
-                if (cc < 0 || cc >= width) continue;
-                const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
-                if (!marked(q)) continue;
-                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
-                const double w = 1.0 / d2;
-                sw += w;
-                sdr += w * (rr - r);
-                sdc += w * (cc - c);
-                sd += w * std::sqrt(static_cast<double>(d2));
-                for (int b = 0; b < bands; ++b) {
-                    const double v = value(b, q);
-                    out.mean[b] += w * v;
-                    out.square[b] += w * v * v;
-                }
-                if (out.ring == 0) {
-                    out.ring = h;
-                    last = std::min(last, h + ANNULUS - 1);
-                }
-            }
-        }
-    }
-    if (sw <= 0.0) return;
-    out.around = std::hypot(sdr, sdc) < 0.5 * sd;
-    for (int b = 0; b < bands; ++b) {
-        out.mean[b] /= sw;
-        out.square[b] /= sw;
-    }
-}
-
-double spread(const RingStats& s, int b)
-{
-    return std::max(s.square[b] - s.mean[b] * s.mean[b], 0.0);
-}
-
-// What the ring statistics read: which pixels count, and their values.
-// `before` limits the pixels to those whose index lies below it, the rows
-// above a sample (the edge of a wide gap, seen from inside); by default all.
-constexpr std::size_t EVERYWHERE = static_cast<std::size_t>(-1);
-
-struct ResidualPixel {
-    const RefineInputs& in;
-    std::size_t before = EVERYWHERE;
-    bool operator()(std::size_t q) const { return in.residual_pixels[q] != 0 && q < before; }
-};
 struct ValidPixel {
-    const RefineInputs& in;
-    std::size_t before = EVERYWHERE;
-    bool operator()(std::size_t q) const { return in.target_mask[q] == 0 && q < before; }
-};
-struct Residual {
-    const RefineInputs& in;
-    double operator()(int b, std::size_t q) const
-    {
-        return in.target[b][q] - in.loo_prediction[b][q];
-    }
+    const unsigned char* target_mask;
+    bool operator()(std::size_t q) const { return target_mask[q] == 0; }
 };
 struct TargetValue {
+    const double* const* target;
+    double operator()(int b, std::size_t q) const { return target[b][q]; }
+};
+struct ResidualPixel {
     const RefineInputs& in;
-    double operator()(int b, std::size_t q) const { return in.target[b][q]; }
+    bool operator()(std::size_t q) const { return in.residual_pixels[q] != 0; }
+};
+// Value k * bands + b: predictor k's leave-one-out prediction minus the
+// target in band b; 0 where the predictor had none (rare: a residual pixel
+// alone in a wide gap).
+struct Residual {
+    const RefineInputs& in;
+    double operator()(int v, std::size_t q) const
+    {
+        const int k = v / in.band_count, b = v % in.band_count;
+        const double p = k == PREDICT_REGRESSION
+                             ? in.loo_regression[b][q]
+                             : in.predictions[(k - 1) * in.band_count + b][q];
+        return std::isfinite(p) ? p - in.target[b][q] : 0.0;
+    }
 };
 
-std::size_t slot(const RefineModel& m, int ring, int b)
+std::size_t slot(int bands, int k, int ring, int b)
 {
-    return static_cast<std::size_t>(ring) * m.bands + b;
+    return (static_cast<std::size_t>(k) * (RING_REACH + 1) + ring) * bands + b;
 }
 
-// Both predictions of one band at one pixel with their estimated squared errors.
-struct Estimate {
-    double temporal, temporal_error, spatial, spatial_error;
+// The similar mean, the similar line and the interpolation at (row, col),
+// from pixels at least `start` rings away (1: any but the pixel itself):
+// `out` gets 3 x bands values, NaN where a predictor has nothing. Returns
+// the ring of the nearest valid pixel used by the interpolation (0: none).
+int predict_similar(const SimilarSearch& s, const unsigned char* target_mask, int row, int col,
+                    int start, SimilarScratch& work, RingStats& valid, double* out)
+{
+    const int bands = s.bands;
+    ring_stats(row, col, s.rows, s.width, start, bands, ValidPixel{target_mask},
+               TargetValue{s.target}, valid);
+    const int exclude = valid.ring > 0 ? valid.ring : start;
+    if (similar_predict(s, row, col, exclude, work, out, out + bands) == 0)
+        std::fill(out, out + 2 * bands, NONE);
+    for (int b = 0; b < bands; ++b) out[2 * bands + b] = valid.ring > 0 ? valid.mean[b] : NONE;
+    return valid.ring;
+}
+
+// The ring of the nearest valid pixel around (r, c); 0 when none lies within RING_REACH.
+int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows, int width)
+{
+    for (int h = 1; h <= RING_REACH; ++h)
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h)
+                if (cc >= 0 && cc < width && target_mask[static_cast<std::size_t>(rr) * width + cc] == 0)
+                    return h;
+        }
+    return 0;
+}
+
+// One band's combination at a pixel s rings from the nearest valid pixel.
+struct Combined {
+    double value = NONE;
+    double variance = 0.0;        // estimated squared error, before the strip's scale
+    double spatial_weight = 0.0;  // of the similar mean and the interpolation
 };
 
-Estimate estimate(const RefineModel& m, const RingStats& residuals, const RingStats& valid, int b,
-                  double prediction, bool one_side)
+// prediction(k): predictor k's value (NaN: none); residuals: the ring
+// statistics of all predictors' residuals around the pixel.
+template <class Prediction>
+Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
+                 const RingStats& residuals)
 {
-    Estimate e{prediction, 0.0, valid.mean[b], 0.0};
-    if (residuals.ring > 0) {
-        // Corrected by k times the mean residual around; what is left of
-        // the residuals around after that correction is its error.
-        const double k = m.carry[slot(m, residuals.ring, b)];
-        const double mean = residuals.mean[b];
-        e.temporal += k * mean;
-        e.temporal_error = residuals.square[b] - (2.0 * k - k * k) * mean * mean;
+    const int bands = m.bands;
+    double value[P], variance[P];
+    bool have[P];
+    double largest = 0.0;
+    for (int k = 0; k < P; ++k) {
+        value[k] = prediction(k);
+        have[k] = std::isfinite(value[k]);
+        variance[k] = 1.0;  // without residuals around: equal weights
+        if (!have[k] || residuals.ring == 0) continue;
+        // Corrected by the share of the residuals' mean that carries over;
+        // what is left of the residuals around is its error one ring out,
+        // grown to the pixel's ring.
+        const double c = m.carry[slot(bands, k, ring, b)];
+        const double mean = residuals.mean[k * bands + b];
+        value[k] -= c * mean;
+        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
+                      m.growth[slot(bands, k, ring, b)];
+        largest = std::max(largest, variance[k]);
     }
-    if (valid.ring > 0) {
-        const auto& scale = one_side ? m.spatial_scale_side : m.spatial_scale_around;
-        e.spatial_error = scale[slot(m, valid.ring, b)] * spread(valid, b);
+    // A vanishing estimated error takes (nearly) all the weight, never all of it.
+    const double floor = largest * 1e-12 + DBL_MIN;
+    double sw = 0.0, sum = 0.0, spatial = 0.0;
+    for (int k = 0; k < P; ++k) {
+        if (!have[k]) continue;
+        const double w = 1.0 / std::max(variance[k], floor);
+        sw += w;
+        sum += w * value[k];
+        if (spatial_predictor(k)) spatial += w;
     }
-    return e;
-}
-
-// Inverse-error weighting, the spatial error counted `trust` times.
-double blend(const Estimate& e, double trust, double* spatial_weight = nullptr)
-{
-    const double total = e.temporal_error + trust * e.spatial_error;
-    const double w = total > 0.0 ? e.temporal_error / total : 0.0;
-    if (spatial_weight != nullptr) *spatial_weight = w;
-    return (1.0 - w) * e.temporal + w * e.spatial;
+    Combined out;
+    if (!(sw > 0.0)) return out;
+    out.value = sum / sw;
+    out.spatial_weight = spatial / sw;
+    // The combination's own error, as if the predictors' errors were
+    // independent, plus their disagreement around it: where they differ, at
+    // least one of them is wrong. Without residuals around, only the latter.
+    double spread = 0.0;
+    for (int k = 0; k < P; ++k)
+        if (have[k]) {
+            const double w = 1.0 / std::max(variance[k], floor) / sw;
+            spread += w * (value[k] - out.value) * (value[k] - out.value);
+        }
+    out.variance = (residuals.ring > 0 ? 1.0 / sw : 0.0) + spread;
+    return out;
 }
 
 }  // namespace
@@ -188,144 +175,155 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
         }
 }
 
+void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
+                          const unsigned char* select, int row_begin, int row_end,
+                          double* const* predictions)
+{
+    const int bands = similar.bands;
+    SimilarScratch work;
+    RingStats valid(bands);
+    std::vector<double> out(static_cast<std::size_t>(SIMILAR_PREDICTORS) * bands);
+    for (int r = std::max(row_begin, 0); r < std::min(row_end, similar.rows); ++r)
+        for (int c = 0; c < similar.width; ++c) {
+            const std::size_t pos = static_cast<std::size_t>(r) * similar.width + c;
+            if (select[pos] == 0) continue;
+            predict_similar(similar, target_mask, r, c, 1, work, valid, out.data());
+            for (std::size_t v = 0; v < out.size(); ++v) predictions[v][pos] = out[v];
+        }
+}
+
 RefineModel calibrate_refinement(const RefineInputs& in)
 {
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
     RefineModel m;
     m.bands = bands;
-    const std::size_t slots = static_cast<std::size_t>(MAX_REACH + 1) * bands;
+    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
 
+    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    long long residual_count = 0;
+    for (std::size_t q = 0; q < pixels; ++q) residual_count += in.residual_pixels[q] != 0;
+    const long long every = std::max<long long>(
+        REFINE_SAMPLE_EVERY, (residual_count + REFINE_SAMPLE_MOST - 1) / REFINE_SAMPLE_MOST);
     std::vector<std::size_t> samples;
     long long seen = 0;
-    for (std::size_t q = 0; q < static_cast<std::size_t>(rows) * width; ++q)
-        if (in.residual_pixels[q] != 0 && seen++ % SAMPLE_EVERY == 0) samples.push_back(q);
+    for (std::size_t q = 0; q < pixels; ++q)
+        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
 
+    SimilarScratch work;
+    RingStats valid(bands), residuals(P * bands);
+    std::vector<double> out(static_cast<std::size_t>(SIMILAR_PREDICTORS) * bands);
     const Residual residual{in};
-    const TargetValue target{in};
-    RingStats residuals(bands), valid(bands);
-
-    // Pass 1: each sample is predicted from the pixels around it that start
-    // at ring s, as a gap pixel s rings from the nearest valid one is. The
-    // carry-over is the least-squares factor of the mean residual around on
-    // the sample's own residual; the spatial scale is the spatial
-    // prediction's squared error over the spread it averages, once from all
-    // around and once from the rows above only (the edge of a wide gap).
-    std::vector<double> srm(slots, 0.0), smm(slots, 0.0);
-    std::vector<double> error2[2] = {std::vector<double>(slots, 0.0), std::vector<double>(slots, 0.0)};
-    std::vector<double> spread2[2] = {std::vector<double>(slots, 0.0), std::vector<double>(slots, 0.0)};
-    for (const std::size_t q : samples) {
-        const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
-        const std::size_t row_start = q - c;
-        for (int s = 1; s <= MAX_REACH; s = residuals.ring + 1) {
-            ring_stats(r, c, rows, width, s, bands, ResidualPixel{in}, residual, residuals);
-            if (residuals.ring == 0) break;
-            for (int b = 0; b < bands; ++b) {
-                srm[slot(m, residuals.ring, b)] += residual(b, q) * residuals.mean[b];
-                smm[slot(m, residuals.ring, b)] += residuals.mean[b] * residuals.mean[b];
+    // Visits each sample predicted from pixels ring s or further, s = 1, then
+    // one beyond the ring the interpolation found, and so on: a sample seen
+    // as a gap pixel that far from the nearest valid one.
+    auto for_each_ring = [&](auto visit) {
+        for (const std::size_t q : samples) {
+            const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
+            for (int s = 1; s <= RING_REACH;) {
+                const int ring = predict_similar(*in.similar, in.target_mask, r, c, s, work, valid,
+                                                 out.data());
+                if (ring == 0) break;
+                ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
+                           residuals);
+                visit(q, ring);
+                s = ring + 1;
             }
         }
-        for (int side = 0; side < 2; ++side)
-            for (int s = 1; s <= SPATIAL_REACH; s = valid.ring + 1) {
-                const ValidPixel marked{in, side == 0 ? EVERYWHERE : row_start};
-                ring_stats(r, c, rows, width, s, bands, marked, target, valid);
-                if (valid.ring == 0) break;
-                for (int b = 0; b < bands; ++b) {
-                    const double e = target(b, q) - valid.mean[b];
-                    error2[side][slot(m, valid.ring, b)] += e * e;
-                    spread2[side][slot(m, valid.ring, b)] += spread(valid, b);
-                }
-            }
-    }
-    m.carry.assign(slots, 0.0);
-    m.spatial_scale_around.assign(slots, 0.0);
-    m.spatial_scale_side.assign(slots, 0.0);
-    for (std::size_t i = 0; i < slots; ++i) {
-        m.carry[i] = smm[i] > 0.0 ? std::clamp(srm[i] / smm[i], 0.0, 1.0) : 0.0;
-        m.spatial_scale_around[i] = spread2[0][i] > 0.0 ? error2[0][i] / spread2[0][i] : 0.0;
-        m.spatial_scale_side[i] = spread2[1][i] > 0.0 ? error2[1][i] / spread2[1][i] : 0.0;
-    }
-
-    // Pass 2: the blend at the samples with each trust, and with none; per
-    // side, ring and band the one with the least squared error is kept.
-    // Estimated errors are rough, so their weighting is calibrated here
-    // rather than trusted; where no blend beats the regression, none is made.
-    std::vector<double> trial_error(2 * slots * (TRUST_COUNT + 1), 0.0);
-    auto trial = [&](int side, int ring, int b, int t) -> double& {
-        return trial_error[(side * slots + slot(m, ring, b)) * (TRUST_COUNT + 1) + t];
     };
-    for (const std::size_t q : samples) {
-        const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
-        const std::size_t row_start = q - c;
-        for (int side = 0; side < 2; ++side)
-            for (int s = 1; s <= SPATIAL_REACH; s = valid.ring + 1) {
-                const std::size_t before = side == 0 ? EVERYWHERE : row_start;
-                ring_stats(r, c, rows, width, s, bands, ValidPixel{in, before}, target, valid);
-                ring_stats(r, c, rows, width, s, bands, ResidualPixel{in, before}, residual,
-                           residuals);
-                if (valid.ring == 0 || residuals.ring == 0) break;
-                for (int b = 0; b < bands; ++b) {
-                    const Estimate e =
-                        estimate(m, residuals, valid, b, in.loo_prediction[b][q], side == 1);
-                    for (int t = 0; t <= TRUST_COUNT; ++t) {
-                        const double value = t < TRUST_COUNT ? blend(e, TRUSTS[t]) : e.temporal;
-                        const double error = value - target(b, q);
-                        trial(side, valid.ring, b, t) += error * error;
-                    }
+    auto value_of = [&](std::size_t q, int k, int b) {
+        return k == PREDICT_REGRESSION ? in.loo_regression[b][q] : out[(k - 1) * bands + b];
+    };
+
+    // Pass 1: the carry-over, the least-squares factor of the residuals'
+    // mean around a sample on its own residual; and each predictor's squared
+    // error by ring. The regression cannot exclude rings; its errors are
+    // taken to grow as the similar line's, the fit most like it.
+    std::vector<double> srm(slots, 0.0), smm(slots, 0.0), error2(slots, 0.0), count(slots, 0.0);
+    for_each_ring([&](std::size_t q, int ring) {
+        for (int k = 0; k < P; ++k)
+            for (int b = 0; b < bands; ++b) {
+                const std::size_t i = slot(bands, k, ring, b);
+                if (residuals.ring > 0) {
+                    const double mean = residuals.mean[k * bands + b];
+                    srm[i] += residual(k * bands + b, q) * mean;
+                    smm[i] += mean * mean;
+                }
+                const double e = value_of(q, k == PREDICT_REGRESSION ? PREDICT_SIMILAR_LINE : k, b) -
+                                 in.target[b][q];
+                if (std::isfinite(e)) {
+                    error2[i] += e * e;
+                    count[i] += 1.0;
                 }
             }
-    }
-    m.trust.assign(2 * slots, NO_BLEND);
-    for (int side = 0; side < 2; ++side)
-        for (int ring = 1; ring <= SPATIAL_REACH; ++ring)
-            for (int b = 0; b < bands; ++b) {
-                int best = NO_BLEND;
-                for (int t = 0; t < TRUST_COUNT; ++t)
-                    if (trial(side, ring, b, t) < trial(side, ring, b, best)) best = t;
-                m.trust[side * slots + slot(m, ring, b)] = best;
+    });
+    m.carry.assign(slots, 0.0);
+    m.growth.assign(slots, 1.0);
+    for (int k = 0; k < P; ++k)
+        for (int b = 0; b < bands; ++b) {
+            const std::size_t first = slot(bands, k, 1, b);
+            const double base = count[first] > 0.0 ? error2[first] / count[first] : 0.0;
+            for (int ring = 1; ring <= RING_REACH; ++ring) {
+                const std::size_t i = slot(bands, k, ring, b);
+                m.carry[i] = smm[i] > 0.0 ? std::clamp(srm[i] / smm[i], 0.0, 1.0) : 0.0;
+                // Rings no sample reached keep the growth of the ring before.
+                if (base > 0.0 && count[i] > 0.0)
+                    m.growth[i] = error2[i] / count[i] / base;
+                else if (ring > 1)
+                    m.growth[i] = m.growth[i - bands];
             }
+        }
+
+    // Pass 2: the combination at the samples, its squared error against its
+    // estimate, per ring and band.
+    const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * bands;
+    std::vector<double> actual(ring_slots, 0.0), estimated(ring_slots, 0.0);
+    for_each_ring([&](std::size_t q, int ring) {
+        for (int b = 0; b < bands; ++b) {
+            const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals);
+            const double e = x.value - in.target[b][q];
+            if (!std::isfinite(e) || !std::isfinite(x.variance)) continue;
+            actual[static_cast<std::size_t>(ring) * bands + b] += e * e;
+            estimated[static_cast<std::size_t>(ring) * bands + b] += x.variance;
+        }
+    });
+    m.error_scale.assign(ring_slots, 1.0);
+    for (std::size_t i = 0; i < ring_slots; ++i)
+        if (estimated[i] > 0.0) m.error_scale[i] = actual[i] / estimated[i];
     return m;
 }
 
 void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, int row_end,
-                 double* const* filled, unsigned char* status, unsigned char spatial_status)
+                 double* const* filled, double* const* error, unsigned char* status,
+                 unsigned char spatial_status)
 {
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
-    const std::size_t slots = static_cast<std::size_t>(MAX_REACH + 1) * bands;
-    RingStats residuals(bands), valid(bands);
-
+    RingStats residuals(P * bands);
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             if (!predicted(status[pos])) continue;
-            ring_stats(r, c, rows, width, 0, bands, ResidualPixel{in}, Residual{in}, residuals);
-            ring_stats(r, c, rows, width, 0, bands, ValidPixel{in}, TargetValue{in}, valid);
-            const bool one_side = !valid.around;
-            const bool may_blend =
-                residuals.ring > 0 && valid.ring > 0 && valid.ring <= SPATIAL_REACH;
+            ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
+            // Beyond the rings searched, the farthest ring measured stands.
+            const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width);
+            const int ring = nearest > 0 ? nearest : RING_REACH;
             int spatial_bands = 0;
             for (int b = 0; b < bands; ++b) {
-                const Estimate e = estimate(m, residuals, valid, b, filled[b][pos], one_side);
-                const int t = may_blend ? m.trust[(one_side ? slots : 0) + slot(m, valid.ring, b)]
-                                        : NO_BLEND;
-                if (t == NO_BLEND) {
-                    filled[b][pos] = e.temporal;
-                    continue;
-                }
-                double spatial_weight = 0.0;
-                filled[b][pos] = blend(e, TRUSTS[t], &spatial_weight);
-                spatial_bands += spatial_weight > 0.5;
+                const double regression = filled[b][pos];
+                auto prediction = [&](int k) {
+                    return k == PREDICT_REGRESSION ? regression
+                                                   : in.predictions[(k - 1) * bands + b][pos];
+                };
+                const Combined x = combine(m, ring, b, prediction, residuals);
+                filled[b][pos] = std::isfinite(x.value) ? x.value : regression;
+                if (error != nullptr)
+                    error[b][pos] = std::sqrt(
+                        m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
+                spatial_bands += x.spatial_weight > 0.5;
             }
             if (2 * spatial_bands > bands) status[pos] = spatial_status;
         }
-}
-
-void refine_regression(const RefineInputs& in, double* const* filled, unsigned char* status,
-                       unsigned char spatial_status)
-{
-    const RefineModel model = calibrate_refinement(in);
-    refine_rows(model, in, 0, in.rows, filled, status, spatial_status);
 }
 
 }  // namespace pelvane

@@ -3,24 +3,43 @@
 #include <cstddef>
 #include <vector>
 
+#include "regression/similar_pixels.h"
+
 namespace pelvane {
 
-// The refined fill's second look at the regression's predictions: each
-// predicted pixel is corrected by the regression's own errors at the valid
-// pixels around it, and blended with a spatial prediction (the target's
-// valid pixels around it) where that is the more reliable of the two.
+// The refined fill of the pixels whose fill image is valid: several
+// predictions per pixel and band, each corrected by its own errors at the
+// valid pixels around and weighted by the inverse of its estimated squared
+// error there.
 //
-// The regression's error is measured where it is known: at the "residual
-// pixels", valid in both images and near a predicted pixel, the regression
-// is run as if the pixel were a gap (RegressionStrip::predict_rows, which
-// never counts a pixel among its own candidates), and target minus that
-// prediction is the residual. Every constant of the correction and of the
-// blend is then measured on a sample of those pixels, per strip and band:
-// nothing depends on the scene's units or on a tuned threshold.
+// The predictors, in this order:
+//   the regression     the standard fill's own fit (RegressionStrip);
+//   the similar mean   the weighted mean of the similar pixels' target values;
+//   the similar line   the line through the similar pixels (similar_predict);
+//   the interpolation  the 1/d^2-weighted mean of the target's valid pixels
+//                      in three rings from the nearest that holds one.
+// Their errors are measured where they are known: at the "residual pixels",
+// valid in both images and near a predicted pixel, each predictor is run as
+// if the pixel were a gap (leave-one-out). Around a gap pixel the residuals'
+// mean carries over in part (the correction) and what is left of them
+// estimates the prediction's error. A gap pixel lies s rings from the
+// nearest valid pixel, a residual pixel next to its neighbours: how the
+// errors grow with s is measured on a sample of the residual pixels,
+// predicted again from pixels at least s rings away. Every constant of the
+// correction, the weighting and the error estimate is measured per strip
+// and band: nothing depends on the scene's units or on a tuned threshold.
 
 // Rows and columns from a predicted pixel within which a valid pixel is a
 // residual pixel.
 constexpr int RESIDUAL_REACH = 1;
+
+enum RefinePredictor {
+    PREDICT_REGRESSION,
+    PREDICT_SIMILAR_MEAN,
+    PREDICT_SIMILAR_LINE,
+    PREDICT_INTERPOLATION,
+    PREDICTOR_COUNT
+};
 
 // Marks (1) the residual pixels: valid in both images, at most
 // RESIDUAL_REACH rows and columns from a pixel the regression predicted
@@ -29,47 +48,63 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
                           const unsigned char* fill_mask, int rows, int width,
                           unsigned char* residual_pixels);
 
-// The strip's data the refinement reads: the target, its mask, and the
-// leave-one-out regression at the residual pixels (only those are read).
+// The strip's data the refinement reads.
 struct RefineInputs {
     const double* const* target;
     const unsigned char* target_mask;
-    const double* const* loo_prediction;
     const unsigned char* residual_pixels;
+    // The regression's leave-one-out prediction at the residual pixels.
+    const double* const* loo_regression;
+    // 3 x band_count band pointers: the similar mean, the similar line and
+    // the interpolation, band after band, at every predicted and residual
+    // pixel (predict_refined_rows); NaN where the predictor has none.
+    const double* const* predictions;
+    const SimilarSearch* similar;  // the samples are predicted again from further away
     int band_count;
     int rows;
     int width;
 };
 
-// What one strip's samples say, per band and ring (the distance, in rows
-// and columns, of the nearest pixel used).
+// Writes the similar mean, the similar line and the interpolation into
+// `predictions` (3 x band_count band pointers) at the pixels of rows
+// row_begin .. row_end - 1 whose `select` byte is nonzero, NaN where a
+// predictor has nothing to go on. Reads only the inputs: row ranges may run
+// at the same time.
+void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
+                          const unsigned char* select, int row_begin, int row_end,
+                          double* const* predictions);
+
+// What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
+// distance of the nearest valid pixel) and band.
 struct RefineModel {
     int bands = 0;
-    // Share of the mean residual around a pixel that carries over to it.
+    // Share of the residuals' mean around a pixel that carries over to it.
     std::vector<double> carry;
-    // Squared error of the spatial prediction over the spread of the values
-    // it averages, with those values all around / on one side of the pixel.
-    std::vector<double> spatial_scale_around;
-    std::vector<double> spatial_scale_side;
-    // Index into REFINE_TRUSTS of the blend that predicted the samples best,
-    // per side (0 around, 1 one side), ring and band; REFINE_NO_BLEND when
-    // the regression alone did best.
-    std::vector<int> trust;
+    // The predictor's squared error s rings out over its error one ring out.
+    std::vector<double> growth;
+    // Per ring and band: the combined prediction's squared error over its
+    // estimate, at the samples.
+    std::vector<double> error_scale;
 };
 
-// Measures the model on every fifth residual pixel of the strip.
+// Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
+// fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
+// the calibration runs on one thread, and that many samples give each ring
+// and band hundreds of terms.
+constexpr int REFINE_SAMPLE_EVERY = 10;
+constexpr long long REFINE_SAMPLE_MOST = 20000;
 RefineModel calibrate_refinement(const RefineInputs& in);
 
-// Refines the predicted pixels (status 1 to 3) of rows row_begin ..
-// row_end - 1 in `filled`; those that lean more on the spatial prediction
-// than on the regression in most bands get status `spatial_status`. Each
-// pixel reads only the inputs and its own values, so row ranges may run at
-// the same time and in any order.
+// Combines the predictions at the predicted pixels (status 1 to 3) of rows
+// row_begin .. row_end - 1: `filled` holds the regression there on entry,
+// the combination on return; `error` (band pointers, or null) receives the
+// estimated standard error of each value. Pixels that lean more on the
+// spatial predictors (similar mean, interpolation) than on the others in
+// most bands get status `spatial_status`. Each pixel reads only the inputs
+// and its own values, so row ranges may run at the same time and in any
+// order.
 void refine_rows(const RefineModel& model, const RefineInputs& in, int row_begin, int row_end,
-                 double* const* filled, unsigned char* status, unsigned char spatial_status);
-
-// The whole strip: calibrate_refinement, then refine_rows over every row.
-void refine_regression(const RefineInputs& in, double* const* filled, unsigned char* status,
-                       unsigned char spatial_status);
+                 double* const* filled, double* const* error, unsigned char* status,
+                 unsigned char spatial_status);
 
 }  // namespace pelvane

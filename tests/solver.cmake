@@ -8,6 +8,8 @@ pelvane_add_test(solver_tests
     solver/tv_restore_pipelined_test.cpp
     solver/tolvek_fill_strip_test.cpp
     solver/push_pull_test.cpp
+    solver/edge_interpolation_test.cpp
+    solver/hole_copies_test.cpp
   LIBS pelvane_solver)
 
 # The band stage on the bundled olinda scene (reads GeoTIFFs, hence GDAL).

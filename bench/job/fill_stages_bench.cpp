@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job/band_stack.h"
+#include "job/edge_fill_stage.h"
 #include "job/job_host.h"
 #include "job/regression_stage.h"
 #include "job/tolvek_stage.h"
@@ -85,6 +86,29 @@ void BM_TolvekStage(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(PIXELS) * BANDS);
 }
 BENCHMARK(BM_TolvekStage)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The refined fill's stage for the same pixels; the second argument asks for
+// the standard errors too.
+void BM_EdgeFillStage(benchmark::State& state)
+{
+    StripData s;
+    NullHost host;
+    WorkerPool pool(static_cast<int>(state.range(0)));
+    BandStack error(BANDS, PIXELS);
+    std::vector<unsigned char> sites(PIXELS);
+    for (std::size_t i = 0; i < PIXELS; ++i) sites[i] = !s.target_mask[i];
+    const EdgeFillBuffers buffers{s.filled, s.both_mask.data(), WIDTH, ROWS,
+                                  state.range(1) != 0 ? &error : nullptr, sites.data()};
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int b = 0; b < BANDS; ++b)
+            std::copy(s.target.band(b), s.target.band(b) + PIXELS, s.filled.band(b));
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(run_edge_fill_stage(pool, host, buffers));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(PIXELS) * BANDS);
+}
+BENCHMARK(BM_EdgeFillStage)->Args({1, 0})->Args({2, 0})->Args({2, 1})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace pelvane

@@ -14,11 +14,12 @@ fill_files
 Exceptions
 ----------
 Error
-    The job stopped with one of its messages.
+    The job stopped with one of its messages; ``error.detail`` says what it
+    is about (the file's path, both sizes where two disagree, GDAL's words).
 Cancelled
     The progress callback asked the job to stop (a kind of Error).
 JobWarning
-    A message the job showed without stopping.
+    A message or warning the job showed without stopping.
 
 For whole archives on one machine or a Dask cluster, see ``python3 -m
 pelvane.batch --help``.

@@ -80,6 +80,15 @@ def gap_array(name: str, gaps, rows: int, columns: int) -> np.ndarray:
     return _addressable(gaps.view(np.uint8))
 
 
+def dtype_of_gdal_type(name: str) -> np.dtype:
+    """The numpy type of GDAL's sample type `name`; float64 for a name it does
+    not know."""
+    for dtype, gdal_name in _GDAL_TYPES.items():
+        if gdal_name == name and dtype != np.int8:
+            return dtype
+    return np.dtype(np.float64)
+
+
 def gdal_type_name(array: np.ndarray) -> str:
     """GDAL's name of the sample type under which the job sees `array`."""
     return "Byte" if array.dtype == np.bool_ else _GDAL_TYPES[array.dtype]
@@ -138,6 +147,20 @@ class Datasets:
             raise ValueError(f"GDAL refused the no-data value {nodata!r}: {gdal.GetLastErrorMsg()}")
         vrt = None  # written on closing
         return path
+
+    def wrap(self, path: str, nodata, signed_bytes: bool = False) -> str:
+        """A VRT over the raster at `path` with `nodata` as every band's
+        no-data value, in place of the file's own. Signed bytes are Byte
+        samples to GDAL, and so must their no-data value be."""
+        if signed_bytes:
+            nodata = int(np.array(nodata, dtype=np.int8).view(np.uint8))
+        vrt_path = self._file(f"{len(self._files)}.vrt")
+        vrt = gdal.Translate(vrt_path, path, format="VRT", noData=nodata)
+        if vrt is None:
+            raise ValueError(f"GDAL cannot open {path} with the no-data value {nodata!r}: "
+                             f"{gdal.GetLastErrorMsg()}")
+        vrt = None  # written on closing
+        return vrt_path
 
     def output(self) -> str:
         """A /vsimem/ path for the job's output."""

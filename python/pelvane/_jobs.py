@@ -6,15 +6,18 @@ the same job through run_job; they differ only in where the images live.
 
 from __future__ import annotations
 
+import math
+import numbers
 import os
-from typing import Callable, Iterable, Literal, Optional, Tuple, Union
+from typing import Callable, Iterable, List, Literal, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 from osgeo import gdal
 
 from . import _in_memory
-from ._pelvane import JobSettings, RunOptions, raster_sample_type_name, run_job
+from ._pelvane import (OUTPUT_IS_INPUT, STATUS_IS_INPUT, Error, JobSettings, RunOptions,
+                       check_settings, raster_sample_type_name, run_job, same_file)
 
 # Every default comes from the job's own records.
 _SETTINGS = JobSettings()
@@ -27,17 +30,17 @@ NodataValue = Union[float, Tuple[Optional[float], Optional[float]]]
 
 _METHODS = ("sarnic", "tolvek", "both")
 
+# The keyword of each setting check_settings names by pelvane-cli's option,
+# where it is not the option's name with "_" for "-".
+_KEYWORDS = {"of": "output_format"}
+
 
 def _job(method: str, similar: int, regularization: float, max_iterations: int,
          tolerance: float, threads: Optional[int],
          creation_options: Iterable[str] = (), refine: bool = False) -> Tuple[JobSettings, RunOptions]:
-    """Settings and options of a job, checked as pelvane-cli checks its options."""
+    """Settings and options of a job; check them with _check once complete."""
     if method not in _METHODS:
         raise ValueError(f"method must be one of {', '.join(map(repr, _METHODS))}, not {method!r}")
-    if tolerance < 0:
-        raise ValueError(f"tolerance must not be negative, not {tolerance!r}")
-    if threads is not None and threads < 1:
-        raise ValueError(f"threads must be at least 1, not {threads!r}")
     settings = JobSettings()
     settings.use_sarnic = int(method != "tolvek")
     settings.use_tolvek = int(method != "sarnic")
@@ -60,12 +63,23 @@ def _job(method: str, similar: int, regularization: float, max_iterations: int,
     return settings, options
 
 
+def _check(settings: JobSettings, options: RunOptions, **given) -> None:
+    """The checks pelvane-cli makes too, from the same function of the job;
+    a number out of its range is shown as the caller gave it (`given`)."""
+    problem = check_settings(settings, options)
+    if problem is not None:
+        setting, text = problem
+        keyword = _KEYWORDS.get(setting, setting.replace("-", "_"))
+        shown = f", not {given[keyword]!r}" if keyword in given and "NaN" not in text else ""
+        raise ValueError(f"{keyword} {text}{shown}")
+
+
 def _choose_gaps(settings: JobSettings, masks: bool, valid_range, nodata: bool) -> bool:
     """Mask files (or arrays), a valid range or the images' no-data: one of them.
 
     Returns True when none is given and the default range 1..255 marks the gaps.
     """
-    if masks + (valid_range is not None) + nodata > 1:
+    if [masks, valid_range is not None, nodata].count(True) > 1:
         raise ValueError("mark the gaps one way: with masks, valid_range or nodata")
     settings.use_threshold = int(not masks and not nodata)
     settings.use_nodata = int(nodata)
@@ -81,8 +95,36 @@ def _refuse_default_range(type_name: str, ways: str) -> None:
     on 16-bit or float samples it would make nearly every pixel a gap. An
     empty name (a file GDAL cannot open) passes, for the job to report."""
     if type_name not in ("", "Byte"):
+        hint = ("\n  Samples that are NaN are always gaps: where the target's gaps are NaN, "
+                "mark exactly those with valid_range=(-inf, inf).") if type_name.startswith("Float") else ""
         raise ValueError(f"The target's samples are {type_name}, and the default valid range "
-                         f"1 255 suits Byte samples only. Mark the gaps with {ways}.")
+                         f"1 255 suits Byte samples only. Mark the gaps with {ways}.{hint}")
+
+
+def _nodata_value(value, dtype: np.dtype):
+    """A no-data value checked against the samples it is to mark: a number the
+    sample type holds (NaN and the infinities for float samples)."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"nodata must be a number, not {value!r}")
+    if dtype.kind == "f":
+        if math.isfinite(value) and abs(value) > np.finfo(dtype).max:
+            raise ValueError(f"nodata {value!r} is outside {dtype} samples")
+        return float(value)
+    if not math.isfinite(value) or value != math.floor(value):
+        raise ValueError(f"nodata {value!r} is not a {dtype} sample")
+    info = np.iinfo(dtype)
+    if not info.min <= int(value) <= info.max:
+        raise ValueError(f"nodata {value!r} is outside {dtype} samples ({info.min} to {info.max})")
+    return int(value)
+
+
+def _nodata_pair(nodata) -> Tuple[object, object]:
+    """The no-data values of the target and of the fill image."""
+    if not isinstance(nodata, tuple):
+        return nodata, nodata
+    if len(nodata) != 2:
+        raise TypeError(f"nodata takes one value or a pair (target, fill), not {nodata!r}")
+    return nodata
 
 
 def fill(target: npt.ArrayLike,
@@ -130,7 +172,9 @@ def fill(target: npt.ArrayLike,
         No-data value of every band of both images, or of the target and of
         the fill image in turn (None: no value). A pixel is missing where any
         band holds it, as GDAL's mask of the image says; NaN is a valid choice,
-        and then the pixels no stage fills stay NaN.
+        and then the pixels no stage fills stay NaN. A value the sample type
+        cannot hold (300 for uint8, 2.5 for an integer type) raises
+        ValueError, anything but a number (a bool, a string) TypeError.
     method : {"both", "sarnic", "tolvek"}, optional
         Sarnic, the regression against the fill image; Tolvek, the
         total-variation restoration of the pixels missing in both; or both.
@@ -145,14 +189,18 @@ def fill(target: npt.ArrayLike,
     threads : int, optional
         Worker threads of the job; by default the job's own choice.
     progress : callable, optional
-        Called with the fraction done (0 to 1) as the job moves on; returning
-        False stops the job.
+        Called with the fraction of the work done (0 to 1) as the job moves
+        on: through each strip's regression, then through the Tolvek solver's
+        iterations, so that it moves with the time the job takes; and with
+        the same fraction every quarter second while it does not. Returning
+        False stops the job; it is not called again after that.
     refine : bool, optional
-        The refined fill (``pelvane-cli --refine``): Tolvek starts from a
-        smooth interpolation and converges sooner; Sarnic corrects its
+        The refined fill (``pelvane-cli --refine``): pixels missing in both
+        images are interpolated from the edges of their gap (with Tolvek
+        alone, Tolvek starts from a smooth interpolation); Sarnic corrects its
         prediction by its errors at the valid pixels around and leans on a
         spatial prediction where the fill image is unreliable. False keeps
-        the specified fill, value for value.
+        the standard fill, value for value.
 
     Returns
     -------
@@ -169,12 +217,15 @@ def fill(target: npt.ArrayLike,
         ``progress`` returned False.
     TypeError, ValueError
         An argument the job cannot take: complex samples, a wrong shape,
-        gaps marked more than one way.
+        gaps marked more than one way, a no-data value the samples cannot
+        hold, no fill image for a method that needs one, a setting that is
+        NaN or out of its range (checked as ``pelvane-cli`` checks it).
 
     Warns
     -----
     pelvane.JobWarning
-        A message the job showed without stopping.
+        A message the job showed without stopping, and its warnings (most of
+        the target is gaps, none is).
 
     See Also
     --------
@@ -200,6 +251,11 @@ def fill(target: npt.ArrayLike,
     fill_array = None if fill is None else _in_memory.image_array("fill", fill)
     settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads,
                              refine=refine)
+    target_nodata, fill_nodata = _nodata_pair(nodata)
+    if target_nodata is not None:
+        target_nodata = _nodata_value(target_nodata, target_array.dtype)
+    if fill_nodata is not None and fill_array is not None:
+        fill_nodata = _nodata_value(fill_nodata, fill_array.dtype)
     masks = target_gaps is not None or fill_gaps is not None
     if _choose_gaps(settings, masks, valid_range, nodata is not None):
         # int8 goes to the job as Byte; pelvane-cli names a signed-byte file Int8.
@@ -211,7 +267,6 @@ def fill(target: npt.ArrayLike,
             raise ValueError("fill_gaps needs target_gaps")
         if fill_gaps is None and method != "tolvek":
             raise ValueError("target_gaps needs fill_gaps, unless method='tolvek'")
-    target_nodata, fill_nodata = nodata if isinstance(nodata, tuple) else (nodata, nodata)
     bands, rows, columns = target_array.shape
 
     with _in_memory.Datasets() as datasets:
@@ -225,6 +280,7 @@ def fill(target: npt.ArrayLike,
             settings.fill_mask_path = datasets.name(
                 _in_memory.gap_array("fill_gaps", fill_gaps, rows, columns))
         settings.output_image_path = datasets.output()
+        _check(settings, options, threads=threads, tolerance=tolerance)
         run_job(settings, options, progress)
         result = np.empty(target_array.shape, target_array.dtype)
         datasets.read(settings.output_image_path, result)
@@ -249,7 +305,7 @@ def fill_files(target: Path,
                target_mask: Optional[Path] = None,
                fill_mask: Optional[Path] = None,
                valid_range: Optional[Tuple[float, float]] = None,
-               nodata: bool = False,
+               nodata: Union[bool, NodataValue, None] = None,
                method: Method = "both",
                similar: int = _SETTINGS.similar_pixel_count,
                regularization: float = _SETTINGS.regularization,
@@ -259,7 +315,8 @@ def fill_files(target: Path,
                progress: Optional[Progress] = None,
                creation_options: Iterable[str] = (),
                refine: bool = False,
-               status_output: Optional[Path] = None) -> None:
+               status_output: Optional[Path] = None,
+               output_format: str = _OPTIONS.output_format) -> List[str]:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
     The job of ``pelvane-cli``, with the same options: the output has the
@@ -274,7 +331,8 @@ def fill_files(target: Path,
         band count. May be None with ``method="tolvek"``.
     output : str or path-like
         The GeoTIFF to write, with the target's size, band count, sample type
-        and georeferencing. It must not be one of the inputs.
+        and georeferencing. It must not be one of the inputs, nor be named
+        after another format (``.png``, say).
     target_mask, fill_mask : str or path-like, optional
         Mask files: a pixel is missing where any band of its mask is non-zero.
         ``fill_mask`` may be left out with ``method="tolvek"``.
@@ -283,21 +341,34 @@ def fill_files(target: Path,
         are found when none of the masks, ``valid_range`` and ``nodata`` is
         given, with the range 1 to 255; for a Byte target only, any other
         type raises ValueError.
-    nodata : bool, optional
+    nodata : bool, float or (float or None, float or None), optional
         True: a pixel is missing where GDAL's mask of its image is 0 in any
         band (its no-data value, an alpha band, an internal or ``.msk``
-        mask). The output keeps the target's no-data value.
+        mask). A value, or a pair for the target and the fill image, means
+        what it means for `fill`: the images' no-data value, in place of the
+        files' own. The output keeps the target's no-data value. False or
+        None: not this way.
     method, similar, regularization, max_iterations, tolerance, threads, progress
         As for `fill`.
     creation_options : iterable of str, optional
-        GeoTIFF creation options, ``"NAME=VALUE"``, such as
-        ``"COMPRESS=DEFLATE"``.
+        Creation options of the output format, ``"NAME=VALUE"``, such as
+        ``"COMPRESS=DEFLATE"``. ``BIGTIFF=IF_SAFER`` unless given.
     refine : bool, optional
         As for `fill`.
     status_output : str or path-like, optional
         Also write a one-band Byte GeoTIFF of the output's size and
         georeferencing telling how each pixel was filled (``pelvane-cli
         --status-output``; the codes are in its band's metadata).
+    output_format : {"GTiff", "COG"}, optional
+        ``"COG"`` makes a Cloud Optimized GeoTIFF of the finished output with
+        GDAL's COG driver (``pelvane-cli --of COG``); the creation options are
+        then the COG driver's.
+
+    Returns
+    -------
+    list of str
+        The messages the job showed, in order, the last being "Job
+        Done:Total Time:... ms" (the others also arrive as warnings).
 
     Raises
     ------
@@ -306,13 +377,15 @@ def fill_files(target: Path,
         instance "Can not open target image file!".
     pelvane.Cancelled
         ``progress`` returned False.
-    ValueError
-        Gaps marked more than one way, a malformed option.
+    TypeError, ValueError
+        Gaps marked more than one way, a malformed option, a missing input
+        or a setting out of its range, as ``pelvane-cli`` refuses them.
 
     Warns
     -----
     pelvane.JobWarning
-        A message the job showed without stopping.
+        A message the job showed without stopping, and its warnings (most of
+        the target is gaps, none is, what GDAL warned of).
 
     See Also
     --------
@@ -326,8 +399,11 @@ def fill_files(target: Path,
     settings, options = _job(method, similar, regularization, max_iterations, tolerance,
                              threads, creation_options, refine)
     settings.status_output_path = "" if status_output is None else os.fspath(status_output)
+    options.output_format = output_format
+    # True takes the files' own no-data; a value (or a pair) is the value.
+    values = None if nodata is None or isinstance(nodata, (bool, np.bool_)) else _nodata_pair(nodata)
     if _choose_gaps(settings, target_mask is not None or fill_mask is not None, valid_range,
-                    nodata):
+                    nodata is True or values is not None):
         _refuse_default_range(raster_sample_type_name(os.fspath(target)),
                               "valid_range=(MIN, MAX), with target_mask and fill_mask, or with "
                               "nodata=True")
@@ -336,11 +412,47 @@ def fill_files(target: Path,
     settings.output_image_path = os.fspath(output)
     settings.target_mask_path = "" if target_mask is None else os.fspath(target_mask)
     settings.fill_mask_path = "" if fill_mask is None else os.fspath(fill_mask)
+    _check(settings, options, threads=threads, tolerance=tolerance)
+    if values is None:
+        return _run_writing(settings, options, progress)
 
+    # The images go to the job through VRTs that carry the values; the output
+    # must still not be written over the files themselves.
+    _refuse_writing_over_inputs(settings)
+    with _in_memory.Datasets() as datasets:
+        for field, value in zip(("target_image_path", "fill_image_path"), values):
+            path = getattr(settings, field)
+            type_name = raster_sample_type_name(path) if path else ""
+            # A file GDAL cannot open goes to the job as it is, to say so.
+            if type_name and value is not None:
+                dtype = np.dtype(np.int8) if type_name == "Int8" else _in_memory.dtype_of_gdal_type(type_name)
+                value = _nodata_value(value, dtype)
+                setattr(settings, field, datasets.wrap(path, value, dtype == np.int8))
+        return _run_writing(settings, options, progress)
+
+
+def _refuse_writing_over_inputs(settings: JobSettings) -> None:
+    """The job's own check of its output and status paths against its inputs,
+    made here where the job sees the inputs only through VRTs."""
+    inputs = [settings.target_image_path, settings.fill_image_path, settings.target_mask_path,
+              settings.fill_mask_path]
+    output, status = settings.output_image_path, settings.status_output_path
+    for path, message, others in ((output, OUTPUT_IS_INPUT, inputs),
+                                  (status, STATUS_IS_INPUT, inputs + [output])):
+        if path and any(source and same_file(path, source) for source in others):
+            error = Error(message)
+            error.detail = path
+            error.add_note(path)
+            raise error
+
+
+def _run_writing(settings: JobSettings, options: RunOptions, progress) -> List[str]:
+    """Runs a job that writes a file and returns its messages; an output the
+    job did not finish and that did not exist before is removed."""
     output_path = settings.output_image_path
     existed = _exists(output_path)
     try:
-        run_job(settings, options, progress)
+        return run_job(settings, options, progress)
     except BaseException:
         if not existed and _exists(output_path):
             _remove(output_path)

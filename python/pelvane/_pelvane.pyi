@@ -3,7 +3,8 @@ from typing import Callable, Optional
 
 __version__: str
 
-class Error(Exception): ...
+class Error(Exception):
+    detail: str
 class Cancelled(Error): ...
 class JobWarning(UserWarning): ...
 
@@ -22,10 +23,13 @@ class JobSettings:
     use_sarnic: int
     max_iterations: int
     use_nodata: int
+    refine: int
+    status_output_path: str
     def __init__(self) -> None: ...
 
 class RunOptions:
     creation_options: list[str]
+    output_format: str
     threads: int
     solver_tolerance: float
     solver_progress: bool
@@ -34,5 +38,9 @@ class RunOptions:
 
 def run_job(settings: JobSettings, options: RunOptions,
             progress: Optional[Callable[[float], Optional[bool]]] = None) -> list[str]: ...
+def check_settings(settings: JobSettings, options: RunOptions) -> Optional[tuple[str, str]]: ...
+def same_file(a: str, b: str) -> bool: ...
+OUTPUT_IS_INPUT: str
+STATUS_IS_INPUT: str
 def raster_sample_type_name(path: str) -> str: ...
 def tune_process_for_strips() -> None: ...

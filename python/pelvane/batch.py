@@ -3,30 +3,40 @@
     python3 -m pelvane.batch SCENES.csv --output-dir DIR [--scheduler ADDRESS]
 
 SCENES.csv has a header row. Columns ``target`` and ``fill`` are required;
-``output``, ``target_mask`` and ``fill_mask`` are optional. Input paths are
-relative to the CSV's folder, ``output`` to DIR (by default the target's file
-name). Further columns carry settings named like pelvane-cli's options
+``output``, ``target_mask``, ``fill_mask`` and ``status_output`` are optional.
+Input paths are relative to the CSV's folder, ``output`` and
+``status_output`` to DIR (the output by default the target's file name).
+Further columns carry settings named like pelvane-cli's options
 (``method``, ``similar``, ``regularization``, ``max-iterations``,
-``tolerance``, ``valid-range``, ``nodata``, ``co``, ``threads``); an empty
-cell takes the value given on the command line, or the job's default.
+``tolerance``, ``valid-range``, ``nodata``, ``co``, ``of``, ``threads``,
+``refine``); an empty cell takes the value given on the command line, or the
+job's default.
 
 Each scene is one task that calls pelvane.fill_files. Without --scheduler the
 tasks run on a LocalCluster of this machine, its workers fitted to the cores
 and memory; with --scheduler on the Dask cluster at that address, whose
 workers must see the same paths. A failing scene records its message and the
-others go on; a rerun skips the scenes whose output is already there. The end
-writes DIR/summary.csv (scene, status, seconds, message) and one line of
-totals. Exit status 0 when every scene is done or skipped, 1 when any failed,
-2 for a usage error.
+others go on. The end writes DIR/summary.csv (scene, line, status, seconds,
+output, message, detail, and the stamp of each output written) and one line
+of totals; a rerun skips the scenes whose output summary.csv lists as
+written and that are still as written. Ctrl-C or SIGTERM stops the running
+jobs, which remove their temporary files, and still writes the summary.
+Exit status 0 when every scene is done or skipped, 1 when any failed, 2 for
+a usage error, 130 or 143 when SIGINT or SIGTERM stopped the batch.
 """
 
 from __future__ import annotations
 
 import argparse
 import csv
+import glob
+import logging
 import os
+import signal
 import sys
 import time
+import uuid
+import warnings
 from dataclasses import dataclass, field
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
@@ -37,6 +47,16 @@ SCENE_MEMORY = 1_500_000_000
 STATUS_DONE = "done"
 STATUS_SKIPPED = "skipped"
 STATUS_FAILED = "failed"
+STATUS_STOPPED = "stopped"
+
+SUMMARY_COLUMNS = ("scene", "line", "status", "seconds", "output", "message", "detail", "output_stamp")
+
+# How often a running job asks whether the batch was stopped, at most.
+STOP_POLL_SECONDS = 0.5
+# How long a stopped batch waits for its running jobs to stop and clean up.
+STOP_WAIT_SECONDS = 60
+# Where the documents are, installed and in the source.
+DOCS = "/usr/share/doc/python3-pelvane/python.md (docs/python.md in the source)"
 
 
 def _valid_range(text: str) -> Tuple[float, float]:
@@ -58,6 +78,24 @@ def _yes_no(text: str) -> bool:
 def _method(text: str) -> str:
     if text not in ("sarnic", "tolvek", "both"):
         raise ValueError(f"expected sarnic, tolvek or both, got {text!r}")
+    return text
+
+
+def _nodata(text: str):
+    """yes/no, or the images' no-data value."""
+    try:
+        return _yes_no(text)
+    except ValueError:
+        pass
+    try:
+        return float(text)
+    except ValueError:
+        raise ValueError(f"expected yes, no or a number, got {text!r}") from None
+
+
+def _format(text: str) -> str:
+    if text.lower() not in ("gtiff", "cog"):
+        raise ValueError(f"expected GTiff or COG, got {text!r}")
     return text
 
 
@@ -92,17 +130,19 @@ SETTINGS: Dict[str, Setting] = {
     "tolerance": Setting("tolerance", float, "Tolvek convergence tolerance", _typed(float, "T")),
     "valid-range": Setting("valid_range", _valid_range, "valid value range (cell: 'MIN MAX')",
                            {"type": float, "nargs": 2, "metavar": ("MIN", "MAX")}),
-    "nodata": Setting("nodata", _yes_no, "gaps from GDAL's no-data values and masks (cell: yes/no)",
+    "nodata": Setting("nodata", _nodata,
+                      "gaps from GDAL's no-data values and masks (cell: yes/no, or the value)",
                       {"action": "store_const", "const": True}),
     "co": Setting("creation_options", str.split,
                   "GeoTIFF creation option, repeatable (cell: 'NAME=VALUE ...')",
                   {"action": "append", "metavar": "NAME=VALUE"}),
+    "of": Setting("output_format", _format, "output format, GTiff or COG", _typed(_format, "FORMAT")),
     "threads": Setting("threads", _positive, "worker threads of each scene's job",
                        _typed(_positive, "N")),
     "refine": Setting("refine", _yes_no, "the refined fill (cell: yes/no)",
                       {"action": "store_const", "const": True}),
 }
-PATHS = ("target", "fill", "output", "target-mask", "fill-mask")
+PATHS = ("target", "fill", "output", "target-mask", "fill-mask", "status-output")
 
 
 class UsageError(Exception):
@@ -121,6 +161,8 @@ class Scene:
     status: str = ""
     seconds: float = 0.0
     message: str = ""
+    detail: str = ""   # the lines after the message: the file, GDAL's words
+    stamp: str = ""    # the output as written: its size and modification time
 
 
 def _column(name: str) -> str:
@@ -175,6 +217,8 @@ def read_scenes(csv_path: str, output_dir: str, defaults: Dict[str, object]) -> 
         for mask in ("target-mask", "fill-mask"):
             if cells.get(mask):
                 scene.settings[mask.replace("-", "_")] = inside(base, cells[mask])
+        if cells.get("status-output"):
+            scene.settings["status_output"] = inside(output_dir, cells["status-output"])
         scene.settings.update(defaults)
         try:
             for name, setting in SETTINGS.items():
@@ -190,43 +234,82 @@ def read_scenes(csv_path: str, output_dir: str, defaults: Dict[str, object]) -> 
     return scenes
 
 
-def _complete(output: str) -> bool:
-    """An output that exists and opens as a raster: written by an earlier run
-    (the job writes its output under another name and renames it at the end)."""
-    if not os.path.exists(output):
-        return False
-    from osgeo import gdal
-    gdal.PushErrorHandler("CPLQuietErrorHandler")
+def _stamp(path: str) -> str:
+    """What tells one writing of a file from another: its size and the time it
+    was last changed, to the nanosecond."""
     try:
-        return gdal.OpenEx(output, gdal.OF_RASTER) is not None
-    finally:
-        gdal.PopErrorHandler()
+        status = os.stat(path)
+    except OSError:
+        return ""
+    return f"{status.st_size}:{status.st_mtime_ns}"
+
+
+def read_finished(summary_path: str) -> Dict[str, str]:
+    """The outputs an earlier run wrote, with their stamps, from its summary:
+    a file at an output path is that run's finished output only while it
+    still has the stamp (not merely because a file is there)."""
+    try:
+        with open(summary_path, newline="", encoding="utf-8") as stream:
+            rows = list(csv.DictReader(stream))
+    except (OSError, UnicodeDecodeError, csv.Error):
+        return {}
+    return {row["output"]: row["output_stamp"] for row in rows
+            if row.get("status") in (STATUS_DONE, STATUS_SKIPPED) and row.get("output")
+            and row.get("output_stamp")}
 
 
 _process_tuned = False
 
 
-def fill_scene(target: str, fill: Optional[str], output: str,
-               settings: Dict[str, object]) -> Tuple[str, float, str]:
-    """The task of one scene, run on a worker: (status, seconds, message)."""
+class _StopWatch:
+    """Whether the batch was stopped: a Dask Event of the batch, asked at
+    most every STOP_POLL_SECONDS."""
+
+    def __init__(self, name: Optional[str]) -> None:
+        self.event = None
+        if name:
+            from distributed import Event
+            self.event = Event(name)
+        self.asked = float("-inf")
+        self.stopped = False
+
+    def __call__(self) -> bool:
+        now = time.monotonic()
+        if self.event is not None and not self.stopped and now - self.asked >= STOP_POLL_SECONDS:
+            self.asked = now
+            self.stopped = self.event.is_set()
+        return self.stopped
+
+
+def fill_scene(target: str, fill: Optional[str], output: str, settings: Dict[str, object],
+               stop_event: Optional[str] = None) -> Tuple[str, float, str, str, str]:
+    """The task of one scene, run on a worker: (status, seconds, message,
+    detail, stamp of the output written). The job's warnings come back in the
+    message instead of on the worker's standard error."""
     global _process_tuned
     import pelvane
     from pelvane import _pelvane
 
     start = time.monotonic()
-    if _complete(output):
-        return STATUS_SKIPPED, 0.0, ""
+    stopped = _StopWatch(stop_event)
+    if stopped():
+        return STATUS_STOPPED, 0.0, "not started", "", ""
     if not _process_tuned:
         _pelvane.tune_process_for_strips()
         _process_tuned = True
-    try:
-        os.makedirs(os.path.dirname(output), exist_ok=True)
-        pelvane.fill_files(target, fill, output, **settings)
-    except pelvane.Error as error:
-        return STATUS_FAILED, time.monotonic() - start, str(error)
-    except Exception as error:  # a scene must not take the others down
-        return STATUS_FAILED, time.monotonic() - start, f"{type(error).__name__}: {error}"
-    return STATUS_DONE, time.monotonic() - start, ""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", pelvane.JobWarning)
+        try:
+            os.makedirs(os.path.dirname(output), exist_ok=True)
+            pelvane.fill_files(target, fill, output, progress=lambda _: not stopped(), **settings)
+        except pelvane.Cancelled as error:
+            return STATUS_STOPPED, time.monotonic() - start, str(error), "", ""
+        except pelvane.Error as error:
+            return STATUS_FAILED, time.monotonic() - start, str(error), error.detail, ""
+        except Exception as error:  # a scene must not take the others down
+            return STATUS_FAILED, time.monotonic() - start, f"{type(error).__name__}: {error}", "", ""
+    job_warnings = [str(w.message) for w in caught if issubclass(w.category, pelvane.JobWarning)]
+    return STATUS_DONE, time.monotonic() - start, "; ".join(job_warnings), "", _stamp(output)
 
 
 class ProgressBar:
@@ -242,32 +325,62 @@ class ProgressBar:
         self.stream = stream
         self.terminal = stream.isatty()
         self.start = time.monotonic()
+        self.open = False  # a bar is on the terminal's last line
 
     def _elapsed(self) -> str:
         return time.strftime("%H:%M:%S", time.gmtime(time.monotonic() - self.start))
 
+    def _draw(self) -> None:
+        filled = self.WIDTH * self.finished // max(self.total, 1)
+        self.stream.write(f"\r[{'#' * filled}{'.' * (self.WIDTH - filled)}] "
+                          f"{self.finished}/{self.total} scenes, {self.failed} failed, "
+                          f"{self._elapsed()}")
+        self.open = self.finished < self.total
+        if not self.open:
+            self.stream.write("\n")
+        self.stream.flush()
+
+    def begin(self) -> None:
+        """The bar at 0 of all from the start, while the cluster starts."""
+        if self.terminal and self.total:
+            self._draw()
+
+    def say(self, text: str) -> None:
+        """A line of its own above the bar."""
+        if self.terminal and self.open:
+            self.stream.write("\r\033[K")
+        self.stream.write(text + "\n")
+        if self.terminal and self.open:
+            self._draw()
+        self.stream.flush()
+
+    def end(self) -> None:
+        """Ends the bar's line, however far it got."""
+        if self.terminal and self.open:
+            self.stream.write("\n")
+            self.stream.flush()
+            self.open = False
+
     def scene_finished(self, scene: Scene) -> None:
         self.finished += 1
         self.failed += scene.status == STATUS_FAILED
+        detail = "".join(f"\n  {line}" for line in scene.detail.splitlines())
         if self.terminal:
-            if scene.status == STATUS_FAILED:
-                self.stream.write(f"\r\033[K{scene.name}: {scene.message}\n")
-            filled = self.WIDTH * self.finished // max(self.total, 1)
-            self.stream.write(f"\r[{'#' * filled}{'.' * (self.WIDTH - filled)}] "
-                              f"{self.finished}/{self.total} scenes, {self.failed} failed, "
-                              f"{self._elapsed()}")
-            if self.finished == self.total:
-                self.stream.write("\n")
+            if scene.status == STATUS_FAILED or (scene.status == STATUS_DONE and scene.message):
+                self.stream.write(f"\r\033[K{scene.name}: {scene.message}{detail}\n")
+            self._draw()
         else:
-            detail = f": {scene.message}" if scene.message else ""
+            text = f": {scene.message}" if scene.message else ""
             self.stream.write(f"[{self.finished}/{self.total}] {scene.status} {scene.name} "
-                              f"({scene.seconds:.1f} s){detail}\n")
+                              f"({scene.seconds:.1f} s){text}{detail}\n")
         self.stream.flush()
 
 
 def _local_cluster(workers: Optional[int]):
     """A LocalCluster of one-thread worker processes: as many as there are
-    cores, fewer when memory holds fewer scenes at once."""
+    cores, fewer when memory holds fewer scenes at once. The workers ignore
+    SIGINT and SIGTERM: a Ctrl-C on the terminal reaches every process of
+    the group, and the batch stops their jobs itself, cleanly."""
     import psutil
     from distributed import LocalCluster
 
@@ -275,47 +388,122 @@ def _local_cluster(workers: Optional[int]):
     if workers is None:
         memory = psutil.virtual_memory().total
         workers = max(1, min(cores, int(memory * 0.8) // SCENE_MEMORY))
-    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                           dashboard_address=None)
+    # A signal ignored when a process starts stays ignored in it (also in
+    # Python), so the workers are started with both ignored.
+    handlers = {number: signal.signal(number, signal.SIG_IGN) for number in (signal.SIGINT, signal.SIGTERM)}
+    try:
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               dashboard_address=None)
+    finally:
+        for number, handler in handlers.items():
+            signal.signal(number, handler)
     return cluster, max(1, cores // workers)
 
 
-def run_scenes(scenes: Sequence[Scene], client, progress: ProgressBar) -> None:
-    """Submits every runnable scene and records how each ends."""
-    from distributed import as_completed
+class Stopped(Exception):
+    """SIGINT or SIGTERM asked the batch to stop."""
+
+
+class SignalStop:
+    """Turns SIGINT and SIGTERM into Stopped, raised where the batch waits;
+    keeps the first signal's number for the exit status."""
+
+    def __init__(self) -> None:
+        self.number = 0
+        self.previous = {number: signal.signal(number, self._received)
+                         for number in (signal.SIGINT, signal.SIGTERM)}
+
+    def _received(self, number, frame) -> None:
+        self.number = self.number or number
+        raise Stopped()
+
+    def restore(self) -> None:
+        for number, handler in self.previous.items():
+            signal.signal(number, handler)
+
+
+def _record(scene: Scene, future) -> None:
+    try:
+        scene.status, scene.seconds, scene.message, scene.detail, scene.stamp = future.result()
+    except Exception as error:  # the worker died (KilledWorker) or the task was lost
+        scene.status, scene.message = STATUS_FAILED, f"{type(error).__name__}: {error}"
+
+
+def run_scenes(scenes: Sequence[Scene], client, progress: ProgressBar,
+               stop_event: Optional[str] = None) -> None:
+    """Submits every runnable scene and records how each ends. On Stopped,
+    asks the running jobs to stop through `stop_event` and waits for them a
+    while; a scene still running after that keeps no status."""
+    from distributed import Event, as_completed, wait
 
     for scene in scenes:
         if scene.error:
             scene.status, scene.message = STATUS_FAILED, scene.error
             progress.scene_finished(scene)
-    runnable = [scene for scene in scenes if not scene.error]
+    runnable = [scene for scene in scenes if not scene.error and not scene.status]
     if not runnable:
         return
-    futures = {client.submit(fill_scene, s.target, s.fill, s.output, s.settings, pure=False): s
-               for s in runnable}
-    for future in as_completed(futures):
-        scene = futures[future]
+    futures = {}
+    try:
+        for s in runnable:
+            futures[client.submit(fill_scene, s.target, s.fill, s.output, s.settings, stop_event,
+                                  pure=False)] = s
+        for future in as_completed(futures):
+            _record(futures[future], future)
+            progress.scene_finished(futures[future])
+    except Stopped:
+        progress.say("Stopping: the running jobs remove their temporary files...")
+        # Dask's own complaints about workers going away are no news now.
+        logging.getLogger("distributed").setLevel(logging.ERROR)
         try:
-            scene.status, scene.seconds, scene.message = future.result()
-        except Exception as error:  # the worker died (KilledWorker) or the task was lost
-            scene.status, scene.message = STATUS_FAILED, f"{type(error).__name__}: {error}"
-        progress.scene_finished(scene)
+            if stop_event:
+                Event(stop_event, client=client).set()
+            wait(list(futures), timeout=STOP_WAIT_SECONDS)
+        except Stopped:
+            pass  # asked again: stop waiting
+        except Exception:
+            pass  # the timeout: those scenes keep no status
+        for future, scene in futures.items():
+            if not scene.status and future.done():
+                _record(scene, future)
+        raise
 
 
 def write_summary(path: str, scenes: Sequence[Scene]) -> None:
     with open(path, "w", newline="", encoding="utf-8") as stream:
         writer = csv.writer(stream)
-        writer.writerow(["scene", "status", "seconds", "message"])
+        writer.writerow(SUMMARY_COLUMNS)
         for scene in scenes:
-            writer.writerow([scene.name, scene.status, f"{scene.seconds:.1f}", scene.message])
+            writer.writerow([scene.name, scene.line, scene.status, f"{scene.seconds:.1f}",
+                             scene.output, scene.message, "; ".join(scene.detail.splitlines()),
+                             scene.stamp])
+
+
+def _remove_temporaries(scene: Scene) -> None:
+    """What a job killed before it could clean up left beside the scene's
+    output (and status raster): files named after it with .pelvane-tmp-."""
+    for path in (scene.output, scene.settings.get("status_output")):
+        if path:
+            stem = os.path.splitext(str(path))[0]
+            for leftover in glob.glob(glob.escape(stem) + ".pelvane-tmp-*"):
+                try:
+                    os.remove(leftover)
+                except OSError:
+                    pass
+
+
+def _columns_help() -> str:
+    return ("Scene list columns: target, fill (required), output, target_mask, fill_mask, "
+            "status_output, and the settings " + ", ".join(SETTINGS) + " (an empty cell takes "
+            "the value given here or the default). Settings given here apply to every scene "
+            f"whose own cell is empty. Documents: {DOCS}.")
 
 
 def _arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="python3 -m pelvane.batch",
         description="Fill the gaps of every scene listed in a CSV, one Dask task per scene.",
-        epilog="Settings given here apply to every scene whose own cell is empty. "
-               "See docs/python.md for the CSV's columns and for clusters.")
+        epilog=_columns_help())
     parser.add_argument("scenes", metavar="SCENES.csv", help="the scene list (header row)")
     parser.add_argument("--output-dir", required=True, metavar="DIR",
                         help="where outputs and summary.csv go")
@@ -345,31 +533,57 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(f"pelvane.batch: {error}", file=sys.stderr)
         return 2
     os.makedirs(output_dir, exist_ok=True)
-
-    from distributed import Client
+    summary = os.path.join(output_dir, "summary.csv")
 
     start = time.monotonic()
     progress = ProgressBar(len(scenes))
-    if all(scene.error for scene in scenes):
-        run_scenes(scenes, None, progress)
-    elif arguments.scheduler:
-        with Client(arguments.scheduler) as client:
-            run_scenes(scenes, client, progress)
-    else:
-        cluster, threads = _local_cluster(arguments.workers)
-        # The cores a worker leaves idle go to its scene's job.
-        for scene in scenes:
-            scene.settings.setdefault("threads", threads)
-        with cluster, Client(cluster) as client:
-            run_scenes(scenes, client, progress)
+    progress.begin()
+    # Skipped: only what an earlier run wrote and nobody changed since.
+    finished = read_finished(summary)
+    for scene in scenes:
+        if not scene.error and scene.output in finished and _stamp(scene.output) == finished[scene.output]:
+            scene.status, scene.stamp = STATUS_SKIPPED, finished[scene.output]
+            progress.scene_finished(scene)
 
-    summary = os.path.join(output_dir, "summary.csv")
+    stop = SignalStop()
+    local = None
+    try:
+        from distributed import Client
+
+        stop_event = f"pelvane-batch-stop-{uuid.uuid4().hex}"
+        if all(scene.error or scene.status for scene in scenes):
+            run_scenes(scenes, None, progress)
+        elif arguments.scheduler:
+            with Client(arguments.scheduler) as client:
+                run_scenes(scenes, client, progress, stop_event)
+        else:
+            local, threads = _local_cluster(arguments.workers)
+            # The cores a worker leaves idle go to its scene's job.
+            for scene in scenes:
+                scene.settings.setdefault("threads", threads)
+            with local, Client(local) as client:
+                run_scenes(scenes, client, progress, stop_event)
+    except Stopped:
+        pass
+    finally:
+        stop.restore()
+    progress.end()
+    for scene in scenes:
+        if not scene.status:
+            scene.status, scene.message = STATUS_STOPPED, "not finished"
+            # Our own workers are gone: what a killed job left can go.
+            if local is not None:
+                _remove_temporaries(scene)
+
     write_summary(summary, scenes)
     counts = {status: sum(scene.status == status for scene in scenes)
-              for status in (STATUS_DONE, STATUS_SKIPPED, STATUS_FAILED)}
+              for status in (STATUS_DONE, STATUS_SKIPPED, STATUS_FAILED, STATUS_STOPPED)}
+    stopped = f", {counts[STATUS_STOPPED]} stopped" if counts[STATUS_STOPPED] else ""
     print(f"{len(scenes)} scenes: {counts[STATUS_DONE]} done, {counts[STATUS_SKIPPED]} skipped, "
-          f"{counts[STATUS_FAILED]} failed in {time.monotonic() - start:.1f} s; "
+          f"{counts[STATUS_FAILED]} failed{stopped} in {time.monotonic() - start:.1f} s; "
           f"summary in {summary}")
+    if stop.number:
+        return 128 + stop.number
     return 0 if counts[STATUS_FAILED] == 0 else 1
 
 

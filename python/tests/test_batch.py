@@ -3,8 +3,11 @@
 import csv
 import os
 import pathlib
+import shutil
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -103,3 +106,54 @@ def test_rows_that_cannot_run_fail_and_the_others_go_on(tmp_path):
     assert messages[2] == "Can not open target image file!"  # c.tif went to the cluster
     assert messages[3].startswith("line 5: same output as line 4")
     assert messages[4] == "line 6: more cells than columns"
+
+
+def test_outputs_that_would_be_inputs_fail_and_only_finished_outputs_are_skipped(tmp_path):
+    crop_olinda(tmp_path)
+    (tmp_path / "scenes.csv").write_text("target,fill\ntarget.tif,fill.tif\ntarget_mask.tif,absent.tif\n")
+    into_inputs = batch("scenes.csv", "--output-dir", ".", "--workers", 1, cwd=tmp_path)
+    assert into_inputs.returncode == 1, into_inputs.stderr
+    assert "2 scenes: 0 done, 0 skipped, 2 failed" in into_inputs.stdout
+    report = summary(tmp_path)
+    assert report["target.tif"]["message"] == "Output image path must differ from the input paths!"
+    assert report["target_mask.tif"]["message"] == "Can't open fill image file!"
+    assert report["target_mask.tif"]["line"] == "3"
+
+    # A raster at the output path that no run of this list wrote is filled over;
+    # the output a run wrote is skipped the next time.
+    (tmp_path / "out").mkdir()
+    shutil.copy(tmp_path / "target.tif", tmp_path / "out" / "target.tif")
+    (tmp_path / "one.csv").write_text("target,fill\ntarget.tif,fill.tif\n")
+    for done, skipped in ((1, 0), (0, 1)):
+        run = batch("one.csv", "--output-dir", "out", "--workers", 1, cwd=tmp_path)
+        assert run.returncode == 0, run.stderr
+        assert f"1 scenes: {done} done, {skipped} skipped, 0 failed" in run.stdout
+    assert summary(tmp_path / "out")["target.tif"]["output"] == str(tmp_path / "out" / "target.tif")
+
+
+@pytest.mark.parametrize("signal_number, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_a_signal_stops_the_scenes_and_leaves_a_summary(tmp_path, signal_number, status):
+    crop_olinda(tmp_path)
+    (tmp_path / "scenes.csv").write_text("target,fill,output\ntarget.tif,fill.tif,a.tif\n"
+                                         "target.tif,fill.tif,b.tif\n")
+    out = tmp_path / "out"
+    # Tolvek without a tolerance runs to its iteration limit: long enough to interrupt.
+    process = subprocess.Popen(
+        [sys.executable, "-m", "pelvane.batch", "scenes.csv", "--output-dir", "out", "--workers", "2",
+         "--method", "tolvek", "--tolerance", "0", "--max-iterations", "10000000"],
+        cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        start_new_session=True)  # a terminal's Ctrl-C reaches the whole process group
+    try:
+        deadline = time.monotonic() + TIMEOUT
+        while len(list(out.glob("*.pelvane-tmp-*"))) < 2 and time.monotonic() < deadline:
+            time.sleep(0.1)
+        os.killpg(process.pid, signal_number)
+        stdout, stderr = process.communicate(timeout=TIMEOUT)
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+    assert process.returncode == status, stderr
+    assert "Traceback" not in stderr, stderr
+    assert "2 scenes: 0 done, 0 skipped, 0 failed, 2 stopped" in stdout, stdout + stderr
+    assert {row["status"] for row in summary(out).values()} == {"stopped"}
+    assert sorted(p.name for p in out.iterdir()) == ["summary.csv"]

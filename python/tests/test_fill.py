@@ -84,6 +84,19 @@ def test_progress_climbs_to_one():
     assert fractions == sorted(fractions) and fractions[0] == 0.0 and fractions[-1] == 1.0
 
 
+def test_progress_is_not_called_again_once_it_said_stop():
+    target = np.full((1, 60, 60), 90, np.uint8)
+    target[0, 12:30] = 0
+    calls = []
+
+    def progress(fraction):
+        calls.append(fraction)
+        return fraction == 0.0  # stop at the first move
+    with pytest.raises(pelvane.Cancelled):
+        pelvane.fill(target, None, method="tolvek", tolerance=0, progress=progress)
+    assert len(calls) == 2 and calls[1] > 0, calls
+
+
 def test_a_message_that_does_not_stop_the_job_is_a_warning():
     # A pixel missing in both images, with no fill value present around it.
     target = np.full((1, 20, 20), 100.0)
@@ -115,7 +128,16 @@ def complex_target(t, f):
     (lambda t, f: pelvane.fill(t, f, method="sarnik"), ValueError, "method"),
     (lambda t, f: pelvane.fill(t.astype(np.uint16), f.astype(np.uint16)), ValueError,
      "samples are UInt16, and the default valid range"),
-    (lambda t, f: pelvane.fill(t, f, threads=0), ValueError, "threads"),
+    (lambda t, f: pelvane.fill(t, f, threads=0), ValueError, "threads must be at least 1"),
+    (lambda t, f: pelvane.fill(t, None), ValueError, "fill is needed unless the method is tolvek"),
+    (lambda t, f: pelvane.fill(t, f, nodata="abc"), TypeError, "nodata must be a number"),
+    (lambda t, f: pelvane.fill(t, f, nodata=True), TypeError, "nodata must be a number"),
+    (lambda t, f: pelvane.fill(t, f, nodata=300), ValueError, "nodata 300 is outside uint8"),
+    (lambda t, f: pelvane.fill(t, f, nodata=(0, 2.5)), ValueError, "nodata 2.5 is not a uint8"),
+    (lambda t, f: pelvane.fill(t, f, tolerance=float("nan")), ValueError,
+     "tolerance must be a number, not NaN"),
+    (lambda t, f: pelvane.fill(t, f, regularization=float("nan")), ValueError,
+     "regularization must be a finite number"),
 ])
 def test_bad_input_is_refused(scene, call, raised, text):
     with pytest.raises(raised, match=text) as error:

@@ -38,7 +38,8 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
                 else v for k, v in keywords.items()}
     run_cli("--target", scene.target, "--fill", scene.fill, "--output", scene.folder / "cli.tif",
             *cli_args)
-    pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
+    messages = pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
+    assert messages[-1].startswith("Job Done:Total Time:")
     assert same_file_bytes(scene.folder / "cli.tif", scene.folder / "py.tif")
     if "status_output" in keywords:
         assert same_file_bytes(scene.folder / "cli_status.tif", scene.folder / "py_status.tif")
@@ -62,6 +63,16 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
      ValueError, "NAME=VALUE"),
     (lambda s, out: pelvane.fill_files(OLINDA / "target_f64.tif", OLINDA / "fill_f64.tif", out),
      ValueError, "samples are Float64, and the default valid range"),
+    (lambda s, out: pelvane.fill_files(s.target, None, out), ValueError,
+     "fill is needed unless the method is tolvek"),
+    (lambda s, out: pelvane.fill_files(s.target, s.fill, out, target_mask=s.target_mask),
+     ValueError, "fill_mask is needed with a target mask unless the method is tolvek"),
+    (lambda s, out: pelvane.fill_files(s.target, s.fill, out, nodata=-9999, valid_range=(1, 255)),
+     ValueError, "one way"),
+    (lambda s, out: pelvane.fill_files(s.target, s.fill, out, nodata=300), ValueError,
+     "nodata 300 is outside uint8"),
+    (lambda s, out: pelvane.fill_files(s.target, s.fill, out, tolerance=float("nan")),
+     ValueError, "tolerance must be a number, not NaN"),
 ])
 def test_a_job_that_does_not_finish_leaves_no_output(scene, call, raised, text):
     output = scene.folder / "out.tif"
@@ -87,9 +98,15 @@ def test_nodata_agrees_with_the_equivalent_mask_files(scene):
     py_nodata = scene.folder / "py_nodata.tif"
     pelvane.fill_files(target_nodata, fill_nodata, py_nodata, nodata=True)
 
+    # A value means the same in fill_files as in fill: the images' no-data value.
+    py_value = scene.folder / "py_value.tif"
+    pelvane.fill_files(scene.target, scene.fill, py_value, nodata=0)
+
     expected = read(masks)
     assert_same(read(cli_nodata), expected)
     assert same_file_bytes(cli_nodata, py_nodata)
+    assert_same(read(py_value), expected)
+    assert gdal.Open(str(py_value)).GetRasterBand(1).GetNoDataValue() == 0
     assert gdal.Open(str(cli_nodata)).GetRasterBand(1).GetNoDataValue() == 0
     assert_same(pelvane.fill(target, fill, nodata=0), expected)
     assert_same(pelvane.fill(target, fill, nodata=(0, 0)), expected)

@@ -105,6 +105,7 @@ struct BadInput {
     const char* message;       // DONE: the job finishes
     int status;                // exit status of pelvane-cli
     bool mostly_gaps = false;  // the job warns that most pixels are gaps
+    const char* detail = "";   // the first detail line after the message, under the case's folder
 };
 
 void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
@@ -128,7 +129,7 @@ const BadInput CASES[] = {
      },
      msg::READ_TARGET, 1},
     {"fill one column wider", [](Inputs& in) { in.pair(); in.s.fill_image_path = in.image("f.tif", raster_shape(13, 10, 2)); },
-     msg::SIZE_MISMATCH, 1},
+     msg::SIZE_MISMATCH, 1, false, "target.tif: 12 x 10 pixels, 2 bands\n  {dir}f.tif: 13 x 10 pixels, 2 bands"},
     {"fill with one band more", [](Inputs& in) { in.pair(); in.s.fill_image_path = in.image("f.tif", raster_shape(12, 10, 3)); },
      msg::SIZE_MISMATCH, 1},
     {"fill of another sample type (Float32 for Byte)",
@@ -138,7 +139,7 @@ const BadInput CASES[] = {
      [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.target_mask_path = in.dir.path("absent.tif"); },
      msg::OPEN_TARGET_MASK, 1},
     {"target mask one row shorter than the image", [](Inputs& in) { in.masks(raster_shape(12, 9), raster_shape(12, 10)); },
-     msg::TARGET_MASK_TOO_SMALL, 1},
+     msg::TARGET_MASK_TOO_SMALL, 1, false, "tmask.tif: 12 x 9 pixels\n  the image: 12 x 10 pixels"},
     {"fill mask with fewer bands than the target mask",
      [](Inputs& in) { in.masks(raster_shape(12, 10, 2), raster_shape(12, 10, 1)); }, msg::FILL_MASK_FEW_BANDS, 1},
     {"one-pixel image", [](Inputs& in) { in.pair(raster_shape(1, 1, 2), scene); }, DONE, 0},
@@ -198,7 +199,7 @@ const BadInput CASES[] = {
      [](Inputs& in) { in.pair(); in.options.creation_options = {"COMPRESS=NO_SUCH_CODEC"}; },
      msg::BAD_CREATION_OPTION, 1},
     {"output folder does not exist", [](Inputs& in) { in.pair(); in.s.output_image_path = in.dir.path("none/out.tif"); },
-     msg::CREATE_OUTPUT, 1},
+     msg::CREATE_OUTPUT, 1, false, "none/out.tif: the folder {dir}none does not exist"},
     {"output names the target", [](Inputs& in) { in.pair(); in.s.output_image_path = in.s.target_image_path; },
      msg::OUTPUT_IS_INPUT, 1},
     {"output names the fill image through ./",
@@ -239,6 +240,16 @@ const BadInput CASES[] = {
          write_header_only_tiff(in.s.fill_image_path, 2000000000u, 2000000000u);
      },
      msg::OUT_OF_MEMORY, 1},
+    {"fill image not given", [](Inputs& in) { in.pair(); in.s.fill_image_path.clear(); },
+     "--fill is needed unless the method is tolvek", 2},
+    {"target mask without a fill mask",
+     [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.fill_mask_path.clear(); },
+     "--fill-mask is needed with a target mask unless the method is tolvek", 2},
+    {"threads 0", [](Inputs& in) { in.pair(); in.options.threads = 0; }, "--threads must be at least 1", 2},
+    {"tolerance NaN", [](Inputs& in) { in.pair(); in.options.solver_tolerance = NaN; },
+     "--tolerance must be a number, not NaN", 2},
+    {"output named .png", [](Inputs& in) { in.pair(); in.s.output_image_path = in.dir.path("out.png"); },
+     "--output names a Portable Network Graphics file (.png); the output is a GeoTIFF: name it .tif or .tiff", 2},
     {"UInt16 target, gaps left to the default range",
      [](Inputs& in) { in.pair(raster_shape(12, 10, 2, GDT_UInt16)); in.default_range = true; },
      DEFAULT_RANGE_USAGE.c_str(), 2},
@@ -263,7 +274,7 @@ protected:
 
     // Runs the case; `run` returns the messages, the warnings and the exit status.
     template <class Run>
-    void check(const Run& run, bool earlier_output)
+    void check(const Run& run, bool earlier_output, bool shows_detail)
     {
         const BadInput& c = GetParam();
         Inputs in{dir, {}, {}, false};
@@ -280,7 +291,15 @@ protected:
 
         EXPECT_EQ(status, c.status) << messages;
         EXPECT_NE(messages.find(c.message), std::string::npos) << messages;
-        EXPECT_EQ(warnings.find("pixels") != std::string::npos, c.mostly_gaps) << warnings;
+        // The detail names the file, after the message on a line of its own.
+        std::string detail = c.detail;
+        if (const auto at = detail.find("{dir}"); at != std::string::npos)
+            detail.replace(at, 5, dir.path(""));
+        if (!detail.empty() && shows_detail) {
+            EXPECT_NE(messages.find(std::string(c.message) + "\n  " + dir.path("") + detail), std::string::npos)
+                << messages;
+        }
+        EXPECT_EQ(warnings.find("are gaps") != std::string::npos, c.mostly_gaps) << warnings;
         auto after = test::snapshot_folder(dir.path(""));
         if (status == 0) {
             expect_finite_output(in);
@@ -314,24 +333,32 @@ TEST_P(BadInputsOfTheJob, ThroughRunJob)
             EXPECT_EQ(test::open_file_count(), files) << "a file left open";
             return done ? 0 : 1;
         },
-        true);
+        true, false);
 }
 
 // The command line for the settings of a case.
 std::vector<std::string> arguments(const Inputs& in)
 {
     const JobSettings& s = in.s;
-    std::vector<std::string> args = {"--target", s.target_image_path, "--output", s.output_image_path, "-q",
+    std::vector<std::string> args = {"--target", s.target_image_path, "--output", s.output_image_path,
                                      "--method", s.use_sarnic ? (s.use_tolvek ? "both" : "sarnic") : "tolvek",
                                      "--similar", std::to_string(s.similar_pixel_count),
                                      "--max-iterations", std::to_string(s.max_iterations),
                                      "--regularization", std::to_string(s.regularization)};
     if (!s.fill_image_path.empty())
         args.insert(args.end(), {"--fill", s.fill_image_path});
-    if (s.use_threshold == 0)
-        args.insert(args.end(), {"--target-mask", s.target_mask_path, "--fill-mask", s.fill_mask_path});
+    if (s.use_threshold == 0) {
+        for (const auto& [option, path] : {std::pair{"--target-mask", s.target_mask_path}, {"--fill-mask", s.fill_mask_path}})
+            if (!path.empty())
+                args.insert(args.end(), {option, path});
+    }
     else if (!in.default_range)
         args.insert(args.end(), {"--valid-range", std::to_string(s.valid_min), std::to_string(s.valid_max)});
+    const RunOptions defaults;
+    if (in.options.threads != defaults.threads)
+        args.insert(args.end(), {"--threads", std::to_string(in.options.threads)});
+    if (!(in.options.solver_tolerance == defaults.solver_tolerance))
+        args.insert(args.end(), {"--tolerance", std::to_string(in.options.solver_tolerance)});
     for (const std::string& option : in.options.creation_options)
         args.insert(args.end(), {"--co", option});
     if (!s.status_output_path.empty())
@@ -351,7 +378,7 @@ TEST_P(BadInputs, ThroughTheCommandLine)
             warnings = run.err;
             return run.status;
         },
-        false);
+        false, true);
 }
 
 // A test name from a case's name: "one-pixel-wide image" -> onePixelWideImage.

@@ -105,8 +105,8 @@ TEST_F(CliRun, MaskFileModeOnOlindaWithCompression)
                          OLINDA + "fill_mask.tif", "--output", output, "--co", "COMPRESS=DEFLATE",
                          "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
-    // Quiet: no progress line, only messages the fill stages may show.
+    // Quiet: nothing on success, no progress line, only messages the fill stages may show.
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::regex_replace(run.err, std::regex("(alr Error!\n)+"), ""), "");
     expect_like_target(output);
     GDALDatasetUniquePtr out(GDALDataset::Open(output.c_str()));
@@ -116,9 +116,31 @@ TEST_F(CliRun, MaskFileModeOnOlindaWithCompression)
 TEST_F(CliRun, TolvekAloneNeedsNoFillImage)
 {
     const CliResult run = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"),
-                         "--method", "tolvek", "-q"});
+                         "--method", "tolvek"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(is_job_done_line(run.out)) << run.out;
+}
+
+TEST_F(CliRun, CogIsACloudOptimizedCopyOfTheGeoTiffAndNothingIsLeftBesideIt)
+{
+    const auto run = [&](const std::string& output, std::vector<std::string> more) {
+        std::vector<std::string> args = {"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
+                                         "--method", "sarnic", "-q", "--output", dir.path(output)};
+        args.insert(args.end(), more.begin(), more.end());
+        return cli(args);
+    };
+    ASSERT_EQ(run("plain.tif", {}).status, 0);
+    const CliResult cog = run("cog.tif", {"--of", "COG", "--co", "COMPRESS=DEFLATE"});
+    ASSERT_EQ(cog.status, 0) << cog.err;
+    GDALAllRegister();
+    GDALDatasetUniquePtr out(GDALDataset::Open(dir.path("cog.tif").c_str()));
+    ASSERT_TRUE(out);
+    EXPECT_STREQ(out->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE"), "COG");
+    EXPECT_STREQ(out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+    for (int b = 1; b <= 6; ++b)
+        EXPECT_EQ(test::read_band(dir.path("cog.tif"), b), test::read_band(dir.path("plain.tif"), b)) << b;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path("")))
+        EXPECT_EQ(entry.path().string().find(".pelvane-tmp-"), std::string::npos) << entry.path();
 }
 
 TEST_F(CliRun, ThreadsChangeNeitherTheOutputNorTheSolverLines)
@@ -137,14 +159,17 @@ TEST_F(CliRun, ThreadsChangeNeitherTheOutputNorTheSolverLines)
 
 TEST_F(CliRun, StoppingMessagesExitWithOne)
 {
-    const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--output", dir.path("out.tif"), "-q"});
+    const CliResult no_fill = cli({"--target", OLINDA + "target.tif", "--fill", dir.path("absent.tif"),
+                                   "--output", dir.path("out.tif"), "-q"});
     EXPECT_EQ(no_fill.status, 1);
     EXPECT_EQ(no_fill.out, "");
-    EXPECT_NE(no_fill.err.find("Can't open fill image file!\n"), std::string::npos) << no_fill.err;
+    EXPECT_NE(no_fill.err.find("Can't open fill image file!\n  " + dir.path("absent.tif") + "\n"),
+              std::string::npos)
+        << no_fill.err;
 
     const CliResult no_mask = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
-                             "--target-mask", OLINDA + "target_mask.tif", "--output",
-                             dir.path("out.tif"), "-q"});
+                             "--target-mask", OLINDA + "target_mask.tif", "--fill-mask",
+                             dir.path("absent.tif"), "--output", dir.path("out.tif"), "-q"});
     EXPECT_EQ(no_mask.status, 1);
     EXPECT_NE(no_mask.err.find("Can not open the fill mask file!\n"), std::string::npos)
         << no_mask.err;
@@ -153,7 +178,7 @@ TEST_F(CliRun, StoppingMessagesExitWithOne)
     const CliResult onto_input = cli({"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif",
                                 "--output", OLINDA + "fill.tif"});
     EXPECT_EQ(onto_input.status, 1);
-    EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n");
+    EXPECT_EQ(onto_input.err, "Output image path must differ from the input paths!\n  " + OLINDA + "fill.tif\n");
     EXPECT_EQ(file_text(OLINDA + "fill.tif"), before);
 }
 
@@ -167,7 +192,8 @@ std::string write_square_gap_image(const std::string& path)
 }
 
 // Starts pelvane-cli, waits until its progress line on standard error (in
-// err_path) reaches 90 %, in the middle of the strip, sends `signal_number`
+// err_path) reaches 10 %, early in the solve (the progress counts the work
+// done, so a later mark could leave too little time), sends `signal_number`
 // and returns the exit status.
 int run_and_signal(const std::vector<std::string>& args, int signal_number,
                    const std::string& err_path)
@@ -194,7 +220,7 @@ int run_and_signal(const std::vector<std::string>& args, int signal_number,
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
 
-    for (int i = 0; i < 12000 && file_text(err_path).find("90") == std::string::npos; ++i)
+    for (int i = 0; i < 12000 && file_text(err_path).find("0...10") == std::string::npos; ++i)
         usleep(5000);
     kill(pid, signal_number);
     int raw = 0;
@@ -251,6 +277,12 @@ TEST_F(CliRun, UsageErrorsExitWithTwoAndRunNothing)
         {"--target", OLINDA + "target.tif", "--output", output, "--method", "all"},
         {"--target", OLINDA + "target.tif", "--output", output, "--max-iterations", "many"},
         {"--target", OLINDA + "target.tif", "--output", output, "--threads", "0"},
+        {"--target", OLINDA + "target.tif", "--output", output, "--error-output", output + "e"},
+        // Inputs the method needs: no fill image, a target mask without the fill mask.
+        {"--target", OLINDA + "target.tif", "--output", output},
+        {"--target", OLINDA + "target.tif", "--fill", OLINDA + "fill.tif", "--target-mask",
+         OLINDA + "target_mask.tif", "--output", output},
+        {"--target", OLINDA + "target.tif", "--output", output, "--of", "PNG"},
     };
     for (const auto& args : wrong) {
         const CliResult run = cli(args);

@@ -61,7 +61,7 @@ TEST(CommandLine, EveryOptionReachesItsField)
                             "--regularization", "250.5", "--max-iterations", "40", "--tolerance",
                             "1e-4", "--co", "COMPRESS=DEFLATE", "--co", "PREDICTOR=2",
                             "--threads", "3", "-q", "-v", "--refine", "--status-output",
-                            "s.tif"});
+                            "s.tif", "--error-output", "e.tif"});
     ASSERT_EQ(p.status, -1) << p.err;
     const JobSettings& s = p.command.settings;
     EXPECT_EQ(s.valid_min, -10.0);
@@ -73,6 +73,7 @@ TEST(CommandLine, EveryOptionReachesItsField)
     EXPECT_EQ(s.max_iterations, 40);
     EXPECT_EQ(s.refine, 1);
     EXPECT_EQ(s.status_output_path, "s.tif");
+    EXPECT_EQ(s.error_output_path, "e.tif");
     EXPECT_EQ(p.command.options.solver_tolerance, 1e-4);
     EXPECT_EQ(p.command.options.creation_options,
               (std::vector<std::string>{"COMPRESS=DEFLATE", "PREDICTOR=2"}));
@@ -87,8 +88,8 @@ TEST(CommandLine, EveryOptionReachesItsField)
 
 TEST(CommandLine, AMaskFileChoosesMaskFileMode)
 {
-    const Parsed both = parse({"--target", "t", "--output", "o", "--target-mask", "tm.tif",
-                               "--fill-mask", "fm.tif"});
+    const Parsed both = parse({"--target", "t", "--fill", "f", "--output", "o", "--target-mask",
+                               "tm.tif", "--fill-mask", "fm.tif"});
     ASSERT_EQ(both.status, -1) << both.err;
     EXPECT_EQ(both.command.settings.use_threshold, 0);
     EXPECT_EQ(both.command.settings.target_mask_path, "tm.tif");

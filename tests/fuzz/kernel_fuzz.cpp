@@ -21,12 +21,19 @@
 #include <vector>
 
 #include "job/band_stack.h"
+#include "job/edge_fill_stage.h"
 #include "job/gap_masks.h"
 #include "job/range_masker.h"
 #include "regression/fallback_fill.h"
+#include "regression/refine_fill.h"
+#include "regression/regression_strip.h"
+#include "regression/similar_pixels.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
 #include "regression/regression_fill_reference.h"
+#include "solver/edge_interpolation.h"
+#include "solver/hole_copies.h"
+#include "solver/push_pull.h"
 #include "solver/restore_options.h"
 #include "solver/tolvek_fill_strip.h"
 #include "solver/tv_restore.h"
@@ -97,6 +104,10 @@ struct Stack {
     {
         for (auto& b : bands) pointers.push_back(b.data());
     }
+    Stack(const Stack& other) : bands(other.bands)
+    {
+        for (auto& b : bands) pointers.push_back(b.data());
+    }
 };
 
 int count_progress(double fraction, const char*, void* context)
@@ -113,6 +124,71 @@ int stop_sometimes(int state, int iteration, double, const double*, int, int, in
 {
     const int stop_at = *static_cast<int*>(user_data);
     return state == 0 && stop_at >= 0 && iteration >= stop_at ? 0 : 1;
+}
+
+class SilentHost : public JobHost {
+public:
+    void show_message(const std::string&) override {}
+    int set_progress_position(int position) override { return position; }
+};
+
+// The refined fill's kernels for the pixels missing in both images: push-pull,
+// the edge interpolation's model, the hole copies, and the stage that runs
+// them with the interpolation itself, on 1 and 2 threads.
+void fuzz_refined_stages(std::uint64_t seed, long long k, Random& r, const Stack& filled,
+                         const std::vector<unsigned char>& target_mask,
+                         const std::vector<unsigned char>& remaining, int width, int rows)
+{
+    const int bands = static_cast<int>(filled.bands.size());
+    const std::size_t pixels = remaining.size();
+    const std::size_t known = static_cast<std::size_t>(std::count(remaining.begin(), remaining.end(), 0));
+    bool finite = true;  // every pixel that is no hole
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i) finite = finite && (remaining[i] || std::isfinite(filled.bands[b][i]));
+    for (int b = 0; b < bands; ++b) {
+        std::vector<double> band = filled.bands[b];
+        push_pull_fill(band.data(), remaining.data(), width, rows);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            CHECK(remaining[i] || same_bits(band[i], filled.bands[b][i]), "push_pull_fill changed a pixel that is no gap");
+            CHECK(!remaining[i] || !finite || known == 0 || std::isfinite(band[i]), "push_pull_fill left a gap not finite");
+        }
+    }
+    const EdgeModel model = fit_edge_model(filled.pointers.data(), bands, remaining.data(), width, rows, r.between(1, 5));
+    CHECK(model.nugget >= 0.0 && model.range > 0.0, "fit_edge_model gave a model out of its range");
+    std::vector<unsigned char> sites(pixels), copies(pixels, 0xEE);
+    for (std::size_t i = 0; i < pixels; ++i) sites[i] = target_mask[i] == 0 && r.chance(0.9);
+    const std::size_t budget = r.pick({std::size_t{0}, std::size_t{5}, std::size_t{100000}});
+    const std::size_t placed = place_hole_copies(remaining.data(), sites.data(), width, rows, budget, copies.data());
+    std::size_t marked = 0;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        CHECK(copies[i] <= 1, "place_hole_copies left a byte unwritten");
+        marked += copies[i];
+        CHECK(!copies[i] || sites[i], "place_hole_copies put a copy off the sites");
+        const int y = static_cast<int>(i) / width, x = static_cast<int>(i) % width;
+        for (int yy = std::max(y - 1, 0); copies[i] && yy <= std::min(y + 1, rows - 1); ++yy)
+            for (int xx = std::max(x - 1, 0); xx <= std::min(x + 1, width - 1); ++xx)
+                CHECK(!remaining[static_cast<std::size_t>(yy) * width + xx], "place_hole_copies put a copy next to a hole");
+    }
+    CHECK(marked == placed && placed <= budget, "place_hole_copies counted its copies wrong");
+    std::vector<BandStack> out, error;
+    for (int threads : {1, 2}) {
+        out.emplace_back(bands, pixels);
+        error.emplace_back(bands, pixels);
+        for (int b = 0; b < bands; ++b) std::copy(filled.bands[b].begin(), filled.bands[b].end(), out.back().band(b));
+        SilentHost host;
+        WorkerPool pool(threads);
+        CHECK(run_edge_fill_stage(pool, host, {out.back(), remaining.data(), width, rows, &error.back(), sites.data()}),
+              "run_edge_fill_stage stopped unasked");
+    }
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i) {
+            CHECK(same_bits(out[0].band(b)[i], out[1].band(b)[i]) && same_bits(error[0].band(b)[i], error[1].band(b)[i]),
+                  "run_edge_fill_stage differs between 1 and 2 threads");
+            CHECK(remaining[i] || (same_bits(out[0].band(b)[i], filled.bands[b][i]) && error[0].band(b)[i] == 0.0),
+                  "run_edge_fill_stage changed a pixel that is no hole");
+            CHECK(!remaining[i] || !finite || known == 0 || (std::isfinite(out[0].band(b)[i]) && error[0].band(b)[i] >= 0.0),
+                  "run_edge_fill_stage left a hole without a finite value and error");
+        }
 }
 
 // The masks and the strips' fill stages, as the job runs them, with checks.
@@ -198,6 +274,54 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
         for (std::size_t i = 0; i < pixels; ++i)
             CHECK(same_bits(in_parts.bands[b][i], filled.bands[b][i]), "regression_fill_rows gives other values");
 
+    // The refinement: the similar search against its reference, then the
+    // combination whole and in row ranges, which change the predicted pixels only.
+    {
+        std::vector<unsigned char> residual(pixels), both_valid(pixels), select(pixels);
+        mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), rows, width, residual.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            both_valid[i] = target_mask[i] == 0 && fill_mask[i] == 0;
+            select[i] = residual[i] != 0 || (status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT);
+        }
+        const std::vector<float> scaled = similar_scaled_fill(fill.bands(), both_valid.data(), bands, pixels);
+        const SimilarSearch search{target.bands(), fill.bands(), both_valid.data(), scaled.data(),
+                                   bands, rows, width, similar};
+        SimilarScratch work;
+        for (int t = 0; t < 4; ++t) {
+            const int row = r.between(0, rows - 1), col = r.between(0, width - 1), exclude = r.between(1, 3);
+            double a[8], b[8], c[8], d[8];
+            const int n = similar_predict(search, row, col, exclude, work, a, b);
+            CHECK(n == similar_predict_reference(search, row, col, exclude, c, d), "similar_predict and its reference take other counts");
+            for (int band = 0; band < bands && n > 0; ++band)
+                CHECK(same_value(a[band], c[band]) && same_value(b[band], d[band]), "similar_predict and its reference differ");
+        }
+        Stack loo(bands, pixels, unwritten()), predictions(3 * bands, pixels, unwritten());
+        const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
+                                    width, 0.5, similar);
+        strip.predict_rows(0, rows, residual.data(), loo.pointers.data());
+        predict_refined_rows(search, target_mask.data(), select.data(), 0, rows, predictions.pointers.data());
+        const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
+                              predictions.pointers.data(), &search, bands, rows, width};
+        const RefineModel model = calibrate_refinement(in);
+        Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
+        std::vector<unsigned char> refined_status = status, rows_status = status;
+        refine_rows(model, in, 0, rows, refined.pointers.data(), error.pointers.data(), refined_status.data(), 7);
+        for (int first = 0; first < rows;) {
+            const int last = std::min(rows, first + r.between(1, rows));
+            refine_rows(model, in, first, last, in_rows.pointers.data(), nullptr, rows_status.data(), 7);
+            first = last;
+        }
+        CHECK(rows_status == refined_status, "refine_rows in row ranges gives other status codes");
+        for (int b = 0; b < bands; ++b)
+            for (std::size_t i = 0; i < pixels; ++i) {
+                const bool predicted = status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT;
+                CHECK(same_value(in_rows.bands[b][i], refined.bands[b][i]), "refine_rows in row ranges gives other values");
+                CHECK(predicted || (same_bits(refined.bands[b][i], filled.bands[b][i]) && refined_status[i] == status[i]),
+                      "refine_rows changed a pixel it must leave");
+                CHECK(predicted == !same_bits(error.bands[b][i], unwritten()), "refine_rows wrote the error elsewhere than at the predicted pixels");
+            }
+    }
+
     // The fallback changes pixels missing in both images only.
     const Stack before_fallback = filled;
     long long messages = 0;
@@ -216,6 +340,8 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
         any = any || remaining[i];
     }
     CHECK(has_remaining_gap(remaining.data(), pixels) == any, "has_remaining_gap is wrong");
+
+    fuzz_refined_stages(seed, k, r, filled, target_mask, remaining, width, rows);
 
     TolvekParams params;
     params.regularization = r.pick({1000.0, 1.0, 0.0, -1.0, 1e300});

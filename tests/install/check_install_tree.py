@@ -32,12 +32,17 @@ with tempfile.TemporaryDirectory(prefix="pelvane-install-") as tmp:
     for size in (16, 24, 32, 48, 64, 128):
         assert os.path.isfile(path("share", "icons", "hicolor", f"{size}x{size}", "apps", app_id + ".png")), size
     assert os.path.isfile(path("share", "man", "man1", "pelvane-cli.1.gz"))
+    assert os.path.isfile(path("share", "man", "man1", "pelvane.1.gz"))
+    for document in ("copyright", "changelog.Debian.gz", "README.md", "docs/python.md", "docs/method.md"):
+        assert os.path.isfile(path("share", "doc", "pelvane", document)), document
 
     if python_version:
         site = path("lib", "python" + python_version, "dist-packages")
         found = run(["/usr/bin/python3", "-c", "import pelvane; print(pelvane.__file__, pelvane.__version__)"],
                     cwd=tmp, env=dict(os.environ, PYTHONPATH=site, PYTHONDONTWRITEBYTECODE="1"))
         assert found == os.path.join(site, "pelvane", "__init__.py") + " " + version, found
+        for document in ("copyright", "changelog.Debian.gz", "python.md"):
+            assert os.path.isfile(path("share", "doc", "python3-pelvane", document)), document
         # Under /usr the package goes where Debian's python3 looks, whatever the configured prefix.
         stage = os.path.join(tmp, "stage")
         run([cmake, "--install", build, "--prefix", "/usr"], env=dict(environment, DESTDIR=stage))

@@ -2,8 +2,13 @@
 // the target's gaps, and the status raster against the pixels' classes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/fill_status.h"
@@ -109,7 +114,7 @@ TEST_F(RefinedFill, StatusRasterTellsEachPixelsClass)
         if (target_gap[i] == 0)
             EXPECT_EQ(code, FILL_VALID) << i;
         else if (fill_gap[i] != 0)
-            EXPECT_EQ(code, FILL_TOLVEK) << i;
+            EXPECT_EQ(code, FILL_EDGE) << i;
         else
             EXPECT_TRUE(code == FILL_SIMILAR_FIT || code == FILL_COVALID_FIT ||
                         code == FILL_RATIO_FIT || code == FILL_SPATIAL)
@@ -137,6 +142,100 @@ TEST_F(RefinedFill, StatusRasterTellsEachPixelsClass)
     ASSERT_EQ(target->GetGeoTransform(expected), CE_None);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(transform[i], expected[i]) << i;
     EXPECT_TRUE(file->GetSpatialRef()->IsSame(target->GetSpatialRef()));
+
+    // The classes' colours are in the TIFF itself, a colour of its own each.
+    file.reset();
+    std::remove((status + ".aux.xml").c_str());
+    file.reset(GDALDataset::Open(status.c_str(), GDAL_OF_RASTER));
+    const GDALColorTable* colours = file->GetRasterBand(1)->GetColorTable();
+    ASSERT_NE(colours, nullptr);
+    std::set<std::tuple<short, short, short>> distinct;
+    for (int code = 0; code < FILL_CODE_COUNT; ++code) {
+        const GDALColorEntry* c = colours->GetColorEntry(code);
+        distinct.insert({c->c1, c->c2, c->c3});
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(FILL_CODE_COUNT));
+}
+
+// A real pair (a clouded fill date left unmasked), its top 150 rows: the
+// refined fill against the truth where the fill image is valid, and its
+// error raster against the errors it made.
+TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors)
+{
+    const std::string data = std::string(PELVANE_TEST_DATA) + "/real/nov_from_july_unmasked_clouds/";
+    test::TempDir dir;
+    auto run = [&](bool refine) {
+        JobSettings s;
+        s.target_image_path = data + "target.tif";
+        s.fill_image_path = data + "fill.tif";
+        s.target_mask_path = data + "target_mask.tif";
+        s.fill_mask_path = data + "fill_mask.tif";
+        s.output_image_path = dir.path(refine ? "refined.tif" : "standard.tif");
+        s.refine = refine;
+        s.error_output_path = refine ? dir.path("error.tif") : "";
+        RunOptions options;
+        options.solver_progress = false;
+        test::RecordingHost host;
+        EXPECT_TRUE(run_job(s, host, options)) << host.messages.front();
+        return test::read_raster(s.output_image_path);
+    };
+    const test::Raster truth = test::read_raster(data + "truth.tif");
+    const std::vector<double> gap = test::read_band(data + "target_mask.tif", 1);
+    const std::vector<double> fill_gap = test::read_band(data + "fill_mask.tif", 1);
+    const test::Raster standard = run(false), refined = run(true);
+    const test::Raster error = test::read_raster(dir.path("error.tif"));
+    ASSERT_EQ(error.bands.size(), truth.bands.size());
+
+    double sum[2] = {}, n = 0.0, within = 0.0;
+    std::vector<double> estimated, actual;
+    for (std::size_t b = 0; b < truth.bands.size(); ++b)
+        for (std::size_t i = 0; i < gap.size(); ++i) {
+            const double e = error.bands[b][i];
+            if (gap[i] == 0) {
+                EXPECT_EQ(e, 0.0) << i;
+            } else if (fill_gap[i] != 0) {
+                // Interpolated from the gap's edges: estimated too.
+                ASSERT_TRUE(e >= 0.0 && std::isfinite(e)) << i;
+            } else {
+                const double d = refined.bands[b][i] - truth.bands[b][i];
+                sum[0] += std::pow(standard.bands[b][i] - truth.bands[b][i], 2);
+                sum[1] += d * d;
+                n += 1.0;
+                ASSERT_TRUE(e > 0.0 && std::isfinite(e)) << i;
+                within += std::fabs(d) <= e;
+                estimated.push_back(e);
+                actual.push_back(std::fabs(d));
+            }
+        }
+    // Measured: standard 6.24, refined 5.27 DN (the refined fill before the
+    // combination of predictors: 5.77).
+    EXPECT_LT(std::sqrt(sum[1] / n), 5.4);
+    EXPECT_LT(std::sqrt(sum[1] / n), 0.87 * std::sqrt(sum[0] / n));
+    // Measured: 61 % within one estimated error, rank correlation 0.50.
+    EXPECT_GT(within / n, 0.55);
+    EXPECT_LT(within / n, 0.70);
+    auto ranks = [](const std::vector<double>& v) {
+        std::vector<std::size_t> order(v.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](auto a, auto b) { return v[a] < v[b]; });
+        std::vector<double> rank(v.size());
+        for (std::size_t k = 0; k < order.size();) {  // ties share their mean rank
+            std::size_t end = k;
+            while (end < order.size() && v[order[end]] == v[order[k]]) ++end;
+            for (std::size_t j = k; j < end; ++j) rank[order[j]] = 0.5 * (k + end - 1);
+            k = end;
+        }
+        return rank;
+    };
+    const std::vector<double> re = ranks(estimated), ra = ranks(actual);
+    const double mean = 0.5 * (n - 1.0);
+    double sab = 0.0, saa = 0.0, sbb = 0.0;
+    for (std::size_t k = 0; k < re.size(); ++k) {
+        sab += (re[k] - mean) * (ra[k] - mean);
+        saa += (re[k] - mean) * (re[k] - mean);
+        sbb += (ra[k] - mean) * (ra[k] - mean);
+    }
+    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.45);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ protected:
         target_mask.assign(static_cast<std::size_t>(W * rows), 0);
         fill_mask.assign(static_cast<std::size_t>(W * rows), 0);
         return build_file_gap_masks(RangeMasker(), settings, W, H, first, rows,
-                                    target_mask.data(), fill_mask.data());
+                                    target_mask.data(), fill_mask.data()).message;
     }
 
     TempDir dir;

@@ -47,6 +47,48 @@ TEST(ReportProgress, HostHearsOnlyChangesAndGetsThePreviousPosition)
     EXPECT_EQ(host.positions.size(), 50u);
 }
 
+// Records the share of work done the host hears.
+struct WorkHost : test::RecordingHost {
+    void set_work_done(double fraction) override { shares.push_back(fraction); }
+    std::vector<double> shares;
+};
+
+TEST(WorkDone, EachStripSplitsBetweenItsStagesByTheirCostAndTheShareStaysBelowOne)
+{
+    WorkHost host;
+    host.work.strips = 2;
+    // 1000 gap pixels of 6 bands to predict; 100000 window pixels for Tolvek.
+    const StripWork work = strip_work(1000, 100000, 6, false, true, 600, 0.001);
+    EXPECT_EQ(work.regression_units, 6000.0);
+    EXPECT_EQ(work.tolvek_units, 6.0 * 100000 * 600);
+    EXPECT_EQ(strip_work(1000, 100000, 6, true, false, 600, 0.001).tolvek_units, 0.0);
+    begin_strip_work(host, work);
+    // A gap pixel's regression costs 220 solver pixel iterations, and the
+    // solves take 0.3 of their limit until a strip has measured both.
+    const double share = 6000.0 * 220 / (6000.0 * 220 + 3.6e8 * 0.3);
+    EXPECT_DOUBLE_EQ(host.work.regression_share, share);
+    report_progress(0.5, "", &host);
+    begin_tolvek_work(host);
+    // Two bands: one has made 90 of the 180 iterations expected, one has ended.
+    std::atomic<int> iterations[2] = {90, 40};
+    std::atomic<bool> finished[2] = {false, true};
+    report_tolvek_work(host, iterations, finished, 2, 600);
+    iterations[0] = 500;  // more than expected: the strip's end, no further
+    report_tolvek_work(host, iterations, finished, 2, 600);
+    EXPECT_DOUBLE_EQ(host.work.tolvek_done, 540.0 / 1200);
+    end_strip_work(host);  // at 0.5 already: the host hears nothing new
+    const std::vector<double> expected = {0.0, share / 4, share / 2, (share + (1 - share) * 0.75) / 2,
+                                          0.5};
+    ASSERT_EQ(host.shares.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(host.shares[i], expected[i], 1e-12) << i;
+    // The last strip ends short of 1: only "Job Done" says the job is done.
+    host.work.strip = 1;
+    begin_strip_work(host, strip_work(0, 100000, 6, false, false, 600, 0.001));
+    end_strip_work(host);
+    EXPECT_EQ(host.shares.back(), 0.999);
+}
+
 // Counts the job's check-ins on top of what RecordingHost records.
 struct CheckInHost : test::RecordingHost {
     void keep_alive() override { ++check_ins; }

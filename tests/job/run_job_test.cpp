@@ -554,6 +554,49 @@ TEST_F(RunJob, InMemoryOutputsAreReplacedOnlyBySuccess)
     VSIUnlink(s.output_image_path.c_str());
 }
 
+// Reads the first bytes of the output's temporary file once the first strip
+// is under way, then stops the job: enough to see how GDAL created the file.
+struct TemporaryHeaderHost : RecordingHost {
+    explicit TemporaryHeaderHost(std::string folder) : folder(std::move(folder)) {}
+    int set_progress_position(int position) override
+    {
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (header.empty() && entry.path().string().find(".pelvane-tmp-") != std::string::npos)
+                header = test::file_text(entry.path().string()).substr(0, 4);
+        return RecordingHost::set_progress_position(position);
+    }
+    bool stop_requested() override { return !header.empty(); }
+    std::string folder, header;
+};
+
+TEST_F(RunJob, OutputsThatMayPassFourGigabytesAreBigTiffsUnlessTheUserSaysOtherwise)
+{
+    // 50000 x 45000 Byte samples: 2.25 GB before compression. A compressed
+    // classic TIFF of a scene like it can pass 4 GB at the end of a long run;
+    // GDAL only guesses so when asked. A VRT without sources reads as zeros.
+    GDALAllRegister();
+    const std::string big = dir.path("big.vrt");
+    GDALDatasetUniquePtr(GetGDALDriverManager()->GetDriverByName("VRT")->Create(
+        big.c_str(), 50000, 45000, 1, GDT_Byte, nullptr));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"COMPRESS=DEFLATE"}, std::string("II+\0", 4)},             // BigTIFF
+        {{"COMPRESS=DEFLATE", "BIGTIFF=NO"}, std::string("II*\0", 4)}, // classic, as asked
+    };
+    for (const auto& [creation_options, magic] : cases) {
+        JobSettings s;
+        s.target_image_path = s.fill_image_path = big;
+        s.output_image_path = dir.path("big.tif");
+        s.use_threshold = 1;
+        RunOptions options;
+        options.creation_options = creation_options;
+        options.strip_budget = 8 * 50000;  // one row per strip, so the first comes soon
+        TemporaryHeaderHost host(dir.path(""));
+        EXPECT_FALSE(run_job(s, host, options));
+        EXPECT_EQ(host.header, magic) << creation_options.back();
+        EXPECT_FALSE(fs::exists(s.output_image_path));
+    }
+}
+
 // A sample that is not finite is a gap like any other: a job over images
 // with NaN and infinite samples writes exactly what it writes when those
 // samples are 0 and marked as gaps, in both masking modes and for every choice

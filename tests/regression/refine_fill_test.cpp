@@ -8,6 +8,7 @@
 
 #include "regression/pixel_status.h"
 #include "regression/regression_strip.h"
+#include "regression/similar_pixels.h"
 
 namespace pelvane {
 namespace {
@@ -19,12 +20,16 @@ constexpr unsigned char SPATIAL = 7;
 // where the fill shows another cover (its relation to the target broken).
 struct Strip {
     static constexpr int W = 60, H = 48, B = 3;
-    std::vector<std::vector<double>> truth, target, fill, filled, loo;
-    std::vector<unsigned char> target_mask, fill_mask, status, residual;
+    std::vector<std::vector<double>> truth, target, fill, filled, loo, predictions;
+    std::vector<unsigned char> target_mask, fill_mask, status, residual, both_valid, select;
+    std::vector<float> scaled;
+    std::vector<const double*> fill_ptrs;
+    SimilarSearch similar{};
 
     explicit Strip(bool changed_patch)
         : truth(B, std::vector<double>(W * H)), target(truth), fill(truth), filled(truth),
-          loo(truth), target_mask(W * H), fill_mask(W * H), status(W * H), residual(W * H)
+          loo(truth), predictions(3 * B, std::vector<double>(W * H)), target_mask(W * H),
+          fill_mask(W * H), status(W * H), residual(W * H), both_valid(W * H), select(W * H)
     {
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
@@ -56,7 +61,7 @@ struct Strip {
         return p;
     }
 
-    // The regression, then the leave-one-out predictions the refinement needs.
+    // The regression, then the predictions the refinement needs.
     RefineInputs regress()
     {
         const auto t = cptrs(target), f = cptrs(fill);
@@ -68,7 +73,17 @@ struct Strip {
         strip.predict_rows(0, H, residual.data(), ptrs(loo).data());
         target_ptrs = cptrs(target);
         loo_ptrs = cptrs(loo);
-        return {target_ptrs.data(), target_mask.data(), loo_ptrs.data(), residual.data(), B, H, W};
+        fill_ptrs = cptrs(fill);
+        for (std::size_t i = 0; i < both_valid.size(); ++i) {
+            both_valid[i] = !target_mask[i] && !fill_mask[i];
+            select[i] = residual[i] || (status[i] >= PIXEL_SIMILAR_FIT && status[i] <= PIXEL_RATIO_FIT);
+        }
+        scaled = similar_scaled_fill(fill_ptrs.data(), both_valid.data(), B, W * H);
+        similar = {target_ptrs.data(), fill_ptrs.data(), both_valid.data(), scaled.data(), B, H, W, 30};
+        predict_refined_rows(similar, target_mask.data(), select.data(), 0, H, ptrs(predictions).data());
+        prediction_ptrs = cptrs(predictions);
+        return {target_ptrs.data(), target_mask.data(), residual.data(), loo_ptrs.data(),
+                prediction_ptrs.data(), &similar, B, H, W};
     }
 
     double rmse(const std::vector<std::vector<double>>& out, bool in_patch) const
@@ -87,7 +102,7 @@ struct Strip {
         return std::sqrt(sum / n);
     }
 
-    std::vector<const double*> target_ptrs, loo_ptrs;
+    std::vector<const double*> target_ptrs, loo_ptrs, prediction_ptrs;
 };
 
 TEST(MarkResidualPixels, ValidInBothImagesWithinReachOfAPrediction)
@@ -110,6 +125,41 @@ TEST(MarkResidualPixels, ValidInBothImagesWithinReachOfAPrediction)
         }
 }
 
+TEST(SimilarPredict, MatchesTheBruteForceReferenceBitForBit)
+{
+    // A strip with gaps in both images and clumps of equal fill values (ties).
+    Strip s(true);
+    const RefineInputs in = s.regress();
+    SimilarScratch work;
+    const int B = Strip::B;
+    struct Case {
+        int count, exclude;
+    } cases[] = {{30, 1}, {1, 1}, {30, 3}, {200, 2}, {0, 1}, {5000, 1}};
+    for (const Case& k : cases) {
+        SimilarSearch search = *in.similar;
+        search.count = k.count;
+        for (int row : {0, 9, 21, 47})
+            for (int col : {0, 13, 59}) {
+                double spatial[B], line[B], spatial_ref[B], line_ref[B];
+                const int n = similar_predict(search, row, col, k.exclude, work, spatial, line);
+                ASSERT_EQ(n, similar_predict_reference(search, row, col, k.exclude, spatial_ref, line_ref));
+                if (k.count <= 30) {
+                    EXPECT_EQ(n, k.count);
+                }
+                for (int b = 0; b < B && n > 0; ++b) {
+                    EXPECT_EQ(std::memcmp(&spatial[b], &spatial_ref[b], sizeof(double)), 0);
+                    EXPECT_EQ(std::memcmp(&line[b], &line_ref[b], sizeof(double)), 0);
+                }
+            }
+    }
+    // Without the patch the fill predicts the target exactly: so does the line.
+    Strip exact(false);
+    const RefineInputs plain = exact.regress();
+    double spatial[B], line[B];
+    ASSERT_EQ(similar_predict(*plain.similar, 10, 10, 1, work, spatial, line), 30);
+    for (int b = 0; b < B; ++b) EXPECT_NEAR(line[b], exact.truth[b][10 + Strip::W * 10], 1e-9);
+}
+
 TEST(RefineRegression, LeavesAnExactRegressionAlone)
 {
     // The fill predicts the target exactly: no residual, nothing to correct,
@@ -118,7 +168,8 @@ TEST(RefineRegression, LeavesAnExactRegressionAlone)
     const RefineInputs in = s.regress();
     const auto before = s.filled;
     std::vector<unsigned char> status = s.status;
-    refine_regression(in, s.ptrs(s.filled).data(), status.data(), SPATIAL);
+    refine_rows(calibrate_refinement(in), in, 0, Strip::H, s.ptrs(s.filled).data(), nullptr,
+                status.data(), SPATIAL);
     EXPECT_EQ(status, s.status);
     for (int b = 0; b < Strip::B; ++b)
         for (std::size_t i = 0; i < before[b].size(); ++i)
@@ -133,7 +184,10 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
     const std::vector<unsigned char> regressed_status = s.status;
 
     std::vector<unsigned char> status = s.status;
-    refine_regression(in, s.ptrs(s.filled).data(), status.data(), SPATIAL);
+    const RefineModel model = calibrate_refinement(in);
+    auto error = s.filled;
+    refine_rows(model, in, 0, Strip::H, s.ptrs(s.filled).data(), s.ptrs(error).data(),
+                status.data(), SPATIAL);
     EXPECT_LT(s.rmse(s.filled, true), 0.9 * s.rmse(regressed, true));
     // Elsewhere the regression was exact; the patch's errors may reach a
     // little beyond it.
@@ -153,14 +207,24 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
         }
     }
     EXPECT_GT(spatial, 0);
+    // The estimated error is larger where the fill image changed.
+    double in_patch = 0.0, outside = 0.0, n_in = 0.0, n_out = 0.0;
+    for (int y = 0; y < Strip::H; ++y)
+        for (int x = 0; x < Strip::W; ++x) {
+            const std::size_t i = x + Strip::W * y;
+            if (regressed_status[i] < PIXEL_SIMILAR_FIT || regressed_status[i] > PIXEL_RATIO_FIT) continue;
+            const bool patch = std::hypot(x - 30.0, y - 20.0) < 8.0;
+            (patch ? in_patch : outside) += error[0][i];
+            (patch ? n_in : n_out) += 1.0;
+        }
+    EXPECT_GT(in_patch / n_in, 5.0 * outside / n_out);
 
     // The same model applied in chunks of rows, last chunk first.
     auto chunked = regressed;
     std::vector<unsigned char> chunked_status = regressed_status;
-    const RefineModel model = calibrate_refinement(in);
     for (int first : {40, 20, 0})
-        refine_rows(model, in, first, first + 20, s.ptrs(chunked).data(), chunked_status.data(),
-                    SPATIAL);
+        refine_rows(model, in, first, first + 20, s.ptrs(chunked).data(), nullptr,
+                    chunked_status.data(), SPATIAL);
     EXPECT_EQ(chunked_status, status);
     for (int b = 0; b < Strip::B; ++b)
         EXPECT_EQ(std::memcmp(chunked[b].data(), s.filled[b].data(),

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace pelvane {
+
+// Statistics of the marked pixels around one pixel, ring by ring: ring h is
+// the square outline at h rows and columns (Chebyshev distance h).
+
+// Rings searched around a pixel.
+constexpr int RING_REACH = 8;
+// Rings averaged, from the first that holds a pixel: enough pixels for a
+// spread, near enough to stay local.
+constexpr int RING_ANNULUS = 5;
+
+// Per value, the 1/d^2-weighted mean and mean square over the marked pixels
+// of rings first .. first + RING_ANNULUS - 1 around a pixel, the first ring
+// being the nearest one at or beyond `start` that holds any.
+struct RingStats {
+    int ring = 0;  // 0: nothing marked within RING_REACH
+    // Whether the pixels used lie around the centre rather than to one side:
+    // their weighted mean offset is less than half their weighted distance.
+    bool around = false;
+    std::vector<double> mean, square;
+    explicit RingStats(int values) : mean(values), square(values) {}
+};
+
+// marked(q) says whether pixel q counts; value(v, q) is its value v
+// (0 .. values - 1).
+template <class Marked, class Value>
+void ring_stats(int r, int c, int rows, int width, int start, int values, Marked marked,
+                Value value, RingStats& out)
+{
+    out.ring = 0;
+    out.around = false;
+    std::fill(out.mean.begin(), out.mean.end(), 0.0);
+    std::fill(out.square.begin(), out.square.end(), 0.0);
+    double sw = 0.0, sdr = 0.0, sdc = 0.0, sd = 0.0;
+    int last = RING_REACH;
+    for (int h = std::max(start, 1); h <= last; ++h) {
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
+            // The ring: whole rows at its top and bottom, two columns between.
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
+                if (cc < 0 || cc >= width) continue;
+                const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
+                if (!marked(q)) continue;
+                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
+                const double w = 1.0 / d2;
+                sw += w;
+                sdr += w * (rr - r);
+                sdc += w * (cc - c);
+                sd += w * std::sqrt(static_cast<double>(d2));
+                for (int v = 0; v < values; ++v) {
+                    const double x = value(v, q);
+                    out.mean[v] += w * x;
+                    out.square[v] += w * x * x;
+                }
+                if (out.ring == 0) {
+                    out.ring = h;
+                    last = std::min(last, h + RING_ANNULUS - 1);
+                }
+            }
+        }
+    }
+    if (sw <= 0.0) return;
+    out.around = std::hypot(sdr, sdc) < 0.5 * sd;
+    for (int v = 0; v < values; ++v) {
+        out.mean[v] /= sw;
+        out.square[v] /= sw;
+    }
+}
+
+}  // namespace pelvane

@@ -1,0 +1,300 @@
+#include "solver/edge_interpolation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace pelvane {
+
+namespace {
+
+// Added to every pixel's own variance at least: the correlation matrix then
+// has no eigenvalue below it, so its Cholesky factorisation never meets a
+// zero pivot, however tightly the known pixels crowd. 0.1 % of a band's
+// variance lies below any sensor's noise.
+constexpr double MIN_NUGGET = 1e-3;
+
+// Ranges tried by the fit: RANGE_STEPS of them from RANGE_FIRST to
+// RANGE_LAST pixels, each 8 % above the one before. Beyond 50 pixels the
+// 32 nearest known pixels, all within a few pixels, would be weighted as one
+// flat plane; below half a pixel neighbours share nothing.
+constexpr int RANGE_STEPS = 60;
+constexpr double RANGE_FIRST = 0.5;
+constexpr double RANGE_LAST = 50.0;
+
+constexpr int TABLE_SIDE = 2 * EDGE_REACH + 1;
+
+// Per octant of a pixel with `right`, `down`, `left` and `up` columns and rows
+// of strip beyond it: a bound on the squared distance of its farthest pixel
+// inside the strip (the octant's corner of the strip), or -1 when the octant
+// holds no pixel of the strip. Searching stops beyond the bound of every
+// octant still short of its quota; nothing is skipped that could be taken.
+void octant_bounds(int right, int down, int left, int up, int* bound)
+{
+    auto corner = [](int a, int b) { return a * a + b * b; };
+    bound[0] = right >= 1 ? corner(right, std::min(down, right - 1)) : -1;
+    bound[1] = right >= 1 && down >= 1 ? corner(down, std::min(right, down)) : -1;
+    bound[2] = down >= 1 ? corner(down, std::min(left, down - 1)) : -1;
+    bound[3] = left >= 1 && down >= 1 ? corner(left, std::min(down, left)) : -1;
+    bound[4] = left >= 1 ? corner(left, std::min(up, left - 1)) : -1;
+    bound[5] = left >= 1 && up >= 1 ? corner(up, std::min(left, up)) : -1;
+    bound[6] = up >= 1 ? corner(up, std::min(right, up - 1)) : -1;
+    bound[7] = right >= 1 && up >= 1 ? corner(right, std::min(up, right)) : -1;
+}
+
+struct Offset {
+    int dy;
+    int dx;
+    int octant;
+    int distance2;  // dy^2 + dx^2
+};
+
+// Every offset within reach, in the order the search takes them; made once.
+const std::vector<Offset>& search_order()
+{
+    static const std::vector<Offset> offsets = [] {
+        std::vector<Offset> list;
+        for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
+            for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
+                if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
+                    list.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
+        std::sort(list.begin(), list.end(), [](const Offset& a, const Offset& b) {
+            if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
+            if (a.dy != b.dy) return a.dy < b.dy;
+            return a.dx < b.dx;
+        });
+        return list;
+    }();
+    return offsets;
+}
+
+}  // namespace
+
+int edge_octant(int dy, int dx)
+{
+    if (dx > 0 && dy >= 0) return dx > dy ? 0 : 1;
+    if (dx <= 0 && dy > 0) return dy > -dx ? 2 : 3;
+    if (dx < 0 && dy <= 0) return -dx > -dy ? 4 : 5;
+    return -dy > dx ? 6 : 7;  // dx >= 0, dy < 0
+}
+
+bool edge_variogram(const double* const* bands, int band_count, const unsigned char* gap_mask,
+                    int width, int rows, int row_step, double* gamma)
+{
+    std::fill(gamma, gamma + EDGE_LAGS, 0.0);
+    if (band_count < 1 || width < 1 || rows < 1) return false;
+    row_step = std::max(row_step, 1);
+    const std::size_t w = static_cast<std::size_t>(width);
+    int usable = 0;
+    for (int b = 0; b < band_count; ++b) {
+        const double* v = bands[b];
+        double sum[EDGE_LAGS] = {};
+        long long pairs[EDGE_LAGS] = {};
+        for (int y = 0; y < rows; y += row_step) {
+            for (int x = 0; x < width; ++x) {
+                const std::size_t p = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
+                if (gap_mask[p] != 0) continue;
+                for (int h = 1; h <= EDGE_LAGS; ++h) {
+                    if (x + h < width && gap_mask[p + h] == 0) {
+                        const double d = v[p] - v[p + h];
+                        sum[h - 1] += d * d;
+                        ++pairs[h - 1];
+                    }
+                    if (y + h < rows && gap_mask[p + h * w] == 0) {
+                        const double d = v[p] - v[p + h * w];
+                        sum[h - 1] += d * d;
+                        ++pairs[h - 1];
+                    }
+                }
+            }
+        }
+        if (std::find(pairs, pairs + EDGE_LAGS, 0LL) != pairs + EDGE_LAGS) continue;
+        const double last = sum[EDGE_LAGS - 1] / (2.0 * static_cast<double>(pairs[EDGE_LAGS - 1]));
+        if (!(last > 0.0)) continue;
+        for (int h = 0; h < EDGE_LAGS; ++h)
+            gamma[h] += sum[h] / (2.0 * static_cast<double>(pairs[h])) / last;
+        ++usable;
+    }
+    if (usable == 0) return false;
+    for (int h = 0; h < EDGE_LAGS; ++h) gamma[h] /= usable;
+    return true;
+}
+
+EdgeModel fit_edge_variogram(const double* gamma)
+{
+    EdgeModel best;
+    double best_residual = std::numeric_limits<double>::infinity();
+    const double step = std::pow(RANGE_LAST / RANGE_FIRST, 1.0 / (RANGE_STEPS - 1));
+    for (int k = 0; k < RANGE_STEPS; ++k) {
+        const double range = RANGE_FIRST * std::pow(step, k);
+        double f[EDGE_LAGS];
+        double sf = 0.0, sff = 0.0, sg = 0.0, sfg = 0.0;
+        for (int h = 0; h < EDGE_LAGS; ++h) {
+            f[h] = 1.0 - std::exp(-(h + 1) / range);
+            sf += f[h];
+            sff += f[h] * f[h];
+            sg += gamma[h];
+            sfg += f[h] * gamma[h];
+        }
+        const double n = EDGE_LAGS;
+        double sill = (n * sfg - sf * sg) / (n * sff - sf * sf);
+        double nugget = (sg - sill * sf) / n;
+        if (!(nugget >= 0.0)) {
+            nugget = 0.0;
+            sill = sfg / sff;
+        }
+        if (!(sill > 0.0)) continue;
+        double residual = 0.0;
+        for (int h = 0; h < EDGE_LAGS; ++h) {
+            const double r = nugget + sill * f[h] - gamma[h];
+            residual += r * r;
+        }
+        if (residual < best_residual) {
+            best_residual = residual;
+            best.nugget = nugget / sill;
+            best.range = range;
+        }
+    }
+    return best;
+}
+
+EdgeModel fit_edge_model(const double* const* bands, int band_count,
+                         const unsigned char* gap_mask, int width, int rows, int row_step)
+{
+    double gamma[EDGE_LAGS];
+    if (!edge_variogram(bands, band_count, gap_mask, width, rows, row_step, gamma))
+        return EdgeModel{};
+    return fit_edge_variogram(gamma);
+}
+
+EdgeInterpolator::EdgeInterpolator(const EdgeModel& model) : model_(model)
+{
+    correlation_.resize(static_cast<std::size_t>(TABLE_SIDE) * TABLE_SIDE);
+    for (int dy = 0; dy < TABLE_SIDE; ++dy)
+        for (int dx = 0; dx < TABLE_SIDE; ++dx)
+            correlation_[static_cast<std::size_t>(dy) * TABLE_SIDE + dx] =
+                std::exp(-std::sqrt(static_cast<double>(dy * dy + dx * dx)) / model_.range);
+    correlation_[0] = 1.0 + std::max(model_.nugget, MIN_NUGGET);
+}
+
+double EdgeInterpolator::correlation(int dy, int dx) const
+{
+    return correlation_[static_cast<std::size_t>(std::abs(dy)) * TABLE_SIDE +
+                        static_cast<std::size_t>(std::abs(dx))];
+}
+
+std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count,
+                                      const unsigned char* gap_mask, int width, int rows,
+                                      const std::size_t* positions, std::size_t count,
+                                      double* values, double* spread) const
+{
+    constexpr int N = EDGE_NEIGHBOURS;
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::size_t missed = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t pos = positions[i];
+        const int y = static_cast<int>(pos / w);
+        const int x = static_cast<int>(pos % w);
+
+        // The known pixels taken, nearest first, up to the quota of each octant.
+        int dy[N], dx[N];
+        std::size_t at[N];
+        int per_octant[8] = {};
+        int bound[8];
+        octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
+        int limit = *std::max_element(bound, bound + 8);
+        int n = 0;
+        for (const Offset& o : search_order()) {
+            if (o.distance2 > limit) break;
+            if (per_octant[o.octant] == EDGE_OCTANT_QUOTA) continue;
+            const int yy = y + o.dy;
+            const int xx = x + o.dx;
+            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+            const std::size_t q = static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx);
+            if (gap_mask[q] != 0) continue;
+            dy[n] = o.dy;
+            dx[n] = o.dx;
+            at[n] = q;
+            if (++per_octant[o.octant] == EDGE_OCTANT_QUOTA) {
+                limit = -1;
+                for (int k = 0; k < 8; ++k)
+                    if (per_octant[k] < EDGE_OCTANT_QUOTA) limit = std::max(limit, bound[k]);
+            }
+            if (++n == N) break;
+        }
+        double* out = values + i * nb;
+        double* out_spread = spread != nullptr ? spread + i * nb : nullptr;
+        if (n == 0) {
+            std::fill(out, out + nb, nan);
+            if (out_spread != nullptr) std::fill(out_spread, out_spread + nb, nan);
+            ++missed;
+            continue;
+        }
+
+        // Cholesky factor L (lower, row-major) of the correlations among them.
+        double l[N * N];
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c <= r; ++c) {
+                double s = correlation(dy[r] - dy[c], dx[r] - dx[c]);
+                for (int k = 0; k < c; ++k) s -= l[r * N + k] * l[c * N + k];
+                l[r * N + c] = c == r ? std::sqrt(s) : s / l[c * N + c];
+            }
+        }
+        // lambda = C^-1 c0 and nu = C^-1 1, forward then back substitution.
+        double lambda[N], nu[N];
+        for (int r = 0; r < n; ++r) {
+            double s = correlation(dy[r], dx[r]);
+            double t = 1.0;
+            for (int k = 0; k < r; ++k) {
+                s -= l[r * N + k] * lambda[k];
+                t -= l[r * N + k] * nu[k];
+            }
+            lambda[r] = s / l[r * N + r];
+            nu[r] = t / l[r * N + r];
+        }
+        for (int r = n - 1; r >= 0; --r) {
+            double s = lambda[r];
+            double t = nu[r];
+            for (int k = r + 1; k < n; ++k) {
+                s -= l[k * N + r] * lambda[k];
+                t -= l[k * N + r] * nu[k];
+            }
+            lambda[r] = s / l[r * N + r];
+            nu[r] = t / l[r * N + r];
+        }
+        // The weights sum to 1: w = lambda + mu nu.
+        double sum_lambda = 0.0, sum_nu = 0.0;
+        for (int k = 0; k < n; ++k) {
+            sum_lambda += lambda[k];
+            sum_nu += nu[k];
+        }
+        const double mu = (1.0 - sum_lambda) / sum_nu;
+        double weight[N];
+        double sum_abs = 0.0;
+        for (int k = 0; k < n; ++k) {
+            weight[k] = lambda[k] + mu * nu[k];
+            sum_abs += std::fabs(weight[k]);
+        }
+
+        for (std::size_t b = 0; b < nb; ++b) {
+            const double* v = bands[b];
+            double value = 0.0;
+            for (int k = 0; k < n; ++k) value += weight[k] * v[at[k]];
+            out[b] = value;
+            if (out_spread != nullptr) {
+                double s = 0.0;
+                for (int k = 0; k < n; ++k) {
+                    const double d = v[at[k]] - value;
+                    s += std::fabs(weight[k]) * d * d;
+                }
+                out_spread[b] = s / sum_abs;
+            }
+        }
+    }
+    return missed;
+}
+
+}  // namespace pelvane

@@ -1,0 +1,137 @@
+#include "solver/edge_interpolation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <tuple>
+#include <vector>
+
+namespace pelvane {
+namespace {
+
+// The plain way: every known pixel in reach sorted by distance, row, column;
+// the quota per octant; the whole kriging system solved by Gauss-Jordan.
+// Returns the value and the spread.
+std::pair<double, double> reference(const EdgeModel& m, const std::vector<double>& v,
+                                    const std::vector<unsigned char>& gap, int width, int rows, int y, int x)
+{
+    std::vector<std::tuple<int, int, int>> near;
+    for (int p = 0; p < width * rows; ++p) {
+        const int dy = p / width - y, dx = p % width - x;
+        if ((dy || dx) && !gap[p] && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH) near.emplace_back(dy * dy + dx * dx, dy, dx);
+    }
+    std::sort(near.begin(), near.end());
+    std::vector<std::pair<int, int>> at;
+    int quota[8] = {};
+    for (auto [d2, dy, dx] : near)
+        if (quota[edge_octant(dy, dx)]++ < EDGE_OCTANT_QUOTA) at.emplace_back(dy, dx);
+    const int n = static_cast<int>(at.size());
+    auto cov = [&](int dy, int dx) { return dy || dx ? std::exp(-std::hypot(dy, dx) / m.range) : 1.0 + m.nugget; };
+    std::vector<std::vector<double>> a(n + 1, std::vector<double>(n + 2, 1.0));
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) a[r][c] = cov(at[r].first - at[c].first, at[r].second - at[c].second);
+        a[r][n + 1] = cov(at[r].first, at[r].second);
+    }
+    a[n][n] = 0.0;
+    for (int c = 0; c <= n; ++c) {
+        int p = c;
+        for (int r = c + 1; r <= n; ++r) if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+        std::swap(a[c], a[p]);
+        for (int r = 0; r <= n; ++r)
+            if (r != c) for (int k = n + 1; k >= c; --k) a[r][k] -= a[r][c] / a[c][c] * a[c][k];
+    }
+    auto value_of = [&](int k) { return v[(y + at[k].first) * width + x + at[k].second]; };
+    auto weight = [&](int k) { return a[k][n + 1] / a[k][k]; };
+    double value = 0.0, abs_sum = 0.0, spread = 0.0;
+    for (int k = 0; k < n; ++k) value += weight(k) * value_of(k);
+    for (int k = 0; k < n; ++k)
+        abs_sum += std::fabs(weight(k)), spread += std::fabs(weight(k)) * std::pow(value_of(k) - value, 2);
+    return {value, spread / abs_sum};
+}
+
+TEST(EdgeInterpolation, MatchesThePlainKrigingSystem)
+{
+    // Textures with stripes, scattered holes and a corner gap; a second band
+    // 2 v - 5 (the weights sum to 1, so its fill is 2 f - 5, its spread 4 s).
+    struct Case { int width, rows; EdgeModel model; unsigned seed; };
+    for (const Case& c : {Case{23, 17, {0.01, 3.0}, 1u}, Case{40, 9, {0.3, 8.0}, 2u}, Case{7, 30, {0.05, 1.0}, 3u}}) {
+        std::mt19937 rng(c.seed);
+        std::uniform_real_distribution<double> u(0.0, 100.0);
+        std::vector<double> band, twice;
+        std::vector<unsigned char> gap;
+        std::vector<std::size_t> at;
+        for (int p = 0; p < c.width * c.rows; ++p) {
+            const int y = p / c.width, x = p % c.width;
+            band.push_back(u(rng) + 3.0 * x), twice.push_back(2.0 * band.back() - 5.0);
+            gap.push_back((y % 6 < 2) || (x < 3 && y < 4) || u(rng) < 10.0);
+            if (gap.back()) at.push_back(p);
+        }
+        const double* bands[2] = {band.data(), twice.data()};
+        std::vector<double> values(2 * at.size()), spread(2 * at.size());
+        EXPECT_EQ(EdgeInterpolator(c.model).predict(bands, 2, gap.data(), c.width, c.rows, at.data(), at.size(),
+                                                    values.data(), spread.data()), 0u);
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            const auto [value, s] = reference(c.model, band, gap, c.width, c.rows, at[i] / c.width, at[i] % c.width);
+            EXPECT_NEAR(values[2 * i], value, 1e-9) << c.seed << ": " << at[i];
+            EXPECT_NEAR(spread[2 * i], s, 1e-7);
+            EXPECT_NEAR(values[2 * i + 1], 2.0 * values[2 * i] - 5.0, 1e-9);
+            EXPECT_NEAR(spread[2 * i + 1], 4.0 * spread[2 * i], 1e-7);
+        }
+    }
+}
+
+TEST(EdgeInterpolation, ReachOctantsAndEmptyStrips)
+{
+    // One row known at x = 0 and 3 only: 0 itself is never its own neighbour,
+    // and 104 lies 101 pixels from 3, beyond reach.
+    std::vector<double> band(150, 7.0), values(5), spread(5);
+    std::vector<unsigned char> gap(150, 1);
+    gap[0] = gap[3] = 0;
+    const std::vector<std::size_t> at = {1, 2, 0, 103, 104};
+    const double* bands[1] = {band.data()};
+    const EdgeInterpolator interpolator(EdgeModel{});
+    EXPECT_EQ(interpolator.predict(bands, 1, gap.data(), 150, 1, at.data(), 5, values.data(), spread.data()), 1u);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::fabs(values[i] - 7.0) < 1e-12 && spread[i] < 1e-12) << i;
+    EXPECT_TRUE(std::isnan(values[4]) && std::isnan(spread[4]));
+    std::fill(gap.begin(), gap.end(), 1);
+    EXPECT_EQ(interpolator.predict(bands, 1, gap.data(), 150, 1, at.data(), 2, values.data(), nullptr), 2u);
+
+    // Octant k holds the angles atan2(dy, dx) from k * 45 degrees up to the next.
+    const int octants[][3] = {{0, 1, 0}, {1, 2, 0}, {1, 1, 1}, {2, 1, 1}, {1, 0, 2}, {2, -1, 2}, {1, -1, 3},
+                              {0, -1, 4}, {-1, -2, 4}, {-1, -1, 5}, {-1, 0, 6}, {-2, 1, 6}, {-1, 1, 7}};
+    for (const auto& o : octants) EXPECT_EQ(edge_octant(o[0], o[1]), o[2]) << o[0] << "," << o[1];
+}
+
+TEST(EdgeInterpolation, VariogramAndItsFit)
+{
+    // A ramp along the rows, 3 times it in a second band and a flat third:
+    // row pairs differ by h, column pairs not at all, so gamma(h) is h^2 times
+    // the share of row pairs, over its value at lag 10. A gap's 1e6 takes no part.
+    const int width = 30, rows = 12;
+    std::vector<double> ramp(width * rows), steep(width * rows), flat(width * rows, 4.0);
+    std::vector<unsigned char> gap(width * rows, 0);
+    for (int p = 0; p < width * rows; ++p) steep[p] = 3.0 * (ramp[p] = p % width);
+    const double* bands[3] = {ramp.data(), flat.data(), steep.data()};
+    double gamma[EDGE_LAGS];
+    auto share = [&](int h) { return (rows * (width - h)) / double(rows * (width - h) + (rows - h) * width); };
+    ASSERT_TRUE(edge_variogram(bands, 3, gap.data(), width, rows, 1, gamma));
+    for (int h = 1; h <= EDGE_LAGS; ++h) EXPECT_NEAR(gamma[h - 1], h * h * share(h) / (100 * share(10)), 1e-12);
+    ramp[100] = steep[100] = 1e6, gap[100] = 1;
+    ASSERT_TRUE(edge_variogram(bands, 3, gap.data(), width, rows, 3, gamma));
+    EXPECT_LT(gamma[0], 0.02);
+    EXPECT_FALSE(edge_variogram(bands + 1, 1, gap.data(), width, rows, 1, gamma));  // flat only
+
+    // An exact exponential curve on the grid of ranges gives its model back;
+    // a falling one fits no range.
+    const double range = 0.5 * std::pow(100.0, 20.0 / 59.0);
+    for (int h = 1; h <= EDGE_LAGS; ++h) gamma[h - 1] = 0.2 + 1.6 * (1.0 - std::exp(-h / range));
+    EXPECT_NEAR(fit_edge_variogram(gamma).range, range, 1e-9);
+    EXPECT_NEAR(fit_edge_variogram(gamma).nugget, 0.125, 1e-9);
+    for (int h = 1; h <= EDGE_LAGS; ++h) gamma[h - 1] = 5.0 - h;
+    EXPECT_EQ(fit_edge_variogram(gamma).range, EdgeModel{}.range);
+}
+
+}  // namespace
+}  // namespace pelvane
