@@ -326,25 +326,28 @@ void add_changes_with(double* image, const double* const* changed, int chains,
         to[c] = changed[real];
         from[c] = c == 0 ? image : c < chains ? changed[c - 1] : changed[real];
     }
-    Quad low = {}, high = {};
-    for (int c = 0; c < chains; ++c) (c < 4 ? low : high)[c % 4] = sums[c];
+    // group[0]: chains 0 to 3, group[1]: chains 4 to 7. Indexed, not picked
+    // by a conditional: GCC 12 with the sanitizers lost the additions to a
+    // vector chosen by `?:`.
+    Quad group[2] = {};
+    for (int c = 0; c < chains; ++c) group[c / 4][c % 4] = sums[c];
     // The last iterate replaces the image's elements once they are read.
     const double* last = changed[chains - 1];
     std::size_t e = 0;
     if (chains <= 4) {
         for (; e + 4 <= count; e += 4) {
-            add_four(low, from, to, e);
+            add_four(group[0], from, to, e);
             __builtin_memcpy(image + e, last + e, 4 * sizeof(double));
         }
     } else {
         for (; e + 4 <= count; e += 4) {
-            add_four(low, from, to, e);
-            add_four(high, from + 4, to + 4, e);
+            add_four(group[0], from, to, e);
+            add_four(group[1], from + 4, to + 4, e);
             __builtin_memcpy(image + e, last + e, 4 * sizeof(double));
         }
     }
     for (int c = 0; c < chains; ++c) {
-        double s = (c < 4 ? low : high)[c % 4];
+        double s = group[c / 4][c % 4];
         for (std::size_t i = e; i < count; ++i) {
             const double change = to[c][i] - from[c][i];
             s += change * change;
