@@ -104,7 +104,7 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
     static_assert(EDGE_NEIGHBOURS <= NEIGHBOUR_WEIGHTS_MOST);
     const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
                                          std::size_t* at, double* weight) {
-        return interpolator.weights(gap, s.width, s.rows, pos, exclude, at, weight);
+        return interpolator.weights(gap, s.width, s.rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
     };
     if (!pool.run(
             chunks, pool.threads(),

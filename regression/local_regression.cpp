@@ -26,6 +26,27 @@ double candidate_weight(const SimilarSearch& s, const float* own, std::size_t q,
     return 1.0 / (spectral * spectral * (dr * dr + dc * dc));
 }
 
+// Adds one candidate's terms to the sums laid out as in
+// local_regression_predict. The values are copied out of the strip first,
+// so that the compiler need not reload them after every store.
+void accumulate(int n, double w, const double* __restrict x, const double* __restrict y,
+                double* __restrict sums)
+{
+    const std::size_t nb = static_cast<std::size_t>(n);
+    double* const sx = sums + 1;
+    double* const sy = sx + nb;
+    double* const sxx = sy + nb;
+    double* const sxy = sxx + nb * nb;
+    sums[0] += w;
+    for (int j = 0; j < n; ++j) {
+        const double wx = w * x[j];
+        sx[j] += wx;
+        sy[j] += w * y[j];
+        for (int k = j; k < n; ++k) sxx[j * nb + k] += wx * x[k];
+        for (int b = 0; b < n; ++b) sxy[j * nb + b] += wx * y[b];
+    }
+}
+
 // Solves a x = r for symmetric positive definite a (n x n, row-major, its
 // lower triangle overwritten by the Cholesky factor) and m right-hand sides
 // (r: m rows of n, overwritten by the solutions). False when a pivot is not
@@ -72,9 +93,10 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     double* const sy = sx + nb;
     double* const sxx = sy + nb;
     double* const sxy = sxx + nb * nb;
-    work.x.resize(nb);
+    work.x.resize(2 * nb);
     work.slope.resize(nb * nb);
     double* const x = work.x.data();  // the bands of one candidate, less the pixel's own
+    double* const y = x + nb;         // its target values
 
     int count = 0;
     for (int half = LOCAL_HALF;; half = next_half(half)) {
@@ -89,15 +111,11 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
                 if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
                 const double w = candidate_weight(s, own, q, r - row, c - col);
                 const float* xf = s.scaled_fill + q * nb;
-                for (int j = 0; j < n; ++j) x[j] = static_cast<double>(xf[j]) - own[j];
-                work.sums[0] += w;
                 for (int j = 0; j < n; ++j) {
-                    const double wx = w * x[j];
-                    sx[j] += wx;
-                    sy[j] += w * s.target[j][q];
-                    for (int k = j; k < n; ++k) sxx[j * nb + k] += wx * x[k];
-                    for (int b = 0; b < n; ++b) sxy[j * nb + b] += wx * s.target[b][q];
+                    x[j] = static_cast<double>(xf[j]) - own[j];
+                    y[j] = s.target[j][q];
                 }
+                accumulate(n, w, x, y, work.sums.data());
                 ++count;
             }
         }

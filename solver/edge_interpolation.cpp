@@ -185,7 +185,7 @@ double EdgeInterpolator::correlation(int dy, int dx) const
 }
 
 int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos,
-                              int exclude, std::size_t* at, double* weight) const
+                              int exclude, int quota, std::size_t* at, double* weight) const
 {
     constexpr int N = EDGE_NEIGHBOURS;
     const std::size_t w = static_cast<std::size_t>(width);
@@ -201,7 +201,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     int n = 0;
     for (const Offset& o : search_order()) {
         if (o.distance2 > limit) break;
-        if (per_octant[o.octant] == EDGE_OCTANT_QUOTA) continue;
+        if (per_octant[o.octant] == quota) continue;
         if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
         const int yy = y + o.dy;
         const int xx = x + o.dx;
@@ -211,10 +211,10 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         dy[n] = o.dy;
         dx[n] = o.dx;
         at[n] = q;
-        if (++per_octant[o.octant] == EDGE_OCTANT_QUOTA) {
+        if (++per_octant[o.octant] == quota) {
             limit = -1;
             for (int k = 0; k < 8; ++k)
-                if (per_octant[k] < EDGE_OCTANT_QUOTA) limit = std::max(limit, bound[k]);
+                if (per_octant[k] < quota) limit = std::max(limit, bound[k]);
         }
         if (++n == N) break;
     }
@@ -274,7 +274,7 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t at[N];
         double weight[N];
-        const int n = weights(gap_mask, width, rows, positions[i], 1, at, weight);
+        const int n = weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight);
         double* out = values + i * nb;
         double* out_spread = spread != nullptr ? spread + i * nb : nullptr;
         if (n == 0) {

@@ -310,7 +310,7 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
             fit_edge_model(target.bands(), bands, target_mask.data(), width, rows, r.between(1, 5)));
         const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
                                              std::size_t* at, double* weight) {
-            return interpolator.weights(gap, width, rows, pos, exclude, at, weight);
+            return interpolator.weights(gap, width, rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
         };
         const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
                                     width, 0.5, similar);

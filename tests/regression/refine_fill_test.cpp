@@ -87,7 +87,7 @@ struct Strip {
             fit_edge_model(target_ptrs.data(), B, target_mask.data(), W, H, 1));
         kriging = [this](const unsigned char* gap, std::size_t pos, int exclude, std::size_t* at,
                          double* weight) {
-            return interpolator->weights(gap, W, H, pos, exclude, at, weight);
+            return interpolator->weights(gap, W, H, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
         };
         predict_refined_rows(similar, target_mask.data(), kriging, select.data(), 0, H,
                              ptrs(predictions).data());
