@@ -1,6 +1,6 @@
 #!/bin/bash
 # The accuracy report: fills the olinda case, the demo scene and seven variants
-# of olinda with Pelvane (Sarnic, Tolvek and both; specified and refined),
+# of olinda with Pelvane (Sarnic, Tolvek and both; standard and refined),
 # gdal_fillnodata and a plain copy of the fill image, scores every result
 # against the truth and writes docs/accuracy.md with its figures
 # (docs/accuracy/*.png) and the method quicklooks (docs/method/olinda_*.png).

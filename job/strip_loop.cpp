@@ -41,7 +41,7 @@ JobStop write_interior(const StripContext& context, const Strip& strip, BandStac
     std::vector<ByteBuffer> write_buffers;
     write_buffers.reserve(static_cast<std::size_t>(image.band_count));
     // The refined fill rounds to the nearest integer where the samples are
-    // integers; the specified write-back truncates, 0.5 too low on average.
+    // integers; the standard write-back truncates, 0.5 too low on average.
     const bool round = context.settings.refine != 0 && !GDALDataTypeIsFloating(image.sample_type);
     for (int b = 0; b < image.band_count; ++b) {
         if (round) {

@@ -214,7 +214,7 @@ def evaluate(case):
         if key == "both-refined":
             cross_check(case, output, results[key]["scores"])
     if case.name == "olinda":
-        # The specified fill once more, with the solver let to settle.
+        # The standard fill once more, with the solver let to settle.
         output = os.path.join(case.work, "both-settled.tif")
         seconds = run_timed(case.command("pelvane", ["--method", "both"] + SETTLED, output), 1)
         results["both-settled"] = {"seconds": seconds, "scores": scores(case, read(output)), "output": output}
@@ -262,7 +262,7 @@ def method_figures(case, results, folder, x, y, size, zoom):
     crops = os.path.join(case.work, "crops")
     os.makedirs(crops, exist_ok=True)
     sources = [("target", case.file("target.tif")), ("fill", case.file("fill.tif")),
-               ("specified", results["both"]["output"]), ("refined", results["both-refined"]["output"]),
+               ("standard", results["both"]["output"]), ("refined", results["both-refined"]["output"]),
                ("truth", case.file("truth.tif"))]
     for name, source in sources:
         gdal.Translate(os.path.join(crops, f"{name}.tif"), source, srcWin=[x, y, size, size])
@@ -404,9 +404,9 @@ def remarks(cases, all_results):
                  f"{AHEAD.get(worst.name, '') if ratio < 1 else ''}")
     lost = losses_by_class(cases, all_results, "both", "gdal")
     if lost:
-        lines.append(f"- The specified fill (no `--refine`) loses to {g1} {lost} (the summary table and "
+        lines.append(f"- The standard fill (no `--refine`) loses to {g1} {lost} (the summary table and "
                      "each case's table below have the figures). "
-                     + TOLVEK_SPECIFIED + gross_errors(cases, all_results))
+                     + TOLVEK_STANDARD + gross_errors(cases, all_results))
     lost = losses_by_class(cases, all_results, "tolvek-refined", "gdal")
     if lost:
         example = (f" (olinda, all gaps: {f2(rmse(all_results['olinda'], 'tolvek-refined'))} against "
@@ -421,11 +421,11 @@ def remarks(cases, all_results):
     return "\n".join(lines)
 
 
-TOLVEK_SPECIFIED = (
-    "The difference lies in the pixels missing in both, which the specified Tolvek starts from a "
+TOLVEK_STANDARD = (
+    "The difference lies in the pixels missing in both, which the standard Tolvek starts from a "
     "constant and leaves after at most 600 iterations at the tolerance 0.001: where it has not "
     "settled by then, pixels stay far from the truth. The refined "
-    "fill starts Tolvek from a smooth interpolation instead (and the specified output stays as it is, "
+    "fill starts Tolvek from a smooth interpolation instead (and the standard output stays as it is, "
     "byte for byte, without `--refine`).")
 
 
@@ -434,7 +434,7 @@ def gross_errors(cases, all_results):
     if r is None or not r["both"]["scores"]["gross"]["pixels"]:
         return ""
     g = r["both"]["scores"]["gross"]
-    text = (f" On olinda, {g['pixels']} gap pixels of the specified fill are off by more than "
+    text = (f" On olinda, {g['pixels']} gap pixels of the standard fill are off by more than "
             f"{GROSS:.0f} DN on average over the bands ({pct(g['pixels'] / r['both']['scores']['all']['pixels'])} of "
             f"the gaps) and carry {pct(g['share'], 0)} of its squared error; without them its RMSE would be "
             f"{f2(g['rmse_without'])} DN.")
@@ -443,7 +443,7 @@ def gross_errors(cases, all_results):
                  "images overlap at the image's edge (the yellow patch in the error map of *Pelvane both*).")
     if "both-settled" in r:
         t = r["both-settled"]
-        text += (f" Let the solver settle (`{' '.join(SETTLED)}`) and the specified fill scores "
+        text += (f" Let the solver settle (`{' '.join(SETTLED)}`) and the standard fill scores "
                  f"{f2(rmse(r, 'both-settled'))} DN on olinda ({f2(rmse(r, 'both-settled', 'both'))} DN over "
                  f"the gaps missing in both), in {t['seconds']:.2f} s.")
     return text + " The table below counts such pixels for every case."
@@ -489,10 +489,10 @@ def write_page(cases, all_results, docs, started, elapsed, argv_line):
            "each), from start to the written GeoTIFF; the machine is shared, so take them as rough.", "",
            "## The methods", "",
            table(["method", "what it does"], [
-               [LABEL["sarnic"], "the specified Sarnic alone (`--method sarnic`): the regression fills the gaps where "
+               [LABEL["sarnic"], "the standard Sarnic alone (`--method sarnic`): the regression fills the gaps where "
                 "the fill image is valid; pixels missing in both stay as the target had them (0)"],
                [LABEL["sarnic-refined"], "the same with `--refine`"],
-               [LABEL["tolvek"], "the specified Tolvek alone (`--method tolvek`): every gap restored band by band "
+               [LABEL["tolvek"], "the standard Tolvek alone (`--method tolvek`): every gap restored band by band "
                 "from the target's own pixels; the fill image is not used"],
                [LABEL["tolvek-refined"], "the same with `--refine` (Tolvek starts from a smooth interpolation)"],
                [LABEL["both"], "Sarnic where the fill is valid, Tolvek where both are missing (the default run)"],
@@ -532,12 +532,12 @@ def write_page(cases, all_results, docs, started, elapsed, argv_line):
     rows = []
     for c in cases:
         r = all_results[c.name]
-        ref, specified, gd = (r[k]["scores"]["all"]["pooled"]["rmse"] for k in ("both-refined", "both", "gdal"))
-        rows.append([c.name, f2(ref), f2(specified), f2(gd), f"{ref / gd:.2f}",
+        ref, standard, gd = (r[k]["scores"]["all"]["pooled"]["rmse"] for k in ("both-refined", "both", "gdal"))
+        rows.append([c.name, f2(ref), f2(standard), f2(gd), f"{ref / gd:.2f}",
                      f"{r['both-refined']['seconds']:.2f}", f"{r['both']['seconds']:.2f}",
                      f"{r['gdal']['seconds']:.2f}"])
-    out += [table(["case", "refined both", "specified both", "gdal_fillnodata", "refined / gdal",
-                   "time refined", "time specified", "time gdal"], rows), "",
+    out += [table(["case", "refined both", "standard both", "gdal_fillnodata", "refined / gdal",
+                   "time refined", "time standard", "time gdal"], rows), "",
             "A ratio below 1 means the refined fill is closer to the truth than gdal_fillnodata "
             "(default settings).", "",
             "### Where Pelvane does not win", "", remarks(cases, all_results), "",
