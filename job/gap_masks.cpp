@@ -68,7 +68,7 @@ struct MaskFiles {
 };
 
 // Opens both mask files and checks that they can serve every strip.
-JobStop open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
+JobResult open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
 {
     if (settings.use_tolvek && !settings.use_sarnic)
         settings.fill_mask_path = settings.target_mask_path;
@@ -93,18 +93,18 @@ JobStop open_mask_files(JobSettings& settings, int width, int height, MaskFiles&
 
 }  // namespace
 
-JobStop check_mask_files(JobSettings& settings, int width, int height)
+JobResult check_mask_files(JobSettings& settings, int width, int height)
 {
     MaskFiles files;
     return open_mask_files(settings, width, height, files);
 }
 
-JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
+JobResult build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                              int height, int window_first_row, int window_rows,
                              unsigned char* target_mask, unsigned char* fill_mask)
 {
     MaskFiles files;
-    if (JobStop stop = open_mask_files(settings, width, height, files))
+    if (JobResult stop = open_mask_files(settings, width, height, files); !stop.done())
         return stop;
 
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(window_rows);
@@ -165,7 +165,7 @@ bool mark_gdal_mask(const RangeMasker& masker, GDALDataset& image, int width,
 
 }  // namespace
 
-JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target, GDALDataset& fill,
+JobResult build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target, GDALDataset& fill,
                                int width, int window_first_row, int window_rows,
                                unsigned char* target_mask, unsigned char* fill_mask)
 {

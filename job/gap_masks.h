@@ -5,7 +5,7 @@
 
 #include "job/band_stack.h"
 #include "job/job_settings.h"
-#include "job/job_stop.h"
+#include "job/job_result.h"
 #include "job/range_masker.h"
 
 class GDALDataset;
@@ -44,7 +44,7 @@ inline bool gaps_from_mask_files(const JobSettings& settings)
 // mask path becomes the target mask path first. Returns the stopping message
 // with the mask's path (and the sizes that do not fit), or nothing; the files
 // are closed again on return.
-JobStop check_mask_files(JobSettings& settings, int width, int height);
+JobResult check_mask_files(JobSettings& settings, int width, int height);
 
 // Mask-file mode: opens both mask files, reads the strip's window rows
 // (window_first_row .. window_first_row + window_rows - 1, all `width` columns)
@@ -53,7 +53,7 @@ JobStop check_mask_files(JobSettings& settings, int width, int height);
 // mask path becomes the target mask path first, in `settings` itself. Marking
 // only ever sets mask bytes to 1; the mask files are closed again on return.
 // Returns the stopping message, or nothing when both masks are built.
-JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
+JobResult build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
                                  int height, int window_first_row, int window_rows,
                                  unsigned char* target_mask, unsigned char* fill_mask);
 
@@ -63,7 +63,7 @@ JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, i
 // whatever GDAL derives for the band: its no-data value, an alpha band, an
 // internal or sidecar mask; a band without one is valid everywhere. Both
 // masks must come in all 0. Returns the stopping message, or nothing.
-JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
+JobResult build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
                                    GDALDataset& fill, int width, int window_first_row,
                                    int window_rows, unsigned char* target_mask,
                                    unsigned char* fill_mask);

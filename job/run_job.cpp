@@ -22,7 +22,7 @@
 #include "job/fill_status.h"
 #include "job/gap_masks.h"
 #include "job/job_messages.h"
-#include "job/job_stop.h"
+#include "job/job_result.h"
 #include "job/output_file.h"
 #include "job/output_format.h"
 #include "job/range_masker.h"
@@ -76,24 +76,22 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Shows a message that stops the job, its detail and GDAL's lines after it.
-bool show_stop(JobHost& host, const JobStop& stop, const std::vector<std::string>& gdal_lines)
+// GDAL's lines follow the detail of a job that stops.
+JobResult with_gdal_lines(JobResult stop, const std::vector<std::string>& gdal_lines)
 {
-    std::string detail = stop.detail;
     for (const std::string& line : gdal_lines)
-        detail += (detail.empty() ? "" : "\n") + line;
-    host.show_message_with_detail(stop.message, detail);
-    return false;
+        stop.detail += (stop.detail.empty() ? "" : "\n") + line;
+    return stop;
 }
 
 // For the last resort: not even a failing host may throw past the job.
-bool stop_quietly(JobHost& host, const char* message) noexcept
+JobResult stop_quietly(JobHost& host, JobResult stop) noexcept
 {
     try {
-        host.show_message(message);
+        host.show_message(stop.message);
     } catch (...) {
     }
-    return false;
+    return stop;
 }
 
 // A path as the detail line shows it; an empty one is named as such.
@@ -290,7 +288,7 @@ std::string no_gaps_warning(const JobSettings& settings)
 
 // Makes the Cloud Optimized GeoTIFF at `path` from the finished GeoTIFF at
 // `source` with GDAL's COG driver; `output_path` is where it goes in the end.
-JobStop write_cog(GDALDriver& cog, const std::string& source, const std::string& path,
+JobResult write_cog(GDALDriver& cog, const std::string& source, const std::string& path,
                   const CPLStringList& options, const std::string& output_path, JobHost& host,
                   GdalMessages& gdal)
 {
@@ -304,14 +302,14 @@ JobStop write_cog(GDALDriver& cog, const std::string& source, const std::string&
         if (!host.stop_requested())
             return {msg::WRITE_OUTPUT, output_path};
         gdal.take();  // GDAL's word that the copy was interrupted: the user knows
-        return msg::STOPPED;
+        return JobResult::stopped();
     }
     if (!close_written(copy))
         return {msg::WRITE_OUTPUT, output_path};
     return {};
 }
 
-JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options,
+JobResult run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options,
                       GdalMessages& gdal)
 {
     GDALAllRegister();
@@ -367,7 +365,7 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
         char need[160];
         std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",
                       strip_bytes / 1e6, static_cast<double>(memory) / 1e6);
-        return {msg::OUT_OF_MEMORY, settings.target_image_path + need};
+        return JobResult::out_of_memory(settings.target_image_path + need);
     }
 
     if (output_is_an_input(settings))
@@ -422,7 +420,7 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
     // Every strip opens the mask files again; a file that cannot serve them
     // stops the job here, before there is an output to clean up.
     if (gaps_from_mask_files(settings)) {
-        if (JobStop stop = check_mask_files(settings, image.width, image.height))
+        if (JobResult stop = check_mask_files(settings, image.width, image.height); !stop.done())
             return stop;
     }
 
@@ -476,7 +474,7 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
     const StripContext context{*target,  *fill,  *output,          image,
                                settings, host,   options,          masker,
                                target_gap_pixels, status.get(), error.get()};
-    if (JobStop stop = run_strip_loop(context, plan)) {
+    if (JobResult stop = run_strip_loop(context, plan); !stop.done()) {
         // The temporary files go anyway.
         close_quietly(output);
         close_quietly(status);
@@ -500,13 +498,14 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
     std::optional<OutputFile> cog_file;
     if (cog && !host.stop_requested()) {
         cog_file.emplace(output_path);
-        if (JobStop stop = write_cog(*writer, output_file.temporary_path(), cog_file->temporary_path(),
-                                     user_options, output_path, host, gdal))
+        if (JobResult stop = write_cog(*writer, output_file.temporary_path(), cog_file->temporary_path(),
+                                       user_options, output_path, host, gdal);
+            !stop.done())
             return stop;
     }
     // A stop asked for while the last strip ran still leaves the output path alone.
     if (host.stop_requested())
-        return msg::STOPPED;
+        return JobResult::stopped();
     if (status_file && !status_file->commit())
         return {msg::WRITE_STATUS, status_path};
     if (error_file && !error_file->commit())
@@ -523,29 +522,33 @@ JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& op
 
 }  // namespace
 
-bool run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
+JobResult run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
 {
     const auto start = std::chrono::steady_clock::now();
     // Strip buffers are the one thing that can run out; whatever is thrown,
     // the datasets are closed by their holders before the message is shown.
     try {
         GdalMessages gdal;
-        if (const JobStop stop = run_job_steps(settings, host, options, gdal))
-            return show_stop(host, stop, gdal.take());
+        if (JobResult stop = run_job_steps(settings, host, options, gdal); !stop.done()) {
+            stop = with_gdal_lines(std::move(stop), gdal.take());
+            host.show_end(stop);
+            return stop;
+        }
         for (const std::string& line : gdal.take())
             host.show_warning(line);
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
         const auto elapsed_ms = static_cast<std::uint32_t>(elapsed.count());
-        char done[64];
-        std::snprintf(done, sizeof done, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
-        host.show_done(done);
+        char text[64];
+        std::snprintf(text, sizeof text, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
+        const JobResult done{JobEnd::done, text};
+        host.show_end(done);
         host.set_progress_position(0);
         host.progress_position = 0;
-        return true;
+        return done;
     } catch (const std::bad_alloc&) {
-        return stop_quietly(host, msg::OUT_OF_MEMORY);
+        return stop_quietly(host, JobResult::out_of_memory());
     } catch (...) {
         return stop_quietly(host, msg::UNEXPECTED_ERROR);
     }

@@ -30,7 +30,7 @@ using ByteBuffer = std::unique_ptr<unsigned char[]>;
 // writes them. Every band is written before any is flushed: with pixel
 // interleaving, flushing one band alone would write every block B times
 // (and, compressed, leave B - 1 dead copies of it in the file).
-JobStop write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+JobResult write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -107,7 +107,7 @@ std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 
 }  // namespace
 
-JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
 {
     const ImageInfo& image = context.image;
     const JobSettings& settings = context.settings;
@@ -132,20 +132,20 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
                      image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
     clear_non_finite(fill, fill_mask.data());
     if (settings.use_nodata != 0) {
-        JobStop stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
+        JobResult stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
                                               image.width, strip.window_first_row,
                                               strip.window_rows, target_mask.data(),
                                               fill_mask.data());
-        if (stop)
+        if (!stop.done())
             return stop;
     } else if (settings.use_threshold != 0) {
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
                               settings.valid_min, settings.valid_max);
     } else {
-        JobStop stop = build_file_gap_masks(
+        JobResult stop = build_file_gap_masks(
             context.masker, context.settings, image.width, image.height, strip.window_first_row,
             strip.window_rows, target_mask.data(), fill_mask.data());
-        if (stop)
+        if (!stop.done())
             return stop;
     }
     context.target_gap_pixels +=
@@ -181,14 +181,13 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
                                             .fill_mask = fill_mask.data(),
                                             .rows = strip.window_rows,
                                             .width = image.width,
-                                            .weight_offset = 0.5,
                                             .similar_pixel_count = settings.similar_pixel_count,
                                             .filled = filled,
                                             .status = pixel_status.get(),
                                             .refine = settings.refine != 0,
                                             .error = context.error_output != nullptr ? &error : nullptr};
-    if (!run_regression_stage(pool, context.host, regression))
-        return msg::STOPPED;
+    if (JobResult stop = run_regression_stage(pool, context.host, regression); !stop.done())
+        return stop;
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
     if (context.status_output != nullptr)
@@ -237,8 +236,8 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
             .rows = strip.window_rows,
             .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
             .sites = target_valid.empty() ? nullptr : target_valid.data()};
-        if (!run_edge_fill_stage(pool, context.host, edges))
-            return msg::STOPPED;
+        if (JobResult stop = run_edge_fill_stage(pool, context.host, edges); !stop.done())
+            return stop;
         // The holes' estimates join those of the regression stage.
         if (context.error_output != nullptr)
             for (int b = 0; b < bands; ++b)
@@ -252,21 +251,18 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
         error.release();
     }
     if (tolvek) {
-        TolvekParams params;
-        params.regularization = settings.regularization;
-        params.max_iterations = settings.max_iterations;
-        params.tolerance = context.options.solver_tolerance;
-        params.smart_start = settings.refine != 0;
+        const TolvekParams params = tolvek_params(settings, context.options);
         begin_tolvek_work(context.host);
-        if (const char* stop =
+        if (JobResult stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
-                                 strip.window_rows, params, context.options.solver_progress))
+                                 strip.window_rows, params, context.options.solver_progress);
+            !stop.done())
             return stop;
     }
 
     std::vector<unsigned char>().swap(target_mask);
 
-    JobStop written = write_interior(context, strip, filled);
+    JobResult written = write_interior(context, strip, filled);
     end_strip_work(context.host);
     return written;
 }
@@ -288,7 +284,7 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
     return error;
 }
 
-JobStop run_strip_loop(const StripContext& context, const StripPlan& plan)
+JobResult run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
@@ -296,12 +292,12 @@ JobStop run_strip_loop(const StripContext& context, const StripPlan& plan)
     WorkerPool pool(context.options.threads);
     for (int v = 0; v < plan.strip_count; ++v) {
         if (host.stop_requested())
-            return msg::STOPPED;
+            return JobResult::stopped();
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
         host.work.strip = v;
         host.work.strips = plan.strip_count;
-        if (JobStop stop = process_strip(context, plan_strip(plan, v), pool))
+        if (JobResult stop = process_strip(context, plan_strip(plan, v), pool); !stop.done())
             return stop;
     }
     return {};

@@ -7,7 +7,7 @@
 
 #include "job/job_host.h"
 #include "job/job_settings.h"
-#include "job/job_stop.h"
+#include "job/job_result.h"
 #include "job/range_masker.h"
 #include "job/run_job.h"
 #include "job/strip_plan.h"
@@ -51,11 +51,11 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the
 // message that stops the job, with the file it is about, or nothing when the
 // strip's interior rows are written.
-JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
+JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
 // progress fields current, on options.threads threads. Returns the stopping
 // message, or nothing.
-JobStop run_strip_loop(const StripContext& context, const StripPlan& plan);
+JobResult run_strip_loop(const StripContext& context, const StripPlan& plan);
 
 }  // namespace pelvane

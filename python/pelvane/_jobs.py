@@ -188,7 +188,8 @@ def fill(target: npt.ArrayLike,
     tolerance : float, optional
         Tolvek's convergence tolerance.
     threads : int, optional
-        Worker threads of the job; by default the job's own choice.
+        Worker threads of the job; by default all the machine's hardware threads,
+        as pelvane-cli. The output is the same for any number.
     progress : callable, optional
         Called with the fraction of the work done (0 to 1) as the job moves
         on: through each strip's regression, then through the Tolvek solver's

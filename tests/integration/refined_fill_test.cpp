@@ -50,7 +50,7 @@ protected:
         options.solver_progress = false;
         options.threads = 2;
         test::RecordingHost host;
-        EXPECT_TRUE(run_job(s, host, options)) << host.messages.front();
+        EXPECT_TRUE(run_job(s, host, options).done()) << host.messages.front();
         return s.output_image_path;
     }
 
@@ -176,7 +176,7 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
         RunOptions options;
         options.solver_progress = false;
         test::RecordingHost host;
-        EXPECT_TRUE(run_job(s, host, options)) << host.messages.front();
+        EXPECT_TRUE(run_job(s, host, options).done()) << host.messages.front();
         return test::read_raster(s.output_image_path);
     };
     const test::Raster truth = test::read_raster(data + "truth.tif");

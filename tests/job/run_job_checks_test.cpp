@@ -200,7 +200,7 @@ void run_with_small_file_limit(JobSettings settings)
     setrlimit(RLIMIT_FSIZE, &limit);
     CPLPushErrorHandler(CPLQuietErrorHandler);
     RecordingHost host;
-    const bool done = run_job(settings, host);
+    const bool done = run_job(settings, host).done();
     for (const std::string& m : host.messages)
         std::cerr << "[" << m << "]";
     // exit() skips the fixture's clean-up in this process.

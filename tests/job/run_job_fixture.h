@@ -74,7 +74,7 @@ protected:
     {
         const auto before = snapshot();
         RecordingHost host;
-        EXPECT_FALSE(run_job(settings, host, options));
+        EXPECT_FALSE(run_job(settings, host, options).done());
         EXPECT_EQ(host.messages, std::vector<std::string>{message});
         EXPECT_EQ(snapshot(), before);
     }

@@ -22,7 +22,7 @@ TEST_F(RunJob, CopiesSizeTypeAndGeoreferencing)
     s.fill_image_path = image("fill_f32.tif", fill_spec, other_scene);
 
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host));
+    ASSERT_TRUE(run_job(s, host).done());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_TRUE(is_job_done(host.messages[0])) << host.messages[0];
     EXPECT_EQ(host.positions.back(), 0);
@@ -55,7 +55,7 @@ TEST_F(RunJob, TargetWithoutProjection)
     shape.georeferenced = false;
     JobSettings s = range_job(shape);
     RecordingHost plain;
-    ASSERT_TRUE(run_job(s, plain));
+    ASSERT_TRUE(run_job(s, plain).done());
     const test::Georeferencing none = test::read_georeferencing(s.output_image_path);
     EXPECT_EQ(none.wkt, "");
     EXPECT_FALSE(none.has_geotransform);
@@ -67,7 +67,7 @@ TEST_F(RunJob, TargetWithoutProjection)
         t->SetGeoTransform(gt);
     }
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host));
+    ASSERT_TRUE(run_job(s, host).done());
     const test::Georeferencing g = test::read_georeferencing(s.output_image_path);
     EXPECT_EQ(g.wkt, "");
     ASSERT_TRUE(g.has_geotransform);
@@ -98,7 +98,7 @@ TEST_F(RunJob, EverySampleTypeIsWrittenInItsOwnType)
         s.valid_min = -1e9;
         s.valid_max = 1e9;
         RecordingHost host;
-        ASSERT_TRUE(run_job(s, host)) << host.messages.front();
+        ASSERT_TRUE(run_job(s, host).done()) << host.messages.front();
         GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
         EXPECT_EQ(out->GetRasterBand(1)->GetRasterDataType(), type);
         out.reset();
@@ -113,7 +113,7 @@ TEST_F(RunJob, SignedBytesStaySigned)
     shape.creation_options = {"PIXELTYPE=SIGNEDBYTE"};
     JobSettings s = range_job(shape);
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host));
+    ASSERT_TRUE(run_job(s, host).done());
     GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
     const char* pixel_type = out->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
     ASSERT_NE(pixel_type, nullptr);
@@ -129,7 +129,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
     RunOptions options;
     options.creation_options = {"COMPRESS=DEFLATE", "TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32"};
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host, options));
+    ASSERT_TRUE(run_job(s, host, options).done());
     GDALDatasetUniquePtr out(GDALDataset::Open(s.output_image_path.c_str()));
     EXPECT_STREQ(out->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
     int bx = 0, by = 0;
@@ -146,7 +146,7 @@ TEST_F(RunJob, CreationOptionsReachTheOutput)
     options.creation_options = {"COMPRESS=DEFLATE"};
     options.strip_budget = 8LL * 4 * 300 * 60;
     RecordingHost wide_host;
-    ASSERT_TRUE(run_job(w, wide_host, options));
+    ASSERT_TRUE(run_job(w, wide_host, options).done());
     {
         GDALDatasetUniquePtr src(GDALDataset::Open(w.target_image_path.c_str()));
         const char* deflate[] = {"COMPRESS=DEFLATE", nullptr};
@@ -179,7 +179,7 @@ TEST_F(RunJob, SideFilesFollowTheOutputAndThoseOfTheImageReplacedGo)
     RunOptions baseline;  // georeferencing in an .aux.xml and a world file
     baseline.creation_options = {"PROFILE=BASELINE", "TFW=YES"};
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host, baseline));
+    ASSERT_TRUE(run_job(s, host, baseline).done());
     const auto names = [&] {
         std::set<std::string> all;
         for (const auto& entry : fs::directory_iterator(dir.path(""))) all.insert(entry.path().filename().string());
@@ -192,7 +192,7 @@ TEST_F(RunJob, SideFilesFollowTheOutputAndThoseOfTheImageReplacedGo)
     EXPECT_EQ(g.geotransform[0], test::TEST_GEOTRANSFORM[0]);
 
     RecordingHost plain;
-    ASSERT_TRUE(run_job(s, plain));
+    ASSERT_TRUE(run_job(s, plain).done());
     EXPECT_EQ(names(), (std::set<std::string>{"target.tif", "fill.tif", "out.tif"}));
 }
 
@@ -202,7 +202,7 @@ TEST_F(RunJob, InMemoryOutputsAreReplacedOnlyBySuccess)
     JobSettings s = range_job(test::raster_shape(8, 6, 2));
     s.output_image_path = "/vsimem/pelvane-run-job/out.tif";
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host));
+    ASSERT_TRUE(run_job(s, host).done());
     const auto target = test::read_band(s.target_image_path, 1);
     EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
 
@@ -212,7 +212,7 @@ TEST_F(RunJob, InMemoryOutputsAreReplacedOnlyBySuccess)
     fs::resize_file(s.target_image_path, fs::file_size(s.target_image_path) / 2);
     s.fill_image_path = s.target_image_path;
     RecordingHost failed;
-    EXPECT_FALSE(run_job(s, failed));
+    EXPECT_FALSE(run_job(s, failed).done());
     EXPECT_EQ(test::read_band(s.output_image_path, 1), target);
     const CPLStringList files(VSIReadDir("/vsimem/pelvane-run-job"));
     EXPECT_EQ(files.size(), 1);
@@ -256,7 +256,7 @@ TEST_F(RunJob, OutputsThatMayPassFourGigabytesAreBigTiffsUnlessTheUserSaysOtherw
         options.creation_options = creation_options;
         options.strip_budget = 8 * 50000;  // one row per strip, so the first comes soon
         TemporaryHeaderHost host(dir.path(""));
-        EXPECT_FALSE(run_job(s, host, options));
+        EXPECT_FALSE(run_job(s, host, options).done());
         EXPECT_EQ(host.header, magic) << creation_options.back();
         EXPECT_FALSE(fs::exists(s.output_image_path));
     }

@@ -13,7 +13,7 @@ TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
     JobSettings s = range_job(test::raster_shape(40, 230, 3));
 
     RecordingHost one;
-    ASSERT_TRUE(run_job(s, one));
+    ASSERT_TRUE(run_job(s, one).done());
     EXPECT_DOUBLE_EQ(one.progress_step, 100.0);
     const std::string single = dir.path("single.tif");
     fs::rename(s.output_image_path, single);
@@ -24,7 +24,7 @@ TEST_F(RunJob, StripsTogetherWriteTheWholeImageOnce)
         options.strip_budget = 8LL * 3 * 40 * rows;
         const int strips = (230 + rows - 1) / rows;
         RecordingHost many;
-        ASSERT_TRUE(run_job(s, many, options));
+        ASSERT_TRUE(run_job(s, many, options).done());
         EXPECT_TRUE(is_job_done(many.messages.back())) << many.messages.back();
         EXPECT_DOUBLE_EQ(many.progress_step, 100.0 / strips);
         EXPECT_EQ(many.progress_base, static_cast<int>((strips - 1.0) / strips * 100));
@@ -46,7 +46,7 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
     s.output_image_path = dir.path("out.tif");
     s.use_threshold = 1;
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host));
+    ASSERT_TRUE(run_job(s, host).done());
     EXPECT_TRUE(is_job_done(host.messages.back())) << host.messages.back();
     EXPECT_EQ(s.fill_image_path, s.target_image_path);
 
@@ -55,7 +55,7 @@ TEST_F(RunJob, TolvekAloneUsesTheTargetAsFillImageAndMask)
     s.fill_mask_path = "";
     s.fill_image_path = dir.path("absent.tif");
     RecordingHost masked;
-    ASSERT_TRUE(run_job(s, masked));
+    ASSERT_TRUE(run_job(s, masked).done());
     EXPECT_TRUE(is_job_done(masked.messages.back())) << masked.messages.back();
     EXPECT_EQ(s.fill_image_path, s.target_image_path);
     EXPECT_EQ(s.fill_mask_path, s.target_mask_path);
@@ -72,7 +72,7 @@ TEST_F(RunJob, MaskFileModeReadsTheMasksOfEveryStrip)
     RunOptions options;
     options.strip_budget = 8LL * 2 * 30 * 25;
     RecordingHost host;
-    ASSERT_TRUE(run_job(s, host, options));
+    ASSERT_TRUE(run_job(s, host, options).done());
     EXPECT_TRUE(is_job_done(host.messages.back())) << host.messages.back();
     // Pixels valid in the target are the target's, whatever fills the gaps.
     const auto out = test::read_band(s.output_image_path, 1);
@@ -123,7 +123,7 @@ TEST_F(RunJob, SamplesThatAreNotFiniteAreGaps)
                 s.fill_mask_path = image("fm" + tag + ".tif", shape, mask(marked, true));
                 s.output_image_path = dir.path("out" + tag + ".tif");
                 RecordingHost host;
-                ASSERT_TRUE(run_job(s, host)) << host.messages.front();
+                ASSERT_TRUE(run_job(s, host).done()) << host.messages.front();
                 outputs[marked] = test::read_raster(s.output_image_path).band_sequential();
             }
             EXPECT_EQ(test::file_bytes(dir.path("out0.tif")), test::file_bytes(dir.path("out1.tif")));
