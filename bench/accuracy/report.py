@@ -19,6 +19,7 @@ import os
 import platform
 import re
 import statistics
+import string
 import subprocess
 import sys
 import time
@@ -474,105 +475,66 @@ AHEAD = {
 }
 
 
+# The page's prose, with $name where this run's figures and tables go.
+PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "page.md")
+
+
+def olinda_section(olinda, r):
+    """olinda band by band, and the error maps."""
+    bands = olinda.truth.shape[0]
+    out = ["## olinda, band by band", ""]
+    for cls, label in CLASSES:
+        out += [f"RMSE (DN), {label} ({olinda.cls[cls].sum():,} px):", "", band_table(r, cls, "rmse", bands), ""]
+    out += ["MAE (DN), all gaps:", "", band_table(r, "all", "mae", bands), "",
+            "Bias (DN, mean of filled - truth), all gaps:", "", band_table(r, "all", "bias", bands, signed), "",
+            "Pearson's r, all gaps (*all bands*: the mean of the bands):", "",
+            band_table(r, "all", "r", bands), "",
+            "### Error maps", "",
+            f"`|filled - truth|` averaged over the bands, at the gap pixels; the rest of the scene light "
+            f"grey. Colour from 0 DN (black) through purple, red and orange to {ERROR_TOP:.0f} DN or "
+            f"more (pale yellow):", "",
+            "![error scale, 0 to 30 DN](accuracy/error_scale.png)", ""]
+    rows, row = [], []
+    for key, *_ in METHODS:
+        row.append(f"![{key}](accuracy/olinda_{key}.png)<br>{LABEL[key]}")
+        if len(row) == 3:
+            rows.append(row)
+            row = []
+    if row:
+        rows.append(row + [""] * (3 - len(row)))
+    out += [table(["", "", ""], rows, ["---"] * 3), ""]
+    return "\n".join(out) + "\n"
+
+
 def write_page(cases, all_results, docs, started, elapsed, argv_line):
     olinda = next((c for c in cases if c.name == "olinda"), None)
-    out = ["# Accuracy", "",
-           "How close Pelvane's fills come to the real scene, against two simpler fills, on the bundled "
-           "olinda case, the demo scene and seven variants of olinda. Everything on this page, the "
-           "figures included, was written by the script's last run:", "",
-           "```sh", argv_line, "```", "",
-           f"Run on {started:%Y-%m-%d %H:%M} UTC, {elapsed / 60:.1f} min in all, on {machine()}; "
-           f"commit {commit()}. Times are the "
-           + (f"median wall time of {ARGS.repeat} runs" if ARGS.repeat > 1 else "wall time of one run")
-           + " of each process "
-           "(pelvane-cli with its default threads, one per core; the other fills are a Python process "
-           "each), from start to the written GeoTIFF; the machine is shared, so take them as rough.", "",
-           "## The methods", "",
-           table(["method", "what it does"], [
-               [LABEL["sarnic"], "the standard Sarnic alone (`--method sarnic`): the regression fills the gaps where "
-                "the fill image is valid; pixels missing in both stay as the target had them (0)"],
-               [LABEL["sarnic-refined"], "the same with `--refine`"],
-               [LABEL["tolvek"], "the standard Tolvek alone (`--method tolvek`): every gap restored band by band "
-                "from the target's own pixels; the fill image is not used"],
-               [LABEL["tolvek-refined"], "the same with `--refine` (Tolvek starts from a smooth interpolation)"],
-               [LABEL["both"], "Sarnic where the fill is valid, Tolvek where both are missing (the default run)"],
-               [LABEL["both-refined"].strip("*"), "the same with `--refine`: the recommended run"],
-               [LABEL["gdal"], "GDAL's FillNodata on each band, with the target's gaps as its mask "
-                "(what `gdal_fillnodata` does with its defaults): inverse-distance interpolation from the "
-                "edges of each gap; uses only the target"],
-               [LABEL["gdal-300-s2"], "the same, searching 300 px and smoothing twice"],
-               [LABEL["copy"], "the fill image's pixel copied into each gap where it is valid; where the fill "
-                "is missing too the pixel keeps the target's value (0), which its RMSE over the gaps "
-                "missing in both shows"],
-           ], ["---", "---"]), "",
-           "Pelvane is run with the case's mask files (the demo scene: with the valid range 1..255, as "
-           "`make run` does) and otherwise its defaults.", "",
-           "## Metrics", "",
-           "Over the target's gap pixels only, in DN (the Float32 case in DN too: its errors divided by "
-           "0.002): RMSE, MAE, bias (mean of filled - truth) and Pearson's r between filled and true "
-           "values. *All bands* pools the samples of every band for RMSE, MAE and bias; for r it is the "
-           "mean of the bands' r, as pooling would credit the differences between the bands' means. The "
-           "gaps split into those where the fill image is valid (*fill valid*) and those missing in "
-           "both images (*missing in both*), where only a spatial fill can help. For each case, the "
-           "pooled RMSE of every class of the refined run is checked against `pelvane-score`, the "
-           "demo's own scorer.", "",
-           "## The cases", ""]
-    rows = []
-    for c in cases:
-        rows.append([f"**{c.name}**", f"{c.cls['all'].sum():,}", pct(c.cls['all'].mean()),
-                     pct(c.cls['both'].sum() / max(c.cls['all'].sum(), 1)), c.widest, c.text])
-    out += [table(["case", "gap pixels", "of the scene", "missing in both, of the gaps", "widest gap", "how it is made"],
-                  rows, ["---", "---:", "---:", "---:", "---:", "---"]), "",
-            "*Widest gap*: the largest distance, in pixels, from a gap pixel to the nearest valid pixel "
-            "of the target.", "",
-            "The variants are made by `bench/accuracy/make_variants.py` from olinda with fixed seeds; "
-            "each keeps olinda's truth.", "",
-            "## Summary", "",
-            "Pooled RMSE over all the target's gaps (DN), and wall time (s).", ""]
-    rows = []
+    case_rows = [[f"**{c.name}**", f"{c.cls['all'].sum():,}", pct(c.cls['all'].mean()),
+                  pct(c.cls['both'].sum() / max(c.cls['all'].sum(), 1)), c.widest, c.text] for c in cases]
+    summary_rows = []
     for c in cases:
         r = all_results[c.name]
         ref, standard, gd = (r[k]["scores"]["all"]["pooled"]["rmse"] for k in ("both-refined", "both", "gdal"))
-        rows.append([c.name, f2(ref), f2(standard), f2(gd), f"{ref / gd:.2f}",
-                     f"{r['both-refined']['seconds']:.2f}", f"{r['both']['seconds']:.2f}",
-                     f"{r['gdal']['seconds']:.2f}"])
-    out += [table(["case", "refined both", "standard both", "gdal_fillnodata", "refined / gdal",
-                   "time refined", "time standard", "time gdal"], rows), "",
-            "A ratio below 1 means the refined fill is closer to the truth than gdal_fillnodata "
-            "(default settings).", "",
-            "### Where Pelvane does not win", "", remarks(cases, all_results), "",
-            f"Gap pixels off by more than {GROSS:.0f} DN on average over the bands, and their share of "
-            "the method's squared error over the gaps:", "", gross_table(cases, all_results), "",
-            "### Other remarks", "", other_remarks(cases, all_results), ""]
-    if olinda is not None:
-        r = all_results["olinda"]
-        bands = olinda.truth.shape[0]
-        out += ["## olinda, band by band", ""]
-        for cls, label in CLASSES:
-            out += [f"RMSE (DN), {label} ({olinda.cls[cls].sum():,} px):", "", band_table(r, cls, "rmse", bands), ""]
-        out += ["MAE (DN), all gaps:", "", band_table(r, "all", "mae", bands), "",
-                "Bias (DN, mean of filled - truth), all gaps:", "", band_table(r, "all", "bias", bands, signed), "",
-                "Pearson's r, all gaps (*all bands*: the mean of the bands):", "",
-                band_table(r, "all", "r", bands), "",
-                "### Error maps", "",
-                f"`|filled - truth|` averaged over the bands, at the gap pixels; the rest of the scene light "
-                f"grey. Colour from 0 DN (black) through purple, red and orange to {ERROR_TOP:.0f} DN or "
-                f"more (pale yellow):", "",
-                "![error scale, 0 to 30 DN](accuracy/error_scale.png)", ""]
-        rows, row = [], []
-        for key, *_ in METHODS:
-            row.append(f"![{key}](accuracy/olinda_{key}.png)<br>{LABEL[key]}")
-            if len(row) == 3:
-                rows.append(row)
-                row = []
-        if row:
-            rows.append(row + [""] * (3 - len(row)))
-        out += [table(["", "", ""], rows, ["---"] * 3), ""]
-    out += ["## Every case", ""]
-    for c in cases:
-        out += [f"### {c.name}", "", overall_table(all_results[c.name]), ""]
+        summary_rows.append([c.name, f2(ref), f2(standard), f2(gd), f"{ref / gd:.2f}",
+                             f"{r['both-refined']['seconds']:.2f}", f"{r['both']['seconds']:.2f}",
+                             f"{r['gdal']['seconds']:.2f}"])
+    figures = {key.replace("-", "_"): LABEL[key] for key, *_ in METHODS}
+    figures["both_refined"] = LABEL["both-refined"].strip("*")
+    figures.update(
+        command=argv_line, started=f"{started:%Y-%m-%d %H:%M}", minutes=f"{elapsed / 60:.1f}",
+        machine=machine(), commit=commit(),
+        timing=f"median wall time of {ARGS.repeat} runs" if ARGS.repeat > 1 else "wall time of one run",
+        cases=table(["case", "gap pixels", "of the scene", "missing in both, of the gaps", "widest gap",
+                     "how it is made"], case_rows, ["---", "---:", "---:", "---:", "---:", "---"]),
+        summary=table(["case", "refined both", "standard both", "gdal_fillnodata", "refined / gdal",
+                       "time refined", "time standard", "time gdal"], summary_rows),
+        remarks=remarks(cases, all_results), gross=f"{GROSS:.0f}", gross_table=gross_table(cases, all_results),
+        other_remarks=other_remarks(cases, all_results),
+        olinda="\n" + ("" if olinda is None else olinda_section(olinda, all_results["olinda"])),
+        every_case="\n\n".join(f"### {c.name}\n\n{overall_table(all_results[c.name])}" for c in cases) + "\n")
+    with open(PAGE) as fh:
+        page = string.Template(fh.read()).substitute(figures)
     with open(os.path.join(docs, "accuracy.md"), "w") as fh:
-        fh.write("\n".join(out))
+        fh.write(page.removesuffix("\n"))
 
 
 def other_remarks(cases, all_results):
