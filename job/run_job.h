@@ -25,8 +25,10 @@ struct RunOptions {
 
 // Runs one whole job. Every outcome reaches the user through `host`, the last
 // message through host.show_end; the result says how the job ended, with that
-// message and its detail (GDAL's lines included).
-// May rewrite settings.fill_image_path and settings.fill_mask_path (Tolvek only).
+// message and its detail (GDAL's lines included). The settings are resolved
+// once into the job's plan (job/job_plan.h), which is all the job reads; with
+// Tolvek alone the record gets the fill paths the plan used (the target's),
+// as the dialog's form shows them after the job.
 JobResult run_job(JobSettings& settings, JobHost& host, const RunOptions& options = {});
 
 }  // namespace pelvane

@@ -6,7 +6,7 @@
 #include <gdal_priv.h>
 
 #include "job/job_host.h"
-#include "job/job_settings.h"
+#include "job/job_plan.h"
 #include "job/job_result.h"
 #include "job/range_masker.h"
 #include "job/run_job.h"
@@ -35,9 +35,8 @@ struct StripContext {
     GDALDataset& fill;
     GDALDataset& output;
     const ImageInfo& image;
-    JobSettings& settings;
+    const JobPlan& plan;
     JobHost& host;
-    const RunOptions& options;
     const RangeMasker& masker;
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
     GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
@@ -54,7 +53,7 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
 JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
-// progress fields current, on options.threads threads. Returns the stopping
+// progress fields current, on the plan's threads. Returns the stopping
 // message, or nothing.
 JobResult run_strip_loop(const StripContext& context, const StripPlan& plan);
 

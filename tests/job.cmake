@@ -1,6 +1,7 @@
 pelvane_add_test(job_tests
   SOURCES
     job/edge_fill_stage_test.cpp
+    job/job_plan_test.cpp
     job/mask_rules_test.cpp
     job/nodata_mode_test.cpp
     job/parallel_stages_test.cpp

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "job/gap_masks.h"
+#include "job/job_plan.h"
 #include "job/range_masker.h"
 #include "support/test_rasters.h"
 
@@ -117,13 +118,15 @@ protected:
         return path;
     }
 
-    // Builds both masks over rows first..first + rows - 1.
+    // Builds both masks of the job's plan over rows first..first + rows - 1.
     std::string build(int first, int rows)
     {
         target_mask.assign(static_cast<std::size_t>(W * rows), 0);
         fill_mask.assign(static_cast<std::size_t>(W * rows), 0);
-        return build_file_gap_masks(RangeMasker(), settings, W, H, first, rows,
-                                    target_mask.data(), fill_mask.data()).message;
+        const JobPlan plan = plan_job(settings, {});
+        return build_file_gap_masks(RangeMasker(), plan.target_mask_path, plan.fill().mask_path, W, H,
+                                    first, rows, target_mask.data(), fill_mask.data())
+            .message;
     }
 
     TempDir dir;
@@ -181,7 +184,7 @@ TEST_F(MaskFiles, TolvekAloneUsesTheTargetMaskForBoth)
     settings.target_mask_path = write_mask("t.tif", 1, [](int, int x, int y) { return (x + y) % 3 == 0 ? 1.0 : 0.0; });
     settings.fill_mask_path = "";
     ASSERT_EQ(build(0, H), "");
-    EXPECT_EQ(settings.fill_mask_path, settings.target_mask_path);
+    EXPECT_EQ(plan_job(settings, {}).fill().mask_path, settings.target_mask_path);
     EXPECT_EQ(target_mask, fill_mask);
     Mask combined = target_mask;
     combine_gap_masks(combined.data(), fill_mask.data(), combined.size());
