@@ -32,6 +32,9 @@ enum ControlId : int {
     ID_MAX_ITERATIONS = 1027,
     // Added to the form: the refined fill (JobSettings::refine).
     ID_REFINE = 1030,
+    // Added to the form: the refined fill's error raster beside the output
+    // (JobSettings::error_output_path).
+    ID_ERROR_RASTER = 1031,
 };
 
 }  // namespace pelvane

@@ -49,7 +49,8 @@ constexpr std::array<ControlTemplate, CONTROL_COUNT> CONTROLS = {{
     {NO_ID,                  K::group_box,      "Sarnic",                    "",          7, 166, 258,  48, false},
     {NO_ID,                  K::label,          "Max Number of Iterations:", "Tolvek",   13, 245, 101,   8, false},
     {ID_MAX_ITERATIONS,      K::edit,           "",                          "Tolvek",  123, 242,  40,  14, true},
-    {ID_REFINE,              K::check_box,      "Refined fill",              "General", 150,  22,  60,  10, true},
+    {ID_REFINE,              K::check_box,      "Refined fill",              "General", 127,  22,  60,  10, true},
+    {ID_ERROR_RASTER,        K::check_box,      "Error raster",              "General", 193,  22,  62,  10, true},
     {NO_ID,                  K::picture,        "",                          "",        269,  11, 123, 269, false},
 }};
 // clang-format on

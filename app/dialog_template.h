@@ -37,7 +37,7 @@ struct ControlTemplate {
 
 constexpr int DIALOG_WIDTH_DU = 396;
 constexpr int DIALOG_HEIGHT_DU = 311;
-constexpr int CONTROL_COUNT = 41;
+constexpr int CONTROL_COUNT = 42;
 
 const std::array<ControlTemplate, CONTROL_COUNT>& dialog_template();
 

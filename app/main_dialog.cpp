@@ -271,6 +271,8 @@ void MainDialog::connect_handlers() {
     on_click(ID_USE_THRESHOLD, &MainDialog::OnUseThreshold);
     on_click(ID_TOLVEK, &MainDialog::OnTolvekClicked);
     on_click(ID_SARNIC, &MainDialog::OnSarnicClicked);
+    on_click(ID_REFINE, &MainDialog::OnRefineClicked);
+    on_click(ID_ERROR_RASTER, &MainDialog::OnErrorRasterClicked);
     on_click(ID_HELP, &MainDialog::OnHelpButton);
     for (int id : {ID_SIMILAR_PIXEL_COUNT, ID_REGULARIZATION, ID_VALID_MIN, ID_VALID_MAX, ID_MAX_ITERATIONS})
         connect(qobject_cast<QLineEdit*>(control(id)), &QLineEdit::textChanged, this, &MainDialog::OnNumberChanged);
@@ -296,6 +298,8 @@ void MainDialog::OnUseThreshold() { form_.OnUseThreshold(); }
 void MainDialog::OnTolvekClicked() { form_.OnTolvekClicked(); }
 void MainDialog::OnNumberChanged() { form_.OnNumberChanged(); }
 void MainDialog::OnSarnicClicked() { form_.OnSarnicClicked(); }
+void MainDialog::OnRefineClicked() { form_.OnRefineClicked(); }
+void MainDialog::OnErrorRasterClicked() { form_.OnErrorRasterClicked(); }
 
 void MainDialog::OnHelpButton() { help_.open(readme_path()); }
 

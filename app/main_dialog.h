@@ -80,6 +80,8 @@ public slots:
     void OnTolvekClicked();
     void OnNumberChanged();
     void OnSarnicClicked();
+    void OnRefineClicked();
+    void OnErrorRasterClicked();
     void OnHelpButton();
     // "Run": starts the job on its thread, unless one runs already.
     void OnOK();

@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include <filesystem>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -78,13 +79,23 @@ private:
 
 }  // namespace
 
+std::string error_raster_path(const std::string& output_path) {
+    std::filesystem::path path(output_path);
+    path.replace_extension();
+    return path.string() + "_error.tif";
+}
+
 MainForm::MainForm(FormView& view, FilePicker& picker) : view_(view), picker_(picker) {}
 
 bool MainForm::exchange(Direction direction) {
     FieldExchange x(view_, direction == Direction::read_back);
     JobSettings& s = settings_;
+    if (direction == Direction::read_back)
+        error_raster_ = view_.is_checked(ID_ERROR_RASTER);
+    else
+        view_.set_checked(ID_ERROR_RASTER, error_raster_);
     // The order of the settings record; a failed read-back stops here.
-    return x.text(ID_FILL_IMAGE_PATH, s.fill_image_path)
+    const bool complete = x.text(ID_FILL_IMAGE_PATH, s.fill_image_path)
         && x.text(ID_FILL_MASK_PATH, s.fill_mask_path)
         && x.number(ID_VALID_MIN, s.valid_min)
         && x.number(ID_VALID_MAX, s.valid_max)
@@ -98,6 +109,10 @@ bool MainForm::exchange(Direction direction) {
         && x.check_box(ID_SARNIC, s.use_sarnic)
         && x.integer(ID_MAX_ITERATIONS, s.max_iterations)
         && x.check_box(ID_REFINE, s.refine);
+    // After a browse for the output too, so the raster follows its name.
+    const bool with_error = error_raster_ && s.refine != 0 && !s.output_image_path.empty();
+    s.error_output_path = with_error ? error_raster_path(s.output_image_path) : "";
+    return complete;
 }
 
 void MainForm::push() {
@@ -125,6 +140,7 @@ void MainForm::OnInitDialog() {
     view_.set_enabled(ID_VALID_MIN, false);
     view_.set_enabled(ID_REGULARIZATION, true);
     view_.set_enabled(ID_MAX_ITERATIONS, true);
+    view_.set_enabled(ID_ERROR_RASTER, settings_.refine != 0);
     // Paths are chosen with the Browse buttons only; the boxes still let the
     // user select and copy them.
     for (int id : {ID_FILL_MASK_PATH, ID_TARGET_MASK_PATH, ID_TARGET_IMAGE_PATH, ID_FILL_IMAGE_PATH,
@@ -166,6 +182,13 @@ void MainForm::OnSarnicClicked() {
     view_.set_enabled(ID_SIMILAR_PIXEL_COUNT, settings_.use_sarnic != 0);
     if (settings_.use_threshold == 0) enable_per(settings_.use_sarnic, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK);
 }
+
+void MainForm::OnRefineClicked() {
+    read_back();
+    view_.set_enabled(ID_ERROR_RASTER, settings_.refine != 0);
+}
+
+void MainForm::OnErrorRasterClicked() { read_back(); }
 
 void MainForm::OnNumberChanged() {
     if (pushing_) return;

@@ -8,6 +8,10 @@
 
 namespace pelvane {
 
+// The error raster the dialog writes beside an output: "scene.tif" gives
+// "scene_error.tif".
+std::string error_raster_path(const std::string& output_path);
+
 // The main dialog's behaviour without any toolkit: it owns the job settings,
 // exchanges them with the controls, keeps the right controls enabled and
 // runs the Browse buttons. The handlers carry the names of the dialog's
@@ -34,6 +38,9 @@ public:
     void OnUseThreshold();
     void OnTolvekClicked();
     void OnSarnicClicked();
+    // "Refined fill": the error raster is the refined fill's only.
+    void OnRefineClicked();
+    void OnErrorRasterClicked();
     // Any text change of the five numeric boxes.
     void OnNumberChanged();
 
@@ -54,6 +61,9 @@ private:
     FilePicker& picker_;
     JobSettings settings_;
     bool pushing_ = false;  // the controls' change notifications during a push are ours
+    // "Error raster" ticked; the settings hold the raster's path, made from
+    // the output's, whenever the refined fill is on too.
+    bool error_raster_ = false;
 };
 
 }  // namespace pelvane

@@ -1,12 +1,16 @@
 #!/bin/bash
-# The accuracy report: fills the olinda case, the demo scene and seven variants
-# of olinda with Pelvane (Sarnic, Tolvek and both; standard and refined),
-# gdal_fillnodata and a plain copy of the fill image, scores every result
-# against the truth and writes docs/accuracy.md with its figures
-# (docs/accuracy/*.png) and the method quicklooks (docs/method/olinda_*.png).
+# The accuracy report: fills the three real image pairs (both dates real) with
+# gdal_fillnodata and Pelvane (the standard and the refined fill, the latter with
+# its error raster), then the olinda case, the demo scene and seven variants of
+# olinda (a synthetic second date) with Pelvane (Sarnic, Tolvek and both;
+# standard and refined), gdal_fillnodata and a plain copy of the fill image,
+# scores every result against the truth and writes docs/accuracy.md with its
+# figures (docs/accuracy/*.png) and the method quicklooks (docs/method/olinda_*.png).
 #
-#   bench/accuracy.sh [--check] [--repeat N] [BUILD_DIR]
+#   bench/accuracy.sh [--check] [--repeat N] [--real-pairs DIR] [BUILD_DIR]
 #
+# The real pairs are read from DIR (default: PELVANE_REAL_PAIRS, else the folder
+# shared/data/real beside the repository or beside its main checkout).
 # Inputs and outputs of the runs go to ${XDG_CACHE_HOME:-~/.cache}/pelvane/accuracy
 # (PELVANE_ACCURACY_WORK overrides it); nothing but the docs is written into the
 # repository. `make test` does not run it: it is a benchmark.
@@ -26,15 +30,20 @@ fail() {
 
 usage() {
     cat <<USAGE
-Usage: bench/$me [--check] [--repeat N] [BUILD_DIR]
+Usage: bench/$me [--check] [--repeat N] [--real-pairs DIR] [BUILD_DIR]
 
 Runs every fill method on every accuracy case with the programs in BUILD_DIR/bin
 (default: the repository's build/) and writes docs/accuracy.md, docs/accuracy/*.png
 and docs/method/olinda_*.png. Takes a few minutes.
 
-  --check     a quick run on olinda and the demo scene, one run per method, that
-              writes its page into the work folder instead of docs/
-  --repeat N  runs of each method; the page shows the median time (default 3)
+  --check           a quick run on one real pair, olinda and the demo scene, one run
+                    per method, that writes its page into the work folder instead
+                    of docs/
+  --repeat N        runs of each method; the page shows the median time (default 3)
+  --real-pairs DIR  the folder of the real image pairs (july_from_nov, nov_from_july,
+                    nov_from_july_unmasked_clouds and their README.md); default
+                    \$PELVANE_REAL_PAIRS, else shared/data/real beside the repository
+                    or beside its main checkout
 USAGE
 }
 
@@ -46,6 +55,7 @@ usage_error() {
 check=0
 repeat=3
 build="$root/build"
+real=${PELVANE_REAL_PAIRS:-}
 while [ $# -gt 0 ]; do
     case $1 in
         -h | --help) usage; exit 0 ;;
@@ -54,6 +64,9 @@ while [ $# -gt 0 ]; do
             [ $# -ge 2 ] || usage_error "--repeat needs a value"
             [[ $2 =~ ^[1-9][0-9]*$ ]] || usage_error "--repeat takes a positive integer: $2"
             repeat=$2; shift 2 ;;
+        --real-pairs)
+            [ $# -ge 2 ] || usage_error "--real-pairs needs a folder"
+            real=$2; shift 2 ;;
         -*) usage_error "unknown option $1" ;;
         *) build=$1; shift ;;
     esac
@@ -63,6 +76,22 @@ case $build in
     *) build="$PWD/$build" ;;
 esac
 bin="$build/bin"
+
+if [ -z "$real" ]; then
+    # Beside this checkout, or beside the main checkout of a linked worktree.
+    main_checkout=$(dirname "$(git -C "$root" rev-parse --path-format=absolute --git-common-dir 2>/dev/null || echo "$root/.git")")
+    for candidate in "$root/../shared/data/real" "$main_checkout/../shared/data/real"; do
+        if [ -f "$candidate/README.md" ]; then real=$candidate; break; fi
+    done
+    [ -n "$real" ] || fail "no real pairs found beside the repository; name their folder with --real-pairs DIR"
+fi
+real=$(realpath -m "$real")
+for name in july_from_nov nov_from_july nov_from_july_unmasked_clouds; do
+    for file in truth.tif target.tif fill.tif target_mask.tif fill_mask.tif gaps.tif; do
+        [ -f "$real/$name/$file" ] || fail "$real/$name/$file is missing: --real-pairs names the folder of the real pairs"
+    done
+done
+[ -f "$real/README.md" ] || fail "$real/README.md is missing: its Baselines table gives the published figures"
 
 for program in pelvane-cli pelvane-score pelvane-quicklook pelvane-demo-scene; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing; build it first:" \
@@ -88,6 +117,9 @@ echo "Work folder: $work"
 image=$("$root/scripts/demo_image") || fail "could not fetch the demo's real image (scripts/demo_image says why above)"
 
 ln -s "$root/tests/data/olinda" "$cases/olinda"
+for name in july_from_nov nov_from_july nov_from_july_unmasked_clouds; do
+    ln -s "$real/$name" "$cases/$name"
+done
 echo "Making the demo scene ..."
 "$bin/pelvane-demo-scene" "$image" "$cases/demo" >"$work/demo-scene.log" ||
     fail "pelvane-demo-scene failed; see $work/demo-scene.log"
@@ -96,8 +128,10 @@ if [ "$check" -eq 1 ]; then
     docs="$work/check-docs"
     rm -rf "$docs"
     "$python" "$here/report.py" --bin "$bin" --cases "$cases" --work "$runs" --docs "$docs" \
-        --repeat 1 --only olinda,demo --method-figures --command "bench/$me --check"
-    for file in accuracy.md accuracy/olinda_both-refined.png method/olinda_refined.png; do
+        --published "$real/README.md" --repeat 1 --only nov_from_july_unmasked_clouds,olinda,demo \
+        --method-figures --command "bench/$me --check"
+    for file in accuracy.md accuracy/olinda_both-refined.png method/olinda_refined.png \
+        accuracy/nov_from_july_unmasked_clouds_estimate.png; do
         [ -s "$docs/$file" ] || fail "the check did not write $docs/$file"
     done
     echo "Check passed: the page and its figures are in $docs"
@@ -110,5 +144,5 @@ echo "Making the variants of olinda ..."
 command="bench/$me"
 [ "$repeat" -eq 3 ] || command="$command --repeat $repeat"
 "$python" "$here/report.py" --bin "$bin" --cases "$cases" --work "$runs" --docs "$root/docs" \
-    --repeat "$repeat" --method-figures --command "$command"
+    --published "$real/README.md" --repeat "$repeat" --method-figures --command "$command"
 echo "Done in $(( $(date +%s) - started )) s: docs/accuracy.md, docs/accuracy/, docs/method/olinda_*.png"

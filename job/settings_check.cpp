@@ -55,6 +55,10 @@ std::optional<SettingProblem> bad_output(const JobSettings& s, const RunOptions&
 {
     if (!is_output_format(o.output_format))
         return problem("of", "must be GTiff or COG, not " + o.output_format);
+    // Only the refined fill estimates its errors; without it the job would
+    // quietly write no error raster.
+    if (!s.error_output_path.empty() && s.refine == 0)
+        return problem("error-output", "needs the refined fill (refine)");
     const struct {
         const char* setting;
         const std::string& path;

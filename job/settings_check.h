@@ -21,7 +21,8 @@ struct SettingProblem {
 // place so that every front end refuses the same settings, as a usage error:
 // inputs the method and the way of marking gaps need but were not given,
 // numbers that are NaN or out of their range, an output format other than
-// GTiff and COG, and an output named after a format the job does not write.
+// GTiff and COG, an output named after a format the job does not write, and
+// an error raster without the refined fill.
 // (The syntax of creation options each front end checks as it reads them.) The first problem found, or
 // nothing. The dialog's form keeps its own rules, and the job takes what it
 // is given (docs/robustness.md).

@@ -159,7 +159,8 @@ PYBIND11_MODULE(_pelvane, m)
         .def_readwrite("max_iterations", &JobSettings::max_iterations)
         .def_readwrite("use_nodata", &JobSettings::use_nodata)
         .def_readwrite("refine", &JobSettings::refine)
-        .def_readwrite("status_output_path", &JobSettings::status_output_path);
+        .def_readwrite("status_output_path", &JobSettings::status_output_path)
+        .def_readwrite("error_output_path", &JobSettings::error_output_path);
 
     py::class_<RunOptions>(m, "RunOptions", "What the command line offers beyond the form.")
         .def(py::init<>())
@@ -183,6 +184,7 @@ PYBIND11_MODULE(_pelvane, m)
           "compares its output with its inputs.");
     m.attr("OUTPUT_IS_INPUT") = msg::OUTPUT_IS_INPUT;
     m.attr("STATUS_IS_INPUT") = msg::STATUS_IS_INPUT;
+    m.attr("ERROR_IS_INPUT") = msg::ERROR_IS_INPUT;
     m.def("raster_sample_type_name", &raster_sample_type_name, "path"_a,
           "GDAL's name of the sample type of the raster's first band, as pelvane-cli names it "
           "(\"Int8\" for signed bytes); \"\" when it cannot be opened or has no band.");

@@ -33,14 +33,22 @@ def ranks(x):
     return out
 
 
-def summary(estimate, error):
+def measures(estimate, error):
+    """{n, spearman, within, rmse, mean_estimate} of paired samples, or None below two."""
     if estimate.size < 2:
-        return "n 0"
+        return None
     a, b = ranks(estimate), ranks(np.abs(error))
-    rho = np.corrcoef(a, b)[0, 1]
-    within = np.mean(np.abs(error) <= estimate)
+    return {"n": int(estimate.size), "spearman": float(np.corrcoef(a, b)[0, 1]),
+            "within": float(np.mean(np.abs(error) <= estimate)),
+            "rmse": float(np.sqrt(np.mean(error**2))), "mean_estimate": float(np.mean(estimate))}
+
+
+def summary(estimate, error):
+    m = measures(estimate, error)
+    if m is None:
+        return "n 0"
     return "n %d spearman %.3f within %.1f %% rmse %.3f mean estimate %.3f" % (
-        estimate.size, rho, 100 * within, np.sqrt(np.mean(error**2)), np.mean(estimate))
+        m["n"], m["spearman"], 100 * m["within"], m["rmse"], m["mean_estimate"])
 
 
 def main(argv):

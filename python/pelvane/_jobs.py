@@ -17,7 +17,7 @@ import numpy.typing as npt
 from osgeo import gdal
 
 from . import _in_memory
-from ._pelvane import (OUTPUT_IS_INPUT, STATUS_IS_INPUT, Error, JobSettings, RunOptions,
+from ._pelvane import (ERROR_IS_INPUT, OUTPUT_IS_INPUT, STATUS_IS_INPUT, Error, JobSettings, RunOptions,
                        check_settings, raster_sample_type_name, run_job, same_file)
 
 # Every default comes from the job's own records.
@@ -318,6 +318,7 @@ def fill_files(target: Path,
                creation_options: Iterable[str] = (),
                refine: bool = False,
                status_output: Path | None = None,
+               error_output: Path | None = None,
                output_format: str = _OPTIONS.output_format) -> list[str]:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
@@ -361,6 +362,11 @@ def fill_files(target: Path,
         Also write a one-band Byte GeoTIFF of the output's size and
         georeferencing telling how each pixel was filled (``pelvane-cli
         --status-output``; the codes are in its band's metadata).
+    error_output : str or path-like, optional
+        With ``refine=True`` only: also write a Float32 GeoTIFF with the
+        estimated standard error of every filled value, one band per image
+        band: 0 at valid pixels, its no-data value where nothing was
+        estimated (``pelvane-cli --error-output``).
     output_format : {"GTiff", "COG"}, optional
         ``"COG"`` makes a Cloud Optimized GeoTIFF of the finished output with
         GDAL's COG driver (``pelvane-cli --of COG``); the creation options are
@@ -401,6 +407,7 @@ def fill_files(target: Path,
     settings, options = _job(method, similar, regularization, max_iterations, tolerance,
                              threads, creation_options, refine)
     settings.status_output_path = "" if status_output is None else os.fspath(status_output)
+    settings.error_output_path = "" if error_output is None else os.fspath(error_output)
     options.output_format = output_format
     # True takes the files' own no-data; a value (or a pair) is the value.
     values = None if nodata is None or isinstance(nodata, (bool, np.bool_)) else _nodata_pair(nodata)
@@ -434,13 +441,15 @@ def fill_files(target: Path,
 
 
 def _refuse_writing_over_inputs(settings: JobSettings) -> None:
-    """The job's own check of its output and status paths against its inputs,
-    made here where the job sees the inputs only through VRTs."""
+    """The job's own check of its output, status and error paths against its
+    inputs, made here where the job sees the inputs only through VRTs."""
     inputs = [settings.target_image_path, settings.fill_image_path, settings.target_mask_path,
               settings.fill_mask_path]
     output, status = settings.output_image_path, settings.status_output_path
+    error_raster = settings.error_output_path
     for path, message, others in ((output, OUTPUT_IS_INPUT, inputs),
-                                  (status, STATUS_IS_INPUT, inputs + [output])):
+                                  (status, STATUS_IS_INPUT, inputs + [output]),
+                                  (error_raster, ERROR_IS_INPUT, inputs + [output, status])):
         if path and any(source and same_file(path, source) for source in others):
             error = Error(message)
             error.detail = path

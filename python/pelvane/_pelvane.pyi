@@ -25,6 +25,7 @@ class JobSettings:
     use_nodata: int
     refine: int
     status_output_path: str
+    error_output_path: str
     def __init__(self) -> None: ...
 
 class RunOptions:
@@ -42,5 +43,6 @@ def check_settings(settings: JobSettings, options: RunOptions) -> tuple[str, str
 def same_file(a: str, b: str) -> bool: ...
 OUTPUT_IS_INPUT: str
 STATUS_IS_INPUT: str
+ERROR_IS_INPUT: str
 def raster_sample_type_name(path: str) -> str: ...
 def tune_process_for_strips() -> None: ...

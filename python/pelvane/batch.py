@@ -3,9 +3,10 @@
     python3 -m pelvane.batch SCENES.csv --output-dir DIR [--scheduler ADDRESS]
 
 SCENES.csv has a header row. Columns ``target`` and ``fill`` are required;
-``output``, ``target_mask``, ``fill_mask`` and ``status_output`` are optional.
-Input paths are relative to the CSV's folder, ``output`` and
-``status_output`` to DIR (the output by default the target's file name).
+``output``, ``target_mask``, ``fill_mask``, ``status_output`` and
+``error_output`` (the refined fill's error raster) are optional. Input paths
+are relative to the CSV's folder, ``output``, ``status_output`` and
+``error_output`` to DIR (the output by default the target's file name).
 Further columns carry settings named like pelvane-cli's options
 (``method``, ``similar``, ``regularization``, ``max-iterations``,
 ``tolerance``, ``valid-range``, ``nodata``, ``co``, ``of``, ``threads``,
@@ -147,7 +148,7 @@ SETTINGS: dict[str, Setting] = {
     "refine": Setting("refine", _yes_no, "the refined fill (cell: yes/no)",
                       {"action": "store_const", "const": True}),
 }
-PATHS = ("target", "fill", "output", "target-mask", "fill-mask", "status-output")
+PATHS = ("target", "fill", "output", "target-mask", "fill-mask", "status-output", "error-output")
 
 
 class UsageError(Exception):
@@ -222,8 +223,9 @@ def read_scenes(csv_path: str, output_dir: str, defaults: dict[str, object]) -> 
         for mask in ("target-mask", "fill-mask"):
             if cells.get(mask):
                 scene.settings[mask.replace("-", "_")] = inside(base, cells[mask])
-        if cells.get("status-output"):
-            scene.settings["status_output"] = inside(output_dir, cells["status-output"])
+        for written in ("status-output", "error-output"):
+            if cells.get(written):
+                scene.settings[written.replace("-", "_")] = inside(output_dir, cells[written])
         scene.settings.update(defaults)
         try:
             for name, setting in SETTINGS.items():
@@ -487,8 +489,10 @@ def write_summary(path: str, scenes: Sequence[Scene]) -> None:
 
 def _remove_temporaries(scene: Scene) -> None:
     """What a job killed before it could clean up left beside the scene's
-    output (and status raster): files named after it with .pelvane-tmp-."""
-    for path in (scene.output, scene.settings.get("status_output")):
+    output (and status and error rasters): files named after it with
+    .pelvane-tmp-."""
+    for path in (scene.output, scene.settings.get("status_output"),
+                 scene.settings.get("error_output")):
         if path:
             stem = os.path.splitext(str(path))[0]
             for leftover in glob.glob(glob.escape(stem) + ".pelvane-tmp-*"):
@@ -500,7 +504,7 @@ def _remove_temporaries(scene: Scene) -> None:
 
 def _columns_help() -> str:
     return ("Scene list columns: target, fill (required), output, target_mask, fill_mask, "
-            "status_output, and the settings " + ", ".join(SETTINGS) + " (an empty cell takes "
+            "status_output, error_output (with refine), and the settings " + ", ".join(SETTINGS) + " (an empty cell takes "
             "the value given here or the default). Settings given here apply to every scene "
             f"whose own cell is empty. Documents: {DOCS}.")
 

@@ -35,12 +35,13 @@ def test_fills_an_archive_reports_the_broken_scene_and_resumes(tmp_path):
     (inputs / "broken.tif").write_text("not a raster")
     with open(inputs / "scenes.csv", "w", newline="") as stream:
         writer = csv.writer(stream)
-        writer.writerow(["target", "fill", "output", "target_mask", "fill_mask", "method", "co"])
-        writer.writerow(["s0_target.tif", "s0_fill.tif", "", "", "", "", ""])
+        writer.writerow(["target", "fill", "output", "target_mask", "fill_mask", "method", "co",
+                         "refine", "error_output"])
+        writer.writerow(["s0_target.tif", "s0_fill.tif", "", "", "", "", "", "yes", "s0_error.tif"])
         writer.writerow(["s1_target.tif", "s1_fill.tif", "deep/s1.tif", "s1_target_mask.tif",
-                         "s1_fill_mask.tif", "sarnic", "COMPRESS=DEFLATE PREDICTOR=2"])
-        writer.writerow(["broken.tif", "s2_fill.tif", "", "", "", "", ""])
-        writer.writerow(["s2_target.tif", "s2_fill.tif", "", "", "", "tolvek", ""])
+                         "s1_fill_mask.tif", "sarnic", "COMPRESS=DEFLATE PREDICTOR=2", "", ""])
+        writer.writerow(["broken.tif", "s2_fill.tif", "", "", "", "", "", "", ""])
+        writer.writerow(["s2_target.tif", "s2_fill.tif", "", "", "", "tolvek", "", "", ""])
     out = tmp_path / "out"
 
     first = batch("archive/scenes.csv", "--output-dir", "out", "--workers", 2,
@@ -57,7 +58,8 @@ def test_fills_an_archive_reports_the_broken_scene_and_resumes(tmp_path):
     # Each output has the bytes pelvane-cli writes with the row's settings.
     s0, s1, s2 = scenes
     expected = {
-        "s0_target.tif": [s0.target, s0.fill],
+        "s0_target.tif": [s0.target, s0.fill, "--refine", "--error-output",
+                          tmp_path / "reference_error.tif"],
         "deep/s1.tif": [s1.target, s1.fill, "--target-mask", s1.target_mask, "--fill-mask",
                         s1.fill_mask, "--method", "sarnic", "--co", "COMPRESS=DEFLATE",
                         "--co", "PREDICTOR=2"],
@@ -68,6 +70,7 @@ def test_fills_an_archive_reports_the_broken_scene_and_resumes(tmp_path):
         run_cli("--target", args[0], "--fill", args[1], "--output", reference,
                 "--max-iterations", 50, *args[2:])
         assert (out / output).read_bytes() == reference.read_bytes(), output
+    assert (out / "s0_error.tif").read_bytes() == (tmp_path / "reference_error.tif").read_bytes()
     stamps = {output: os.stat(out / output).st_mtime_ns for output in expected}
 
     again = batch("archive/scenes.csv", "--output-dir", "out", "--workers", 2, cwd=tmp_path)

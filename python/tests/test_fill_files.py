@@ -27,15 +27,16 @@ def same_file_bytes(a, b) -> bool:
                   "--tolerance", 1e-4, "--threads", 2],
                  {"method": "tolvek", "regularization": 500, "max_iterations": 40,
                   "tolerance": 1e-4, "threads": 2}, id="tolvek"),
-    pytest.param(["--refine", "--status-output", "{status}"],
-                 {"refine": True, "status_output": "{status}"}, id="refine_status"),
+    pytest.param(["--refine", "--status-output", "{status}", "--error-output", "{error}"],
+                 {"refine": True, "status_output": "{status}", "error_output": "{error}"},
+                 id="refine_status_error"),
 ])
 def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keywords):
     paths = {"target_mask": scene.target_mask, "fill_mask": scene.fill_mask}
-    cli_args = [a.format(status=scene.folder / "cli_status.tif", **paths) if isinstance(a, str)
-                else a for a in cli_args]
-    keywords = {k: v.format(status=scene.folder / "py_status.tif", **paths) if isinstance(v, str)
-                else v for k, v in keywords.items()}
+    cli_args = [a.format(status=scene.folder / "cli_status.tif", error=scene.folder / "cli_error.tif",
+                         **paths) if isinstance(a, str) else a for a in cli_args]
+    keywords = {k: v.format(status=scene.folder / "py_status.tif", error=scene.folder / "py_error.tif",
+                            **paths) if isinstance(v, str) else v for k, v in keywords.items()}
     run_cli("--target", scene.target, "--fill", scene.fill, "--output", scene.folder / "cli.tif",
             *cli_args)
     messages = pelvane.fill_files(scene.target, scene.fill, scene.folder / "py.tif", **keywords)
@@ -43,6 +44,8 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
     assert same_file_bytes(scene.folder / "cli.tif", scene.folder / "py.tif")
     if "status_output" in keywords:
         assert same_file_bytes(scene.folder / "cli_status.tif", scene.folder / "py_status.tif")
+    if "error_output" in keywords:
+        assert same_file_bytes(scene.folder / "cli_error.tif", scene.folder / "py_error.tif")
 
 
 @pytest.mark.parametrize("call, raised, text", [
@@ -73,6 +76,8 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
      "nodata 300 is outside uint8"),
     (lambda s, out: pelvane.fill_files(s.target, s.fill, out, tolerance=float("nan")),
      ValueError, "tolerance must be a number, not NaN"),
+    (lambda s, out: pelvane.fill_files(s.target, s.fill, out, error_output=s.folder / "err.tif"),
+     ValueError, r"error_output needs the refined fill \(refine\)"),
 ])
 def test_a_job_that_does_not_finish_leaves_no_output(scene, call, raised, text):
     output = scene.folder / "out.tif"

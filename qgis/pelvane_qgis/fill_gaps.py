@@ -53,6 +53,7 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
     OUTPUT = "OUTPUT"
     # Optional outputs, none made unless asked for.
     STATUS_OUTPUT = "STATUS_OUTPUT"
+    ERROR_OUTPUT = "ERROR_OUTPUT"
 
     def name(self):
         return "fillgaps"
@@ -88,7 +89,9 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
             "two mask layers (non-zero is a gap).\n\n"
             "The filled image is a GeoTIFF with the target's size, bands, sample type and "
             "georeferencing. The optional status raster tells for every pixel how it was "
-            "filled.\n\n"
+            "filled; the optional error raster, made by the refined fill, holds the estimated "
+            "standard error of every filled value (0 at valid pixels, no-data where nothing "
+            "was estimated), one band per band of the image.\n\n"
             "The Help button opens Pelvane's guide to this algorithm.")
 
     def createInstance(self):  # noqa: N802
@@ -145,11 +148,19 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
         self.addParameter(QgsProcessingParameterRasterDestination(
             self.STATUS_OUTPUT, tr("How each pixel was filled"), optional=True,
             createByDefault=False))
+        self.addParameter(QgsProcessingParameterRasterDestination(
+            self.ERROR_OUTPUT, tr("Estimated standard error of each filled value (refined fill)"),
+            optional=True, createByDefault=False))
 
     def processAlgorithm(self, parameters, context, feedback):  # noqa: N802
         keywords = self._gaps(parameters, context)
         output = self._output(parameters, self.OUTPUT, context)
         status = self._output(parameters, self.STATUS_OUTPUT, context)
+        error_raster = self._output(parameters, self.ERROR_OUTPUT, context)
+        refine = self.parameterAsBoolean(parameters, self.REFINE, context)
+        if error_raster and not refine:
+            raise QgsProcessingException(tr("The error raster is made by the refined fill: tick "
+                                            "Refined fill under Advanced parameters."))
         options = self.parameterAsString(parameters, self.CREATION_OPTIONS, context)
 
         def progress(fraction):
@@ -163,13 +174,14 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
                     self._file(parameters, self.TARGET, context),
                     self._file(parameters, self.FILL, context), output,
                     method=METHODS[self.parameterAsEnum(parameters, self.METHOD, context)],
-                    refine=self.parameterAsBoolean(parameters, self.REFINE, context),
+                    refine=refine,
                     similar=self.parameterAsInt(parameters, self.SIMILAR, context),
                     regularization=self.parameterAsDouble(parameters, self.REGULARIZATION, context),
                     max_iterations=self.parameterAsInt(parameters, self.MAX_ITERATIONS, context),
                     tolerance=self.parameterAsDouble(parameters, self.TOLERANCE, context),
                     creation_options=re.findall(r"[^|\s]+", options),
-                    status_output=status, progress=progress, **keywords)
+                    status_output=status, error_output=error_raster, progress=progress,
+                    **keywords)
             except (pelvane.Error, ValueError) as error:
                 raise QgsProcessingException(str(error)) from error
             finally:
@@ -179,7 +191,7 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
 
         if status and context.willLoadLayerOnCompletion(status):
             context.layerToLoadOnCompletionDetails(status).setPostProcessor(StatusStyle.create())
-        return {self.OUTPUT: output, self.STATUS_OUTPUT: status}
+        return {self.OUTPUT: output, self.STATUS_OUTPUT: status, self.ERROR_OUTPUT: error_raster}
 
     def _gaps(self, parameters, context):
         """fill_files's keywords for the way the gaps are marked."""

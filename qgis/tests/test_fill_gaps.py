@@ -57,9 +57,10 @@ def formatted(values, **names):
                  ["--valid-range", "1", "255", "--co", "COMPRESS=DEFLATE", "--co", "PREDICTOR=2",
                   "--status-output", "{status}"], id="range_standard_status"),
     pytest.param("", {"GAPS": 2, "TARGET_MASK": "{target_mask}", "FILL_MASK": "{fill_mask}",
-                      "METHOD": 1, "SIMILAR": 12},
+                      "METHOD": 1, "SIMILAR": 12, "ERROR_OUTPUT": "{error}"},
                  ["--target-mask", "{target_mask}", "--fill-mask", "{fill_mask}",
-                  "--method", "sarnic", "--similar", "12", "--refine"], id="masks_sarnic"),
+                  "--method", "sarnic", "--similar", "12", "--refine", "--error-output", "{error}"],
+                 id="masks_sarnic_error"),
     pytest.param("", {"GAPS": 1, "METHOD": 2, "REGULARIZATION": 500, "MAX_ITERATIONS": 40,
                       "TOLERANCE": 1e-4},
                  ["--valid-range", "1", "255", "--method", "tolvek", "--regularization", "500",
@@ -68,12 +69,14 @@ def formatted(values, **names):
 def test_the_output_is_pelvane_cli_s(processing, olinda, tmp_path, images, parameters, cli_args):
     target, fill = olinda["target" + images], olinda["fill" + images]
     subprocess.run([CLI, "-q", "--target", target, "--fill", fill, "--output", tmp_path / "cli.tif",
-                    *formatted(cli_args, status=tmp_path / "cli_status.tif", **olinda)],
+                    *formatted(cli_args, status=tmp_path / "cli_status.tif",
+                               error=tmp_path / "cli_error.tif", **olinda)],
                    check=True, capture_output=True, timeout=120)
     given = dict(parameters, TARGET=target, FILL=fill, OUTPUT=str(tmp_path / "q.tif"))
-    given = dict(zip(given, formatted(given.values(), status=tmp_path / "q_status.tif", **olinda)))
+    given = dict(zip(given, formatted(given.values(), status=tmp_path / "q_status.tif",
+                                      error=tmp_path / "q_error.tif", **olinda)))
     results = processing.runAndLoadResults("pelvane:fillgaps", dict(given))  # it alters its dict
-    for name in {"OUTPUT", "STATUS_OUTPUT"} & set(given):
+    for name in {"OUTPUT", "STATUS_OUTPUT", "ERROR_OUTPUT"} & set(given):
         assert results[name] == given[name]
         expected = given[name].replace("/q", "/cli")
         assert pathlib.Path(given[name]).read_bytes() == pathlib.Path(expected).read_bytes(), name
@@ -89,6 +92,8 @@ def test_the_output_is_pelvane_cli_s(processing, olinda, tmp_path, images, param
     ({"GAPS": 2, "TARGET_MASK": "{target_mask}"}, "Gaps marked by mask layers need both mask layers."),
     ({"OUTPUT": "{out}.gpkg"}, "Pelvane writes GeoTIFF files (.tif), not {out}.gpkg."),
     ({"CREATION_OPTIONS": "COMPRESS"}, "creation options take the form NAME=VALUE, not 'COMPRESS'"),
+    ({"REFINE": False, "ERROR_OUTPUT": "{out}_error.tif"},
+     "The error raster is made by the refined fill: tick Refined fill under Advanced parameters."),
     # Cancel after a second: Tolvek alone with no tolerance solves for half a
     # minute without a step of the bar.
     ({"GAPS": 1, "METHOD": 2, "MAX_ITERATIONS": 10000, "TOLERANCE": 0}, "The job was stopped!"),

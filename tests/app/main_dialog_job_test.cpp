@@ -121,6 +121,28 @@ TEST_F(DialogJobTest, WholeJobFromTheFormEndsWithTheBarBackAtZero) {
     EXPECT_EQ(messages.messages.size(), 2u);
 }
 
+TEST_F(DialogJobTest, RefinedFillWithItsErrorRasterBesideTheOutput) {
+    fill_in_the_form();
+    EXPECT_FALSE(dialog->control(ID_ERROR_RASTER)->isEnabled());
+    click(ID_REFINE);
+    EXPECT_EQ(dialog->settings().refine, 1);  // read as it is ticked
+    ASSERT_TRUE(dialog->control(ID_ERROR_RASTER)->isEnabled());
+    click(ID_ERROR_RASTER);
+    // Run straight after the ticks: they were read as they were made.
+    run_job_and_wait();
+    ASSERT_EQ(messages.messages.size(), 1u) << messages.messages[0];
+    const std::string error_raster = folder.path("filled_error.tif");
+    EXPECT_EQ(dialog->settings().error_output_path, error_raster);
+    ASSERT_EQ(test::read_band(error_raster, 3).size(), 40u * 30u);
+    EXPECT_GT(test::read_band(error_raster, 1)[13 * 40 + 20], 0.0);  // a filled pixel
+    EXPECT_EQ(test::read_band(error_raster, 1)[0], 0.0);             // a valid one
+
+    // Without the refined fill the box is off and no raster is asked for.
+    click(ID_REFINE);
+    EXPECT_FALSE(dialog->control(ID_ERROR_RASTER)->isEnabled());
+    EXPECT_EQ(dialog->settings().error_output_path, "");
+}
+
 TEST_F(DialogJobTest, TolvekOnlyRunLeavesTheTargetPathInTheFillPath) {
     browse(ID_BROWSE_TARGET_IMAGE, target);
     browse(ID_BROWSE_OUTPUT_IMAGE, output);
