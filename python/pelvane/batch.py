@@ -564,6 +564,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         if all(scene.error or scene.status for scene in scenes):
             run_scenes(scenes, None, progress)
         elif arguments.scheduler:
+            # A cluster's worker is one core (docs/python.md): its scene's job
+            # takes one thread unless the batch is told otherwise.
+            for scene in scenes:
+                scene.settings.setdefault("threads", 1)
             with Client(arguments.scheduler) as client:
                 run_scenes(scenes, client, progress, stop_event)
         else:
