@@ -2,9 +2,10 @@
 # Times an earlier commit against this working tree in one run, on the same
 # data: a crop of the typical benchmark scene (2000 x 700 x 6 Byte from the
 # middle of the 8000 x 7000 scene, so the stripes have their mean width).
-# Both are built in a temporary folder, the earlier commit runs with one
-# thread, this tree with one and with N threads; the outputs must be the same
-# bytes. Prints each wall time, peak memory and the speed-up over the commit.
+# Both are built in a temporary folder; each runs with one and with N threads,
+# the commit and the tree in turn; the outputs must be the same bytes. Prints
+# each wall time, CPU time, cores busy, peak memory and the speed-up over the
+# commit with as many threads.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,11 +18,11 @@ Usage: bench/$me [--crop WIDTHxHEIGHT] [--scene WIDTHxHEIGHT] [--threads N] [COM
 
 Builds COMMIT (default e6a362c) and this working tree (committed or not) in a
 temporary folder, never in build/, and fills a crop of the benchmark scene with
-each: COMMIT with 1 thread, this tree with 1 and with N threads.
+each, with 1 and with N threads: COMMIT and this tree in turn.
 
   --crop WIDTHxHEIGHT   size of the crop, taken from the scene's middle (default 2000x700)
   --scene WIDTHxHEIGHT  scene to crop from (default 8000x7000; cached in $bench_cache)
-  --threads N           threads of the second run of this tree (default 2)
+  --threads N           threads of the second run of each (default 2)
 USAGE
 }
 
@@ -95,7 +96,7 @@ echo "Crop: $crop_width x $crop_height x $bands Byte from column $x, row $y of t
 echo
 
 # run LABEL BUILD THREADS: fills the crop; the result in $work/LABEL.tif.
-labels=() names=() thread_counts=() walls=() cpus=() peaks=()
+labels=() names=() thread_counts=() walls=() cpus=() busy=() peaks=()
 run() {
     local label=$1 build=$2 count=$3 status=0
     echo "$label: pelvane-cli --threads $count ..."
@@ -109,30 +110,33 @@ run() {
     thread_counts+=("$count")
     walls+=("$(wall_seconds "$work/$label.time")")
     cpus+=("$(cpu_seconds "$work/$label.time")")
+    busy+=("$(cores_busy "$work/$label.time")")
     peaks+=("$(peak_mib "$work/$label.time")")
 }
-run old "$work/old" 1
-names+=("$old_name")
-run new-1 "$work/new" 1
-names+=("$new_name")
-if [ "$threads" -ne 1 ]; then
-    run "new-$threads" "$work/new" "$threads"
+counts=(1)
+[ "$threads" -eq 1 ] || counts+=("$threads")
+for count in "${counts[@]}"; do
+    run "old-$count" "$work/old" "$count"
+    names+=("$old_name")
+    run "new-$count" "$work/new" "$count"
     names+=("$new_name")
-fi
+done
 
 echo
-printf '%-28s %7s %9s %9s %9s %9s\n' build threads "wall s" "cpu s" "peak MiB" speed-up
+printf '%-28s %7s %9s %9s %11s %9s %9s\n' build threads "wall s" "cpu s" "cores busy" "peak MiB" speed-up
 for i in "${!labels[@]}"; do
-    printf '%-28s %7s %9s %9s %9s %8sx\n' "${names[$i]}" "${thread_counts[$i]}" "${walls[$i]}" "${cpus[$i]}" \
-        "${peaks[$i]}" \
-        "$(awk -v a="${walls[0]}" -v b="${walls[$i]}" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
+    # The commit's run with as many threads comes just before this tree's.
+    base=$((i - i % 2))
+    printf '%-28s %7s %9s %9s %11s %9s %8sx\n' "${names[$i]}" "${thread_counts[$i]}" "${walls[$i]}" "${cpus[$i]}" \
+        "${busy[$i]}" "${peaks[$i]}" \
+        "$(awk -v a="${walls[$base]}" -v b="${walls[$i]}" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
 done
-echo "(${build_type:-default} builds; speed-up = wall time of $old_name with 1 thread / wall time of the row;"
-echo " cpu s = user + system time, load average now $(cut -d ' ' -f 1-3 /proc/loadavg))"
+echo "(${build_type:-default} builds; speed-up = wall time of $old_name with as many threads / wall time of the row;"
+echo " cpu s = user + system time, cores busy = cpu s / wall s, load average now $(cut -d ' ' -f 1-3 /proc/loadavg))"
 
 identical=1
 for label in "${labels[@]:1}"; do
-    if ! cmp -s "$work/old.tif" "$work/$label.tif"; then
+    if ! cmp -s "$work/old-1.tif" "$work/$label.tif"; then
         echo "The output of $label differs from $old_name's." >&2
         identical=0
     fi

@@ -96,7 +96,7 @@ peak=$(peak_mib "$work/pelvane.time")
 cat <<SUMMARY
 
 Scene ${size/x/ x } x $bands Byte, stripes in target and fill, both methods, defaults${refine:+, refined}:
-  pelvane-cli --threads $threads${refine:+ $refine}      wall $(minutes "$seconds") ($seconds s), cpu $(cpu_seconds "$work/pelvane.time") s, peak memory $peak MiB ($(awk -v m="$peak" 'BEGIN { printf "%.2f", m * 1048576 / 1e9 }') GB)
+  pelvane-cli --threads $threads${refine:+ $refine}      wall $(minutes "$seconds") ($seconds s), cpu $(cpu_seconds "$work/pelvane.time") s, cores busy $(cores_busy "$work/pelvane.time"), peak memory $peak MiB ($(awk -v m="$peak" 'BEGIN { printf "%.2f", m * 1048576 / 1e9 }') GB)
 SUMMARY
 if [ -x "$bin/pelvane-score" ]; then
     echo "  RMSE over the gaps (DN)           $("$bin/pelvane-score" --brief "$scene/truth.tif" "$work/filled.tif" "$scene/gaps.tif")"

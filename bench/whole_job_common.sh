@@ -70,6 +70,12 @@ cpu_seconds() {
     awk -F ': ' '/(User|System) time \(seconds\)/ { seconds += $2 } END { printf "%.2f", seconds }' "$1"
 }
 
+# Cores busy on average: CPU seconds over wall seconds, from a /usr/bin/time -v
+# report.
+cores_busy() {
+    awk -v c="$(cpu_seconds "$1")" -v w="$(wall_seconds "$1")" 'BEGIN { printf "%.2f", (w > 0 ? c / w : 0) }'
+}
+
 # Peak resident memory in MiB from a /usr/bin/time -v report.
 peak_mib() {
     awk -F ': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$1"

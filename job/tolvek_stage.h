@@ -17,14 +17,14 @@ namespace pelvane {
 // the strip's own buffers; one band always runs, however large.
 constexpr std::size_t TOLVEK_SCRATCH_BUDGET = 512ULL * 1024 * 1024;
 
-// Bytes one band's solve uses while it runs: its data copy, the values it
-// puts back, and the solver's work arrays for the L1 model: six state arrays
-// (two 2 x pixels arrays for d, one each for z and its Bregman variable),
-// the pipelined sweep's checkpoints of u (one per iteration in flight but the
-// last), and its ring and squares (under one more).
+// Bytes one band's solve uses while it runs: its data copy and the values it
+// puts back, and the pipelined solver's work arrays for the L1 model
+// (solver/tv_restore_pipelined.h): the state (four arrays), the skewed u, f
+// and weight (three), one checkpoint of u per iteration in flight but the
+// last, and the rows of dtilde.y and the sums' band buffers (under one more).
 constexpr std::size_t tolvek_band_bytes(std::size_t pixels)
 {
-    return (2 + 6 + (PIPELINE_DEPTH - 1) + 1) * pixels * sizeof(double);
+    return (2 + 4 + 3 + (PIPELINE_DEPTH - 1) + 1) * pixels * sizeof(double);
 }
 
 // The solver's parameters of a job: its weight of the valid pixels, iteration

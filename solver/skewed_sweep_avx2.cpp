@@ -25,7 +25,10 @@ struct Avx2Lanes {
         _mm256_storeu_pd(p, a.lo);
         _mm256_storeu_pd(p + 4, a.hi);
     }
-    // The checkpoint is written once and read only if the solver stops early.
+    static void store_last(double* p, Avx2Lanes a) {
+        _mm_storeh_pd(p, _mm256_extractf128_pd(a.hi, 1));
+    }
+    // The checkpoint is written once and read back once, after the wave.
     static void stream(double* p, Avx2Lanes a) {
         _mm256_stream_pd(p, a.lo);
         _mm256_stream_pd(p + 4, a.hi);
@@ -52,6 +55,9 @@ struct Avx2Lanes {
                 _mm256_castsi256_pd(_mm256_cmpeq_epi64(hi, lane_bits))};
     }
     static bool any(Mask m) { return _mm256_movemask_pd(_mm256_or_pd(m.lo, m.hi)) != 0; }
+    static Avx2Lanes keep(Mask m, Avx2Lanes a) {
+        return {_mm256_and_pd(m.lo, a.lo), _mm256_and_pd(m.hi, a.hi)};
+    }
     static Avx2Lanes select(Mask m, Avx2Lanes a, Avx2Lanes b) {
         return {_mm256_blendv_pd(b.lo, a.lo, m.lo), _mm256_blendv_pd(b.hi, a.hi, m.hi)};
     }

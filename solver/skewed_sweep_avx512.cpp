@@ -24,7 +24,10 @@ struct Avx512Lanes {
 
     static Avx512Lanes load(const double* p) { return {_mm512_loadu_pd(p)}; }
     static void store(double* p, Avx512Lanes a) { _mm512_storeu_pd(p, a.v); }
-    // The checkpoint is written once and read only if the solver stops early.
+    static void store_last(double* p, Avx512Lanes a) {
+        _mm_storeh_pd(p, _mm256_extractf128_pd(_mm512_extractf64x4_pd(a.v, 1), 1));
+    }
+    // The checkpoint is written once and read back once, after the wave.
     static void stream(double* p, Avx512Lanes a) { _mm512_stream_pd(p, a.v); }
     static void fence() { _mm_sfence(); }
     static Avx512Lanes set1(double x) { return {_mm512_set1_pd(x)}; }
@@ -38,6 +41,7 @@ struct Avx512Lanes {
     static Mask lt(Avx512Lanes a, Avx512Lanes b) { return _mm512_cmp_pd_mask(a.v, b.v, _CMP_LT_OQ); }
     static Mask mask(unsigned bits) { return static_cast<Mask>(bits); }
     static bool any(Mask m) { return m != 0; }
+    static Avx512Lanes keep(Mask m, Avx512Lanes a) { return {_mm512_maskz_mov_pd(m, a.v)}; }
     static Avx512Lanes select(Mask m, Avx512Lanes a, Avx512Lanes b) {
         return {_mm512_mask_blend_pd(m, b.v, a.v)};
     }

@@ -27,6 +27,7 @@ struct GenericLanes {
         return r;
     }
     static void store(double* p, const GenericLanes& a) { std::memcpy(p, &a.v, sizeof a.v); }
+    static void store_last(double* p, const GenericLanes& a) { *p = a.v[SWEEP_LANES - 1]; }
     static void stream(double* p, const GenericLanes& a) { store(p, a); }
     static void fence() {}
     static GenericLanes set1(double x) { return {Doubles{} + x}; }
@@ -48,6 +49,7 @@ struct GenericLanes {
         for (int j = 0; j < SWEEP_LANES; ++j) all |= m[j];
         return all != 0;
     }
+    static GenericLanes keep(const Mask& m, const GenericLanes& a) { return {m ? a.v : Doubles{}}; }
     static GenericLanes select(const Mask& m, const GenericLanes& a, const GenericLanes& b) {
         return {m ? a.v : b.v};
     }

@@ -161,14 +161,14 @@ int tv_restore_reference(double* u, const double* f, int width, int height, int 
 }
 
 int tv_restore_on_path(double* u, const double* f, int width, int height, int channels,
-                       const RestoreOptions* options, SimdPath path, int depth) {
+                       const RestoreOptions* options, SimdPath path, int depth, int block) {
     const RestoreOptions& opts = options != nullptr ? *options : kDefaultOptions;
     SolverAlgorithm algorithm;
     std::size_t n = 0;
     if (!check_arguments(u, f, width, height, channels, opts, &algorithm, &n)) return 0;
     const SweepKernels kernels = sweep_kernels(path);
     if (channels == 1 && kernels.sweep != nullptr) {
-        const int result = tv_restore_pipelined(u, f, width, height, opts, kernels, depth);
+        const int result = tv_restore_pipelined(u, f, width, height, opts, kernels, depth, block);
         if (result >= 0) return result;
     }
     // More channels, an unsupported path or too little memory for the
@@ -179,7 +179,7 @@ int tv_restore_on_path(double* u, const double* f, int width, int height, int ch
 int tv_restore(double* u, const double* f, int width, int height, int channels,
                const RestoreOptions* options) {
     return tv_restore_on_path(u, f, width, height, channels, options, best_simd_path(),
-                              PIPELINE_DEPTH);
+                              PIPELINE_DEPTH, PIPELINE_BLOCK);
 }
 
 }  // namespace pelvane

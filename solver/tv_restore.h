@@ -21,19 +21,21 @@ bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm)
 // not be f. options may be null for the defaults. Returns 0 on failure (u
 // unchanged), 1 when converged, 2 when stopped by max_iter or the callback.
 //
-// One channel runs pipelined (tv_restore_pipelined.h): several iterations in
-// flight over bands of rows, each band swept once per iteration with the
-// d-step, the Gauss-Seidel update and the z-step fused, eight rows at a time
-// in vector lanes. Every value, every sum and the callback sequence are those
-// of tv_restore_reference, bit for bit, on every instruction set. More
-// channels, or too little memory for the pipeline, run the plain loop.
+// One channel runs tiled (tv_restore_pipelined.h): a few iterations at a time
+// sweep the image together in tiles of columns, each tile's bands swept by
+// every iteration in turn while they are in cache, with the d-step, the
+// Gauss-Seidel update and the z-step fused, eight rows at a time in vector
+// lanes. Every value, every sum and the callback sequence are those of
+// tv_restore_reference, bit for bit, on every instruction set. More channels,
+// or too little memory for the tiles, run the plain loop.
 //
-// What u holds when the callback is called: with one channel, u is written
-// band by band as the iterations in flight pass (PIPELINE_DEPTH of them, four),
-// so a state-0 call for iteration i may see rows of an earlier or a later
-// iterate (from i - 4 to i + 3), not iteration i's. The final call (state 1 or
-// 2) sees the result. After a callback has returned 0, u holds iteration i's
-// iterate once tv_restore returns. The plain loop always shows iteration i's.
+// What u holds when the callback is called: with one channel, the callbacks
+// of a group of iterations (PIPELINE_DEPTH of them, three) come once the
+// group is done, and u holds the group's last iterate, so a state-0 call for
+// iteration i may see a later iterate (up to i + 2), not iteration i's. The
+// final call (state 1 or 2) sees the result. After a callback has returned 0,
+// u holds iteration i's iterate once tv_restore returns. The plain loop
+// always shows iteration i's.
 int tv_restore(double* u, const double* f, int width, int height, int channels,
                const RestoreOptions* options);
 

@@ -1,7 +1,7 @@
 // Speed of the Tolvek solver on one band of a typical strip: 2000 or 8000
 // columns, 334 rows (a full strip window), scanner stripes of gaps, data
 // normalised to 0..1 with 2.0 at the gaps as the band stage prepares it.
-// tv_restore (pipelined) against tv_restore_reference (the plain loop) in one
+// tv_restore (tiled) against tv_restore_reference (the plain loop) in one
 // run: compare their per_px_iter counters.
 #include <benchmark/benchmark.h>
 
@@ -102,21 +102,24 @@ void BM_TvRestoreL1(benchmark::State& state) {
 }
 BENCHMARK(BM_TvRestoreL1)->Arg(kWidth)->Arg(kWideWidth)->Unit(benchmark::kMillisecond);
 
-// The pipelined solver per instruction set (range 1) and number of
-// iterations in flight (range 2).
+// The tiled solver per instruction set (range 1), number of iterations in
+// flight (range 2) and block of steps (range 3).
 void BM_TvRestorePathL1(benchmark::State& state) {
     const auto path = static_cast<SimdPath>(state.range(1));
     const int depth = static_cast<int>(state.range(2));
+    const int block = static_cast<int>(state.range(3));
     if (!simd_path_supported(path)) {
         state.SkipWithError("instruction set not supported here");
         return;
     }
-    run_l1(state, [path, depth](double* u, const double* f, int width, const RestoreOptions* options) {
-        return tv_restore_on_path(u, f, width, kRows, 1, options, path, depth);
+    run_l1(state, [=](double* u, const double* f, int width, const RestoreOptions* options) {
+        return tv_restore_on_path(u, f, width, kRows, 1, options, path, depth, block);
     });
 }
 BENCHMARK(BM_TvRestorePathL1)
-    ->ArgsProduct({{kWidth}, {SIMD_GENERIC, SIMD_AVX2, SIMD_AVX512}, {1, PIPELINE_DEPTH}})
+    ->ArgsProduct({{kWidth, kWideWidth}, {SIMD_GENERIC, SIMD_AVX2, SIMD_AVX512},
+                   {1, PIPELINE_DEPTH}, {PIPELINE_BLOCK}})
+    ->ArgsProduct({{kWideWidth}, {SIMD_AVX2, SIMD_AVX512}, {2, 4, 8}, {32, 512}})
     ->Unit(benchmark::kMillisecond);
 
 // One fused L1 sweep of a band of 8 x 1000 pixels that stays in cache: the
@@ -130,11 +133,14 @@ void BM_SweepBandL1(benchmark::State& state) {
     }
     constexpr int width = 1000;
     constexpr std::ptrdiff_t lanes = SWEEP_LANES;
-    constexpr std::ptrdiff_t slot = (width + lanes - 1 + 2 * SWEEP_MARGIN) * lanes;
+    constexpr std::ptrdiff_t steps = width + lanes - 1;
+    constexpr std::ptrdiff_t slot = (steps + 1 + 2 * SWEEP_MARGIN) * lanes;
+    constexpr int vectors = sweep_state_vectors(SWEEP_LAPLACE);
     const StripBand& band = strip_band();
-    // Three bands (above, this one, below) of u and state; f and the weight
-    // of the strip's first rows.
-    std::vector<double> u(3 * slot), stored(3 * slot * 6, 0.0), aux(2 * slot), squares(slot);
+    // Three bands (above, this one, below) of u; the state, the dty rows, f
+    // and the weight of the strip's first rows.
+    std::vector<double> u(3 * slot), stored(slot * vectors, 0.0), aux(2 * slot),
+        dty(2 * slot / lanes, 0.0), carry(2 * lanes);
     for (std::size_t i = 0; i < u.size(); ++i) u[i] = band.data[i % kPixels] * 0.5;
     kernels.skew(band.data.data(), kWidth, SWEEP_LANES, width, aux.data(), 2 * lanes, false, 0.0);
     kernels.skew(band.weights.data(), kWidth, SWEEP_LANES, width, aux.data() + lanes, 2 * lanes,
@@ -142,13 +148,16 @@ void BM_SweepBandL1(benchmark::State& state) {
     SweepBand sweep;
     sweep.width = width;
     sweep.rows = SWEEP_LANES;
+    sweep.begin = 0;
+    sweep.end = steps;
     sweep.u = u.data() + slot + SWEEP_MARGIN * lanes;
     sweep.u_above = sweep.u - slot;
     sweep.u_below = sweep.u + slot;
-    sweep.state = stored.data() + 6 * (slot + SWEEP_MARGIN * lanes);
-    sweep.state_above = sweep.state - 6 * slot;
+    sweep.state = stored.data();
+    sweep.dty_row = dty.data();
+    sweep.dty_row_above = dty.data() + slot / lanes;
     sweep.aux = aux.data();
-    sweep.squares = squares.data();
+    sweep.carry = carry.data();
     SweepConstants constants;
     constants.model = SWEEP_LAPLACE;
     constants.shrink_t = 1.0 / 5.0;

@@ -88,7 +88,8 @@ struct SolveCase {
 };
 
 // path < 0: the plain loop.
-Outcome solve(const Band& band, const SolveCase& setup, int path, int depth) {
+Outcome solve(const Band& band, const SolveCase& setup, int path, int depth,
+              int block = PIPELINE_BLOCK) {
     Recorder recorder;
     recorder.stop_at = setup.stop_at;
     RestoreOptions options;
@@ -105,7 +106,7 @@ Outcome solve(const Band& band, const SolveCase& setup, int path, int depth) {
                                                  band.height, 1, &options)
                           : tv_restore_on_path(out.u.data(), band.f.data(), band.width,
                                                band.height, 1, &options,
-                                               static_cast<SimdPath>(path), depth);
+                                               static_cast<SimdPath>(path), depth, block);
     out.calls = recorder.calls;
     out.final_u = recorder.final_u;
     return out;
@@ -125,15 +126,18 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
     return true;
 }
 
-// Every supported path at every depth gives the plain loop's outcome.
+// Every supported path at every depth and block gives the plain loop's
+// outcome. Blocks of a step or a few put many tile boundaries in small images.
 void expect_as_reference(const Band& band, const SolveCase& setup, const std::string& what,
-                         const std::vector<int>& depths = {1, 2, 3, 4, PIPELINE_MAX_DEPTH}) {
+                         const std::vector<int>& depths = {1, 2, 3, 4, PIPELINE_MAX_DEPTH},
+                         const std::vector<int>& blocks = {1, 3, 16, PIPELINE_BLOCK}) {
     const Outcome expected = solve(band, setup, -1, 0);
     for (SimdPath path : supported_paths())
-        for (int depth : depths) {
-            const Outcome got = solve(band, setup, path, depth);
-            const std::string where =
-                what + " path " + std::to_string(path) + " depth " + std::to_string(depth);
+        for (int depth : depths)
+          for (int block : blocks) {
+            const Outcome got = solve(band, setup, path, depth, block);
+            const std::string where = what + " path " + std::to_string(path) + " depth " +
+                                      std::to_string(depth) + " block " + std::to_string(block);
             EXPECT_EQ(got.result, expected.result) << where;
             EXPECT_TRUE(same_bits(got.u, expected.u)) << where;
             EXPECT_EQ(got.calls, expected.calls) << where;
@@ -146,9 +150,11 @@ void expect_as_reference(const Band& band, const SolveCase& setup, const std::st
 }
 
 TEST(TvRestorePipelined, EqualsThePlainLoopOnAwkwardShapes) {
-    // Widths below, at and above the lane count; heights of one row, a
-    // partial band, and a few bands more than the deepest pipeline.
-    const int widths[] = {1, 2, 3, 7, 8, 9, 13, 30};
+    // Widths below, at and above the lane count, and of a band's steps
+    // (width + 7) just below, at and above the default block or several
+    // blocks and a part; heights of one row, a partial band, and a few bands
+    // more than the deepest pipeline.
+    const int widths[] = {1, 2, 3, 7, 8, 9, 13, 30, 120, 121, 122, 300};
     const int heights[] = {1, 2, 3, 8, 9, 17, 75};
     for (int w : widths)
         for (int h : heights) {
@@ -180,19 +186,22 @@ TEST(TvRestorePipelined, ConvergesInsideAWaveAsThePlainLoopDoes) {
     // A tolerance just above the change of iteration m ends the plain loop at
     // the first iteration from m on whose change is below it; the pipeline
     // has later iterations in flight by then and must undo them.
-    const Band band = striped_band(41, 43, 9u);
-    for (int model : {NOISE_GAUSSIAN, NOISE_LAPLACE, NOISE_POISSON}) {
-        SolveCase probe;
-        probe.model = model;
-        probe.max_iter = 30;
-        const Outcome deltas = solve(band, probe, -1, 0);
-        for (int m : {3, 5, 6, 7, 9, 14}) {
-            SolveCase setup = probe;
-            setup.tol = std::nextafter(deltas.calls[m].delta, 1e300);
-            const Outcome reference = solve(band, setup, -1, 0);
-            ASSERT_EQ(reference.result, 1) << model << " " << m;
-            expect_as_reference(band, setup,
-                                "model " + std::to_string(model) + " tol of " + std::to_string(m));
+    // The wide band has several tiles of the default block and a part.
+    for (const Band& band : {striped_band(41, 43, 9u), striped_band(300, 27, 4u)}) {
+        for (int model : {NOISE_GAUSSIAN, NOISE_LAPLACE, NOISE_POISSON}) {
+            SolveCase probe;
+            probe.model = model;
+            probe.max_iter = 30;
+            const Outcome deltas = solve(band, probe, -1, 0);
+            for (int m : {3, 5, 6, 7, 9, 14}) {
+                SolveCase setup = probe;
+                setup.tol = std::nextafter(deltas.calls[m].delta, 1e300);
+                const Outcome reference = solve(band, setup, -1, 0);
+                ASSERT_EQ(reference.result, 1) << band.width << " " << model << " " << m;
+                expect_as_reference(band, setup,
+                                    std::to_string(band.width) + " wide, model " +
+                                        std::to_string(model) + " tol of " + std::to_string(m));
+            }
         }
     }
 }
@@ -258,6 +267,39 @@ TEST(SkewedSweep, SkewAndUnskewRoundTripWithZeroPadding) {
                 EXPECT_EQ(back, image) << "path " << path << " width " << width << " rows " << rows;
             }
     }
+}
+
+TEST(SkewedSweep, AddChangesSumsEachChainInOrderAsThePlainLoop) {
+    // Chains of 1 to 8 iterations over counts with and without a partial
+    // group of four; values of every size, so that the order of the additions
+    // shows in the bits.
+    std::uint32_t seed = 7;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return std::ldexp((seed >> 8) / 16777216.0, static_cast<int>(seed % 40) - 20);
+    };
+    for (SimdPath path : supported_paths())
+        for (int chains = 1; chains <= PIPELINE_MAX_DEPTH; ++chains)
+            for (std::size_t count : {1, 3, 4, 9, 64}) {
+                std::vector<std::vector<double>> arrays(chains + 1, std::vector<double>(count));
+                for (auto& array : arrays)
+                    for (double& v : array) v = next();
+                std::vector<double> image = arrays[0], sums(chains, 0.5), expected(chains, 0.5);
+                for (int c = 0; c < chains; ++c)
+                    for (std::size_t e = 0; e < count; ++e) {
+                        const double change = arrays[c + 1][e] - arrays[c][e];
+                        expected[c] += change * change;
+                    }
+                std::vector<const double*> changed;
+                for (int c = 1; c <= chains; ++c) changed.push_back(arrays[c].data());
+                sweep_kernels(path).add_changes(image.data(), changed.data(), chains, count,
+                                                sums.data());
+                const std::string where = "path " + std::to_string(path) + " chains " +
+                                          std::to_string(chains) + " count " +
+                                          std::to_string(count);
+                EXPECT_TRUE(same_bits(sums, expected)) << where;
+                EXPECT_EQ(image, arrays[chains]) << where;
+            }
 }
 
 TEST(TvRestorePipelined, DefaultEntryPointIsTheFastPath) {
