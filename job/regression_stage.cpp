@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "job/edge_fill_stage.h"
 #include "job/fill_status.h"
 #include "job/progress.h"
 #include "regression/refine_fill.h"
@@ -11,6 +12,7 @@
 #include "regression/regression_strip.h"
 #include "regression/sarnic_rules.h"
 #include "regression/similar_pixels.h"
+#include "solver/edge_interpolation.h"
 
 namespace pelvane {
 
@@ -95,12 +97,21 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
                                 scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
-    BandStack predictions(3 * bands, pixels);
+    BandStack predictions((PREDICTOR_COUNT - 1) * bands, pixels);
+    // The interpolation: kriging from the target's valid pixels, its model
+    // fitted as for the pixels missing in both images.
+    const EdgeInterpolator interpolator(fit_edge_model(s.target.bands(), bands, s.target_mask,
+                                                       s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP));
+    static_assert(EDGE_NEIGHBOURS <= NEIGHBOUR_WEIGHTS_MOST);
+    const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
+                                         std::size_t* at, double* weight) {
+        return interpolator.weights(gap, s.width, s.rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
+    };
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                predict_refined_rows(similar, s.target_mask, select.data(), first_row(chunk),
-                                     end_row(chunk), predictions.bands());
+                predict_refined_rows(similar, s.target_mask, kriging, select.data(),
+                                     first_row(chunk), end_row(chunk), predictions.bands());
             },
             hooks))
         return JobResult::stopped();
@@ -110,7 +121,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     // not matter.
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
-                              bands,            s.rows,            s.width};
+                              &kriging,         bands,             s.rows,
+                              s.width};
     const RefineModel model = calibrate_refinement(refine);
     if (!pool.run(
             chunks, pool.threads(),

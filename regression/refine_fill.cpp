@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "regression/local_regression.h"
 #include "regression/pixel_status.h"
 #include "regression/ring_stats.h"
 
@@ -15,11 +16,11 @@ namespace pelvane {
 namespace {
 
 constexpr int P = PREDICTOR_COUNT;
-constexpr int SIMILAR_PREDICTORS = 3;  // the ones in RefineInputs::predictions
+constexpr int OTHER_PREDICTORS = P - 1;  // the ones in RefineInputs::predictions
 const double NONE = std::numeric_limits<double>::quiet_NaN();
 
 bool predicted(unsigned char s) { return s >= PIXEL_SIMILAR_FIT && s <= PIXEL_RATIO_FIT; }
-bool spatial_predictor(int k) { return k == PREDICT_SIMILAR_MEAN || k == PREDICT_INTERPOLATION; }
+bool spatial_predictor(int k) { return k == PREDICT_INTERPOLATION; }
 
 struct ValidPixel {
     const unsigned char* target_mask;
@@ -53,27 +54,12 @@ std::size_t slot(int bands, int k, int ring, int b)
     return (static_cast<std::size_t>(k) * (RING_REACH + 1) + ring) * bands + b;
 }
 
-// The similar mean, the similar line and the interpolation at (row, col),
-// from pixels at least `start` rings away (1: any but the pixel itself):
-// `out` gets 3 x bands values, NaN where a predictor has nothing. Returns
-// the ring of the nearest valid pixel used by the interpolation (0: none).
-int predict_similar(const SimilarSearch& s, const unsigned char* target_mask, int row, int col,
-                    int start, SimilarScratch& work, RingStats& valid, double* out)
+// The ring of the nearest valid pixel around (r, c) at or beyond ring
+// `start`; 0 when none lies within RING_REACH.
+int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows, int width,
+                       int start)
 {
-    const int bands = s.bands;
-    ring_stats(row, col, s.rows, s.width, start, bands, ValidPixel{target_mask},
-               TargetValue{s.target}, valid);
-    const int exclude = valid.ring > 0 ? valid.ring : start;
-    if (similar_predict(s, row, col, exclude, work, out, out + bands) == 0)
-        std::fill(out, out + 2 * bands, NONE);
-    for (int b = 0; b < bands; ++b) out[2 * bands + b] = valid.ring > 0 ? valid.mean[b] : NONE;
-    return valid.ring;
-}
-
-// The ring of the nearest valid pixel around (r, c); 0 when none lies within RING_REACH.
-int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows, int width)
-{
-    for (int h = 1; h <= RING_REACH; ++h)
+    for (int h = std::max(start, 1); h <= RING_REACH; ++h)
         for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
             const bool edge_row = rr == r - h || rr == r + h;
             for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h)
@@ -83,11 +69,51 @@ int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows,
     return 0;
 }
 
+struct PredictScratch {
+    LocalScratch local;
+    SimilarScratch similar;
+    std::vector<double> similar_mean;
+};
+
+// The interpolation and the local regression at (row, col), from pixels at
+// least `start` rings away (1: any but the pixel itself): `out` gets
+// (P - 1) x bands values, NaN where a predictor has nothing; `line` (or
+// null) the similar line, which stands in for the regression where rings
+// are left out. Returns the ring of the nearest valid pixel at or beyond
+// `start` (0: none within RING_REACH, and no interpolation).
+int predict_others(const SimilarSearch& s, const unsigned char* target_mask,
+                   const NeighbourWeights& kriging, int row, int col, int start,
+                   PredictScratch& work, double* out, double* line)
+{
+    const int bands = s.bands;
+    const int ring = nearest_valid_ring(target_mask, row, col, s.rows, s.width, start);
+    const int exclude = ring > 0 ? ring : start;
+    double* const interpolation = out + (PREDICT_INTERPOLATION - 1) * bands;
+    double* const plane = out + (PREDICT_LOCAL_PLANE - 1) * bands;
+    std::size_t at[NEIGHBOUR_WEIGHTS_MOST];
+    double weight[NEIGHBOUR_WEIGHTS_MOST];
+    const std::size_t pos = static_cast<std::size_t>(row) * s.width + col;
+    const int n = ring > 0 ? kriging(target_mask, pos, start, at, weight) : 0;
+    for (int b = 0; b < bands; ++b) {
+        double v = 0.0;
+        for (int k = 0; k < n; ++k) v += weight[k] * s.target[b][at[k]];
+        interpolation[b] = n > 0 ? v : NONE;
+    }
+    if (local_regression_predict(s, row, col, exclude, work.local, plane) == 0)
+        std::fill(plane, plane + bands, NONE);
+    if (line != nullptr) {
+        work.similar_mean.resize(static_cast<std::size_t>(bands));
+        if (similar_predict(s, row, col, exclude, work.similar, work.similar_mean.data(), line) == 0)
+            std::fill(line, line + bands, NONE);
+    }
+    return ring;
+}
+
 // One band's combination at a pixel s rings from the nearest valid pixel.
 struct Combined {
     double value = NONE;
     double variance = 0.0;        // estimated squared error, before the strip's scale
-    double spatial_weight = 0.0;  // of the similar mean and the interpolation
+    double spatial_weight = 0.0;  // of the interpolation
 };
 
 // prediction(k): predictor k's value (NaN: none); residuals: the ring
@@ -176,18 +202,18 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
 }
 
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
-                          const unsigned char* select, int row_begin, int row_end,
+                          const NeighbourWeights& kriging, const unsigned char* select,
+                          int row_begin, int row_end,
                           double* const* predictions)
 {
     const int bands = similar.bands;
-    SimilarScratch work;
-    RingStats valid(bands);
-    std::vector<double> out(static_cast<std::size_t>(SIMILAR_PREDICTORS) * bands);
+    PredictScratch work;
+    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands);
     for (int r = std::max(row_begin, 0); r < std::min(row_end, similar.rows); ++r)
         for (int c = 0; c < similar.width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * similar.width + c;
             if (select[pos] == 0) continue;
-            predict_similar(similar, target_mask, r, c, 1, work, valid, out.data());
+            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr);
             for (std::size_t v = 0; v < out.size(); ++v) predictions[v][pos] = out[v];
         }
 }
@@ -210,9 +236,9 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     for (std::size_t q = 0; q < pixels; ++q)
         if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
 
-    SimilarScratch work;
-    RingStats valid(bands), residuals(P * bands);
-    std::vector<double> out(static_cast<std::size_t>(SIMILAR_PREDICTORS) * bands);
+    PredictScratch work;
+    RingStats residuals(P * bands);
+    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands), line(bands);
     const Residual residual{in};
     // Visits each sample predicted from pixels ring s or further, s = 1, then
     // one beyond the ring the interpolation found, and so on: a sample seen
@@ -221,8 +247,8 @@ RefineModel calibrate_refinement(const RefineInputs& in)
         for (const std::size_t q : samples) {
             const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
             for (int s = 1; s <= RING_REACH;) {
-                const int ring = predict_similar(*in.similar, in.target_mask, r, c, s, work, valid,
-                                                 out.data());
+                const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
+                                                work, out.data(), line.data());
                 if (ring == 0) break;
                 ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
                            residuals);
@@ -249,7 +275,7 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                     srm[i] += residual(k * bands + b, q) * mean;
                     smm[i] += mean * mean;
                 }
-                const double e = value_of(q, k == PREDICT_REGRESSION ? PREDICT_SIMILAR_LINE : k, b) -
+                const double e = (k == PREDICT_REGRESSION ? line[b] : value_of(q, k, b)) -
                                  in.target[b][q];
                 if (std::isfinite(e)) {
                     error2[i] += e * e;
@@ -306,7 +332,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
             if (!predicted(status[pos])) continue;
             ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
             // Beyond the rings searched, the farthest ring measured stands.
-            const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width);
+            const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
             const int ring = nearest > 0 ? nearest : RING_REACH;
             int spatial_bands = 0;
             for (int b = 0; b < bands; ++b) {

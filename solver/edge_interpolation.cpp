@@ -184,47 +184,97 @@ double EdgeInterpolator::correlation(int dy, int dx) const
                         static_cast<std::size_t>(std::abs(dx))];
 }
 
+int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos,
+                              int exclude, int quota, std::size_t* at, double* weight) const
+{
+    constexpr int N = EDGE_NEIGHBOURS;
+    const std::size_t w = static_cast<std::size_t>(width);
+    const int y = static_cast<int>(pos / w);
+    const int x = static_cast<int>(pos % w);
+
+    // The known pixels taken, nearest first, up to the quota of each octant.
+    int dy[N], dx[N];
+    int per_octant[8] = {};
+    int bound[8];
+    octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
+    int limit = *std::max_element(bound, bound + 8);
+    int n = 0;
+    for (const Offset& o : search_order()) {
+        if (o.distance2 > limit) break;
+        if (per_octant[o.octant] == quota) continue;
+        if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
+        const int yy = y + o.dy;
+        const int xx = x + o.dx;
+        if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+        const std::size_t q = static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx);
+        if (gap_mask[q] != 0) continue;
+        dy[n] = o.dy;
+        dx[n] = o.dx;
+        at[n] = q;
+        if (++per_octant[o.octant] == quota) {
+            limit = -1;
+            for (int k = 0; k < 8; ++k)
+                if (per_octant[k] < quota) limit = std::max(limit, bound[k]);
+        }
+        if (++n == N) break;
+    }
+    if (n == 0) return 0;
+
+    // Cholesky factor L (lower, row-major) of the correlations among them.
+    double l[N * N];
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c <= r; ++c) {
+            double s = correlation(dy[r] - dy[c], dx[r] - dx[c]);
+            for (int k = 0; k < c; ++k) s -= l[r * N + k] * l[c * N + k];
+            l[r * N + c] = c == r ? std::sqrt(s) : s / l[c * N + c];
+        }
+    }
+    // lambda = C^-1 c0 and nu = C^-1 1, forward then back substitution.
+    double lambda[N], nu[N];
+    for (int r = 0; r < n; ++r) {
+        double s = correlation(dy[r], dx[r]);
+        double t = 1.0;
+        for (int k = 0; k < r; ++k) {
+            s -= l[r * N + k] * lambda[k];
+            t -= l[r * N + k] * nu[k];
+        }
+        lambda[r] = s / l[r * N + r];
+        nu[r] = t / l[r * N + r];
+    }
+    for (int r = n - 1; r >= 0; --r) {
+        double s = lambda[r];
+        double t = nu[r];
+        for (int k = r + 1; k < n; ++k) {
+            s -= l[k * N + r] * lambda[k];
+            t -= l[k * N + r] * nu[k];
+        }
+        lambda[r] = s / l[r * N + r];
+        nu[r] = t / l[r * N + r];
+    }
+    // The weights sum to 1: w = lambda + mu nu.
+    double sum_lambda = 0.0, sum_nu = 0.0;
+    for (int k = 0; k < n; ++k) {
+        sum_lambda += lambda[k];
+        sum_nu += nu[k];
+    }
+    const double mu = (1.0 - sum_lambda) / sum_nu;
+    for (int k = 0; k < n; ++k) weight[k] = lambda[k] + mu * nu[k];
+    return n;
+}
+
 std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count,
                                       const unsigned char* gap_mask, int width, int rows,
                                       const std::size_t* positions, std::size_t count,
                                       double* values, double* spread) const
 {
     constexpr int N = EDGE_NEIGHBOURS;
-    const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::size_t missed = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t pos = positions[i];
-        const int y = static_cast<int>(pos / w);
-        const int x = static_cast<int>(pos % w);
-
-        // The known pixels taken, nearest first, up to the quota of each octant.
-        int dy[N], dx[N];
         std::size_t at[N];
-        int per_octant[8] = {};
-        int bound[8];
-        octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
-        int limit = *std::max_element(bound, bound + 8);
-        int n = 0;
-        for (const Offset& o : search_order()) {
-            if (o.distance2 > limit) break;
-            if (per_octant[o.octant] == EDGE_OCTANT_QUOTA) continue;
-            const int yy = y + o.dy;
-            const int xx = x + o.dx;
-            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
-            const std::size_t q = static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx);
-            if (gap_mask[q] != 0) continue;
-            dy[n] = o.dy;
-            dx[n] = o.dx;
-            at[n] = q;
-            if (++per_octant[o.octant] == EDGE_OCTANT_QUOTA) {
-                limit = -1;
-                for (int k = 0; k < 8; ++k)
-                    if (per_octant[k] < EDGE_OCTANT_QUOTA) limit = std::max(limit, bound[k]);
-            }
-            if (++n == N) break;
-        }
+        double weight[N];
+        const int n = weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight);
         double* out = values + i * nb;
         double* out_spread = spread != nullptr ? spread + i * nb : nullptr;
         if (n == 0) {
@@ -233,51 +283,8 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
             ++missed;
             continue;
         }
-
-        // Cholesky factor L (lower, row-major) of the correlations among them.
-        double l[N * N];
-        for (int r = 0; r < n; ++r) {
-            for (int c = 0; c <= r; ++c) {
-                double s = correlation(dy[r] - dy[c], dx[r] - dx[c]);
-                for (int k = 0; k < c; ++k) s -= l[r * N + k] * l[c * N + k];
-                l[r * N + c] = c == r ? std::sqrt(s) : s / l[c * N + c];
-            }
-        }
-        // lambda = C^-1 c0 and nu = C^-1 1, forward then back substitution.
-        double lambda[N], nu[N];
-        for (int r = 0; r < n; ++r) {
-            double s = correlation(dy[r], dx[r]);
-            double t = 1.0;
-            for (int k = 0; k < r; ++k) {
-                s -= l[r * N + k] * lambda[k];
-                t -= l[r * N + k] * nu[k];
-            }
-            lambda[r] = s / l[r * N + r];
-            nu[r] = t / l[r * N + r];
-        }
-        for (int r = n - 1; r >= 0; --r) {
-            double s = lambda[r];
-            double t = nu[r];
-            for (int k = r + 1; k < n; ++k) {
-                s -= l[k * N + r] * lambda[k];
-                t -= l[k * N + r] * nu[k];
-            }
-            lambda[r] = s / l[r * N + r];
-            nu[r] = t / l[r * N + r];
-        }
-        // The weights sum to 1: w = lambda + mu nu.
-        double sum_lambda = 0.0, sum_nu = 0.0;
-        for (int k = 0; k < n; ++k) {
-            sum_lambda += lambda[k];
-            sum_nu += nu[k];
-        }
-        const double mu = (1.0 - sum_lambda) / sum_nu;
-        double weight[N];
         double sum_abs = 0.0;
-        for (int k = 0; k < n; ++k) {
-            weight[k] = lambda[k] + mu * nu[k];
-            sum_abs += std::fabs(weight[k]);
-        }
+        for (int k = 0; k < n; ++k) sum_abs += std::fabs(weight[k]);
 
         for (std::size_t b = 0; b < nb; ++b) {
             const double* v = bands[b];

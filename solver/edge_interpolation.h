@@ -92,6 +92,16 @@ public:
                         const std::size_t* positions, std::size_t count, double* values,
                         double* spread) const;
 
+    // The kriging weights of one pixel at `pos`, as predict() takes them
+    // (predict: quota EDGE_OCTANT_QUOTA), with `quota` (1 .. EDGE_OCTANT_QUOTA)
+    // known pixels per octant and those closer than `exclude` rows and
+    // columns left out (1: only the pixel itself): the positions into
+    // at[0 .. n - 1] and the weights into weight[0 .. n - 1] (both
+    // EDGE_NEIGHBOURS long); returns n, 0 when no known pixel lies within
+    // reach.
+    int weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos, int exclude,
+                int quota, std::size_t* at, double* weight) const;
+
     const EdgeModel& model() const { return model_; }
 
 private:

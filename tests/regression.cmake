@@ -14,4 +14,4 @@ pelvane_add_test(regression_strip_test
   LIBS pelvane_regression pelvane_test_support Threads::Threads)
 pelvane_add_test(refine_fill_test
   SOURCES regression/refine_fill_test.cpp
-  LIBS pelvane_regression)
+  LIBS pelvane_regression pelvane_solver)

@@ -25,6 +25,7 @@
 #include "job/gap_masks.h"
 #include "job/range_masker.h"
 #include "regression/fallback_fill.h"
+#include "regression/local_regression.h"
 #include "regression/refine_fill.h"
 #include "regression/regression_strip.h"
 #include "regression/similar_pixels.h"
@@ -294,14 +295,29 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
             CHECK(n == similar_predict_reference(search, row, col, exclude, c, d), "similar_predict and its reference take other counts");
             for (int band = 0; band < bands && n > 0; ++band)
                 CHECK(same_value(a[band], c[band]) && same_value(b[band], d[band]), "similar_predict and its reference differ");
+            // The local plane: the same candidates as its reference; the
+            // values agree where the sums stay finite (they may overflow
+            // with the huge values drawn).
+            LocalScratch local;
+            const int m = local_regression_predict(search, row, col, exclude, local, a);
+            const int m_ref = local_regression_reference(search, row, col, exclude, c);
+            CHECK(m == 0 || m == m_ref, "local_regression_predict and its reference take other counts");
+            for (int band = 0; band < bands && m > 0; ++band)
+                CHECK(std::isfinite(a[band]), "local_regression_predict gave a value that is not finite");
         }
-        Stack loo(bands, pixels, unwritten()), predictions(3 * bands, pixels, unwritten());
+        Stack loo(bands, pixels, unwritten()), predictions((PREDICTOR_COUNT - 1) * bands, pixels, unwritten());
+        const EdgeInterpolator interpolator(
+            fit_edge_model(target.bands(), bands, target_mask.data(), width, rows, r.between(1, 5)));
+        const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
+                                             std::size_t* at, double* weight) {
+            return interpolator.weights(gap, width, rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
+        };
         const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
                                     width, 0.5, similar);
         strip.predict_rows(0, rows, residual.data(), loo.pointers.data());
-        predict_refined_rows(search, target_mask.data(), select.data(), 0, rows, predictions.pointers.data());
+        predict_refined_rows(search, target_mask.data(), kriging, select.data(), 0, rows, predictions.pointers.data());
         const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
-                              predictions.pointers.data(), &search, bands, rows, width};
+                              predictions.pointers.data(), &search, &kriging, bands, rows, width};
         const RefineModel model = calibrate_refinement(in);
         Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
         std::vector<unsigned char> refined_status = status, rows_status = status;

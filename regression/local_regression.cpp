@@ -1,0 +1,222 @@
+#include "regression/local_regression.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <vector>
+
+namespace pelvane {
+
+namespace {
+
+int next_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
+
+// The weight of candidate q at (dr, dc) from the pixel whose scaled fill
+// values are `own`.
+double candidate_weight(const SimilarSearch& s, const float* own, std::size_t q, int dr, int dc)
+{
+    const float* x = s.scaled_fill + q * static_cast<std::size_t>(s.bands);
+    double d2 = 0.0;
+    for (int b = 0; b < s.bands; ++b) {
+        const double d = static_cast<double>(x[b]) - own[b];
+        d2 += d * d;
+    }
+    const double spectral = std::sqrt(d2 / s.bands) + SIMILAR_DISTANCE_OFFSET;
+    return 1.0 / (spectral * spectral * (dr * dr + dc * dc));
+}
+
+// Adds one candidate's terms to the sums laid out as in
+// local_regression_predict. The values are copied out of the strip first,
+// so that the compiler need not reload them after every store.
+void accumulate(int n, double w, const double* __restrict x, const double* __restrict y,
+                double* __restrict sums)
+{
+    const std::size_t nb = static_cast<std::size_t>(n);
+    double* const sx = sums + 1;
+    double* const sy = sx + nb;
+    double* const sxx = sy + nb;
+    double* const sxy = sxx + nb * nb;
+    sums[0] += w;
+    for (int j = 0; j < n; ++j) {
+        const double wx = w * x[j];
+        sx[j] += wx;
+        sy[j] += w * y[j];
+        for (int k = j; k < n; ++k) sxx[j * nb + k] += wx * x[k];
+        for (int b = 0; b < n; ++b) sxy[j * nb + b] += wx * y[b];
+    }
+}
+
+// Solves a x = r for symmetric positive definite a (n x n, row-major, its
+// lower triangle overwritten by the Cholesky factor) and m right-hand sides
+// (r: m rows of n, overwritten by the solutions). False when a pivot is not
+// positive.
+bool cholesky_solve(double* a, int n, double* r, int m)
+{
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double t = a[i * n + j];
+            for (int k = 0; k < j; ++k) t -= a[i * n + k] * a[j * n + k];
+            if (i == j) {
+                if (!(t > 0.0)) return false;
+                a[i * n + i] = std::sqrt(t);
+            } else {
+                a[i * n + j] = t / a[j * n + j];
+            }
+        }
+    for (int v = 0; v < m; ++v) {
+        double* x = r + v * n;
+        for (int i = 0; i < n; ++i) {
+            for (int k = 0; k < i; ++k) x[i] -= a[i * n + k] * x[k];
+            x[i] /= a[i * n + i];
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            for (int k = i + 1; k < n; ++k) x[i] -= a[k * n + i] * x[k];
+            x[i] /= a[i * n + i];
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int local_regression_predict(const SimilarSearch& s, int row, int col, int exclude,
+                             LocalScratch& work, double* out)
+{
+    const int n = s.bands;
+    const std::size_t nb = static_cast<std::size_t>(n);
+    const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
+    const float* own = s.scaled_fill + centre * nb;
+    // Sums: w; w x (n); w y (n); w x x' (n x n, upper triangle); w x y' (n x n, x major).
+    work.sums.resize(1 + 2 * nb + 2 * nb * nb);
+    double* const sx = work.sums.data() + 1;
+    double* const sy = sx + nb;
+    double* const sxx = sy + nb;
+    double* const sxy = sxx + nb * nb;
+    work.x.resize(2 * nb);
+    work.slope.resize(nb * nb);
+    double* const x = work.x.data();  // the bands of one candidate, less the pixel's own
+    double* const y = x + nb;         // its target values
+
+    int count = 0;
+    for (int half = LOCAL_HALF;; half = next_half(half)) {
+        std::fill(work.sums.begin(), work.sums.end(), 0.0);
+        count = 0;
+        const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+        for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+            const bool near_row = std::abs(r - row) < exclude;
+            const std::size_t line = static_cast<std::size_t>(r) * s.width;
+            for (int c = c0; c <= c1; ++c) {
+                const std::size_t q = line + c;
+                if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
+                const double w = candidate_weight(s, own, q, r - row, c - col);
+                const float* xf = s.scaled_fill + q * nb;
+                for (int j = 0; j < n; ++j) {
+                    x[j] = static_cast<double>(xf[j]) - own[j];
+                    y[j] = s.target[j][q];
+                }
+                accumulate(n, w, x, y, work.sums.data());
+                ++count;
+            }
+        }
+        if (count >= LOCAL_FEWEST || half >= SIMILAR_MAX_HALF) break;
+    }
+    const double sw = work.sums[0];
+    if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
+
+    // The centred scatter with its ridge, and the centred cross sums (one
+    // right-hand side per target band), in place of the raw sums.
+    for (int j = 0; j < n; ++j) {
+        for (int k = j; k < n; ++k) {
+            sxx[j * nb + k] -= sx[j] * sx[k] / sw;
+            sxx[k * nb + j] = sxx[j * nb + k];
+        }
+        sxx[j * nb + j] += LOCAL_RIDGE * sw;
+    }
+    // The centred cross sums, one right-hand side per target band.
+    double* const slope = work.slope.data();
+    for (int j = 0; j < n; ++j)
+        for (int b = 0; b < n; ++b) slope[b * nb + j] = sxy[j * nb + b] - sx[j] * sy[b] / sw;
+    if (!cholesky_solve(sxx, n, slope, n)) return 0;
+    for (int b = 0; b < n; ++b) {
+        double v = sy[b] / sw;
+        for (int j = 0; j < n; ++j) v -= slope[b * nb + j] * (sx[j] / sw);
+        if (!std::isfinite(v)) return 0;
+        out[b] = v;
+    }
+    return count;
+}
+
+int local_regression_reference(const SimilarSearch& s, int row, int col, int exclude, double* out)
+{
+    const int n = s.bands;
+    const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
+    auto is_candidate = [&](int r, int c, int half) {
+        const int ring = std::max(std::abs(r - row), std::abs(c - col));
+        return ring <= half && ring >= exclude &&
+               s.both_valid[static_cast<std::size_t>(r) * s.width + c] != 0;
+    };
+    int half = LOCAL_HALF;
+    std::vector<std::size_t> chosen;
+    for (;; half = next_half(half)) {
+        chosen.clear();
+        for (int r = 0; r < s.rows; ++r)
+            for (int c = 0; c < s.width; ++c)
+                if (is_candidate(r, c, half)) chosen.push_back(static_cast<std::size_t>(r) * s.width + c);
+        if (static_cast<int>(chosen.size()) >= LOCAL_FEWEST || half >= SIMILAR_MAX_HALF) break;
+    }
+    if (chosen.empty()) return 0;
+    auto xval = [&](std::size_t q, int j) {
+        return static_cast<double>(s.scaled_fill[q * n + j]) - s.scaled_fill[centre * n + j];
+    };
+    std::vector<double> w;
+    double sw = 0.0;
+    for (const std::size_t q : chosen) {
+        const int dr = static_cast<int>(q / s.width) - row, dc = static_cast<int>(q % s.width) - col;
+        double d2 = 0.0;
+        for (int j = 0; j < n; ++j) d2 += xval(q, j) * xval(q, j);
+        const double spectral = std::sqrt(d2 / n) + SIMILAR_DISTANCE_OFFSET;
+        w.push_back(1.0 / (spectral * spectral * (dr * dr + dc * dc)));
+        sw += w.back();
+    }
+    std::vector<double> mx(n, 0.0), my(n, 0.0);
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        for (int j = 0; j < n; ++j) {
+            mx[j] += w[i] * xval(chosen[i], j) / sw;
+            my[j] += w[i] * s.target[j][chosen[i]] / sw;
+        }
+    for (int b = 0; b < n; ++b) {
+        // [A | r] for band b, eliminated with partial pivoting.
+        std::vector<double> a(static_cast<std::size_t>(n) * (n + 1), 0.0);
+        for (std::size_t i = 0; i < chosen.size(); ++i)
+            for (int j = 0; j < n; ++j) {
+                const double dj = xval(chosen[i], j) - mx[j];
+                for (int k = 0; k < n; ++k) a[j * (n + 1) + k] += w[i] * dj * (xval(chosen[i], k) - mx[k]);
+                a[j * (n + 1) + n] += w[i] * dj * (s.target[b][chosen[i]] - my[b]);
+            }
+        for (int j = 0; j < n; ++j) a[j * (n + 1) + j] += LOCAL_RIDGE * sw;
+        for (int p = 0; p < n; ++p) {
+            int best = p;
+            for (int i = p + 1; i < n; ++i)
+                if (std::fabs(a[i * (n + 1) + p]) > std::fabs(a[best * (n + 1) + p])) best = i;
+            for (int k = 0; k <= n; ++k) std::swap(a[p * (n + 1) + k], a[best * (n + 1) + k]);
+            if (a[p * (n + 1) + p] == 0.0) return 0;
+            for (int i = p + 1; i < n; ++i) {
+                const double f = a[i * (n + 1) + p] / a[p * (n + 1) + p];
+                for (int k = p; k <= n; ++k) a[i * (n + 1) + k] -= f * a[p * (n + 1) + k];
+            }
+        }
+        std::vector<double> beta(n);
+        for (int i = n - 1; i >= 0; --i) {
+            double t = a[i * (n + 1) + n];
+            for (int k = i + 1; k < n; ++k) t -= a[i * (n + 1) + k] * beta[k];
+            beta[i] = t / a[i * (n + 1) + i];
+        }
+        double v = my[b];
+        for (int j = 0; j < n; ++j) v -= beta[j] * mx[j];
+        out[b] = v;
+    }
+    return static_cast<int>(chosen.size());
+}
+
+}  // namespace pelvane
