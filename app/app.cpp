@@ -4,7 +4,6 @@
 
 #include "app/main_dialog.h"
 #include "job/run_job.h"
-#include "job/worker_pool.h"
 
 namespace pelvane {
 
@@ -15,9 +14,8 @@ App::App(int& argc, char** argv) : application_(argc, argv) {
 }
 
 bool App::InitInstance() {
-    // The fill stages use every core; the result is the same at any count.
-    RunOptions options;
-    options.threads = hardware_threads();
+    // The fill stages use every core (the default); the result is the same at any count.
+    const RunOptions options;
     MainDialog dialog([options](JobSettings& settings, JobHost& host) { return run_job(settings, host, options); });
 
     // For the documentation: PELVANE_SCREENSHOT=<file.png> saves a picture

@@ -16,7 +16,6 @@
 
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
-#include "job/job_messages.h"
 
 // Resources compiled into a static library are registered by hand.
 static void register_resources() { Q_INIT_RESOURCE(pelvane); }
@@ -369,18 +368,28 @@ void MainDialog::reject() {
     stop_ = true;
 }
 
-void MainDialog::show_message(const std::string& text) {
+void MainDialog::show_message(const std::string& text) { post_message(text, false); }
+
+void MainDialog::show_end(const JobResult& result) {
+    // The user who closed the window to stop the job has no need to hear
+    // that it stopped.
+    if (result.end == JobEnd::stopped)
+        post_message(result.message, true);
+    else
+        JobHost::show_end(result);
+}
+
+void MainDialog::post_message(const std::string& text, bool unless_closing) {
     std::unique_lock lock(message_mutex_);
     if (window_gone_) return;
     message_open_ = true;
-    QMetaObject::invokeMethod(this, [this, text] { show_job_message(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text, unless_closing] { show_job_message(text, unless_closing); }, Qt::QueuedConnection);
     message_closed_.wait(lock, [this] { return !message_open_ || window_gone_; });
 }
 
-void MainDialog::show_job_message(const std::string& text) {
-    // The user who closed the window to stop the job has no need to hear
-    // that it stopped.
-    if (!(close_when_job_ends_ && text == msg::STOPPED))
+void MainDialog::show_job_message(const std::string& text, bool unless_closing) {
+    if (!(unless_closing && close_when_job_ends_))
         messages_.show_message(this, QString::fromLocal8Bit(text));
     std::lock_guard lock(message_mutex_);
     message_open_ = false;

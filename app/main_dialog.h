@@ -25,9 +25,9 @@ class QRect;
 
 namespace pelvane {
 
-// Runs one whole job for the dialog, reporting to the given host. It runs on
-// a thread of its own.
-using JobFunction = std::function<bool(JobSettings&, JobHost&)>;
+// Runs one whole job for the dialog, reporting to the given host (its end
+// too, through show_end). It runs on a thread of its own.
+using JobFunction = std::function<void(JobSettings&, JobHost&)>;
 
 // Stand-ins for the dialog's modal helpers; a null member keeps the real one.
 struct DialogServices {
@@ -61,6 +61,9 @@ public:
     // The host, called on the job's thread only.
     // Shows the message box on the GUI thread and waits until it is closed.
     void show_message(const std::string& text) override;
+    // The same for the job's last message, but for a stop the user asked for
+    // by closing the window: that one goes unsaid.
+    void show_end(const JobResult& result) override;
     // Moves the bar on the GUI thread; returns the position the job set last.
     int set_progress_position(int position) override;
     // True once the user has chosen to stop the job.
@@ -89,7 +92,9 @@ public slots:
 private:
     void lock_form();
     void unlock_form();
-    void show_job_message(const std::string& text);
+    // show_message, and with `unless_closing` nothing once the user closed the window.
+    void post_message(const std::string& text, bool unless_closing);
+    void show_job_message(const std::string& text, bool unless_closing);
     void OnJobEnded();
     void create_controls();
     void connect_handlers();

@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 
 #include "job/settings_check.h"
-#include "job/worker_pool.h"
 
 namespace pelvane {
 
@@ -30,7 +29,6 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     JobSettings& s = command.settings;
     RunOptions& o = command.options;
     o.solver_progress = false;
-    o.threads = hardware_threads();
 
     CLI::App app{"Fills the gaps of a multi-band raster from an image of the same scene taken "
                  "at another date, and writes the result as a GeoTIFF.",

@@ -19,10 +19,16 @@ int main(int argc, char** argv)
 
     pelvane::tune_process_for_strips();
     pelvane::CliHost host(std::cout, std::cerr, !command.quiet);
-    const bool done = pelvane::run_job(command.settings, host, command.options);
-    if (done)
+    switch (pelvane::run_job(command.settings, host, command.options).end) {
+    case pelvane::JobEnd::done:
         return pelvane::EXIT_JOB_DONE;
-    // Stopped by a signal: the shell's convention, 128 + the signal's number.
+    case pelvane::JobEnd::stopped:
+    case pelvane::JobEnd::failed:
+    case pelvane::JobEnd::out_of_memory:
+        break;
+    }
+    // Stopped by a signal: the shell's convention, 128 + the signal's number,
+    // whatever the job was doing when it heard of it.
     if (pelvane::stop_signal() != 0)
         return 128 + pelvane::stop_signal();
     return pelvane::EXIT_JOB_STOPPED;

@@ -8,8 +8,8 @@
 namespace pelvane {
 
 // Random numbers that are the same on every platform for a given seed.
-// std::mt19937_64 is fully specified, but the standard distributions are
-// not, so the conversions to uniform and normal deviates are done here.
+// std::mt19937_64 gives the same sequence everywhere, but the standard distributions
+// do not, so the conversions to uniform and normal deviates are done here.
 class SeededRandom {
 public:
     explicit SeededRandom(std::uint64_t seed) : engine_(seed) {}

@@ -91,11 +91,11 @@ double band_deviation(const double* band, const unsigned char* holes, std::size_
 
 }  // namespace
 
-bool run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers& s)
+JobResult run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers& s)
 {
     const int bands = s.filled.band_count();
     const std::size_t pixels = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.rows);
-    if (bands < 1 || pixels == 0) return true;
+    if (bands < 1 || pixels == 0) return {};
     const std::size_t nb = static_cast<std::size_t>(bands);
     const bool want_error = s.standard_error != nullptr && s.sites != nullptr;
 
@@ -105,7 +105,7 @@ bool run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers&
     std::vector<double> values, spread;
     if (!predict_on_pool(pool, host, interpolator, s.filled, s.holes, s.width, s.rows, holes,
                          values, want_error ? &spread : nullptr))
-        return false;
+        return JobResult::stopped();
 
     // The error scales come from copies of the holes, filled while the
     // strip still holds the copies' own values.
@@ -118,7 +118,7 @@ bool run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers&
         std::vector<double> copy_values, copy_spread;
         if (!predict_on_pool(pool, host, interpolator, s.filled, copy_mask.data(), s.width,
                              s.rows, copies, copy_values, &copy_spread))
-            return false;
+            return JobResult::stopped();
         scales = error_scales(s.filled, copies, copy_values, copy_spread);
     }
 
@@ -146,7 +146,7 @@ bool run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers&
             }
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace pelvane

@@ -2,6 +2,7 @@
 
 #include "job/band_stack.h"
 #include "job/job_host.h"
+#include "job/job_result.h"
 #include "job/worker_pool.h"
 
 namespace pelvane {
@@ -35,8 +36,8 @@ struct EdgeFillBuffers {
 //
 // Each pixel reads only pixels that are not holes (nor copies), and the
 // ratios sum in raster order on the job's thread: the result is the same for
-// any thread count. Returns false when the host asked to stop.
-bool run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers& strip);
+// any thread count. Ends stopped when the host asked to stop.
+JobResult run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuffers& strip);
 
 // The variogram samples every 4th row: within 0.01 DN of every row on the
 // real pairs, at a quarter of the cost.

@@ -68,12 +68,9 @@ struct MaskFiles {
 };
 
 // Opens both mask files and checks that they can serve every strip.
-JobStop open_mask_files(JobSettings& settings, int width, int height, MaskFiles& files)
+JobResult open_mask_files(const std::string& target, const std::string& fill, int width, int height,
+                          MaskFiles& files)
 {
-    if (settings.use_tolvek && !settings.use_sarnic)
-        settings.fill_mask_path = settings.target_mask_path;
-    const std::string& target = settings.target_mask_path;
-    const std::string& fill = settings.fill_mask_path;
     files.target = open_mask(target);
     if (!files.target)
         return {msg::OPEN_TARGET_MASK, target};
@@ -93,27 +90,30 @@ JobStop open_mask_files(JobSettings& settings, int width, int height, MaskFiles&
 
 }  // namespace
 
-JobStop check_mask_files(JobSettings& settings, int width, int height)
+JobResult check_mask_files(const std::string& target_mask_path, const std::string& fill_mask_path,
+                           int width, int height)
 {
     MaskFiles files;
-    return open_mask_files(settings, width, height, files);
+    return open_mask_files(target_mask_path, fill_mask_path, width, height, files);
 }
 
-JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
-                             int height, int window_first_row, int window_rows,
-                             unsigned char* target_mask, unsigned char* fill_mask)
+JobResult build_file_gap_masks(const RangeMasker& masker, const std::string& target_mask_path,
+                               const std::string& fill_mask_path, int width, int height,
+                               int window_first_row, int window_rows, unsigned char* target_mask,
+                               unsigned char* fill_mask)
 {
     MaskFiles files;
-    if (JobStop stop = open_mask_files(settings, width, height, files))
+    if (JobResult stop = open_mask_files(target_mask_path, fill_mask_path, width, height, files);
+        !stop.done())
         return stop;
 
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(window_rows);
     BandStack target_stack(files.bands, pixels);
     if (!read_band_stack(*files.target, window_first_row, window_rows, width, target_stack))
-        return {msg::READ_TARGET_MASK, settings.target_mask_path};
+        return {msg::READ_TARGET_MASK, target_mask_path};
     BandStack fill_stack(files.bands, pixels);
     if (!read_band_stack(*files.fill, window_first_row, window_rows, width, fill_stack))
-        return {msg::READ_FILL_MASK, settings.fill_mask_path};
+        return {msg::READ_FILL_MASK, fill_mask_path};
     files.target.reset();
     files.fill.reset();
 
@@ -165,7 +165,7 @@ bool mark_gdal_mask(const RangeMasker& masker, GDALDataset& image, int width,
 
 }  // namespace
 
-JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target, GDALDataset& fill,
+JobResult build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target, GDALDataset& fill,
                                int width, int window_first_row, int window_rows,
                                unsigned char* target_mask, unsigned char* fill_mask)
 {

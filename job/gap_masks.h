@@ -5,7 +5,7 @@
 
 #include "job/band_stack.h"
 #include "job/job_settings.h"
-#include "job/job_stop.h"
+#include "job/job_result.h"
 #include "job/range_masker.h"
 
 class GDALDataset;
@@ -40,22 +40,22 @@ inline bool gaps_from_mask_files(const JobSettings& settings)
 
 // Mask-file mode, before the job creates its output: opens both mask files
 // once and checks that they cover the image (width x height) and that the
-// fill mask has at least the target mask's bands. With Tolvek alone the fill
-// mask path becomes the target mask path first. Returns the stopping message
-// with the mask's path (and the sizes that do not fit), or nothing; the files
+// fill mask has at least the target mask's bands. Returns the stopping message
+// with the mask's path (and the sizes that do not fit), or done; the files
 // are closed again on return.
-JobStop check_mask_files(JobSettings& settings, int width, int height);
+JobResult check_mask_files(const std::string& target_mask_path, const std::string& fill_mask_path,
+                           int width, int height);
 
 // Mask-file mode: opens both mask files, reads the strip's window rows
 // (window_first_row .. window_first_row + window_rows - 1, all `width` columns)
 // and marks a pixel missing where any mask band is non-zero or NaN. The fill
-// mask is read with the target mask's band count. With Tolvek alone the fill
-// mask path becomes the target mask path first, in `settings` itself. Marking
-// only ever sets mask bytes to 1; the mask files are closed again on return.
-// Returns the stopping message, or nothing when both masks are built.
-JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, int width,
-                                 int height, int window_first_row, int window_rows,
-                                 unsigned char* target_mask, unsigned char* fill_mask);
+// mask is read with the target mask's band count. Marking only ever sets mask
+// bytes to 1; the mask files are closed again on return. Returns the stopping
+// message, or done when both masks are built.
+JobResult build_file_gap_masks(const RangeMasker& masker, const std::string& target_mask_path,
+                               const std::string& fill_mask_path, int width, int height,
+                               int window_first_row, int window_rows, unsigned char* target_mask,
+                               unsigned char* fill_mask);
 
 // No-data mode: a pixel of an image is missing where GDAL's mask of any of
 // its bands is 0 over the strip's window (rows window_first_row ..
@@ -63,7 +63,7 @@ JobStop build_file_gap_masks(const RangeMasker& masker, JobSettings& settings, i
 // whatever GDAL derives for the band: its no-data value, an alpha band, an
 // internal or sidecar mask; a band without one is valid everywhere. Both
 // masks must come in all 0. Returns the stopping message, or nothing.
-JobStop build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
+JobResult build_nodata_gap_masks(const RangeMasker& masker, GDALDataset& target,
                                    GDALDataset& fill, int width, int window_first_row,
                                    int window_rows, unsigned char* target_mask,
                                    unsigned char* fill_mask);

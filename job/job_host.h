@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "job/job_result.h"
+
 namespace pelvane {
 
 // Where the job's work stands, finer than the bar's positions: kept with the
@@ -49,6 +51,18 @@ public:
     // Time:... ms"), so that a front end tells success apart without reading
     // the text.
     virtual void show_done(const std::string& text) { show_message(text); }
+
+    // Shows how the job ended, its last message: show_done for a job done,
+    // the message with its detail otherwise. A front end that treats an end
+    // apart (the dialog says nothing of a stop its user asked for by
+    // closing) switches on result.end.
+    virtual void show_end(const JobResult& result)
+    {
+        if (result.done())
+            show_done(result.message);
+        else
+            show_message_with_detail(result.message, result.detail);
+    }
 
     // Moves the progress bar (range 0..progress_range) and returns its
     // previous position.

@@ -10,6 +10,7 @@
 #include "regression/refine_fill.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_strip.h"
+#include "regression/sarnic_rules.h"
 #include "regression/similar_pixels.h"
 #include "solver/edge_interpolation.h"
 
@@ -29,10 +30,10 @@ int regression_chunk_rows(int rows, int width, int threads)
     return std::min(by_size, by_count);
 }
 
-bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStageBuffers& s)
+JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStageBuffers& s)
 {
     if (s.rows < 1 || s.width < 1 || s.target.band_count() < 1)
-        return true;
+        return {};
     const int chunk_rows = regression_chunk_rows(s.rows, s.width, pool.threads());
     const std::size_t chunks = static_cast<std::size_t>((s.rows + chunk_rows - 1) / chunk_rows);
     const std::size_t width = static_cast<std::size_t>(s.width);
@@ -42,7 +43,7 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
 
     // Prepared once per strip; its fill_rows may run on several workers at once.
     const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
-                                   s.target.band_count(), s.rows, s.width, s.weight_offset,
+                                   s.target.band_count(), s.rows, s.width, sarnic::WEIGHT_OFFSET,
                                    s.similar_pixel_count);
 
     WorkerPool::Hooks hooks;
@@ -63,9 +64,9 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
                 prepared.fill_rows(first_row(chunk), end_row(chunk), s.filled.bands(), s.status);
             },
             hooks))
-        return false;
+        return JobResult::stopped();
     if (!s.refine)
-        return true;
+        return {};
 
     // The regression's own errors around the predicted pixels: each such
     // pixel predicted as if it were a gap.
@@ -82,7 +83,7 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
                                       loo.bands());
             },
             hooks))
-        return false;
+        return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
     std::vector<unsigned char> both_valid(pixels), select(pixels);
@@ -113,7 +114,7 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
                                      first_row(chunk), end_row(chunk), predictions.bands());
             },
             hooks))
-        return false;
+        return JobResult::stopped();
 
     // Calibrated on the job's thread, then applied in chunks: each pixel
     // reads only the inputs and its own values, so the chunks' order does
@@ -123,13 +124,15 @@ bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStage
                               &kriging,         bands,             s.rows,
                               s.width};
     const RefineModel model = calibrate_refinement(refine);
-    return pool.run(
-        chunks, pool.threads(),
-        [&](std::size_t chunk, int) {
-            refine_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands(),
-                        s.error != nullptr ? s.error->bands() : nullptr, s.status, FILL_SPATIAL);
-        },
-        hooks);
+    if (!pool.run(
+            chunks, pool.threads(),
+            [&](std::size_t chunk, int) {
+                refine_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands(),
+                            s.error != nullptr ? s.error->bands() : nullptr, s.status, FILL_SPATIAL);
+            },
+            hooks))
+        return JobResult::stopped();
+    return {};
 }
 
 }  // namespace pelvane

@@ -2,6 +2,7 @@
 
 #include "job/band_stack.h"
 #include "job/job_host.h"
+#include "job/job_result.h"
 #include "job/worker_pool.h"
 
 namespace pelvane {
@@ -14,8 +15,7 @@ struct RegressionStageBuffers {
     const unsigned char* fill_mask;
     int rows = 0;
     int width = 0;
-    double weight_offset = 0.5;
-    int similar_pixel_count = 30;
+    int similar_pixel_count;  // the job's (JobSettings)
     BandStack& filled;
     unsigned char* status;
     bool refine = false;  // combine several predictions per pixel (refine_rows)
@@ -29,8 +29,8 @@ struct RegressionStageBuffers {
 // what the host sees: the job's thread takes the chunks in raster order and
 // moves the bar through report_progress for each of their pixels, as the
 // per-pixel callback would. Between chunks, and while it waits, it asks the
-// host whether to stop. Returns false when the host asked to stop.
-bool run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStageBuffers& strip);
+// host whether to stop. Ends stopped when the host asked to stop.
+JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const RegressionStageBuffers& strip);
 
 // Rows per chunk: a few thousand pixels, so that a stop is heard soon, and at
 // least four chunks per thread where the strip has the rows, so that the

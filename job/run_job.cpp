@@ -21,8 +21,9 @@
 
 #include "job/fill_status.h"
 #include "job/gap_masks.h"
+#include "job/job_plan.h"
 #include "job/job_messages.h"
-#include "job/job_stop.h"
+#include "job/job_result.h"
 #include "job/output_file.h"
 #include "job/output_format.h"
 #include "job/range_masker.h"
@@ -76,24 +77,22 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Shows a message that stops the job, its detail and GDAL's lines after it.
-bool show_stop(JobHost& host, const JobStop& stop, const std::vector<std::string>& gdal_lines)
+// GDAL's lines follow the detail of a job that stops.
+JobResult with_gdal_lines(JobResult stop, const std::vector<std::string>& gdal_lines)
 {
-    std::string detail = stop.detail;
     for (const std::string& line : gdal_lines)
-        detail += (detail.empty() ? "" : "\n") + line;
-    host.show_message_with_detail(stop.message, detail);
-    return false;
+        stop.detail += (stop.detail.empty() ? "" : "\n") + line;
+    return stop;
 }
 
 // For the last resort: not even a failing host may throw past the job.
-bool stop_quietly(JobHost& host, const char* message) noexcept
+JobResult stop_quietly(JobHost& host, JobResult stop) noexcept
 {
     try {
-        host.show_message(message);
+        host.show_message(stop.message);
     } catch (...) {
     }
-    return false;
+    return stop;
 }
 
 // A path as the detail line shows it; an empty one is named as such.
@@ -137,21 +136,21 @@ GDALDatasetUniquePtr open_shared(const std::string& path)
 }
 
 // Writing `output` would overwrite an input the job is about to read.
-bool path_is_an_input(const std::string& output, const JobSettings& settings)
+bool path_is_an_input(const std::string& output, const JobPlan& plan)
 {
-    if (same_file(output, settings.target_image_path) ||
-        same_file(output, settings.fill_image_path))
+    if (same_file(output, plan.target_image_path))
         return true;
-    if (settings.use_threshold != 0 || settings.use_nodata != 0)
+    for (const FillImage& fill : plan.fills)
+        if (same_file(output, fill.image_path))
+            return true;
+    if (plan.gaps != GapRule::mask_files)
         return false;
-    const bool tolvek_only = settings.use_tolvek && !settings.use_sarnic;
-    const std::string& fill_mask = tolvek_only ? settings.target_mask_path : settings.fill_mask_path;
-    return same_file(output, settings.target_mask_path) || same_file(output, fill_mask);
-}
-
-bool output_is_an_input(const JobSettings& settings)
-{
-    return path_is_an_input(settings.output_image_path, settings);
+    if (same_file(output, plan.target_mask_path))
+        return true;
+    for (const FillImage& fill : plan.fills)
+        if (same_file(output, fill.mask_path))
+            return true;
+    return false;
 }
 
 // Closes a temporary file that is about to go: GDAL's complaints about it
@@ -255,42 +254,45 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
 }
 
 // What marked the gaps, as the warnings about them say it.
-std::string gap_rule(const JobSettings& settings)
+std::string gap_rule(const JobPlan& plan)
 {
     char rule[128];
-    if (settings.use_nodata != 0)
+    switch (plan.gaps) {
+    case GapRule::nodata:
         std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_NODATA);
-    else if (gaps_from_mask_files(settings))
+        break;
+    case GapRule::mask_files:
         std::snprintf(rule, sizeof rule, "%s", msg::MOSTLY_GAPS_MASK);
-    else
-        std::snprintf(rule, sizeof rule, msg::MOSTLY_GAPS_RANGE, settings.valid_min,
-                      settings.valid_max);
+        break;
+    case GapRule::valid_range:
+        std::snprintf(rule, sizeof rule, msg::MOSTLY_GAPS_RANGE, plan.valid_min, plan.valid_max);
+        break;
+    }
     return rule;
 }
 
 // The warning for a target that is mostly gaps: how many, and what marked them.
-std::string mostly_gaps_warning(const JobSettings& settings, const ImageInfo& image,
-                                std::int64_t gaps)
+std::string mostly_gaps_warning(const JobPlan& plan, const ImageInfo& image, std::int64_t gaps)
 {
     const auto pixels = static_cast<long long>(image.width) * image.height;
     char text[512];
     std::snprintf(text, sizeof text, msg::MOSTLY_GAPS_FORMAT, static_cast<long long>(gaps), pixels,
                   100.0 * static_cast<double>(gaps) / static_cast<double>(pixels),
-                  gap_rule(settings).c_str());
+                  gap_rule(plan).c_str());
     return text;
 }
 
 // The warning for a target without a single gap: nothing was there to fill.
-std::string no_gaps_warning(const JobSettings& settings)
+std::string no_gaps_warning(const JobPlan& plan)
 {
     char text[512];
-    std::snprintf(text, sizeof text, msg::NO_GAPS_FORMAT, gap_rule(settings).c_str());
+    std::snprintf(text, sizeof text, msg::NO_GAPS_FORMAT, gap_rule(plan).c_str());
     return text;
 }
 
 // Makes the Cloud Optimized GeoTIFF at `path` from the finished GeoTIFF at
 // `source` with GDAL's COG driver; `output_path` is where it goes in the end.
-JobStop write_cog(GDALDriver& cog, const std::string& source, const std::string& path,
+JobResult write_cog(GDALDriver& cog, const std::string& source, const std::string& path,
                   const CPLStringList& options, const std::string& output_path, JobHost& host,
                   GdalMessages& gdal)
 {
@@ -304,248 +306,337 @@ JobStop write_cog(GDALDriver& cog, const std::string& source, const std::string&
         if (!host.stop_requested())
             return {msg::WRITE_OUTPUT, output_path};
         gdal.take();  // GDAL's word that the copy was interrupted: the user knows
-        return msg::STOPPED;
+        return JobResult::stopped();
     }
     if (!close_written(copy))
         return {msg::WRITE_OUTPUT, output_path};
     return {};
 }
 
-JobStop run_job_steps(JobSettings& settings, JobHost& host, const RunOptions& options,
-                      GdalMessages& gdal)
-{
-    GDALAllRegister();
-    host.progress_position = -1;
-    host.work = WorkProgress{};
-    const RangeMasker masker;
-
-    if (!settings.use_sarnic && !settings.use_tolvek)
-        return msg::NO_METHOD;
-    if (settings.target_image_path.empty())
-        return msg::NO_TARGET_PATH;
-    if (settings.output_image_path.empty())
-        return msg::NO_OUTPUT_PATH;
-    const std::string& output_path = settings.output_image_path;
-
-    // Tolvek alone: the regression then copies the target and marks every gap
-    // as missing in both images, so the solver fills all of them.
-    if (settings.use_tolvek && !settings.use_sarnic)
-        settings.fill_image_path = settings.target_image_path;
-
-    GDALDatasetUniquePtr target = open_shared(settings.target_image_path);
-    if (!target)
-        return {msg::OPEN_TARGET, settings.target_image_path};
+// The inputs of a job once they are open.
+struct OpenInputs {
+    GDALDatasetUniquePtr target;
+    GDALDatasetUniquePtr fill;
     ImageInfo image;
-    image.width = target->GetRasterXSize();
-    image.height = target->GetRasterYSize();
-    image.band_count = target->GetRasterCount();
+    StripPlan strips;
+};
+
+// Where the job writes, and how: the output's driver and creation options,
+// then each file under its temporary name. A file's holder comes before its
+// dataset, so that the dataset is closed before the temporary file goes.
+struct Outputs {
+    GDALDriver* gtiff = nullptr;
+    GDALDriver* writer = nullptr;  // the COG driver for a COG, else gtiff
+    bool cog = false;
+    CPLStringList user_options;      // the user's, for the output's final format
+    CPLStringList creation_options;  // the GeoTIFF the strips are written to
+    std::optional<OutputFile> output_file;
+    GDALDatasetUniquePtr output;
+    std::optional<OutputFile> status_file;
+    GDALDatasetUniquePtr status;
+    std::optional<OutputFile> error_file;
+    GDALDatasetUniquePtr error;
+
+    // Closes what is open on a stop; the temporary files go with their holders.
+    void close_quietly_all()
+    {
+        close_quietly(output);
+        close_quietly(status);
+        close_quietly(error);
+    }
+};
+
+// The settings every job needs before it opens anything.
+JobResult check_plan(const JobPlan& plan)
+{
+    if (!plan.sarnic && !plan.tolvek)
+        return msg::NO_METHOD;
+    if (plan.target_image_path.empty())
+        return msg::NO_TARGET_PATH;
+    if (plan.output_image_path.empty())
+        return msg::NO_OUTPUT_PATH;
+    return {};
+}
+
+// Opens the target and the fill image and plans the strips. An image too
+// large for one strip to fit in memory (a header claiming billions of
+// columns, say) is refused before anything is created.
+JobResult open_inputs(const JobPlan& plan, OpenInputs& in)
+{
+    in.target = open_shared(plan.target_image_path);
+    if (!in.target)
+        return {msg::OPEN_TARGET, plan.target_image_path};
+    ImageInfo& image = in.image;
+    image.width = in.target->GetRasterXSize();
+    image.height = in.target->GetRasterYSize();
+    image.band_count = in.target->GetRasterCount();
     if (image.band_count < 1)
-        return {msg::NO_RASTER_BAND, settings.target_image_path};
-    image.sample_type = target->GetRasterBand(1)->GetRasterDataType();
+        return {msg::NO_RASTER_BAND, plan.target_image_path};
+    image.sample_type = in.target->GetRasterBand(1)->GetRasterDataType();
     image.sample_bits = GDALGetDataTypeSize(image.sample_type);
     if (GDALDataTypeIsComplex(image.sample_type) || !is_writable_sample_type(image.sample_type))
-        return {msg::COMPLEX_TYPE, settings.target_image_path + ": " +
+        return {msg::COMPLEX_TYPE, plan.target_image_path + ": " +
                                        GDALGetDataTypeName(image.sample_type) + " samples"};
 
     // With Tolvek alone the fill path is the target's: GDAL hands back the same
     // shared dataset with a second reference, released by its own handle.
-    GDALDatasetUniquePtr fill = open_shared(settings.fill_image_path);
-    if (!fill)
-        return {msg::OPEN_FILL, shown_path(settings.fill_image_path)};
-    if (fill->GetRasterXSize() != image.width || fill->GetRasterYSize() != image.height ||
-        fill->GetRasterCount() != image.band_count)
-        return {msg::SIZE_MISMATCH, image_size(settings.target_image_path, *target) + "\n" +
-                                        image_size(settings.fill_image_path, *fill)};
+    const std::string& fill_path = plan.fill().image_path;
+    in.fill = open_shared(fill_path);
+    if (!in.fill)
+        return {msg::OPEN_FILL, shown_path(fill_path)};
+    if (in.fill->GetRasterXSize() != image.width || in.fill->GetRasterYSize() != image.height ||
+        in.fill->GetRasterCount() != image.band_count)
+        return {msg::SIZE_MISMATCH, image_size(plan.target_image_path, *in.target) + "\n" +
+                                        image_size(fill_path, *in.fill)};
 
-    // An image too large for one strip to fit in memory (a header claiming
-    // billions of columns, say) is refused before anything is created.
-    const StripPlan plan = plan_strips(image.width, image.height, image.band_count,
-                                       image.sample_bits, options.strip_budget);
+    in.strips = plan_strips(image.width, image.height, image.band_count, image.sample_bits,
+                            plan.options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
-    const double strip_bytes = strip_peak_bytes(plan, image, settings.refine != 0);
+    const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine);
     if (memory > 0 && strip_bytes > static_cast<double>(memory)) {
         char need[160];
         std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",
                       strip_bytes / 1e6, static_cast<double>(memory) / 1e6);
-        return {msg::OUT_OF_MEMORY, settings.target_image_path + need};
+        return JobResult::out_of_memory(plan.target_image_path + need);
     }
+    return {};
+}
 
-    if (output_is_an_input(settings))
+// Checks every path and option of the outputs before any is created.
+JobResult check_outputs(const JobPlan& plan, const OpenInputs& in, Outputs& out)
+{
+    const std::string& output_path = plan.output_image_path;
+    if (path_is_an_input(output_path, plan))
         return {msg::OUTPUT_IS_INPUT, output_path};
 
     // The job writes a GeoTIFF; for a COG, GDAL's COG driver copies it at the
     // end, and the user's creation options are the COG's.
     GDALDriverManager& drivers = *GetGDALDriverManager();
-    GDALDriver* gtiff = drivers.GetDriverByName(FORMAT_GTIFF);
-    const bool cog = is_cog_format(options.output_format);
-    GDALDriver* writer = cog ? drivers.GetDriverByName(FORMAT_COG) : gtiff;
-    if (gtiff == nullptr || writer == nullptr || !is_output_format(options.output_format))
-        return {msg::CREATE_OUTPUT, "GDAL has no driver for the format " + options.output_format};
-    CPLStringList user_options;
-    for (const std::string& option : options.creation_options)
-        user_options.AddString(option.c_str());
+    const std::string& format = plan.options.output_format;
+    out.gtiff = drivers.GetDriverByName(FORMAT_GTIFF);
+    out.cog = is_cog_format(format);
+    out.writer = out.cog ? drivers.GetDriverByName(FORMAT_COG) : out.gtiff;
+    if (out.gtiff == nullptr || out.writer == nullptr || !is_output_format(format))
+        return {msg::CREATE_OUTPUT, "GDAL has no driver for the format " + format};
+    for (const std::string& option : plan.options.creation_options)
+        out.user_options.AddString(option.c_str());
     // Signed bytes are Byte samples flagged as signed; without the flag the
     // output would read as unsigned where the target reads as signed.
-    CPLStringList creation_options(cog ? CPLStringList() : user_options);
-    const char* pixel_type = target->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    out.creation_options = out.cog ? CPLStringList() : out.user_options;
+    const char* pixel_type =
+        in.target->GetRasterBand(1)->GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
     if (pixel_type != nullptr && EQUAL(pixel_type, "SIGNEDBYTE") &&
-        creation_options.FetchNameValue("PIXELTYPE") == nullptr)
-        creation_options.SetNameValue("PIXELTYPE", "SIGNEDBYTE");
-    prefer_big_tiff_when_large(creation_options);
-    prefer_big_tiff_when_large(user_options);
+        out.creation_options.FetchNameValue("PIXELTYPE") == nullptr)
+        out.creation_options.SetNameValue("PIXELTYPE", "SIGNEDBYTE");
+    prefer_big_tiff_when_large(out.creation_options);
+    prefer_big_tiff_when_large(out.user_options);
     // GDAL would only warn and carry on without an option it does not know;
     // its warning names the option.
-    if (!GDALValidateCreationOptions(writer, user_options.List()))
+    if (!GDALValidateCreationOptions(out.writer, out.user_options.List()))
         return msg::BAD_CREATION_OPTION;
     if (const std::string problem = output_folder_problem(output_path); !problem.empty())
         return {msg::CREATE_OUTPUT, output_path + ": " + problem};
-    const std::string& status_path = settings.status_output_path;
+
+    const std::string& status_path = plan.status_output_path;
     const bool with_status = !status_path.empty();
-    if (with_status && (same_file(status_path, settings.output_image_path) ||
-                        path_is_an_input(status_path, settings)))
+    if (with_status && (same_file(status_path, output_path) || path_is_an_input(status_path, plan)))
         return {msg::STATUS_IS_INPUT, status_path};
     if (with_status) {
         if (const std::string problem = output_folder_problem(status_path); !problem.empty())
             return {msg::CREATE_STATUS, status_path + ": " + problem};
     }
-    const std::string& error_path = settings.error_output_path;
-    const bool with_error = !error_path.empty() && settings.refine != 0;
-    if (with_error && (same_file(error_path, settings.output_image_path) ||
-                       (with_status && same_file(error_path, status_path)) ||
-                       path_is_an_input(error_path, settings)))
+    const std::string& error_path = plan.error_output_path;
+    if (!error_path.empty() && (same_file(error_path, output_path) ||
+                                (with_status && same_file(error_path, status_path)) ||
+                                path_is_an_input(error_path, plan)))
         return {msg::ERROR_IS_INPUT, error_path};
-    if (with_error) {
+    if (!error_path.empty()) {
         if (const std::string problem = output_folder_problem(error_path); !problem.empty())
             return {msg::CREATE_ERROR, error_path + ": " + problem};
     }
+    return {};
+}
 
-    // Every strip opens the mask files again; a file that cannot serve them
-    // stops the job here, before there is an output to clean up.
-    if (gaps_from_mask_files(settings)) {
-        if (JobStop stop = check_mask_files(settings, image.width, image.height))
-            return stop;
-    }
+// Creates the output, and the status and error rasters asked for, under
+// their temporary names, with the target's georeferencing.
+JobResult create_outputs(const JobPlan& plan, OpenInputs& in, Outputs& out)
+{
+    ImageInfo& image = in.image;
+    out.output_file.emplace(plan.output_image_path);
+    out.output.reset(out.gtiff->Create(out.output_file->temporary_path().c_str(), image.width,
+                                       image.height, image.band_count, image.sample_type,
+                                       out.creation_options.List()));
+    if (!out.output)
+        return {msg::CREATE_OUTPUT, plan.output_image_path};
 
-    // Declared before the dataset, so that the dataset is closed before the
-    // temporary file is removed on a stop.
-    OutputFile output_file(settings.output_image_path);
-    GDALDatasetUniquePtr output(gtiff->Create(output_file.temporary_path().c_str(), image.width,
-                                              image.height, image.band_count, image.sample_type,
-                                              creation_options.List()));
-    if (!output)
-        return {msg::CREATE_OUTPUT, output_path};
-
-    copy_georeferencing(*target, *output);
-    if (settings.use_nodata != 0) {
-        copy_nodata_value(*target, *output);
+    copy_georeferencing(*in.target, *out.output);
+    if (plan.gaps == GapRule::nodata) {
+        copy_nodata_value(*in.target, *out.output);
         int has_nodata = FALSE;
-        const double nodata = output->GetRasterBand(1)->GetNoDataValue(&has_nodata);
+        const double nodata = out.output->GetRasterBand(1)->GetNoDataValue(&has_nodata);
         image.nan_nodata = has_nodata && std::isnan(nodata);
     }
 
     // The status raster goes the same way as the output: under a temporary
     // name until the job has ended well.
-    std::optional<OutputFile> status_file;
-    GDALDatasetUniquePtr status;
-    if (with_status) {
-        status_file.emplace(status_path);
-        status = create_status_image(status_file->temporary_path().c_str(), image.width,
-                                     image.height);
-        if (!status) {
-            close_quietly(output);
-            return {msg::CREATE_STATUS, status_path};
+    if (!plan.status_output_path.empty()) {
+        out.status_file.emplace(plan.status_output_path);
+        out.status = create_status_image(out.status_file->temporary_path().c_str(), image.width,
+                                         image.height);
+        if (!out.status) {
+            close_quietly(out.output);
+            return {msg::CREATE_STATUS, plan.status_output_path};
         }
-        copy_georeferencing(*target, *status);
+        copy_georeferencing(*in.target, *out.status);
     }
 
-    std::optional<OutputFile> error_file;
-    GDALDatasetUniquePtr error;
-    if (with_error) {
-        error_file.emplace(error_path);
-        error = create_error_image(error_file->temporary_path().c_str(), image.width,
-                                   image.height, image.band_count);
-        if (!error) {
-            close_quietly(output);
-            close_quietly(status);
-            return {msg::CREATE_ERROR, error_path};
+    if (!plan.error_output_path.empty()) {
+        out.error_file.emplace(plan.error_output_path);
+        out.error = create_error_image(out.error_file->temporary_path().c_str(), image.width,
+                                       image.height, image.band_count);
+        if (!out.error) {
+            close_quietly(out.output);
+            close_quietly(out.status);
+            return {msg::CREATE_ERROR, plan.error_output_path};
         }
-        copy_georeferencing(*target, *error);
+        copy_georeferencing(*in.target, *out.error);
+    }
+    return {};
+}
+
+// Closes what the strips wrote, makes the COG when asked for, and moves every
+// file into place; a stop asked for while the last strip ran still leaves
+// the output paths alone.
+JobResult finish_outputs(const JobPlan& plan, JobHost& host, GdalMessages& gdal, OpenInputs& in,
+                         Outputs& out)
+{
+    const std::string& output_path = plan.output_image_path;
+    if (out.status && !close_written(out.status)) {
+        close_quietly(out.output);
+        close_quietly(out.error);
+        return {msg::WRITE_STATUS, plan.status_output_path};
+    }
+    if (out.error && !close_written(out.error)) {
+        close_quietly(out.output);
+        return {msg::WRITE_ERROR, plan.error_output_path};
     }
 
-    std::int64_t target_gap_pixels = 0;
-    const StripContext context{*target,  *fill,  *output,          image,
-                               settings, host,   options,          masker,
-                               target_gap_pixels, status.get(), error.get()};
-    if (JobStop stop = run_strip_loop(context, plan)) {
-        // The temporary files go anyway.
-        close_quietly(output);
-        close_quietly(status);
-        close_quietly(error);
-        return stop;
-    }
-    if (status && !close_written(status)) {
-        close_quietly(output);
-        close_quietly(error);
-        return {msg::WRITE_STATUS, status_path};
-    }
-    if (error && !close_written(error)) {
-        close_quietly(output);
-        return {msg::WRITE_ERROR, error_path};
-    }
-
-    target.reset();
-    fill.reset();
-    if (!close_written(output))
+    in.target.reset();
+    in.fill.reset();
+    if (!close_written(out.output))
         return {msg::WRITE_OUTPUT, output_path};
     std::optional<OutputFile> cog_file;
-    if (cog && !host.stop_requested()) {
+    if (out.cog && !host.stop_requested()) {
         cog_file.emplace(output_path);
-        if (JobStop stop = write_cog(*writer, output_file.temporary_path(), cog_file->temporary_path(),
-                                     user_options, output_path, host, gdal))
+        if (JobResult stop = write_cog(*out.writer, out.output_file->temporary_path(),
+                                       cog_file->temporary_path(), out.user_options, output_path,
+                                       host, gdal);
+            !stop.done())
             return stop;
     }
-    // A stop asked for while the last strip ran still leaves the output path alone.
     if (host.stop_requested())
-        return msg::STOPPED;
-    if (status_file && !status_file->commit())
-        return {msg::WRITE_STATUS, status_path};
-    if (error_file && !error_file->commit())
-        return {msg::WRITE_ERROR, error_path};
-    if (!(cog_file ? *cog_file : output_file).commit())
+        return JobResult::stopped();
+    if (out.status_file && !out.status_file->commit())
+        return {msg::WRITE_STATUS, plan.status_output_path};
+    if (out.error_file && !out.error_file->commit())
+        return {msg::WRITE_ERROR, plan.error_output_path};
+    if (!(cog_file ? *cog_file : *out.output_file).commit())
         return {msg::WRITE_OUTPUT, output_path};
+    return {};
+}
 
+// The settings record keeps the paths a Tolvek-only job used in place of the
+// fill image's and, once it checks them, the fill mask's: the dialog's form
+// shows them after the job. The job itself reads only its plan.
+void leave_fill_paths_used(const JobPlan& plan, JobSettings& record, bool mask_too)
+{
+    if (!plan.tolvek || plan.sarnic)
+        return;
+    record.fill_image_path = plan.fill().image_path;
+    if (mask_too)
+        record.fill_mask_path = plan.fill().mask_path;
+}
+
+// The job from its plan to its files in place: check, open, check the
+// outputs, create them, run the strips, finish.
+JobResult run_job_steps(const JobPlan& plan, JobSettings& record, JobHost& host, GdalMessages& gdal)
+{
+    GDALAllRegister();
+    host.progress_position = -1;
+    host.work = WorkProgress{};
+
+    if (JobResult stop = check_plan(plan); !stop.done())
+        return stop;
+    leave_fill_paths_used(plan, record, false);
+    OpenInputs in;
+    if (JobResult stop = open_inputs(plan, in); !stop.done())
+        return stop;
+    Outputs out;
+    if (JobResult stop = check_outputs(plan, in, out); !stop.done())
+        return stop;
+    // Every strip opens the mask files again; a file that cannot serve them
+    // stops the job here, before there is an output to clean up.
+    if (plan.gaps == GapRule::mask_files) {
+        leave_fill_paths_used(plan, record, true);
+        if (JobResult stop = check_mask_files(plan.target_mask_path, plan.fill().mask_path,
+                                              in.image.width, in.image.height);
+            !stop.done())
+            return stop;
+    }
+    if (JobResult stop = create_outputs(plan, in, out); !stop.done())
+        return stop;
+
+    const RangeMasker masker;
+    std::int64_t target_gap_pixels = 0;
+    const StripContext context{*in.target, *in.fill,        *out.output, in.image,
+                               plan,       host,            masker,      target_gap_pixels,
+                               out.status.get(), out.error.get()};
+    if (JobResult stop = run_strip_loop(context, in.strips); !stop.done()) {
+        // The temporary files go anyway.
+        out.close_quietly_all();
+        return stop;
+    }
+    if (JobResult stop = finish_outputs(plan, host, gdal, in, out); !stop.done())
+        return stop;
+
+    const ImageInfo& image = in.image;
     if (target_gap_pixels == 0)
-        host.show_warning(no_gaps_warning(settings));
+        host.show_warning(no_gaps_warning(plan));
     else if (2 * target_gap_pixels > static_cast<std::int64_t>(image.width) * image.height)
-        host.show_warning(mostly_gaps_warning(settings, image, target_gap_pixels));
+        host.show_warning(mostly_gaps_warning(plan, image, target_gap_pixels));
     return {};
 }
 
 }  // namespace
 
-bool run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
+JobResult run_job(JobSettings& settings, JobHost& host, const RunOptions& options)
 {
     const auto start = std::chrono::steady_clock::now();
     // Strip buffers are the one thing that can run out; whatever is thrown,
     // the datasets are closed by their holders before the message is shown.
     try {
         GdalMessages gdal;
-        if (const JobStop stop = run_job_steps(settings, host, options, gdal))
-            return show_stop(host, stop, gdal.take());
+        const JobPlan plan = plan_job(settings, options);
+        if (JobResult stop = run_job_steps(plan, settings, host, gdal); !stop.done()) {
+            stop = with_gdal_lines(std::move(stop), gdal.take());
+            host.show_end(stop);
+            return stop;
+        }
         for (const std::string& line : gdal.take())
             host.show_warning(line);
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
         const auto elapsed_ms = static_cast<std::uint32_t>(elapsed.count());
-        char done[64];
-        std::snprintf(done, sizeof done, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
-        host.show_done(done);
+        char text[64];
+        std::snprintf(text, sizeof text, msg::JOB_DONE_FORMAT, static_cast<int>(elapsed_ms));
+        const JobResult done{JobEnd::done, text};
+        host.show_end(done);
         host.set_progress_position(0);
         host.progress_position = 0;
-        return true;
+        return done;
     } catch (const std::bad_alloc&) {
-        return stop_quietly(host, msg::OUT_OF_MEMORY);
+        return stop_quietly(host, JobResult::out_of_memory());
     } catch (...) {
         return stop_quietly(host, msg::UNEXPECTED_ERROR);
     }

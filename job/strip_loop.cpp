@@ -30,7 +30,7 @@ using ByteBuffer = std::unique_ptr<unsigned char[]>;
 // writes them. Every band is written before any is flushed: with pixel
 // interleaving, flushing one band alone would write every block B times
 // (and, compressed, leave B - 1 dead copies of it in the file).
-JobStop write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+JobResult write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -41,8 +41,8 @@ JobStop write_interior(const StripContext& context, const Strip& strip, BandStac
     std::vector<ByteBuffer> write_buffers;
     write_buffers.reserve(static_cast<std::size_t>(image.band_count));
     // The refined fill rounds to the nearest integer where the samples are
-    // integers; the specified write-back truncates, 0.5 too low on average.
-    const bool round = context.settings.refine != 0 && !GDALDataTypeIsFloating(image.sample_type);
+    // integers; the standard write-back truncates, 0.5 too low on average.
+    const bool round = context.plan.refine && !GDALDataTypeIsFloating(image.sample_type);
     for (int b = 0; b < image.band_count; ++b) {
         if (round) {
             double* values = filled.band(b) + first;
@@ -62,11 +62,11 @@ JobStop write_interior(const StripContext& context, const Strip& strip, BandStac
                                           image.width, strip.interior_rows, image.sample_type, 0,
                                           0, nullptr);
         if (err != CE_None)
-            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
+            return {msg::WRITE_OUTPUT, context.plan.output_image_path};
     }
     for (int b = 0; b < image.band_count; ++b) {
         if (context.output.GetRasterBand(b + 1)->FlushCache() != CE_None)
-            return {msg::WRITE_OUTPUT, context.settings.output_image_path};
+            return {msg::WRITE_OUTPUT, context.plan.output_image_path};
     }
     return {};
 }
@@ -107,10 +107,10 @@ std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 
 }  // namespace
 
-JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
 {
     const ImageInfo& image = context.image;
-    const JobSettings& settings = context.settings;
+    const JobPlan& plan = context.plan;
     const int bands = image.band_count;
     const std::size_t pixels =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
@@ -119,11 +119,11 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
     BandStack target(bands, pixels);
     if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
                          target))
-        return {msg::READ_TARGET, settings.target_image_path};
+        return {msg::READ_TARGET, plan.target_image_path};
     BandStack fill(bands, pixels);
     if (!read_band_stack(context.fill, strip.window_first_row, strip.window_rows, image.width,
                          fill))
-        return {msg::READ_FILL, settings.fill_image_path};
+        return {msg::READ_FILL, plan.fill().image_path};
 
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
@@ -131,22 +131,29 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
     clear_non_finite(target, target_mask.data(),
                      image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
     clear_non_finite(fill, fill_mask.data());
-    if (settings.use_nodata != 0) {
-        JobStop stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
+    switch (plan.gaps) {
+    case GapRule::nodata: {
+        JobResult stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
                                               image.width, strip.window_first_row,
                                               strip.window_rows, target_mask.data(),
                                               fill_mask.data());
-        if (stop)
+        if (!stop.done())
             return stop;
-    } else if (settings.use_threshold != 0) {
+        break;
+    }
+    case GapRule::valid_range:
         build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
-                              settings.valid_min, settings.valid_max);
-    } else {
-        JobStop stop = build_file_gap_masks(
-            context.masker, context.settings, image.width, image.height, strip.window_first_row,
-            strip.window_rows, target_mask.data(), fill_mask.data());
-        if (stop)
+                              plan.valid_min, plan.valid_max);
+        break;
+    case GapRule::mask_files: {
+        JobResult stop = build_file_gap_masks(
+            context.masker, plan.target_mask_path, plan.fill().mask_path, image.width,
+            image.height, strip.window_first_row, strip.window_rows, target_mask.data(),
+            fill_mask.data());
+        if (!stop.done())
             return stop;
+        break;
+    }
     }
     context.target_gap_pixels +=
         count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
@@ -155,11 +162,10 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
     // Tolvek solves the pixels missing in both images unless the refined fill
     // with both methods interpolates them from their edges (below).
     const GapCounts gaps = count_gaps(target_mask.data(), fill_mask.data(), pixels);
-    const bool solves = settings.use_tolvek != 0 && gaps.in_both > 0 &&
-                        !(settings.refine != 0 && settings.use_sarnic != 0);
-    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, settings.refine != 0,
-                                              solves, settings.max_iterations,
-                                              context.options.solver_tolerance));
+    const bool solves = plan.tolvek && gaps.in_both > 0 && !(plan.refine && plan.sarnic);
+    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, plan.refine, solves,
+                                              plan.tolvek_params.max_iterations,
+                                              plan.tolvek_params.tolerance));
 
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
@@ -181,14 +187,13 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
                                             .fill_mask = fill_mask.data(),
                                             .rows = strip.window_rows,
                                             .width = image.width,
-                                            .weight_offset = 0.5,
-                                            .similar_pixel_count = settings.similar_pixel_count,
+                                            .similar_pixel_count = plan.similar_pixel_count,
                                             .filled = filled,
                                             .status = pixel_status.get(),
-                                            .refine = settings.refine != 0,
+                                            .refine = plan.refine,
                                             .error = context.error_output != nullptr ? &error : nullptr};
-    if (!run_regression_stage(pool, context.host, regression))
-        return msg::STOPPED;
+    if (JobResult stop = run_regression_stage(pool, context.host, regression); !stop.done())
+        return stop;
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
     if (context.status_output != nullptr)
@@ -214,15 +219,15 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
 
     // The refined fill with both methods interpolates the pixels missing in
     // both images from their edges; Tolvek alone stays Tolvek.
-    const bool remaining = settings.use_tolvek != 0 && has_remaining_gap(target_mask.data(), pixels);
-    const bool edge_fill = remaining && settings.refine != 0 && settings.use_sarnic != 0;
+    const bool remaining = plan.tolvek && has_remaining_gap(target_mask.data(), pixels);
+    const bool edge_fill = remaining && plan.refine && plan.sarnic;
     const bool tolvek = remaining && !edge_fill;
     if (context.status_output != nullptr) {
         finish_fill_codes(pixel_status.get(), fallback_written.data(),
                           tolvek ? FILL_TOLVEK : edge_fill ? FILL_EDGE : FILL_UNFILLED, pixels);
         std::vector<unsigned char>().swap(fallback_written);
         if (!write_status_interior(context, strip, pixel_status.get()))
-            return {msg::WRITE_STATUS, settings.status_output_path};
+            return {msg::WRITE_STATUS, plan.status_output_path};
     }
     pixel_status.reset();
 
@@ -237,8 +242,8 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
             .rows = strip.window_rows,
             .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
             .sites = target_valid.empty() ? nullptr : target_valid.data()};
-        if (!run_edge_fill_stage(pool, context.host, edges))
-            return msg::STOPPED;
+        if (JobResult stop = run_edge_fill_stage(pool, context.host, edges); !stop.done())
+            return stop;
         // The holes' estimates join those of the regression stage.
         if (context.error_output != nullptr)
             for (int b = 0; b < bands; ++b)
@@ -248,25 +253,21 @@ JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPoo
     std::vector<unsigned char>().swap(target_valid);
     if (context.error_output != nullptr) {
         if (!write_error_interior(context, strip, error))
-            return {msg::WRITE_ERROR, settings.error_output_path};
+            return {msg::WRITE_ERROR, plan.error_output_path};
         error.release();
     }
     if (tolvek) {
-        TolvekParams params;
-        params.regularization = settings.regularization;
-        params.max_iterations = settings.max_iterations;
-        params.tolerance = context.options.solver_tolerance;
-        params.smart_start = settings.refine != 0;
         begin_tolvek_work(context.host);
-        if (const char* stop =
+        if (JobResult stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
-                                 strip.window_rows, params, context.options.solver_progress))
+                                 strip.window_rows, plan.tolvek_params, plan.options.solver_progress);
+            !stop.done())
             return stop;
     }
 
     std::vector<unsigned char>().swap(target_mask);
 
-    JobStop written = write_interior(context, strip, filled);
+    JobResult written = write_interior(context, strip, filled);
     end_strip_work(context.host);
     return written;
 }
@@ -288,20 +289,20 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
     return error;
 }
 
-JobStop run_strip_loop(const StripContext& context, const StripPlan& plan)
+JobResult run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
     // The job's threads, started once for all its strips.
-    WorkerPool pool(context.options.threads);
+    WorkerPool pool(context.plan.options.threads);
     for (int v = 0; v < plan.strip_count; ++v) {
         if (host.stop_requested())
-            return msg::STOPPED;
+            return JobResult::stopped();
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
         host.work.strip = v;
         host.work.strips = plan.strip_count;
-        if (JobStop stop = process_strip(context, plan_strip(plan, v), pool))
+        if (JobResult stop = process_strip(context, plan_strip(plan, v), pool); !stop.done())
             return stop;
     }
     return {};

@@ -6,8 +6,8 @@
 #include <gdal_priv.h>
 
 #include "job/job_host.h"
-#include "job/job_settings.h"
-#include "job/job_stop.h"
+#include "job/job_plan.h"
+#include "job/job_result.h"
 #include "job/range_masker.h"
 #include "job/run_job.h"
 #include "job/strip_plan.h"
@@ -35,9 +35,8 @@ struct StripContext {
     GDALDataset& fill;
     GDALDataset& output;
     const ImageInfo& image;
-    JobSettings& settings;
+    const JobPlan& plan;
     JobHost& host;
-    const RunOptions& options;
     const RangeMasker& masker;
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
     GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
@@ -51,11 +50,11 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
 // Reads, fills and writes one strip, its fill stages on `pool`. Returns the
 // message that stops the job, with the file it is about, or nothing when the
 // strip's interior rows are written.
-JobStop process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
+JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool);
 
 // Walks the whole image strip by strip from the top, keeping the host's
-// progress fields current, on options.threads threads. Returns the stopping
+// progress fields current, on the plan's threads. Returns the stopping
 // message, or nothing.
-JobStop run_strip_loop(const StripContext& context, const StripPlan& plan);
+JobResult run_strip_loop(const StripContext& context, const StripPlan& plan);
 
 }  // namespace pelvane

@@ -20,14 +20,24 @@ int tolvek_parallel_bands(int threads, int band_count, std::size_t pixels)
     return static_cast<int>(std::max<long long>(parallel, 1));
 }
 
-const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
+TolvekParams tolvek_params(const JobSettings& settings, const RunOptions& options)
+{
+    return {.regularization = settings.regularization,
+            .max_iterations = settings.max_iterations,
+            .tolerance = options.solver_tolerance,
+            .progress = nullptr,
+            .progress_user_data = nullptr,
+            .smart_start = settings.refine != 0};
+}
+
+JobResult run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
                              const unsigned char* remaining_gap_mask, int width, int rows,
                              TolvekParams params, bool print_solver_lines)
 {
     const int bands = filled.band_count();
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(rows);
     if (bands < 1 || pixels == 0)
-        return nullptr;
+        return {};
 
     // The solver's lambda map, shared by every band.
     const auto gap_weights = std::make_unique_for_overwrite<double[]>(pixels);
@@ -101,11 +111,11 @@ const char* run_tolvek_stage(WorkerPool& pool, JobHost& host, BandStack& filled,
         // What the stopped solves had written, still in band order.
         for (std::size_t band = 0; band < lines.size(); ++band)
             write_lines(band);
-        return msg::STOPPED;
+        return JobResult::stopped();
     }
     if (std::find(solved.begin(), solved.end(), 0) != solved.end())
-        return msg::OUT_OF_MEMORY;
-    return nullptr;
+        return JobResult::out_of_memory();
+    return {};
 }
 
 }  // namespace pelvane

@@ -4,12 +4,6 @@
 
 namespace pelvane {
 
-int hardware_threads()
-{
-    // 0 when the standard library cannot tell.
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
-
 WorkerPool::WorkerPool(int threads) : threads_(std::max(threads, 1))
 {
     if (threads_ < 2)

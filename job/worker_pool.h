@@ -11,8 +11,13 @@
 
 namespace pelvane {
 
-// The threads this machine runs at the same time; at least 1.
-int hardware_threads();
+// The threads this machine runs at the same time; at least 1 (the standard
+// library says 0 when it cannot tell).
+inline int hardware_threads()
+{
+    const auto threads = static_cast<int>(std::thread::hardware_concurrency());
+    return threads > 0 ? threads : 1;
+}
 
 // The threads of one job. Every parallel stage hands its items to run(); the
 // kernels themselves know nothing of threads. The calling thread (the job's)

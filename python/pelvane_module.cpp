@@ -66,10 +66,10 @@ void warn_about(const std::vector<std::string>& messages, std::size_t count,
 std::vector<std::string> run(JobSettings settings, const RunOptions& options, py::object progress)
 {
     PythonHost host(std::move(progress));
-    bool done = false;
+    JobResult result;
     {
         py::gil_scoped_release release;
-        done = run_job(settings, host, options);
+        result = run_job(settings, host, options);
     }
     // A Ctrl-C, or an exception of the callback itself, goes on as it is.
     host.raise_pending_error();
@@ -78,11 +78,16 @@ std::vector<std::string> run(JobSettings settings, const RunOptions& options, py
     if (messages.empty())
         raise(error_type, msg::UNEXPECTED_ERROR);
     warn_about(messages, messages.size() - 1, host.warnings());
-    const std::string& last = messages.back();
-    if (!done) {
+    switch (result.end) {
+    case JobEnd::done:
+        break;
+    case JobEnd::stopped:
+        // Stopped for the callback's answer, or for a Ctrl-C raised above.
+        raise(host.cancelled() ? cancelled_type : error_type, result.message, result.detail);
+    case JobEnd::failed:
+    case JobEnd::out_of_memory:
         // A job that failed on its own before it saw the request reports why.
-        raise(host.cancelled() && last == msg::STOPPED ? cancelled_type : error_type, last,
-              host.detail());
+        raise(error_type, result.message, result.detail);
     }
     // Asked to stop after its last check: the caller still said stop.
     if (host.cancelled())

@@ -61,12 +61,6 @@ void PythonHost::show_message(const std::string& text)
     messages_.push_back(text);
 }
 
-void PythonHost::show_message_with_detail(const std::string& text, const std::string& detail)
-{
-    messages_.push_back(text);
-    detail_ = detail;
-}
-
 void PythonHost::show_done(const std::string& text)
 {
     done_ = true;

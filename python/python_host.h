@@ -27,7 +27,6 @@ public:
     ~PythonHost() override;
 
     void show_message(const std::string& text) override;
-    void show_message_with_detail(const std::string& text, const std::string& detail) override;
     void show_done(const std::string& text) override;
     void show_warning(const std::string& text) override;
     int set_progress_position(int position) override;
@@ -37,8 +36,6 @@ public:
 
     // Every message the job showed, in order.
     const std::vector<std::string>& messages() const { return messages_; }
-    // The detail lines of the message that stopped the job.
-    const std::string& detail() const { return detail_; }
     // The warnings of a job that went on, in order.
     const std::vector<std::string>& warnings() const { return warnings_; }
     // The job ended with "Job Done".
@@ -60,7 +57,6 @@ private:
     pybind11::object progress_;
     bool main_thread_;  // only the main thread sees signals
     std::vector<std::string> messages_;
-    std::string detail_;
     std::vector<std::string> warnings_;
     std::optional<pybind11::error_already_set> pending_error_;
     std::chrono::steady_clock::time_point last_signal_check_;

@@ -135,8 +135,8 @@ void predict_pixel(const Strip& s, int row, int col, double weight_offset,
     // Too few similar pixels: every position valid in both images counts.
     store.clear();
     for (int b = 0; b < s.bands; ++b) {
-        w.fill_min[b] = 1000000.0;
-        w.fill_max[b] = -1000000.0;
+        w.fill_min[b] = FILL_RANGE_LOW_START;
+        w.fill_max[b] = FILL_RANGE_HIGH_START;
     }
     search_windows(s, row, col, similar_pixel_count, covalid_step, store,
                    [&](std::size_t q, int dr, int dc) {

@@ -537,8 +537,8 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
         // Too few similar pixels: every position valid in both images counts.
         w.clear();
         for (int b = 0; b < bands_; ++b) {
-            w.fill_min[b] = 1000000.0;
-            w.fill_max[b] = -1000000.0;
+            w.fill_min[b] = FILL_RANGE_LOW_START;
+            w.fill_max[b] = FILL_RANGE_HIGH_START;
         }
         search<false, 0>(row, col, w);
     }

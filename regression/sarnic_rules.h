@@ -23,6 +23,14 @@ constexpr double SLOPE_MAX = 1.5;
 constexpr double RANGE_LOW = 0.9;         // regression only for fill values near the candidates'
 constexpr double RANGE_HIGH = 1.1;
 constexpr int MAX_TOLERANCE_SAMPLES = 32; // the 9 x 9 ring, the largest one sampled
+// A candidate's weight is 1 / ((|x - F(p)| + WEIGHT_OFFSET) * distance²): half
+// a unit keeps a candidate with exactly the pixel's fill value finite, and
+// below a unit of difference every candidate counts about the same.
+constexpr double WEIGHT_OFFSET = 0.5;
+// The co-valid search's fill range starts empty: its low end above and its
+// high end below any sample an image holds, so the first candidate sets both.
+constexpr double FILL_RANGE_LOW_START = 1000000.0;
+constexpr double FILL_RANGE_HIGH_START = -1000000.0;
 
 // Side growth of the similar search and of the co-valid search.
 inline int similar_step(int side)

@@ -1,6 +1,5 @@
 #include "solver/restore_options.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -24,24 +23,6 @@ const NoiseModelName kNoiseModelNames[] = {
 };
 
 }  // namespace
-
-int print_progress(int state, int iteration, double delta, const double* /*u*/,
-                   int /*width*/, int /*height*/, int /*channels*/, void* /*user_data*/) {
-    switch (state) {
-    case 0:
-        std::fprintf(stderr, "   Iteration %4d     Delta %7.4f\r", iteration, delta);
-        break;
-    case 1:
-        std::fprintf(stderr, "Converged in %d iterations.           \n", iteration);
-        break;
-    case 2:
-        std::fprintf(stderr, "Maximum number of iterations exceeded.\n");
-        break;
-    default:
-        break;
-    }
-    return 1;
-}
 
 RestoreOptions* restore_options_new() {
     return new (std::nothrow) RestoreOptions;

@@ -9,10 +9,6 @@ using RestoreProgressFn = int (*)(int state, int iteration, double delta, const 
 
 enum NoiseModel { NOISE_GAUSSIAN = 0, NOISE_LAPLACE = 1, NOISE_POISSON = 2 };
 
-// Default progress printer: writes the solver's lines to standard error.
-int print_progress(int state, int iteration, double delta, const double* u,
-                   int width, int height, int channels, void* user_data);
-
 // Everything tv_restore takes beyond its images. The record borrows
 // lambda_map: the caller keeps it alive until the solver returns.
 struct RestoreOptions {
@@ -25,7 +21,7 @@ struct RestoreOptions {
     double gamma2 = 8.0;                 // penalty of the split z = u (Laplace, Poisson)
     int max_iter = 100;
     int noise_model = NOISE_GAUSSIAN;
-    RestoreProgressFn progress = print_progress;  // may be null
+    RestoreProgressFn progress = nullptr;  // may stay null: the solver itself prints nothing
     void* progress_user_data = nullptr;
 };
 

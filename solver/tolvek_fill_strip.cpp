@@ -46,16 +46,13 @@ bool tolvek_fill_band(double* band, double* data, double* original,
     if (params.smart_start) push_pull_fill(band, remaining_gap_mask, width, rows);
     std::copy(band, band + pixels, data);
 
-    bool solved = true;
-    RestoreOptions* options = restore_options_new();
-    restore_options_set_lambda_map(options, gap_weights, width, rows);
-    restore_options_set_max_iter(options, params.max_iterations);
-    restore_options_set_noise_model(options, "L1");
-    restore_options_set_tol(options, params.tolerance);
-    restore_options_set_progress(options, params.progress, params.progress_user_data);
-    if (options == nullptr) solved = false;
-    if (tv_restore(band, data, width, rows, 1, options) == 0) solved = false;
-    restore_options_free(options);
+    RestoreOptions options;
+    restore_options_set_lambda_map(&options, gap_weights, width, rows);
+    restore_options_set_max_iter(&options, params.max_iterations);
+    restore_options_set_noise_model(&options, "L1");
+    restore_options_set_tol(&options, params.tolerance);
+    restore_options_set_progress(&options, params.progress, params.progress_user_data);
+    const bool solved = tv_restore(band, data, width, rows, 1, &options) != 0;
 
     for (std::size_t i = 0; i < pixels; ++i) {
         if (gap_weights[i] > 0.0) {

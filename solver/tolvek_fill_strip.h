@@ -9,10 +9,11 @@ namespace pelvane {
 
 // What the Tolvek stage takes beyond the strip's buffers.
 struct TolvekParams {
-    double regularization = 1000.0;   // weight of the valid pixels
-    int max_iterations = 600;         // solver iteration limit
-    double tolerance = 0.001;         // solver convergence tolerance
-    RestoreProgressFn progress = print_progress;  // solver lines; null for none
+    // No defaults here: the job's are in JobSettings and RunOptions.
+    double regularization;            // weight of the valid pixels
+    int max_iterations;               // solver iteration limit
+    double tolerance;                 // solver convergence tolerance
+    RestoreProgressFn progress = nullptr;  // the solver's progress, or none
     void* progress_user_data = nullptr;
     // Gaps start from push_pull_fill of the band's other pixels instead of
     // 2.0, so the solver starts near its answer and converges far sooner.

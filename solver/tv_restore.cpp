@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -56,8 +55,8 @@ bool select_algorithm(const RestoreOptions& options, SolverAlgorithm* algorithm)
 namespace {
 
 // The checks every entry point makes first, in the plain loop's order.
-// Returns false when the solver must return 0 (after the size message where
-// that is the cause); otherwise fills in the model and the element count.
+// Returns false when the solver must return 0 (a lambda map of another size
+// among the causes); otherwise fills in the model and the element count.
 bool check_arguments(const double* u, const double* f, int width, int height, int channels,
                      const RestoreOptions& opts, SolverAlgorithm* algorithm, std::size_t* n) {
     if (u == nullptr || f == nullptr || u == f || width <= 0 || height <= 0 || channels <= 0)
@@ -66,11 +65,8 @@ bool check_arguments(const double* u, const double* f, int width, int height, in
     if (*n == 0) return false;
     if (!select_algorithm(opts, algorithm)) return false;
     if (opts.lambda_map != nullptr &&
-        (opts.lambda_map_width != width || opts.lambda_map_height != height)) {
-        std::fprintf(stderr, "Size mismatch: image is %dx%d but lambda array is %dx%d.\n",
-                     width, height, opts.lambda_map_width, opts.lambda_map_height);
+        (opts.lambda_map_width != width || opts.lambda_map_height != height))
         return false;
-    }
     return true;
 }
 

@@ -10,9 +10,9 @@ pelvane_add_test(solver_tests
     solver/push_pull_test.cpp
     solver/edge_interpolation_test.cpp
     solver/hole_copies_test.cpp
-  LIBS pelvane_solver)
+  LIBS pelvane_solver pelvane_job)
 
 # The band stage on the bundled olinda scene (reads GeoTIFFs, hence GDAL).
 pelvane_add_test(solver_olinda_tests
   SOURCES solver/tolvek_olinda_test.cpp
-  LIBS pelvane_solver pelvane_test_support)
+  LIBS pelvane_solver pelvane_job pelvane_test_support)

@@ -507,7 +507,7 @@ def remarks(cases, all_results):
     if lost:
         lines.append(f"- The standard fill (no `--refine`) loses to {g1} {lost} (the summary table and "
                      "each case's table below have the figures). "
-                     + TOLVEK_SPECIFIED + gross_errors(cases, all_results))
+                     + TOLVEK_STANDARD + gross_errors(cases, all_results))
     lost = losses_by_class(cases, all_results, "tolvek-refined", "gdal")
     if lost:
         example = (f" (olinda, all gaps: {f2(rmse(all_results['olinda'], 'tolvek-refined'))} against "
@@ -522,7 +522,7 @@ def remarks(cases, all_results):
     return "\n".join(lines)
 
 
-TOLVEK_SPECIFIED = (
+TOLVEK_STANDARD = (
     "The difference lies in the pixels missing in both, which the standard Tolvek starts from a "
     "constant and leaves after at most 600 iterations at the tolerance 0.001: where it has not "
     "settled by then, pixels stay far from the truth. The refined "

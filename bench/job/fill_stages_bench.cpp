@@ -60,6 +60,7 @@ void BM_RegressionStage(benchmark::State& state)
                                          .fill_mask = s.fill_mask.data(),
                                          .rows = ROWS,
                                          .width = WIDTH,
+                                         .similar_pixel_count = JobSettings{}.similar_pixel_count,
                                          .filled = s.filled,
                                          .status = s.status.data()};
     for (auto _ : state)
@@ -73,7 +74,7 @@ void BM_TolvekStage(benchmark::State& state)
     StripData s;
     NullHost host;
     WorkerPool pool(static_cast<int>(state.range(0)));
-    TolvekParams params;
+    TolvekParams params = tolvek_params(JobSettings{}, RunOptions{});
     params.max_iterations = 100;
     for (auto _ : state) {
         state.PauseTiming();

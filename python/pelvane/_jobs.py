@@ -9,7 +9,8 @@ from __future__ import annotations
 import math
 import numbers
 import os
-from typing import Callable, Iterable, List, Literal, Optional, Tuple, Union
+from collections.abc import Callable, Iterable
+from typing import Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -24,9 +25,9 @@ _SETTINGS = JobSettings()
 _OPTIONS = RunOptions()
 
 Method = Literal["sarnic", "tolvek", "both"]
-Progress = Callable[[float], Optional[bool]]
-Path = Union[str, "os.PathLike[str]"]
-NodataValue = Union[float, Tuple[Optional[float], Optional[float]]]
+Progress = Callable[[float], bool | None]
+Path = str | os.PathLike[str]
+NodataValue = float | tuple[float | None, float | None]
 
 _METHODS = ("sarnic", "tolvek", "both")
 
@@ -36,8 +37,8 @@ _KEYWORDS = {"of": "output_format"}
 
 
 def _job(method: str, similar: int, regularization: float, max_iterations: int,
-         tolerance: float, threads: Optional[int],
-         creation_options: Iterable[str] = (), refine: bool = False) -> Tuple[JobSettings, RunOptions]:
+         tolerance: float, threads: int | None,
+         creation_options: Iterable[str] = (), refine: bool = False) -> tuple[JobSettings, RunOptions]:
     """Settings and options of a job; check them with _check once complete."""
     if method not in _METHODS:
         raise ValueError(f"method must be one of {', '.join(map(repr, _METHODS))}, not {method!r}")
@@ -118,7 +119,7 @@ def _nodata_value(value, dtype: np.dtype):
     return int(value)
 
 
-def _nodata_pair(nodata) -> Tuple[object, object]:
+def _nodata_pair(nodata) -> tuple[object, object]:
     """The no-data values of the target and of the fill image."""
     if not isinstance(nodata, tuple):
         return nodata, nodata
@@ -128,19 +129,19 @@ def _nodata_pair(nodata) -> Tuple[object, object]:
 
 
 def fill(target: npt.ArrayLike,
-         fill: Optional[npt.ArrayLike],
+         fill: npt.ArrayLike | None,
          *,
-         target_gaps: Optional[npt.ArrayLike] = None,
-         fill_gaps: Optional[npt.ArrayLike] = None,
-         valid_range: Optional[Tuple[float, float]] = None,
-         nodata: Optional[NodataValue] = None,
+         target_gaps: npt.ArrayLike | None = None,
+         fill_gaps: npt.ArrayLike | None = None,
+         valid_range: tuple[float, float] | None = None,
+         nodata: NodataValue | None = None,
          method: Method = "both",
          similar: int = _SETTINGS.similar_pixel_count,
          regularization: float = _SETTINGS.regularization,
          max_iterations: int = _SETTINGS.max_iterations,
          tolerance: float = _OPTIONS.solver_tolerance,
-         threads: Optional[int] = None,
-         progress: Optional[Progress] = None,
+         threads: int | None = None,
+         progress: Progress | None = None,
          refine: bool = False) -> np.ndarray:
     """Fill the gaps of an image from an image of the same scene at another date.
 
@@ -187,7 +188,8 @@ def fill(target: npt.ArrayLike,
     tolerance : float, optional
         Tolvek's convergence tolerance.
     threads : int, optional
-        Worker threads of the job; by default the job's own choice.
+        Worker threads of the job; by default all the machine's hardware threads,
+        as pelvane-cli. The output is the same for any number.
     progress : callable, optional
         Called with the fraction of the work done (0 to 1) as the job moves
         on: through each strip's regression, then through the Tolvek solver's
@@ -299,25 +301,25 @@ def _remove(path: str) -> None:
 
 
 def fill_files(target: Path,
-               fill: Optional[Path],
+               fill: Path | None,
                output: Path,
                *,
-               target_mask: Optional[Path] = None,
-               fill_mask: Optional[Path] = None,
-               valid_range: Optional[Tuple[float, float]] = None,
-               nodata: Union[bool, NodataValue, None] = None,
+               target_mask: Path | None = None,
+               fill_mask: Path | None = None,
+               valid_range: tuple[float, float] | None = None,
+               nodata: bool | NodataValue | None = None,
                method: Method = "both",
                similar: int = _SETTINGS.similar_pixel_count,
                regularization: float = _SETTINGS.regularization,
                max_iterations: int = _SETTINGS.max_iterations,
                tolerance: float = _OPTIONS.solver_tolerance,
-               threads: Optional[int] = None,
-               progress: Optional[Progress] = None,
+               threads: int | None = None,
+               progress: Progress | None = None,
                creation_options: Iterable[str] = (),
                refine: bool = False,
-               status_output: Optional[Path] = None,
-               error_output: Optional[Path] = None,
-               output_format: str = _OPTIONS.output_format) -> List[str]:
+               status_output: Path | None = None,
+               error_output: Path | None = None,
+               output_format: str = _OPTIONS.output_format) -> list[str]:
     """Fill the gaps of an image file and write the result as a GeoTIFF.
 
     The job of ``pelvane-cli``, with the same options: the output has the
@@ -455,7 +457,7 @@ def _refuse_writing_over_inputs(settings: JobSettings) -> None:
             raise error
 
 
-def _run_writing(settings: JobSettings, options: RunOptions, progress) -> List[str]:
+def _run_writing(settings: JobSettings, options: RunOptions, progress) -> list[str]:
     """Runs a job that writes a file and returns its messages; an output the
     job did not finish and that did not exist before is removed."""
     output_path = settings.output_image_path

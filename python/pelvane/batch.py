@@ -39,16 +39,21 @@ import time
 import uuid
 import warnings
 from dataclasses import dataclass, field
-from typing import Callable, Dict, List, Optional, Sequence, Tuple
+from enum import StrEnum
+from collections.abc import Callable, Sequence
 
 # Memory one scene's job needs at most, whatever the scene's size: the job
 # works in strips of a bounded size (measured figures in docs/python.md).
 SCENE_MEMORY = 1_500_000_000
 
-STATUS_DONE = "done"
-STATUS_SKIPPED = "skipped"
-STATUS_FAILED = "failed"
-STATUS_STOPPED = "stopped"
+
+class Status(StrEnum):
+    """How a scene ended, as the summary's status column writes it."""
+    DONE = "done"
+    SKIPPED = "skipped"
+    FAILED = "failed"
+    STOPPED = "stopped"
+
 
 SUMMARY_COLUMNS = ("scene", "line", "status", "seconds", "output", "message", "detail", "output_stamp")
 
@@ -60,7 +65,7 @@ STOP_WAIT_SECONDS = 60
 DOCS = "/usr/share/doc/python3-pelvane/python.md (docs/python.md in the source)"
 
 
-def _valid_range(text: str) -> Tuple[float, float]:
+def _valid_range(text: str) -> tuple[float, float]:
     values = text.replace(",", " ").split()
     if len(values) != 2:
         raise ValueError(f"expected MIN MAX, got {text!r}")
@@ -115,14 +120,14 @@ class Setting:
     keyword: str
     parse: Callable[[str], object]
     help: str
-    option: Dict[str, object]
+    option: dict[str, object]
 
 
-def _typed(parse: Callable[[str], object], metavar: str) -> Dict[str, object]:
+def _typed(parse: Callable[[str], object], metavar: str) -> dict[str, object]:
     return {"type": parse, "metavar": metavar}
 
 
-SETTINGS: Dict[str, Setting] = {
+SETTINGS: dict[str, Setting] = {
     "method": Setting("method", _method, "sarnic, tolvek or both", _typed(_method, "METHOD")),
     "similar": Setting("similar", int, "similar pixels per regression", _typed(int, "N")),
     "regularization": Setting("regularization", float, "weight of the valid pixels in Tolvek",
@@ -155,11 +160,11 @@ class Scene:
     line: int          # in the CSV, the header being line 1
     name: str          # the target as the CSV writes it
     target: str = ""
-    fill: Optional[str] = None
+    fill: str | None = None
     output: str = ""
-    settings: Dict[str, object] = field(default_factory=dict)  # fill_files keywords
+    settings: dict[str, object] = field(default_factory=dict)  # fill_files keywords
     error: str = ""    # why the row cannot run
-    status: str = ""
+    status: Status | None = None  # None until the scene ends
     seconds: float = 0.0
     message: str = ""
     detail: str = ""   # the lines after the message: the file, GDAL's words
@@ -170,7 +175,7 @@ def _column(name: str) -> str:
     return name.strip().lower().replace("_", "-")
 
 
-def read_scenes(csv_path: str, output_dir: str, defaults: Dict[str, object]) -> List[Scene]:
+def read_scenes(csv_path: str, output_dir: str, defaults: dict[str, object]) -> list[Scene]:
     """The scenes of the list, paths made absolute and settings parsed.
 
     A row that cannot run keeps its reason in `error`; a header that cannot
@@ -197,8 +202,8 @@ def read_scenes(csv_path: str, output_dir: str, defaults: Dict[str, object]) -> 
     def inside(folder: str, path: str) -> str:
         return os.path.normpath(os.path.join(folder, os.path.expanduser(path)))
 
-    scenes: List[Scene] = []
-    outputs: Dict[str, int] = {}
+    scenes: list[Scene] = []
+    outputs: dict[str, int] = {}
     for number, row in enumerate(rows[1:], start=2):
         if not any(cell.strip() for cell in row):
             continue
@@ -246,7 +251,7 @@ def _stamp(path: str) -> str:
     return f"{status.st_size}:{status.st_mtime_ns}"
 
 
-def read_finished(summary_path: str) -> Dict[str, str]:
+def read_finished(summary_path: str) -> dict[str, str]:
     """The outputs an earlier run wrote, with their stamps, from its summary:
     a file at an output path is that run's finished output only while it
     still has the stamp (not merely because a file is there)."""
@@ -256,7 +261,7 @@ def read_finished(summary_path: str) -> Dict[str, str]:
     except (OSError, UnicodeDecodeError, csv.Error):
         return {}
     return {row["output"]: row["output_stamp"] for row in rows
-            if row.get("status") in (STATUS_DONE, STATUS_SKIPPED) and row.get("output")
+            if row.get("status") in (Status.DONE, Status.SKIPPED) and row.get("output")
             and row.get("output_stamp")}
 
 
@@ -267,7 +272,7 @@ class _StopWatch:
     """Whether the batch was stopped: a Dask Event of the batch, asked at
     most every STOP_POLL_SECONDS."""
 
-    def __init__(self, name: Optional[str]) -> None:
+    def __init__(self, name: str | None) -> None:
         self.event = None
         if name:
             from distributed import Event
@@ -283,8 +288,8 @@ class _StopWatch:
         return self.stopped
 
 
-def fill_scene(target: str, fill: Optional[str], output: str, settings: Dict[str, object],
-               stop_event: Optional[str] = None) -> Tuple[str, float, str, str, str]:
+def fill_scene(target: str, fill: str | None, output: str, settings: dict[str, object],
+               stop_event: str | None = None) -> tuple[Status, float, str, str, str]:
     """The task of one scene, run on a worker: (status, seconds, message,
     detail, stamp of the output written). The job's warnings come back in the
     message instead of on the worker's standard error."""
@@ -295,7 +300,7 @@ def fill_scene(target: str, fill: Optional[str], output: str, settings: Dict[str
     start = time.monotonic()
     stopped = _StopWatch(stop_event)
     if stopped():
-        return STATUS_STOPPED, 0.0, "not started", "", ""
+        return Status.STOPPED, 0.0, "not started", "", ""
     if not _process_tuned:
         _pelvane.tune_process_for_strips()
         _process_tuned = True
@@ -305,13 +310,13 @@ def fill_scene(target: str, fill: Optional[str], output: str, settings: Dict[str
             os.makedirs(os.path.dirname(output), exist_ok=True)
             pelvane.fill_files(target, fill, output, progress=lambda _: not stopped(), **settings)
         except pelvane.Cancelled as error:
-            return STATUS_STOPPED, time.monotonic() - start, str(error), "", ""
+            return Status.STOPPED, time.monotonic() - start, str(error), "", ""
         except pelvane.Error as error:
-            return STATUS_FAILED, time.monotonic() - start, str(error), error.detail, ""
+            return Status.FAILED, time.monotonic() - start, str(error), error.detail, ""
         except Exception as error:  # a scene must not take the others down
-            return STATUS_FAILED, time.monotonic() - start, f"{type(error).__name__}: {error}", "", ""
+            return Status.FAILED, time.monotonic() - start, f"{type(error).__name__}: {error}", "", ""
     job_warnings = [str(w.message) for w in caught if issubclass(w.category, pelvane.JobWarning)]
-    return STATUS_DONE, time.monotonic() - start, "; ".join(job_warnings), "", _stamp(output)
+    return Status.DONE, time.monotonic() - start, "; ".join(job_warnings), "", _stamp(output)
 
 
 class ProgressBar:
@@ -320,12 +325,13 @@ class ProgressBar:
 
     WIDTH = 30
 
-    def __init__(self, total: int, stream=sys.stderr) -> None:
+    def __init__(self, total: int, stream=None) -> None:
         self.total = total
         self.finished = 0
         self.failed = 0
-        self.stream = stream
-        self.terminal = stream.isatty()
+        # Standard error as it is when the bar is made, not when this module was imported.
+        self.stream = sys.stderr if stream is None else stream
+        self.terminal = self.stream.isatty()
         self.start = time.monotonic()
         self.open = False  # a bar is on the terminal's last line
 
@@ -365,10 +371,10 @@ class ProgressBar:
 
     def scene_finished(self, scene: Scene) -> None:
         self.finished += 1
-        self.failed += scene.status == STATUS_FAILED
+        self.failed += scene.status == Status.FAILED
         detail = "".join(f"\n  {line}" for line in scene.detail.splitlines())
         if self.terminal:
-            if scene.status == STATUS_FAILED or (scene.status == STATUS_DONE and scene.message):
+            if scene.status == Status.FAILED or (scene.status == Status.DONE and scene.message):
                 self.stream.write(f"\r\033[K{scene.name}: {scene.message}{detail}\n")
             self._draw()
         else:
@@ -378,7 +384,7 @@ class ProgressBar:
         self.stream.flush()
 
 
-def _local_cluster(workers: Optional[int]):
+def _local_cluster(workers: int | None):
     """A LocalCluster of one-thread worker processes: as many as there are
     cores, fewer when memory holds fewer scenes at once. The workers ignore
     SIGINT and SIGTERM: a Ctrl-C on the terminal reaches every process of
@@ -428,11 +434,11 @@ def _record(scene: Scene, future) -> None:
     try:
         scene.status, scene.seconds, scene.message, scene.detail, scene.stamp = future.result()
     except Exception as error:  # the worker died (KilledWorker) or the task was lost
-        scene.status, scene.message = STATUS_FAILED, f"{type(error).__name__}: {error}"
+        scene.status, scene.message = Status.FAILED, f"{type(error).__name__}: {error}"
 
 
 def run_scenes(scenes: Sequence[Scene], client, progress: ProgressBar,
-               stop_event: Optional[str] = None) -> None:
+               stop_event: str | None = None) -> None:
     """Submits every runnable scene and records how each ends. On Stopped,
     asks the running jobs to stop through `stop_event` and waits for them a
     while; a scene still running after that keeps no status."""
@@ -440,7 +446,7 @@ def run_scenes(scenes: Sequence[Scene], client, progress: ProgressBar,
 
     for scene in scenes:
         if scene.error:
-            scene.status, scene.message = STATUS_FAILED, scene.error
+            scene.status, scene.message = Status.FAILED, scene.error
             progress.scene_finished(scene)
     runnable = [scene for scene in scenes if not scene.error and not scene.status]
     if not runnable:
@@ -503,7 +509,7 @@ def _columns_help() -> str:
             f"whose own cell is empty. Documents: {DOCS}.")
 
 
-def _arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
+def _arguments(argv: Sequence[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="python3 -m pelvane.batch",
         description="Fill the gaps of every scene listed in a CSV, one Dask task per scene.",
@@ -524,7 +530,7 @@ def _arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     return arguments
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     arguments = _arguments(argv)
     defaults = {s.keyword: getattr(arguments, s.keyword) for s in SETTINGS.values()
                 if getattr(arguments, s.keyword) is not None}
@@ -546,7 +552,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     finished = read_finished(summary)
     for scene in scenes:
         if not scene.error and scene.output in finished and _stamp(scene.output) == finished[scene.output]:
-            scene.status, scene.stamp = STATUS_SKIPPED, finished[scene.output]
+            scene.status, scene.stamp = Status.SKIPPED, finished[scene.output]
             progress.scene_finished(scene)
 
     stop = SignalStop()
@@ -558,6 +564,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if all(scene.error or scene.status for scene in scenes):
             run_scenes(scenes, None, progress)
         elif arguments.scheduler:
+            # A cluster's worker is one core (docs/python.md): its scene's job
+            # takes one thread unless the batch is told otherwise.
+            for scene in scenes:
+                scene.settings.setdefault("threads", 1)
             with Client(arguments.scheduler) as client:
                 run_scenes(scenes, client, progress, stop_event)
         else:
@@ -574,21 +584,21 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     progress.end()
     for scene in scenes:
         if not scene.status:
-            scene.status, scene.message = STATUS_STOPPED, "not finished"
+            scene.status, scene.message = Status.STOPPED, "not finished"
             # Our own workers are gone: what a killed job left can go.
             if local is not None:
                 _remove_temporaries(scene)
 
     write_summary(summary, scenes)
     counts = {status: sum(scene.status == status for scene in scenes)
-              for status in (STATUS_DONE, STATUS_SKIPPED, STATUS_FAILED, STATUS_STOPPED)}
-    stopped = f", {counts[STATUS_STOPPED]} stopped" if counts[STATUS_STOPPED] else ""
-    print(f"{len(scenes)} scenes: {counts[STATUS_DONE]} done, {counts[STATUS_SKIPPED]} skipped, "
-          f"{counts[STATUS_FAILED]} failed{stopped} in {time.monotonic() - start:.1f} s; "
+              for status in Status}
+    stopped = f", {counts[Status.STOPPED]} stopped" if counts[Status.STOPPED] else ""
+    print(f"{len(scenes)} scenes: {counts[Status.DONE]} done, {counts[Status.SKIPPED]} skipped, "
+          f"{counts[Status.FAILED]} failed{stopped} in {time.monotonic() - start:.1f} s; "
           f"summary in {summary}")
     if stop.number:
         return 128 + stop.number
-    return 0 if counts[STATUS_FAILED] == 0 else 1
+    return 0 if counts[Status.FAILED] == 0 else 1
 
 
 if __name__ == "__main__":

@@ -179,7 +179,7 @@ struct HeldJob {
             for (int position = 1; !release; position = position % 99 + 1) {
                 if (host.stop_requested()) {
                     stopped = true;
-                    host.show_message(msg::STOPPED);
+                    host.show_end(JobResult::stopped());
                     return false;
                 }
                 host.set_progress_position(position);
@@ -382,7 +382,7 @@ protected:
 TEST_F(DialogJobOrderTest, MessagesAndBarMovesArriveInTheJobsOrder) {
     JobSettings same = dialog->settings();
     SequenceHost recorder;
-    ASSERT_TRUE(run_job(same, recorder, options));
+    ASSERT_TRUE(run_job(same, recorder, options).done());
 
     std::vector<std::string> shown;
     QObject::connect(dialog->progress_bar(), &QProgressBar::valueChanged,

@@ -237,7 +237,7 @@ TEST_F(MainDialogTest, InvalidNumberPromptsAndKeepsTheField) {
     // The bad count box comes first in field order, so it is the one blamed.
     EXPECT_EQ(messages.prompts[2], "Please enter an integer.");
     EXPECT_TRUE(count->hasFocus());
-    EXPECT_EQ(dialog->settings().regularization, 1000.0);
+    EXPECT_EQ(dialog->settings().regularization, JobSettings{}.regularization);
 
     // A Browse, even cancelled, writes the kept values back.
     picker.accept = false;

@@ -324,14 +324,22 @@ TEST_P(BadInputsOfTheJob, ThroughRunJob)
             const int files = test::open_file_count();
             test::RecordingHost host;
             CPLPushErrorHandler(CPLQuietErrorHandler);
-            const bool done = run_job(in.s, host, in.options);
+            const JobResult result = run_job(in.s, host, in.options);
             CPLPopErrorHandler();
             EXPECT_EQ(host.messages.size(), 1u);
+            // The code says how the job ended; the message is the last one shown.
+            if (!host.messages.empty()) {
+                EXPECT_EQ(result.message, host.messages.back());
+                if (!result.done()) {
+                    EXPECT_EQ(result.end, result.message == msg::OUT_OF_MEMORY ? JobEnd::out_of_memory
+                                                                               : JobEnd::failed);
+                }
+            }
             for (const std::string& m : host.messages) messages += m + "\n";
             for (const std::string& w : host.warnings) warnings += w + "\n";
             EXPECT_EQ(test::open_dataset_count(), datasets) << "a dataset left open";
             EXPECT_EQ(test::open_file_count(), files) << "a file left open";
-            return done ? 0 : 1;
+            return result.done() ? 0 : 1;
         },
         true, false);
 }

@@ -178,7 +178,7 @@ void fuzz_refined_stages(std::uint64_t seed, long long k, Random& r, const Stack
         for (int b = 0; b < bands; ++b) std::copy(filled.bands[b].begin(), filled.bands[b].end(), out.back().band(b));
         SilentHost host;
         WorkerPool pool(threads);
-        CHECK(run_edge_fill_stage(pool, host, {out.back(), remaining.data(), width, rows, &error.back(), sites.data()}),
+        CHECK(run_edge_fill_stage(pool, host, {out.back(), remaining.data(), width, rows, &error.back(), sites.data()}).done(),
               "run_edge_fill_stage stopped unasked");
     }
     for (int b = 0; b < bands; ++b)

@@ -54,7 +54,7 @@ TEST_P(OlindaJob, MatchesTheReferenceOutput)
     options.threads = threads;
 
     test::RecordingHost host;
-    ASSERT_TRUE(run_job(settings, host, options));
+    ASSERT_TRUE(run_job(settings, host, options).done());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].rfind("Job Done:Total Time:", 0), 0u) << host.messages[0];
 

@@ -40,7 +40,7 @@ protected:
         JobSettings s;
         s.target_image_path = DATA + "target.tif";
         s.fill_image_path = DATA + "fill.tif";
-        s.output_image_path = dir.path(std::string(refine ? "refined" : "specified") +
+        s.output_image_path = dir.path(std::string(refine ? "refined" : "standard") +
                                        (sarnic_only ? "_sarnic" : "") + ".tif");
         s.use_threshold = 1;
         s.use_tolvek = sarnic_only ? 0 : 1;
@@ -50,7 +50,7 @@ protected:
         options.solver_progress = false;
         options.threads = 2;
         test::RecordingHost host;
-        EXPECT_TRUE(run_job(s, host, options)) << host.messages.front();
+        EXPECT_TRUE(run_job(s, host, options).done()) << host.messages.front();
         return s.output_image_path;
     }
 
@@ -78,19 +78,19 @@ protected:
     std::vector<double> target_gap, fill_gap;
 };
 
-TEST_F(RefinedFill, BeatsTheSpecifiedFillInEveryClassAndReachesTheTarget)
+TEST_F(RefinedFill, BeatsTheStandardFillInEveryClassAndReachesTheTarget)
 {
-    const Scores specified = score(run(false));
+    const Scores standard = score(run(false));
     const Scores refined = score(run(true));
-    // The specified fill, as measured when the refined one was made.
-    EXPECT_NEAR(specified.all, 13.36, 0.01);
-    EXPECT_NEAR(specified.fill_valid, 2.29, 0.01);
+    // The standard fill, as measured when the refined one was made.
+    EXPECT_NEAR(standard.all, 13.36, 0.01);
+    EXPECT_NEAR(standard.fill_valid, 2.29, 0.01);
     // 3.5 times better than gdal_fillnodata's 13.90 on this scene.
     EXPECT_LE(refined.all, 3.9);
-    EXPECT_LT(refined.fill_valid, 0.97 * specified.fill_valid);
-    EXPECT_LT(refined.both_missing, 0.3 * specified.both_missing);
-    // Byte samples: the specified write-back truncates, the refined one rounds.
-    EXPECT_LT(specified.bias, -0.4);
+    EXPECT_LT(refined.fill_valid, 0.97 * standard.fill_valid);
+    EXPECT_LT(refined.both_missing, 0.3 * standard.both_missing);
+    // Byte samples: the standard write-back truncates, the refined one rounds.
+    EXPECT_LT(standard.bias, -0.4);
     EXPECT_NEAR(refined.bias, 0.0, 0.25);
 }
 
@@ -176,7 +176,7 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
         RunOptions options;
         options.solver_progress = false;
         test::RecordingHost host;
-        EXPECT_TRUE(run_job(s, host, options)) << host.messages.front();
+        EXPECT_TRUE(run_job(s, host, options).done()) << host.messages.front();
         return test::read_raster(s.output_image_path);
     };
     const test::Raster truth = test::read_raster(data + "truth.tif");

@@ -26,7 +26,7 @@ TEST(EdgeFillStage, FillsOlindasHolesAndKnowsItsErrors)
     s.target_mask_path = DATA + "target_mask.tif", s.fill_mask_path = DATA + "fill_mask.tif";
     s.use_threshold = s.use_tolvek = 0, s.refine = 1, s.output_image_path = dir.path("sarnic.tif");
     test::RecordingHost host;
-    ASSERT_TRUE(run_job(s, host, RunOptions{}));
+    ASSERT_TRUE(run_job(s, host, RunOptions{}).done());
     const test::Raster sarnic = test::read_raster(s.output_image_path), truth = test::read_raster(DATA + "truth.tif");
     const std::vector<double> target_gap = test::read_band(s.target_mask_path, 1), fill_gap = test::read_band(s.fill_mask_path, 1);
     const std::size_t pixels = sarnic.pixels();
@@ -36,7 +36,7 @@ TEST(EdgeFillStage, FillsOlindasHolesAndKnowsItsErrors)
     BandStack filled(bands, pixels), error(bands, pixels);
     for (int b = 0; b < bands; ++b) std::copy(sarnic.bands[b].begin(), sarnic.bands[b].end(), filled.band(b));
     WorkerPool pool(2);
-    ASSERT_TRUE(run_edge_fill_stage(pool, host, {filled, holes.data(), sarnic.width, sarnic.height, &error, sites.data()}));
+    ASSERT_TRUE(run_edge_fill_stage(pool, host, {filled, holes.data(), sarnic.width, sarnic.height, &error, sites.data()}).done());
 
     std::vector<double> estimated, actual;
     for (int b = 0; b < bands; ++b)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "job/gap_masks.h"
+#include "job/job_plan.h"
 #include "job/range_masker.h"
 #include "support/test_rasters.h"
 
@@ -117,13 +118,15 @@ protected:
         return path;
     }
 
-    // Builds both masks over rows first..first + rows - 1.
-    const char* build(int first, int rows)
+    // Builds both masks of the job's plan over rows first..first + rows - 1.
+    std::string build(int first, int rows)
     {
         target_mask.assign(static_cast<std::size_t>(W * rows), 0);
         fill_mask.assign(static_cast<std::size_t>(W * rows), 0);
-        return build_file_gap_masks(RangeMasker(), settings, W, H, first, rows,
-                                    target_mask.data(), fill_mask.data()).message;
+        const JobPlan plan = plan_job(settings, {});
+        return build_file_gap_masks(RangeMasker(), plan.target_mask_path, plan.fill().mask_path, W, H,
+                                    first, rows, target_mask.data(), fill_mask.data())
+            .message;
     }
 
     TempDir dir;
@@ -138,7 +141,7 @@ TEST_F(MaskFiles, NonZeroMarksAGapAndTheStripWindowIsRead)
     // a 1-valid/0-gap convention marks the valid pixels missing.
     settings.target_mask_path = write_mask("t.tif", 1, [](int, int x, int y) { return x == y ? 255.0 : 0.0; });
     settings.fill_mask_path = write_mask("f.tif", 1, [](int, int, int y) { return y == 5 ? 0.0 : 1.0; });
-    ASSERT_EQ(build(2, 4), nullptr);
+    ASSERT_EQ(build(2, 4), "");
     for (int r = 0; r < 4; ++r)
         for (int x = 0; x < W; ++x) {
             const std::size_t i = static_cast<std::size_t>(r * W + x);
@@ -165,7 +168,7 @@ TEST_F(MaskFiles, AnyBandMarksTinyValuesCountAsZeroAndNaNMarks)
     });
     // Extra bands of the fill mask are ignored: band 4 is all gaps.
     settings.fill_mask_path = write_mask("f.tif", 4, [](int b, int, int) { return b == 3 ? 1.0 : 0.0; });
-    ASSERT_EQ(build(0, H), nullptr);
+    ASSERT_EQ(build(0, H), "");
     for (int y = 0; y < H; ++y) {
         const std::size_t row = static_cast<std::size_t>(y * W);
         EXPECT_EQ(Mask(target_mask.begin() + row, target_mask.begin() + row + W),
@@ -180,8 +183,8 @@ TEST_F(MaskFiles, TolvekAloneUsesTheTargetMaskForBoth)
     settings.use_tolvek = 1;
     settings.target_mask_path = write_mask("t.tif", 1, [](int, int x, int y) { return (x + y) % 3 == 0 ? 1.0 : 0.0; });
     settings.fill_mask_path = "";
-    ASSERT_EQ(build(0, H), nullptr);
-    EXPECT_EQ(settings.fill_mask_path, settings.target_mask_path);
+    ASSERT_EQ(build(0, H), "");
+    EXPECT_EQ(plan_job(settings, {}).fill().mask_path, settings.target_mask_path);
     EXPECT_EQ(target_mask, fill_mask);
     Mask combined = target_mask;
     combine_gap_masks(combined.data(), fill_mask.data(), combined.size());
@@ -195,27 +198,27 @@ TEST_F(MaskFiles, StopsOnMissingOrUnfitMaskFiles)
 
     settings.target_mask_path = dir.path("absent.tif");
     settings.fill_mask_path = good;
-    EXPECT_STREQ(build(0, H), "Can not open the target mask file!");
+    EXPECT_EQ(build(0, H), "Can not open the target mask file!");
 
     settings.target_mask_path = good;
     settings.fill_mask_path = "";
-    EXPECT_STREQ(build(0, H), "Can not open the fill mask file!");
+    EXPECT_EQ(build(0, H), "Can not open the fill mask file!");
 
     settings.target_mask_path = write_mask("narrow.tif", 2, zero, W - 1, H);
     settings.fill_mask_path = good;
-    EXPECT_STREQ(build(0, 3), "The target mask file is smaller than the target image!");
+    EXPECT_EQ(build(0, 3), "The target mask file is smaller than the target image!");
 
     settings.target_mask_path = good;
     settings.fill_mask_path = write_mask("short.tif", 2, zero, W, H - 1);
-    EXPECT_STREQ(build(0, 3), "The fill mask file is smaller than the target image!");
+    EXPECT_EQ(build(0, 3), "The fill mask file is smaller than the target image!");
 
     settings.fill_mask_path = write_mask("one_band.tif", 1, zero);
-    EXPECT_STREQ(build(0, 3), "The fill mask file has fewer bands than the target mask file!");
+    EXPECT_EQ(build(0, 3), "The fill mask file has fewer bands than the target mask file!");
 
     // Larger masks are fine: only the image's columns and the window's rows are read.
     settings.target_mask_path = write_mask("large.tif", 1, [](int, int x, int y) { return x == 4 && y == 7 ? 1.0 : 0.0; }, W + 3, H + 2);
     settings.fill_mask_path = good;
-    ASSERT_EQ(build(5, 3), nullptr);
+    ASSERT_EQ(build(5, 3), "");
     Mask expected(static_cast<std::size_t>(3 * W), 0);
     expected.back() = 1;
     EXPECT_EQ(target_mask, expected);

@@ -98,7 +98,7 @@ protected:
         options.solver_progress = false;
         options.strip_budget = 8LL * BANDS * WIDTH * 30;  // three strips of 30 rows
         test::RecordingHost host;
-        EXPECT_TRUE(run_job(settings, host, options)) << host.messages.back();
+        EXPECT_TRUE(run_job(settings, host, options).done()) << host.messages.back();
         return settings.output_image_path;
     }
 

@@ -90,7 +90,7 @@ TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
             s.refine = refine;
             if (refine) s.status_output_path = dir.path("status" + std::to_string(threads) + ".tif");
             test::RecordingHost host;
-            ASSERT_TRUE(run_job(s, host, options(threads)));
+            ASSERT_TRUE(run_job(s, host, options(threads)).done());
             ASSERT_EQ(host.messages.size(), 1u);
             EXPECT_EQ(host.messages[0].rfind("Job Done:Total Time:", 0), 0u);
             EXPECT_EQ(host.positions, per_pixel.positions) << threads << " threads";
@@ -134,7 +134,7 @@ TEST_F(ParallelStages, AStopEndsTheJobInsideEitherStage)
         o.strip_budget = STRIP_BUDGET;  // one strip: the bar reaches 99 in the regression
 
         StoppingHost regression(50, 0);
-        EXPECT_FALSE(run_job(s, regression, o));
+        EXPECT_EQ(run_job(s, regression, o).end, JobEnd::stopped);
         EXPECT_EQ(regression.messages, std::vector<std::string>{msg::STOPPED});
         EXPECT_GE(regression.positions.back(), 50);
         EXPECT_LT(regression.positions.back(), 99);
@@ -147,7 +147,7 @@ TEST_F(ParallelStages, AStopEndsTheJobInsideEitherStage)
         s.max_iterations = 1000000;
         StoppingHost tolvek(99, 1);
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(run_job(s, tolvek, o));
+        EXPECT_EQ(run_job(s, tolvek, o).end, JobEnd::stopped);
         const std::string solver_lines = testing::internal::GetCapturedStderr();
         EXPECT_EQ(tolvek.messages, std::vector<std::string>{msg::STOPPED});
         EXPECT_NE(solver_lines.find("   Iteration    0     Delta"), std::string::npos);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "job/tolvek_stage.h"
 #include "solver/tolvek_fill_strip.h"
 
 namespace pelvane {
@@ -89,7 +90,7 @@ TEST(PushPullFill, SmartStartConvergesSoonerToTheSameKindOfFill)
         std::vector<double> u = band, scratch(band.size()), original(band.size()),
                             weights(band.size());
         make_gap_weights(gaps.data(), gaps.size(), 1000.0, weights.data());
-        TolvekParams params;
+        TolvekParams params = tolvek_params(JobSettings{}, RunOptions{});
         params.smart_start = smart;
         params.tolerance = tolerance;
         params.max_iterations = 5000;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "job/tolvek_stage.h"
+
 namespace pelvane {
 namespace {
 
@@ -31,9 +33,7 @@ struct Strip {
     }
 
     static TolvekParams quiet() {
-        TolvekParams params;
-        params.progress = nullptr;
-        return params;
+        return tolvek_params(JobSettings{}, RunOptions{});  // the job's defaults
     }
 
     // A stripe of gaps two rows high, the way a scanner leaves them.
@@ -153,7 +153,7 @@ int count_calls(int state, int iteration, double, const double*, int width, int 
 TEST(TolvekFillStrip, PassesLimitToleranceAndProgressToEveryBand) {
     Strip strip = ramp_strip();
     std::vector<int> finals;
-    TolvekParams params;
+    TolvekParams params = Strip::quiet();
     params.max_iterations = 5;
     params.tolerance = 0.0;
     params.progress = count_calls;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "job/tolvek_stage.h"
 #include "solver/tolvek_fill_strip.h"
 #include "support/test_rasters.h"
 
@@ -41,8 +42,7 @@ TEST(TolvekOlinda, TolvekAloneMatchesTheReferenceOutputs) {
     Raster scratch{target.width, target.height, {6, std::vector<double>(pixels)}};
     auto filled_ptrs = result.pointers();
     auto scratch_ptrs = scratch.pointers();
-    TolvekParams params;  // regularization 1000, 600 iterations, tolerance 0.001
-    params.progress = nullptr;
+    const TolvekParams params = tolvek_params(JobSettings{}, RunOptions{});  // the job's defaults
     ASSERT_TRUE(tolvek_fill_strip(filled_ptrs.data(), scratch_ptrs.data(), gaps.data(),
                                   target.width, target.height, 6, params));
 
