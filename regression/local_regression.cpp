@@ -10,6 +10,7 @@ namespace pelvane {
 
 namespace {
 
+// The window grows as the similar search's does (similar_pixels.h).
 int next_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
 
 // The weight of candidate q at (dr, dc) from the pixel whose scaled fill
@@ -124,8 +125,8 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     const double sw = work.sums[0];
     if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
 
-    // The centred scatter with its ridge, and the centred cross sums (one
-    // right-hand side per target band), in place of the raw sums.
+    // The centred scatter with its ridge, in place of the raw sums (both
+    // triangles: the solver reads the lower one).
     for (int j = 0; j < n; ++j) {
         for (int k = j; k < n; ++k) {
             sxx[j * nb + k] -= sx[j] * sx[k] / sw;

@@ -61,6 +61,8 @@ int nearest_valid_ring(const unsigned char* target_mask, int r, int c, int rows,
 {
     for (int h = std::max(start, 1); h <= RING_REACH; ++h)
         for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
+            // Ring h only: every column of its top and bottom rows; on the
+            // rows between, its two sides, 2h columns apart.
             const bool edge_row = rr == r - h || rr == r + h;
             for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h)
                 if (cc >= 0 && cc < width && target_mask[static_cast<std::size_t>(rr) * width + cc] == 0)
@@ -133,7 +135,9 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
         if (!have[k] || residuals.ring == 0) continue;
         // Corrected by the share of the residuals' mean that carries over;
         // what is left of the residuals around is its error one ring out,
-        // grown to the pixel's ring.
+        // grown to the pixel's ring. With residuals r of mean m and mean
+        // square q, the corrected ones r - c m have mean square
+        // q - (2c - c^2) m^2.
         const double c = m.carry[slot(bands, k, ring, b)];
         const double mean = residuals.mean[k * bands + b];
         value[k] -= c * mean;
@@ -141,7 +145,10 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
                       m.growth[slot(bands, k, ring, b)];
         largest = std::max(largest, variance[k]);
     }
-    // A vanishing estimated error takes (nearly) all the weight, never all of it.
+    // A vanishing estimated error takes (nearly) all the weight, never all of
+    // it: no weight exceeds 1e12 times that of the predictor with the
+    // largest error, a ratio far beyond any between real predictors' errors;
+    // DBL_MIN keeps the floor above zero when every error vanishes.
     const double floor = largest * 1e-12 + DBL_MIN;
     double sw = 0.0, sum = 0.0, spatial = 0.0;
     for (int k = 0; k < P; ++k) {
@@ -253,6 +260,8 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                 ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
                            residuals);
                 visit(q, ring);
+                // Rings s .. ring - 1 hold no valid pixel, so leaving them out
+                // would predict the same again: jump past the ring found.
                 s = ring + 1;
             }
         }
@@ -265,20 +274,23 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     // mean around a sample on its own residual; and each predictor's squared
     // error by ring. The regression cannot exclude rings; its errors are
     // taken to grow as the similar line's, the fit most like it.
-    std::vector<double> srm(slots, 0.0), smm(slots, 0.0), error2(slots, 0.0), count(slots, 0.0);
+    // Per slot: the sums of residual x mean and of mean^2 (the carry-over's
+    // least squares), and of the squared errors with their count.
+    std::vector<double> residual_by_mean(slots, 0.0), mean_squared(slots, 0.0);
+    std::vector<double> error_squared(slots, 0.0), count(slots, 0.0);
     for_each_ring([&](std::size_t q, int ring) {
         for (int k = 0; k < P; ++k)
             for (int b = 0; b < bands; ++b) {
                 const std::size_t i = slot(bands, k, ring, b);
                 if (residuals.ring > 0) {
                     const double mean = residuals.mean[k * bands + b];
-                    srm[i] += residual(k * bands + b, q) * mean;
-                    smm[i] += mean * mean;
+                    residual_by_mean[i] += residual(k * bands + b, q) * mean;
+                    mean_squared[i] += mean * mean;
                 }
                 const double e = (k == PREDICT_REGRESSION ? line[b] : value_of(q, k, b)) -
                                  in.target[b][q];
                 if (std::isfinite(e)) {
-                    error2[i] += e * e;
+                    error_squared[i] += e * e;
                     count[i] += 1.0;
                 }
             }
@@ -288,13 +300,15 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     for (int k = 0; k < P; ++k)
         for (int b = 0; b < bands; ++b) {
             const std::size_t first = slot(bands, k, 1, b);
-            const double base = count[first] > 0.0 ? error2[first] / count[first] : 0.0;
+            const double base = count[first] > 0.0 ? error_squared[first] / count[first] : 0.0;
             for (int ring = 1; ring <= RING_REACH; ++ring) {
                 const std::size_t i = slot(bands, k, ring, b);
-                m.carry[i] = smm[i] > 0.0 ? std::clamp(srm[i] / smm[i], 0.0, 1.0) : 0.0;
+                m.carry[i] = mean_squared[i] > 0.0
+                                 ? std::clamp(residual_by_mean[i] / mean_squared[i], 0.0, 1.0)
+                                 : 0.0;
                 // Rings no sample reached keep the growth of the ring before.
                 if (base > 0.0 && count[i] > 0.0)
-                    m.growth[i] = error2[i] / count[i] / base;
+                    m.growth[i] = error_squared[i] / count[i] / base;
                 else if (ring > 1)
                     m.growth[i] = m.growth[i - bands];
             }
@@ -346,7 +360,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
                 if (error != nullptr)
                     error[b][pos] = std::sqrt(
                         m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
-                spatial_bands += x.spatial_weight > 0.5;
+                spatial_bands += x.spatial_weight > 0.5;  // more than all the others'
             }
             if (2 * spatial_bands > bands) status[pos] = spatial_status;
         }

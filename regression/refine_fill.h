@@ -29,9 +29,14 @@ namespace pelvane {
 // predicted again from pixels at least s rings away. Every constant of the
 // correction, the weighting and the error estimate is measured per strip
 // and band: nothing depends on the scene's units or on a tuned threshold.
+// The sizes fixed here (reaches, rings, sample counts) were chosen on the
+// real pairs and olinda: docs/method.md, "Constants and why", gives each
+// one's figures.
 
 // Rows and columns from a predicted pixel within which a valid pixel is a
-// residual pixel.
+// residual pixel. The nearest valid pixels tell the most; 2 gave fills up to
+// 0.05 DN better on five olinda variants and worse on one, for about twice
+// the extra predictions.
 constexpr int RESIDUAL_REACH = 1;
 
 enum RefinePredictor {
@@ -48,10 +53,14 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
                           const unsigned char* fill_mask, int rows, int width,
                           unsigned char* residual_pixels);
 
-// Weights of the known pixels (gap_mask zero) that interpolate the pixel at
-// `pos`, those fewer than `exclude` rows and columns away left out:
-// positions into at[], weights into weight[] (NEIGHBOUR_WEIGHTS_MOST room
-// each); returns how many (0: none within reach).
+// The interpolation's kriging weights (EdgeInterpolator::weights) of the
+// target's valid pixels (gap_mask zero; the caller passes the target's mask)
+// that interpolate the pixel at `pos`, those fewer than `exclude` rows and
+// columns away left out: positions into at[], weights into weight[]
+// (NEIGHBOUR_WEIGHTS_MOST room each); returns how many (0: none within
+// reach).
+// Room for the most the interpolator takes (EDGE_NEIGHBOURS, checked where
+// the weights are bound).
 constexpr int NEIGHBOUR_WEIGHTS_MOST = 32;
 // Known pixels per octant the interpolation takes (16 in all): on the real
 // pairs 32 gave fills 0.3 to 0.6 % better, for an eighth of the work in the
@@ -71,8 +80,9 @@ struct RefineInputs {
     // band after band, at every predicted and residual pixel
     // (predict_refined_rows); NaN where the predictor has none.
     const double* const* predictions;
-    // The samples are predicted again from further away with these. The
-    // regression cannot leave rings out: there the similar line
+    // The strip as the local plane and the similar search read it. The
+    // samples are predicted again from further away with it and `kriging`.
+    // The regression cannot leave rings out: there the similar line
     // (similar_predict), the fit most like it, tells how its errors grow.
     const SimilarSearch* similar;
     const NeighbourWeights* kriging;  // the interpolation's weights
@@ -106,8 +116,9 @@ struct RefineModel {
 
 // Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
 // fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
-// the calibration runs on one thread, and that many samples give each ring
-// and band hundreds of terms.
+// the calibration runs on one thread, predicts each sample again once per
+// ring in each of its two passes, and that many samples give each ring and
+// band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
 // 5000 samples measure as well as 20000 (the real pairs, with fewer
 // residual pixels, and the 2000 x 700 demo scene, 6.4484 against 6.4482 DN)

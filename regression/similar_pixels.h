@@ -12,16 +12,30 @@ namespace pelvane {
 // fill's search (every band within its own tolerance), this one always
 // finds candidates where any exist, however many bands there are: it takes
 // the most similar ones from a window that grows until it holds enough.
+// They are no longer one of the refined fill's predictors: their line
+// through target on fill, the fit most like the regression, tells the
+// calibration how the regression's errors grow with distance (the
+// regression itself cannot leave rings out). SimilarSearch also describes
+// the strip to the local plane (local_regression.h), which weighs its
+// pixels the same way.
+//
+// docs/method.md, "Constants and why", gives each constant's figures.
 
-// Half-width of the first window: the 15 x 15 square.
+// Half-width of the first window: the 15 x 15 square, the standard search's
+// first side less one on each side; most stripe pixels find their
+// candidates there.
 constexpr int SIMILAR_FIRST_HALF = 7;
 // The window holds this many candidates per similar pixel before the most
-// similar are taken: enough choice without reaching far.
+// similar are taken: enough choice that the most similar are similar,
+// without reaching far (the weights keep far ones light anyway).
 constexpr int SIMILAR_POOL = 4;
-// The window stops growing at this half-width (the standard search's largest side, 399).
+// The window stops growing at this half-width: the standard search's
+// largest side, 399. Growing by half plus one, few growths cover a sparse
+// strip.
 constexpr int SIMILAR_MAX_HALF = 199;
 // Added to the spectral distance (in band spreads) in the weights, so that
-// a candidate that matches exactly does not take all the weight.
+// a candidate that matches exactly does not take all the weight; small
+// against the distances of real candidates (0.2 to 1).
 constexpr double SIMILAR_DISTANCE_OFFSET = 0.1;
 
 // The strip the search reads. Pointers to the caller's arrays, which must
@@ -59,7 +73,8 @@ struct SimilarScratch {
 // weighted least-squares line of target on fill through them evaluated at
 // the pixel's fill values (slope clamped to 0 .. 1.5: a steeper one comes
 // from noise). Weights 1 / ((spectral distance + SIMILAR_DISTANCE_OFFSET)^2
-// * squared distance in pixels).
+// * squared distance in pixels): of the forms tried, the best similar mean
+// on every real pair.
 //
 // Candidates lie at least `exclude` rows or columns away (1: any but the
 // pixel itself); the window grows from SIMILAR_FIRST_HALF by half its

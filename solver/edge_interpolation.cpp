@@ -23,6 +23,7 @@ constexpr int RANGE_STEPS = 60;
 constexpr double RANGE_FIRST = 0.5;
 constexpr double RANGE_LAST = 50.0;
 
+// The correlation table covers every offset within EDGE_REACH either way.
 constexpr int TABLE_SIDE = 2 * EDGE_REACH + 1;
 
 // Per octant of a pixel with `right`, `down`, `left` and `up` columns and rows

@@ -17,6 +17,11 @@ namespace pelvane {
 // The correlation model is measured on the image itself (edge_variogram,
 // fit_edge_model) and shared by all bands, so that one set of weights per
 // pixel serves every band.
+//
+// The refined fill's interpolation takes its weights from here too
+// (weights(), with the target's valid pixels as the known ones and
+// REFINE_OCTANT_QUOTA per octant, refine_fill.h). docs/method.md describes
+// the interpolation and what each of its choices gave.
 
 // The correlation between two pixels h > 0 pixels apart is
 // exp(-h / range); a pixel's own variance is 1 + nugget (the share of each
