@@ -1,5 +1,5 @@
 // The fast regression (regression_fill, regression_fill_rows, and
-// RegressionStrip over row chunks and on two threads) against
+// RegressionStrip over row chunks, on two threads and in predict_rows) against
 // regression_fill_reference, bit for bit, on striped random strips and on the
 // olinda scene.
 #include <gtest/gtest.h>
@@ -117,6 +117,43 @@ void expect_same(const Outputs& got, const Outputs& want, const std::string& wha
     }
 }
 
+// predict_rows at every gap pixel the regression fills and at a few pixels
+// valid in both images equals the reference with that pixel's target
+// masked (so it is not its own candidate); it writes nothing else.
+void check_predict_rows(const Inputs& s, int count, const Outputs& want)
+{
+    const auto t = in_pointers(s.target), f = in_pointers(s.fill);
+    const RegressionStrip strip(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(),
+                                s.bands, s.rows, s.width, 0.5, count);
+    const std::size_t n = static_cast<std::size_t>(s.rows) * s.width;
+    std::vector<unsigned char> select(n, 0);
+    std::vector<std::size_t> left_out;  // valid in both, predicted as if a gap
+    for (std::size_t i = 0; i < n; ++i) {
+        if (s.fill_mask[i] != 0) continue;
+        select[i] = s.target_mask[i] != 0 || i % 97 == 5;
+        if (s.target_mask[i] == 0 && select[i]) left_out.push_back(i);
+    }
+    Outputs got = blank(s), expected = blank(s);
+    auto g = out_pointers(got);
+    strip.predict_rows(s.rows / 2, s.rows, select.data(), g.data());
+    strip.predict_rows(0, s.rows / 2, select.data(), g.data());
+    for (std::size_t i = 0; i < n; ++i)
+        for (int b = 0; b < s.bands; ++b)
+            if (select[i] != 0 && s.target_mask[i] != 0) expected.filled[b][i] = want.filled[b][i];
+    for (const std::size_t i : left_out) {
+        std::vector<unsigned char> masked = s.target_mask;
+        masked[i] = 1;
+        Outputs one = blank(s);
+        auto o = out_pointers(one);
+        regression_fill_reference(t.data(), f.data(), masked.data(), s.fill_mask.data(), s.bands,
+                                  s.rows, s.width, o.data(), one.status.data(), 0.5, count,
+                                  nullptr, nullptr);
+        for (int b = 0; b < s.bands; ++b) expected.filled[b][i] = one.filled[b][i];
+    }
+    got.status = expected.status;  // predict_rows writes no status
+    expect_same(got, expected, "predict_rows");
+}
+
 // Every fast entry point, over several row splits, equals the reference.
 void check_all_paths(const Inputs& s, int count)
 {
@@ -166,6 +203,7 @@ void check_all_paths(const Inputs& s, int count)
         regression_fill_rows(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), s.bands,
                              s.rows, s.width, q.data(), wrapper.status.data(), 0.5, count, r, r + 4);
     expect_same(wrapper, want, "regression_fill_rows");
+    if (s.rows * s.width <= 20000) check_predict_rows(s, count, want);  // not olinda: a run per pixel
 }
 
 TEST(RegressionStrip, EqualsReferenceOnStripedStrips)
