@@ -10,20 +10,11 @@ namespace pelvane {
 
 namespace {
 
-// The window grows as the similar search's does (similar_pixels.h).
-int next_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
-
 // The weight of candidate q at (dr, dc) from the pixel whose scaled fill
 // values are `own`.
 double candidate_weight(const SimilarSearch& s, const float* own, std::size_t q, int dr, int dc)
 {
-    const float* x = s.scaled_fill + q * static_cast<std::size_t>(s.bands);
-    double d2 = 0.0;
-    for (int b = 0; b < s.bands; ++b) {
-        const double d = static_cast<double>(x[b]) - own[b];
-        d2 += d * d;
-    }
-    const double spectral = std::sqrt(d2 / s.bands) + SIMILAR_DISTANCE_OFFSET;
+    const double spectral = std::sqrt(spectral_distance2(s, own, q)) + SIMILAR_DISTANCE_OFFSET;
     return 1.0 / (spectral * spectral * (dr * dr + dc * dc));
 }
 
@@ -100,7 +91,7 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     double* const y = x + nb;         // its target values
 
     int count = 0;
-    for (int half = LOCAL_HALF;; half = next_half(half)) {
+    for (int half = LOCAL_HALF;; half = next_similar_half(half)) {
         std::fill(work.sums.begin(), work.sums.end(), 0.0);
         count = 0;
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
@@ -159,7 +150,7 @@ int local_regression_reference(const SimilarSearch& s, int row, int col, int exc
     };
     int half = LOCAL_HALF;
     std::vector<std::size_t> chosen;
-    for (;; half = next_half(half)) {
+    for (;; half = next_similar_half(half)) {
         chosen.clear();
         for (int r = 0; r < s.rows; ++r)
             for (int c = 0; c < s.width; ++c)

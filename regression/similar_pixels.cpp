@@ -11,22 +11,6 @@ namespace {
 constexpr double SLOPE_LOWEST = 0.0;   // a falling line would invert the scene
 constexpr double SLOPE_HIGHEST = 1.5;  // the standard fit's own upper clamp
 
-int next_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
-
-// Squared spectral distance of pixel q to the scaled fill values `centre`:
-// the mean over the bands of the squared differences; +infinity where it is
-// not a number, so that the order stays total.
-double spectral_distance2(const SimilarSearch& s, const float* centre, std::size_t q)
-{
-    const float* x = s.scaled_fill + q * static_cast<std::size_t>(s.bands);
-    double sum = 0.0;
-    for (int b = 0; b < s.bands; ++b) {
-        const double d = static_cast<double>(x[b]) - centre[b];
-        sum += d * d;
-    }
-    sum /= s.bands;
-    return std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
-}
 
 // Calls visit(q) for the candidates of the window of half-width `half`
 // around (row, col), in raster order: valid in both images, at least
@@ -117,7 +101,7 @@ int similar_predict(const SimilarSearch& s, int row, int col, int exclude, Simil
     // The candidates of the growing windows; each growth collects the
     // larger window anew, in raster order.
     const std::size_t enough = static_cast<std::size_t>(SIMILAR_POOL) * std::max(s.count, 0);
-    for (int half = SIMILAR_FIRST_HALF;; half = next_half(half)) {
+    for (int half = SIMILAR_FIRST_HALF;; half = next_similar_half(half)) {
         w.found.clear();
         scan_window(s, row, col, exclude, half, [&](std::size_t q) {
             w.found.emplace_back(spectral_distance2(s, own, q), q);
@@ -155,7 +139,7 @@ int similar_predict_reference(const SimilarSearch& s, int row, int col, int excl
     // The window: grown until it holds enough, every pixel of the strip tested.
     int half = SIMILAR_FIRST_HALF;
     auto inside = [&](int r, int c, int h) { return std::abs(r - row) <= h && std::abs(c - col) <= h; };
-    for (;; half = next_half(half)) {
+    for (;; half = next_similar_half(half)) {
         long long found = 0;
         for (int r = 0; r < s.rows; ++r)
             for (int c = 0; c < s.width; ++c)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -52,6 +55,25 @@ struct SimilarSearch {
     int width;
     int count;  // similar pixels taken
 };
+
+// The next half-width of a growing window: by half plus one, at most
+// SIMILAR_MAX_HALF.
+inline int next_similar_half(int half) { return std::min(half + half / 2 + 1, SIMILAR_MAX_HALF); }
+
+// Squared spectral distance of pixel q to the scaled fill values `centre`:
+// the mean over the bands of the squared differences; +infinity where it is
+// not a number, so that the order stays total.
+inline double spectral_distance2(const SimilarSearch& s, const float* centre, std::size_t q)
+{
+    const float* x = s.scaled_fill + q * static_cast<std::size_t>(s.bands);
+    double sum = 0.0;
+    for (int b = 0; b < s.bands; ++b) {
+        const double d = static_cast<double>(x[b]) - centre[b];
+        sum += d * d;
+    }
+    sum /= s.bands;
+    return std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
+}
 
 // The fill values the spectral distance reads: per pixel and band, the
 // value divided by the standard deviation of the band's fill values at the
