@@ -1,5 +1,7 @@
 #include "job/job_plan.h"
 
+#include <cstddef>
+
 #include "job/gap_masks.h"
 #include "job/tolvek_stage.h"
 
@@ -15,8 +17,13 @@ JobPlan plan_job(const JobSettings& settings, const RunOptions& options)
     plan.target_mask_path = settings.target_mask_path;
     if (plan.tolvek && !plan.sarnic)
         plan.fills = {{settings.target_image_path, settings.target_mask_path}};
-    else
+    else {
         plan.fills = {{settings.fill_image_path, settings.fill_mask_path}};
+        for (std::size_t i = 0; i < settings.other_fill_image_paths.size(); ++i) {
+            const auto& masks = settings.other_fill_mask_paths;
+            plan.fills.push_back({settings.other_fill_image_paths[i], i < masks.size() ? masks[i] : ""});
+        }
+    }
     plan.output_image_path = settings.output_image_path;
     plan.status_output_path = settings.status_output_path;
     if (plan.refine)

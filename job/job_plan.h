@@ -31,7 +31,7 @@ struct JobPlan {
     bool refine = false;
     std::string target_image_path;
     std::string target_mask_path;
-    // The images the gaps are filled from, in order; one for now. With Tolvek
+    // The images the gaps are filled from, in the user's order. With Tolvek
     // alone it is the target itself, image and mask: the regression then only
     // copies the target and marks every gap as missing in both images, so
     // the solver fills all of them.

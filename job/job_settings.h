@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelvane {
 
@@ -42,6 +43,12 @@ struct JobSettings {
     // regression stage filled, 0 at valid pixels and the no-data value (NaN)
     // elsewhere.
     std::string error_output_path;
+
+    // More images to fill from, after fill_image_path, in the user's order
+    // of preference, and their mask files in the same order (with mask
+    // files). Only the refined fill takes more than one fill image.
+    std::vector<std::string> other_fill_image_paths;
+    std::vector<std::string> other_fill_mask_paths;
 };
 
 }  // namespace pelvane

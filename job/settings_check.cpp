@@ -1,6 +1,7 @@
 #include "job/settings_check.h"
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include <cpl_conv.h>
@@ -31,6 +32,29 @@ std::optional<SettingProblem> missing_input(const JobSettings& s)
                                                                 : "is needed with a fill mask");
     if (!tolvek_only && s.fill_mask_path.empty())
         return problem("fill-mask", "is needed with a target mask unless the method is tolvek");
+    // One mask file for each fill image, in the same order.
+    if (!tolvek_only && s.other_fill_mask_paths.size() != s.other_fill_image_paths.size())
+        return problem("fill-mask", "must be given once for each fill image (" +
+                                        std::to_string(1 + s.other_fill_image_paths.size()) +
+                                        " fill images, " +
+                                        std::to_string(1 + s.other_fill_mask_paths.size()) +
+                                        " fill masks)");
+    return std::nullopt;
+}
+
+// Only the refined fill weighs several fill images against each other; the
+// standard fill takes exactly one, and Tolvek alone fills from the target.
+std::optional<SettingProblem> several_fills(const JobSettings& s)
+{
+    if (s.other_fill_image_paths.empty())
+        return std::nullopt;
+    if (s.use_sarnic == 0)
+        return problem("fill", "takes one image unless the method uses sarnic");
+    if (s.refine == 0)
+        return problem("fill", "takes several images only with the refined fill (refine)");
+    for (const std::string& path : s.other_fill_image_paths)
+        if (path.empty())
+            return problem("fill", "must not be empty");
     return std::nullopt;
 }
 
@@ -81,6 +105,8 @@ std::optional<SettingProblem> bad_output(const JobSettings& s, const RunOptions&
 std::optional<SettingProblem> check_settings(const JobSettings& settings, const RunOptions& options)
 {
     if (auto found = missing_input(settings))
+        return found;
+    if (auto found = several_fills(settings))
         return found;
     if (auto found = bad_number(settings, options))
         return found;

@@ -26,6 +26,8 @@ class JobSettings:
     refine: int
     status_output_path: str
     error_output_path: str
+    other_fill_image_paths: list[str]
+    other_fill_mask_paths: list[str]
     def __init__(self) -> None: ...
 
 class RunOptions:
