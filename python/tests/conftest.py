@@ -10,6 +10,8 @@ import numpy as np
 import pytest
 from osgeo import gdal, gdal_array
 
+from pelvane._pelvane import JobSettings, RunOptions, run_job
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 OLINDA = pathlib.Path(os.environ.get("PELVANE_TEST_DATA", ROOT / "tests" / "data")) / "olinda"
 CLI = os.environ.get("PELVANE_CLI", str(ROOT / "build" / "bin" / "pelvane-cli"))
@@ -74,3 +76,34 @@ def crop_olinda(folder: pathlib.Path, column: int = 0, prefix: str = "") -> Scen
 @pytest.fixture
 def scene(tmp_path) -> Scene:
     return crop_olinda(tmp_path)
+
+
+def second_date(scene: Scene) -> tuple[str, str]:
+    """Another fill image of the scene, darker, with a gap of its own where the
+    first fill image is valid and valid where it misses; and its mask file."""
+    fill = read(scene.fill).astype(np.int32)
+    other = np.where(fill == 0, 50, np.clip(fill * 9 // 10 + 4, 1, 255)).astype(np.uint8)
+    other[:, 20:35, 30:70] = 0
+    mask = (other == 0).any(axis=0, keepdims=True).astype(np.uint8)
+    return (write(scene.folder / "fill2.tif", other),
+            write(scene.folder / "fill2_mask.tif", mask))
+
+
+def run_job_directly(output, target, fills, masks=(), **fields) -> None:
+    """The refined fill of the job itself given several fill images (and with
+    `masks`, the target's mask then one per fill image): what each front end
+    must write for the same inputs."""
+    settings = JobSettings()
+    settings.target_image_path, settings.output_image_path = str(target), str(output)
+    settings.fill_image_path = str(fills[0])
+    settings.other_fill_image_paths = [str(path) for path in fills[1:]]
+    settings.use_threshold = int(not masks)
+    if masks:
+        settings.target_mask_path, settings.fill_mask_path = str(masks[0]), str(masks[1])
+        settings.other_fill_mask_paths = [str(path) for path in masks[2:]]
+    settings.refine = 1
+    for name, value in fields.items():
+        setattr(settings, name, value)
+    options = RunOptions()
+    options.solver_progress = False
+    run_job(settings, options)

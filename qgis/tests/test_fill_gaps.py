@@ -1,7 +1,7 @@
 """pelvane:fillgaps in a headless QGIS that loads the plugin as QGIS does: pelvane-cli's bytes,
 no-data layers, the status raster's style, Cancel, Pelvane's messages as QgsProcessingException."""
 
-import os, pathlib, shutil, subprocess, sys, threading
+import os, pathlib, re, shutil, subprocess, sys, threading
 
 import pytest
 from osgeo import gdal
@@ -42,6 +42,15 @@ def olinda(tmp_path_factory):
         gdal.Translate(files[name + "_nodata"], files[name], noData=0)
     files["fill_small"] = str(folder / "fill_small.tif")
     gdal.Translate(files["fill_small"], files["fill"], srcWin=[0, 0, 100, 100])
+    # A second date: the fill image with a block missing, and its mask.
+    files["fill2"], files["fill2_mask"] = str(folder / "fill2.tif"), str(folder / "fill2_mask.tif")
+    gdal.Translate(files["fill2"], files["fill"])
+    gdal.Translate(files["fill2_mask"], files["fill_mask"])
+    for name in ("fill2", "fill2_mask"):
+        dataset = gdal.Open(files[name], gdal.GA_Update)
+        for b in range(1, dataset.RasterCount + 1):
+            dataset.GetRasterBand(b).WriteRaster(100, 100, 80, 60, bytes([0 if name == "fill2" else 1]) * 4800)
+        dataset = None
     return files
 
 
@@ -85,6 +94,28 @@ def test_the_output_is_pelvane_cli_s(processing, olinda, tmp_path, images, param
         classes = layer.renderer().classes()
         assert classes[1].label == "1 regression over similar pixels" and len(classes) == 9
         assert len({c.color.name() for c in classes}) == 9
+
+
+def test_other_dates_reach_the_job_in_order(processing, olinda, tmp_path):
+    from pelvane._pelvane import JobSettings, RunOptions, run_job
+    settings = JobSettings()
+    settings.target_image_path, settings.output_image_path = olinda["target"], str(tmp_path / "job.tif")
+    settings.fill_image_path, settings.other_fill_image_paths = olinda["fill"], [olinda["fill2"]]
+    settings.target_mask_path, settings.fill_mask_path = olinda["target_mask"], olinda["fill_mask"]
+    settings.other_fill_mask_paths, settings.refine = [olinda["fill2_mask"]], 1
+    run_job(settings, RunOptions())
+    given = {"TARGET": olinda["target"], "FILL": olinda["fill"], "OTHER_FILLS": [olinda["fill2"]],
+             "GAPS": 2, "TARGET_MASK": olinda["target_mask"], "FILL_MASK": olinda["fill_mask"],
+             "OTHER_FILL_MASKS": [olinda["fill2_mask"]], "OUTPUT": str(tmp_path / "q.tif")}
+    processing.run("pelvane:fillgaps", dict(given))
+    assert (tmp_path / "q.tif").read_bytes() == (tmp_path / "job.tif").read_bytes()
+    # The standard fill takes one date, and each date needs its mask.
+    for change, message in (({"REFINE": False}, "fill takes several images only with the refined fill"),
+                            ({"OTHER_FILL_MASKS": []}, "fill_mask must be given once for each fill "
+                                                       "image (2 fill images, 1 fill masks)")):
+        with pytest.raises(core.QgsProcessingException, match=re.escape(message)):
+            processing.run("pelvane:fillgaps", dict(given, OUTPUT=str(tmp_path / "no.tif"), **change))
+    assert not (tmp_path / "no.tif").exists()
 
 
 @pytest.mark.parametrize("parameters, message", [
