@@ -138,12 +138,18 @@ def _several(value) -> bool:
     return isinstance(value, (list, tuple))
 
 
+def _image_list(fill) -> bool:
+    """A list (tuple) of arrays is several fill images; a nested list of
+    numbers stays one image, as numpy reads it."""
+    return _several(fill) and all(hasattr(image, "__array__") for image in fill)
+
+
 def _fill_arrays(fill) -> list[np.ndarray]:
     """The fill images as arrays GDAL reads in place, each named in errors by
     its place in a list ("fill 2")."""
     if fill is None:
         return []
-    if not _several(fill) or not all(hasattr(image, "__array__") for image in fill):
+    if not _image_list(fill):
         return [_in_memory.image_array("fill", fill)]
     if not fill:
         raise ValueError("fill: the list of fill images is empty")
@@ -301,7 +307,7 @@ def fill(target: npt.ArrayLike,
         target_nodata = _nodata_value(target_nodata, target_array.dtype)
     fill_nodata = [None if fill_nodata is None else _nodata_value(fill_nodata, array.dtype)
                    for array in fill_arrays]
-    fill_gap_list = (list(fill_gaps) if _several(fill_gaps) and _several(fill)
+    fill_gap_list = (list(fill_gaps) if _several(fill_gaps) and _image_list(fill)
                      else [] if fill_gaps is None else [fill_gaps])
     masks = target_gaps is not None or fill_gaps is not None
     if _choose_gaps(settings, masks, valid_range, nodata is not None):

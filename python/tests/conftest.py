@@ -79,31 +79,19 @@ def scene(tmp_path) -> Scene:
 
 
 def second_date(scene: Scene) -> tuple[str, str]:
-    """Another fill image of the scene, darker, with a gap of its own where the
-    first fill image is valid and valid where it misses; and its mask file."""
+    """Another fill image, darker, with gaps of its own; and its mask file."""
     fill = read(scene.fill).astype(np.int32)
     other = np.where(fill == 0, 50, np.clip(fill * 9 // 10 + 4, 1, 255)).astype(np.uint8)
     other[:, 20:35, 30:70] = 0
     mask = (other == 0).any(axis=0, keepdims=True).astype(np.uint8)
-    return (write(scene.folder / "fill2.tif", other),
-            write(scene.folder / "fill2_mask.tif", mask))
+    return write(scene.folder / "fill2.tif", other), write(scene.folder / "fill2_mask.tif", mask)
 
 
-def run_job_directly(output, target, fills, masks=(), **fields) -> None:
-    """The refined fill of the job itself given several fill images (and with
-    `masks`, the target's mask then one per fill image): what each front end
-    must write for the same inputs."""
-    settings = JobSettings()
-    settings.target_image_path, settings.output_image_path = str(target), str(output)
-    settings.fill_image_path = str(fills[0])
-    settings.other_fill_image_paths = [str(path) for path in fills[1:]]
-    settings.use_threshold = int(not masks)
-    if masks:
-        settings.target_mask_path, settings.fill_mask_path = str(masks[0]), str(masks[1])
-        settings.other_fill_mask_paths = [str(path) for path in masks[2:]]
-    settings.refine = 1
-    for name, value in fields.items():
-        setattr(settings, name, value)
-    options = RunOptions()
-    options.solver_progress = False
-    run_job(settings, options)
+def run_job_directly(output, target, fills, masks) -> None:
+    """The job itself, refined, given several fills and masks (the target's first)."""
+    settings, paths = JobSettings(), [str(path) for path in (target, output, *fills, *masks)]
+    settings.target_image_path, settings.output_image_path, settings.fill_image_path = paths[:3]
+    settings.other_fill_image_paths = paths[3:2 + len(fills)]
+    settings.target_mask_path, settings.fill_mask_path, *settings.other_fill_mask_paths = paths[2 + len(fills):]
+    settings.use_threshold, settings.refine = 0, 1
+    run_job(settings, RunOptions())

@@ -30,11 +30,8 @@ public:
     }
     void set_checked(int id, bool value) override { checked[id] = value; }
     void set_enabled(int id, bool value) override { enabled[id] = value; }
-    void set_rows(int id, const std::vector<std::string>& value) override { rows[id] = value; }
-    int selected_row(int id) const override {
-        auto it = selected_rows.find(id);
-        return it == selected_rows.end() ? -1 : it->second;
-    }
+    void set_rows(int, const std::vector<std::string>&) override {}
+    int selected_row(int) const override { return -1; }
     void show_prompt(const std::string& value) override { prompts.push_back(value); }
     void focus_and_select(int id) override {
         focus = id;
@@ -62,8 +59,6 @@ public:
     std::map<int, bool> checked;
     std::map<int, bool> enabled;
     std::map<int, bool> read_only;
-    std::map<int, std::vector<std::string>> rows;
-    std::map<int, int> selected_rows;  // what the user selected in a list
     std::vector<std::string> prompts;
     int focus = 0;
     int selected = 0;
@@ -76,16 +71,11 @@ public:
         requests.push_back(request);
         if (!accept) return false;
         paths = answer;
-        if (!answers.empty()) {
-            paths = answers.front();
-            answers.erase(answers.begin());
-        }
         return true;
     }
 
     bool accept = true;
     std::vector<std::string> answer;
-    std::vector<std::vector<std::string>> answers;  // one per pick, before `answer`
     std::vector<PickerRequest> requests;
 };
 
