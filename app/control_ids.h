@@ -35,6 +35,12 @@ enum ControlId : int {
     // Added to the form: the refined fill's error raster beside the output
     // (JobSettings::error_output_path).
     ID_ERROR_RASTER = 1031,
+    // Added to the form: more fill images after the first, in the order of
+    // preference, with their masks in mask-file mode
+    // (JobSettings::other_fill_image_paths and other_fill_mask_paths).
+    ID_OTHER_FILLS = 1032,
+    ID_ADD_OTHER_FILL = 1033,
+    ID_REMOVE_OTHER_FILL = 1034,
 };
 
 }  // namespace pelvane

@@ -19,6 +19,7 @@ enum class ControlKind {
     check_box,
     progress_bar,
     picture,
+    list_box,  // one row per entry, one row selected at a time
 };
 
 constexpr int NO_ID = -1;  // labels, group boxes and the picture
@@ -36,8 +37,8 @@ struct ControlTemplate {
 };
 
 constexpr int DIALOG_WIDTH_DU = 396;
-constexpr int DIALOG_HEIGHT_DU = 311;
-constexpr int CONTROL_COUNT = 42;
+constexpr int DIALOG_HEIGHT_DU = 352;
+constexpr int CONTROL_COUNT = 46;
 
 const std::array<ControlTemplate, CONTROL_COUNT>& dialog_template();
 

@@ -19,6 +19,7 @@ struct PickerRequest {
     bool several_files = false;       // the input pickers allow a multiple selection
     bool new_file_allowed = false;    // the output picker accepts a name not on disk
     std::string initial_name;         // text of the name box at the start
+    std::string caption;              // the picker's title; empty: the toolkit's own
     std::vector<FileFilter> filters;  // empty: all files, no filter; else the first is selected
 };
 

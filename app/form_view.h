@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelvane {
 
@@ -20,6 +21,10 @@ public:
     virtual void set_checked(int id, bool checked) = 0;
 
     virtual void set_enabled(int id, bool enabled) = 0;
+
+    // List boxes: the rows shown, and the row the user selected (-1: none).
+    virtual void set_rows(int id, const std::vector<std::string>& rows) = 0;
+    virtual int selected_row(int id) const = 0;
 
     // The prompt for a box whose text does not parse; returns once it has
     // been seen. Then the box gets the focus with its whole text selected.

@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,6 +36,7 @@ bool locked_while_job_runs(const ControlTemplate& t) {
     case ControlKind::first_radio:
     case ControlKind::radio:
     case ControlKind::check_box:
+    case ControlKind::list_box:
         return true;
     default:
         return false;
@@ -164,6 +166,12 @@ void MainDialog::create_controls() {
             widget = picture;
             break;
         }
+        case ControlKind::list_box: {
+            auto* list = new QListWidget(this);
+            list->setSelectionMode(QAbstractItemView::SingleSelection);
+            widget = list;
+            break;
+        }
         }
         // Tab reaches only the tab stops; the radio buttons take the focus
         // when clicked.
@@ -273,6 +281,8 @@ void MainDialog::connect_handlers() {
     on_click(ID_SARNIC, &MainDialog::OnSarnicClicked);
     on_click(ID_REFINE, &MainDialog::OnRefineClicked);
     on_click(ID_ERROR_RASTER, &MainDialog::OnErrorRasterClicked);
+    on_click(ID_ADD_OTHER_FILL, &MainDialog::OnAddOtherFill);
+    on_click(ID_REMOVE_OTHER_FILL, &MainDialog::OnRemoveOtherFill);
     on_click(ID_HELP, &MainDialog::OnHelpButton);
     for (int id : {ID_SIMILAR_PIXEL_COUNT, ID_REGULARIZATION, ID_VALID_MIN, ID_VALID_MAX, ID_MAX_ITERATIONS})
         connect(qobject_cast<QLineEdit*>(control(id)), &QLineEdit::textChanged, this, &MainDialog::OnNumberChanged);
@@ -300,6 +310,8 @@ void MainDialog::OnNumberChanged() { form_.OnNumberChanged(); }
 void MainDialog::OnSarnicClicked() { form_.OnSarnicClicked(); }
 void MainDialog::OnRefineClicked() { form_.OnRefineClicked(); }
 void MainDialog::OnErrorRasterClicked() { form_.OnErrorRasterClicked(); }
+void MainDialog::OnAddOtherFill() { form_.OnAddOtherFill(); }
+void MainDialog::OnRemoveOtherFill() { form_.OnRemoveOtherFill(); }
 
 void MainDialog::OnHelpButton() { help_.open(readme_path()); }
 

@@ -82,6 +82,8 @@ public slots:
     void OnSarnicClicked();
     void OnRefineClicked();
     void OnErrorRasterClicked();
+    void OnAddOtherFill();
+    void OnRemoveOtherFill();
     void OnHelpButton();
     // "Run": starts the job on its thread, unless one runs already.
     void OnOK();

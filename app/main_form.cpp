@@ -109,6 +109,9 @@ bool MainForm::exchange(Direction direction) {
         && x.check_box(ID_SARNIC, s.use_sarnic)
         && x.integer(ID_MAX_ITERATIONS, s.max_iterations)
         && x.check_box(ID_REFINE, s.refine);
+    // The list is the form's own: Add and Remove change the settings, the
+    // list only shows them.
+    if (direction == Direction::push) view_.set_rows(ID_OTHER_FILLS, other_fill_rows());
     // After a browse for the output too, so the raster follows its name.
     const bool with_error = error_raster_ && s.refine != 0 && !s.output_image_path.empty();
     s.error_output_path = with_error ? error_raster_path(s.output_image_path) : "";
@@ -141,6 +144,7 @@ void MainForm::OnInitDialog() {
     view_.set_enabled(ID_REGULARIZATION, true);
     view_.set_enabled(ID_MAX_ITERATIONS, true);
     view_.set_enabled(ID_ERROR_RASTER, settings_.refine != 0);
+    view_.set_enabled(ID_REFINE, settings_.other_fill_image_paths.empty());
     // Paths are chosen with the Browse buttons only; the boxes still let the
     // user select and copy them.
     for (int id : {ID_FILL_MASK_PATH, ID_TARGET_MASK_PATH, ID_TARGET_IMAGE_PATH, ID_FILL_IMAGE_PATH,
@@ -180,6 +184,8 @@ void MainForm::OnSarnicClicked() {
     read_back();
     enable_per(settings_.use_sarnic, ID_BROWSE_FILL_IMAGE, ID_FILL_IMAGE_PATH);
     view_.set_enabled(ID_SIMILAR_PIXEL_COUNT, settings_.use_sarnic != 0);
+    for (int id : {ID_OTHER_FILLS, ID_ADD_OTHER_FILL, ID_REMOVE_OTHER_FILL})
+        view_.set_enabled(id, settings_.use_sarnic != 0);
     if (settings_.use_threshold == 0) enable_per(settings_.use_sarnic, ID_FILL_MASK_PATH, ID_BROWSE_FILL_MASK);
 }
 
@@ -211,5 +217,69 @@ void MainForm::OnBrowseFillImage() { browse(settings_.fill_image_path, input_pic
 void MainForm::OnBrowseOutputImage() { browse(settings_.output_image_path, output_picker_request()); }
 void MainForm::OnBrowseTargetMask() { browse(settings_.target_mask_path, input_picker_request()); }
 void MainForm::OnBrowseFillMask() { browse(settings_.fill_mask_path, input_picker_request()); }
+
+std::vector<std::string> MainForm::other_fill_rows() const {
+    std::vector<std::string> rows;
+    const auto& masks = settings_.other_fill_mask_paths;
+    for (std::size_t i = 0; i < settings_.other_fill_image_paths.size(); ++i) {
+        std::string row = settings_.other_fill_image_paths[i];
+        if (i < masks.size() && !masks[i].empty()) row += "  (mask: " + masks[i] + ")";
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void MainForm::other_fills_changed() {
+    const bool several = !settings_.other_fill_image_paths.empty();
+    if (several) settings_.refine = 1;
+    view_.set_enabled(ID_REFINE, !several);
+    view_.set_enabled(ID_ERROR_RASTER, settings_.refine != 0);
+    push();
+}
+
+void MainForm::OnAddOtherFill() {
+    PickerRequest request = input_picker_request();
+    request.caption = "Other fill image";
+    const bool masks = settings_.use_threshold == 0;
+    // A mask is asked for each image in turn, so one image at a time there.
+    request.several_files = !masks;
+    std::vector<std::string> images;
+    if (!picker_.pick(request, images) || images.empty()) {
+        push();
+        return;
+    }
+    // Mask paths stay in step with the images; "" for an image added while
+    // the gaps come from the valid range.
+    std::vector<std::string> image_masks(images.size());
+    if (masks) {
+        images.resize(1);
+        PickerRequest mask_request = input_picker_request();
+        mask_request.several_files = false;
+        mask_request.caption = "Mask of " + std::filesystem::path(images[0]).filename().string();
+        std::vector<std::string> chosen;
+        if (!picker_.pick(mask_request, chosen) || chosen.empty()) {
+            push();  // no image without its mask
+            return;
+        }
+        image_masks = {chosen.back()};
+    }
+    settings_.other_fill_mask_paths.resize(settings_.other_fill_image_paths.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        settings_.other_fill_image_paths.push_back(images[i]);
+        settings_.other_fill_mask_paths.push_back(image_masks[i]);
+    }
+    other_fills_changed();
+}
+
+void MainForm::OnRemoveOtherFill() {
+    const int row = view_.selected_row(ID_OTHER_FILLS);
+    auto& images = settings_.other_fill_image_paths;
+    auto& masks = settings_.other_fill_mask_paths;
+    if (row >= 0 && static_cast<std::size_t>(row) < images.size()) {
+        images.erase(images.begin() + row);
+        if (static_cast<std::size_t>(row) < masks.size()) masks.erase(masks.begin() + row);
+    }
+    other_fills_changed();
+}
 
 }  // namespace pelvane

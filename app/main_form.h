@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/file_picker.h"
 #include "app/form_view.h"
@@ -50,12 +51,23 @@ public:
     void OnBrowseTargetMask();
     void OnBrowseFillMask();
 
+    // "Add" below the fill image: more fill images, each chosen file in
+    // turn; in mask-file mode one image and then its mask. Adding ticks
+    // "Refined fill", which alone fills from several images and stays
+    // ticked while any is listed. "Remove" drops the selected one.
+    void OnAddOtherFill();
+    void OnRemoveOtherFill();
+
 private:
     enum class Direction { push, read_back };
     bool exchange(Direction direction);
     void browse(std::string& field, const PickerRequest& request);
     // Enables the controls when `field` is 1, disables them when it is 0.
     void enable_per(int field, int first_id, int second_id);
+    // The list's rows: "image", or "image  (mask: mask)" once it has one.
+    std::vector<std::string> other_fill_rows() const;
+    // After the list changed: the refined fill follows it, then a push.
+    void other_fills_changed();
 
     FormView& view_;
     FilePicker& picker_;

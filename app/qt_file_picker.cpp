@@ -39,6 +39,7 @@ std::unique_ptr<QFileDialog> make_file_dialog(const PickerRequest& request, QWid
         dialog->selectNameFilter(filters.front());
     }
     if (!request.initial_name.empty()) dialog->selectFile(QString::fromLocal8Bit(request.initial_name));
+    if (!request.caption.empty()) dialog->setWindowTitle(QString::fromLocal8Bit(request.caption));
     return dialog;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QWidget>
 
 #include "app/message_boxes.h"
@@ -49,6 +50,18 @@ void WidgetFormView::set_checked(int id, bool checked) {
 }
 
 void WidgetFormView::set_enabled(int id, bool enabled) { widget(id)->setEnabled(enabled); }
+
+void WidgetFormView::set_rows(int id, const std::vector<std::string>& rows) {
+    auto* list = qobject_cast<QListWidget*>(widget(id));
+    list->clear();
+    for (const std::string& row : rows) list->addItem(QString::fromLocal8Bit(row));
+}
+
+int WidgetFormView::selected_row(int id) const {
+    const auto* list = qobject_cast<QListWidget*>(widget(id));
+    const QListWidgetItem* item = list->currentItem();
+    return item != nullptr && item->isSelected() ? list->row(item) : -1;
+}
 
 void WidgetFormView::show_prompt(const std::string& text) {
     messages_.show_prompt(&dialog_, QString::fromStdString(text));

@@ -23,6 +23,8 @@ public:
     bool is_checked(int id) const override;
     void set_checked(int id, bool checked) override;
     void set_enabled(int id, bool enabled) override;
+    void set_rows(int id, const std::vector<std::string>& rows) override;
+    int selected_row(int id) const override;
     void show_prompt(const std::string& text) override;
     void focus_and_select(int id) override;
 

@@ -2,7 +2,8 @@
 
 A target image with gaps (the no-data stripes of a failed scanner, cloud
 holes, any pixel marked missing) is filled from an image of the same scene at
-another date, by the job behind ``pelvane-cli``.
+another date, by the job behind ``pelvane-cli``. The refined fill also takes
+several dates at once, in the order of preference: pass a list of fill images.
 
 Functions
 ---------

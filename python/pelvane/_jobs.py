@@ -28,6 +28,9 @@ Method = Literal["sarnic", "tolvek", "both"]
 Progress = Callable[[float], bool | None]
 Path = str | os.PathLike[str]
 NodataValue = float | tuple[float | None, float | None]
+# One fill image, or several in the order of preference (the refined fill).
+Fills = npt.ArrayLike | list[npt.ArrayLike] | tuple[npt.ArrayLike, ...]
+FillPaths = Path | list[Path] | tuple[Path, ...]
 
 _METHODS = ("sarnic", "tolvek", "both")
 
@@ -64,13 +67,15 @@ def _job(method: str, similar: int, regularization: float, max_iterations: int,
     return settings, options
 
 
-def _check(settings: JobSettings, options: RunOptions, **given) -> None:
+def _check(settings: JobSettings, options: RunOptions, keywords: dict[str, str] | None = None,
+           **given) -> None:
     """The checks pelvane-cli makes too, from the same function of the job;
-    a number out of its range is shown as the caller gave it (`given`)."""
+    a number out of its range is shown as the caller gave it (`given`).
+    `keywords` names settings whose keyword differs in the caller."""
     problem = check_settings(settings, options)
     if problem is not None:
         setting, text = problem
-        keyword = _KEYWORDS.get(setting, setting.replace("-", "_"))
+        keyword = {**_KEYWORDS, **(keywords or {})}.get(setting, setting.replace("-", "_"))
         shown = f", not {given[keyword]!r}" if keyword in given and "NaN" not in text else ""
         raise ValueError(f"{keyword} {text}{shown}")
 
@@ -128,11 +133,34 @@ def _nodata_pair(nodata) -> tuple[object, object]:
     return nodata
 
 
+def _several(value) -> bool:
+    """A list or tuple of images (arrays or paths), rather than one image."""
+    return isinstance(value, (list, tuple))
+
+
+def _image_list(fill) -> bool:
+    """A list (tuple) of arrays is several fill images; a nested list of
+    numbers stays one image, as numpy reads it."""
+    return _several(fill) and all(hasattr(image, "__array__") for image in fill)
+
+
+def _fill_arrays(fill) -> list[np.ndarray]:
+    """The fill images as arrays GDAL reads in place, each named in errors by
+    its place in a list ("fill 2")."""
+    if fill is None:
+        return []
+    if not _image_list(fill):
+        return [_in_memory.image_array("fill", fill)]
+    if not fill:
+        raise ValueError("fill: the list of fill images is empty")
+    return [_in_memory.image_array(f"fill {i}", image) for i, image in enumerate(fill, start=1)]
+
+
 def fill(target: npt.ArrayLike,
-         fill: npt.ArrayLike | None,
+         fill: Fills | None,
          *,
          target_gaps: npt.ArrayLike | None = None,
-         fill_gaps: npt.ArrayLike | None = None,
+         fill_gaps: npt.ArrayLike | list[npt.ArrayLike] | None = None,
          valid_range: tuple[float, float] | None = None,
          nodata: NodataValue | None = None,
          method: Method = "both",
@@ -155,15 +183,19 @@ def fill(target: npt.ArrayLike,
         int16, uint32, int32, uint64, int64, float32 or float64. int8 samples
         are processed as their unsigned bytes, as ``pelvane-cli`` reads
         signed-byte GeoTIFFs.
-    fill : array_like or None
+    fill : array_like, list of array_like, or None
         The same scene at another date, with the target's shape; any real
         sample type. May be None with ``method="tolvek"``, which fills from
-        the target alone.
+        the target alone. With ``refine=True``, a list (or tuple) of arrays
+        gives several dates, in the order of preference: each gap pixel is
+        filled from the dates that predict it best. A list of one array is
+        that array.
     target_gaps, fill_gaps : array_like of bool, optional
         True where a pixel of the target (of the fill image) is missing,
         shaped (rows, columns), or (k, rows, columns) where a pixel is missing
         when any of its k values is True. ``fill_gaps`` may be left out with
-        ``method="tolvek"``.
+        ``method="tolvek"``; with several fill images it is a list of as
+        many arrays, in the same order.
     valid_range : (float, float), optional
         A pixel with any band below the first or above the second value is
         missing. This is how gaps are found when none of ``target_gaps``,
@@ -222,6 +254,9 @@ def fill(target: npt.ArrayLike,
         gaps marked more than one way, a no-data value the samples cannot
         hold, no fill image for a method that needs one, a setting that is
         NaN or out of its range (checked as ``pelvane-cli`` checks it).
+        With several fill images, the one at fault is named by its place
+        ("fill 2: shape ... differs from the target's ..."), and several
+        fill images without ``refine=True`` are refused.
 
     Warns
     -----
@@ -248,16 +283,32 @@ def fill(target: npt.ArrayLike,
     >>> filled = pelvane.fill(target, other)
     >>> int(filled.min()), filled.dtype
     (100, dtype('uint8'))
+
+    Several dates, the closest first:
+
+    >>> later = np.full((1, 40, 40), 60, np.uint8)
+    >>> filled = pelvane.fill(target, [other, later], refine=True)
+    >>> int(filled.min())
+    100
     """
     target_array = _in_memory.image_array("target", target)
-    fill_array = None if fill is None else _in_memory.image_array("fill", fill)
+    fill_arrays = _fill_arrays(fill)
+    bands, rows, columns = target_array.shape
+    if len(fill_arrays) > 1:
+        # Each named here; the job would only say that some fill differs.
+        for i, array in enumerate(fill_arrays, start=1):
+            if array.shape != target_array.shape:
+                raise ValueError(f"fill {i}: shape {array.shape} differs from the target's "
+                                 f"{target_array.shape}")
     settings, options = _job(method, similar, regularization, max_iterations, tolerance, threads,
                              refine=refine)
     target_nodata, fill_nodata = _nodata_pair(nodata)
     if target_nodata is not None:
         target_nodata = _nodata_value(target_nodata, target_array.dtype)
-    if fill_nodata is not None and fill_array is not None:
-        fill_nodata = _nodata_value(fill_nodata, fill_array.dtype)
+    fill_nodata = [None if fill_nodata is None else _nodata_value(fill_nodata, array.dtype)
+                   for array in fill_arrays]
+    fill_gap_list = (list(fill_gaps) if _several(fill_gaps) and _image_list(fill)
+                     else [] if fill_gaps is None else [fill_gaps])
     masks = target_gaps is not None or fill_gaps is not None
     if _choose_gaps(settings, masks, valid_range, nodata is not None):
         # int8 goes to the job as Byte; pelvane-cli names a signed-byte file Int8.
@@ -269,20 +320,24 @@ def fill(target: npt.ArrayLike,
             raise ValueError("fill_gaps needs target_gaps")
         if fill_gaps is None and method != "tolvek":
             raise ValueError("target_gaps needs fill_gaps, unless method='tolvek'")
-    bands, rows, columns = target_array.shape
 
     with _in_memory.Datasets() as datasets:
         settings.target_image_path = datasets.name(target_array, target_nodata)
-        if fill_array is not None:
-            settings.fill_image_path = datasets.name(fill_array, fill_nodata)
+        fill_names = [datasets.name(a, v) for a, v in zip(fill_arrays, fill_nodata)]
+        if fill_names:
+            settings.fill_image_path = fill_names[0]
+            settings.other_fill_image_paths = fill_names[1:]
         if target_gaps is not None:
             settings.target_mask_path = datasets.name(
                 _in_memory.gap_array("target_gaps", target_gaps, rows, columns))
-        if fill_gaps is not None:
-            settings.fill_mask_path = datasets.name(
-                _in_memory.gap_array("fill_gaps", fill_gaps, rows, columns))
+        gap_names = [datasets.name(_in_memory.gap_array(
+                         "fill_gaps" if len(fill_gap_list) == 1 else f"fill_gaps {i}", gaps, rows, columns))
+                     for i, gaps in enumerate(fill_gap_list, start=1)]
+        if gap_names:
+            settings.fill_mask_path = gap_names[0]
+            settings.other_fill_mask_paths = gap_names[1:]
         settings.output_image_path = datasets.output()
-        _check(settings, options, threads=threads, tolerance=tolerance)
+        _check(settings, options, {"fill-mask": "fill_gaps"}, threads=threads, tolerance=tolerance)
         run_job(settings, options, progress)
         result = np.empty(target_array.shape, target_array.dtype)
         datasets.read(settings.output_image_path, result)
@@ -300,12 +355,19 @@ def _remove(path: str) -> None:
         os.remove(path)
 
 
+def _paths(value) -> list[str]:
+    """One path or a list (tuple) of them, as a list of strings."""
+    if value is None:
+        return []
+    return [os.fspath(path) for path in value] if _several(value) else [os.fspath(value)]
+
+
 def fill_files(target: Path,
-               fill: Path | None,
+               fill: FillPaths | None,
                output: Path,
                *,
                target_mask: Path | None = None,
-               fill_mask: Path | None = None,
+               fill_mask: FillPaths | None = None,
                valid_range: tuple[float, float] | None = None,
                nodata: bool | NodataValue | None = None,
                method: Method = "both",
@@ -329,16 +391,19 @@ def fill_files(target: Path,
     ----------
     target : str or path-like
         The image with gaps: any raster GDAL opens.
-    fill : str or path-like or None
+    fill : str or path-like, a list of them, or None
         The same scene at another date, with the target's width, height and
-        band count. May be None with ``method="tolvek"``.
+        band count. May be None with ``method="tolvek"``. With
+        ``refine=True``, a list (or tuple) gives several dates, in the order
+        of preference, as for `fill`.
     output : str or path-like
         The GeoTIFF to write, with the target's size, band count, sample type
         and georeferencing. It must not be one of the inputs, nor be named
         after another format (``.png``, say).
     target_mask, fill_mask : str or path-like, optional
         Mask files: a pixel is missing where any band of its mask is non-zero.
-        ``fill_mask`` may be left out with ``method="tolvek"``.
+        ``fill_mask`` may be left out with ``method="tolvek"``; with several
+        fill images it is a list of as many masks, in the same order.
     valid_range : (float, float), optional
         A pixel with any band outside the range is missing. This is how gaps
         are found when none of the masks, ``valid_range`` and ``nodata`` is
@@ -417,10 +482,15 @@ def fill_files(target: Path,
                               "valid_range=(MIN, MAX), with target_mask and fill_mask, or with "
                               "nodata=True")
     settings.target_image_path = os.fspath(target)
-    settings.fill_image_path = "" if fill is None else os.fspath(fill)
+    fills, fill_masks = _paths(fill), _paths(fill_mask)
+    if _several(fill) and not fills:
+        raise ValueError("fill: the list of fill images is empty")
+    settings.fill_image_path = fills[0] if fills else ""
+    settings.other_fill_image_paths = fills[1:]
     settings.output_image_path = os.fspath(output)
     settings.target_mask_path = "" if target_mask is None else os.fspath(target_mask)
-    settings.fill_mask_path = "" if fill_mask is None else os.fspath(fill_mask)
+    settings.fill_mask_path = fill_masks[0] if fill_masks else ""
+    settings.other_fill_mask_paths = fill_masks[1:]
     _check(settings, options, threads=threads, tolerance=tolerance)
     if values is None:
         return _run_writing(settings, options, progress)
@@ -429,14 +499,20 @@ def fill_files(target: Path,
     # must still not be written over the files themselves.
     _refuse_writing_over_inputs(settings)
     with _in_memory.Datasets() as datasets:
-        for field, value in zip(("target_image_path", "fill_image_path"), values):
-            path = getattr(settings, field)
+        def wrapped(path: str, value) -> str:
             type_name = raster_sample_type_name(path) if path else ""
             # A file GDAL cannot open goes to the job as it is, to say so.
-            if type_name and value is not None:
-                dtype = np.dtype(np.int8) if type_name == "Int8" else _in_memory.dtype_of_gdal_type(type_name)
-                value = _nodata_value(value, dtype)
-                setattr(settings, field, datasets.wrap(path, value, dtype == np.int8))
+            if not type_name or value is None:
+                return path
+            dtype = np.dtype(np.int8) if type_name == "Int8" else _in_memory.dtype_of_gdal_type(type_name)
+            return datasets.wrap(path, _nodata_value(value, dtype), dtype == np.int8)
+
+        target_value, fill_value = values
+        settings.target_image_path = wrapped(settings.target_image_path, target_value)
+        # The fill images' value is every fill image's.
+        settings.fill_image_path = wrapped(settings.fill_image_path, fill_value)
+        settings.other_fill_image_paths = [wrapped(path, fill_value)
+                                           for path in settings.other_fill_image_paths]
         return _run_writing(settings, options, progress)
 
 
@@ -444,7 +520,8 @@ def _refuse_writing_over_inputs(settings: JobSettings) -> None:
     """The job's own check of its output, status and error paths against its
     inputs, made here where the job sees the inputs only through VRTs."""
     inputs = [settings.target_image_path, settings.fill_image_path, settings.target_mask_path,
-              settings.fill_mask_path]
+              settings.fill_mask_path, *settings.other_fill_image_paths,
+              *settings.other_fill_mask_paths]
     output, status = settings.output_image_path, settings.status_output_path
     error_raster = settings.error_output_path
     for path, message, others in ((output, OUTPUT_IS_INPUT, inputs),

@@ -4,7 +4,9 @@
 
 SCENES.csv has a header row. Columns ``target`` and ``fill`` are required;
 ``output``, ``target_mask``, ``fill_mask``, ``status_output`` and
-``error_output`` (the refined fill's error raster) are optional. Input paths
+``error_output`` (the refined fill's error raster) are optional. With the
+refined fill, ``fill`` may list several dates separated by ``;`` in the order
+of preference, and ``fill_mask`` then as many masks in the same order. Input paths
 are relative to the CSV's folder, ``output``, ``status_output`` and
 ``error_output`` to DIR (the output by default the target's file name).
 Further columns carry settings named like pelvane-cli's options
@@ -160,7 +162,7 @@ class Scene:
     line: int          # in the CSV, the header being line 1
     name: str          # the target as the CSV writes it
     target: str = ""
-    fill: str | None = None
+    fill: str | list[str] | None = None  # several fill images: a list
     output: str = ""
     settings: dict[str, object] = field(default_factory=dict)  # fill_files keywords
     error: str = ""    # why the row cannot run
@@ -169,6 +171,11 @@ class Scene:
     message: str = ""
     detail: str = ""   # the lines after the message: the file, GDAL's words
     stamp: str = ""    # the output as written: its size and modification time
+
+
+def _path_list(cell: str) -> list[str]:
+    """The paths of a cell that may list several, separated by ';'."""
+    return [path.strip() for path in cell.split(";") if path.strip()]
 
 
 def _column(name: str) -> str:
@@ -217,12 +224,22 @@ def read_scenes(csv_path: str, output_dir: str, defaults: dict[str, object]) -> 
             scene.error = f"line {number}: no target"
             continue
         scene.target = inside(base, cells["target"])
-        if cells.get("fill"):
-            scene.fill = inside(base, cells["fill"])
+        fills = _path_list(cells.get("fill", ""))
+        if fills:
+            fills = [inside(base, path) for path in fills]
+            scene.fill = fills[0] if len(fills) == 1 else fills
         scene.output = inside(output_dir, cells.get("output") or os.path.basename(scene.target))
-        for mask in ("target-mask", "fill-mask"):
-            if cells.get(mask):
-                scene.settings[mask.replace("-", "_")] = inside(base, cells[mask])
+        if cells.get("target-mask"):
+            scene.settings["target_mask"] = inside(base, cells["target-mask"])
+        fill_masks = [inside(base, path) for path in _path_list(cells.get("fill-mask", ""))]
+        if fill_masks:
+            scene.settings["fill_mask"] = fill_masks[0] if len(fill_masks) == 1 else fill_masks
+        # One mask per fill image once there are several of either (a fill
+        # mask without a fill image stays the job's to judge, as before).
+        if max(len(fills), len(fill_masks)) > 1 and fill_masks and len(fill_masks) != len(fills):
+            scene.error = (f"line {number}: fill_mask: {len(fill_masks)} mask(s) for "
+                           f"{len(fills)} fill image(s); give one mask per fill image, in the same order")
+            continue
         for written in ("status-output", "error-output"):
             if cells.get(written):
                 scene.settings[written.replace("-", "_")] = inside(output_dir, cells[written])
@@ -288,7 +305,7 @@ class _StopWatch:
         return self.stopped
 
 
-def fill_scene(target: str, fill: str | None, output: str, settings: dict[str, object],
+def fill_scene(target: str, fill: str | list[str] | None, output: str, settings: dict[str, object],
                stop_event: str | None = None) -> tuple[Status, float, str, str, str]:
     """The task of one scene, run on a worker: (status, seconds, message,
     detail, stamp of the output written). The job's warnings come back in the
@@ -503,7 +520,8 @@ def _remove_temporaries(scene: Scene) -> None:
 
 
 def _columns_help() -> str:
-    return ("Scene list columns: target, fill (required), output, target_mask, fill_mask, "
+    return ("Scene list columns: target, fill (required; with refine, several dates "
+            "separated by ';', and as many fill masks), output, target_mask, fill_mask, "
             "status_output, error_output (with refine), and the settings " + ", ".join(SETTINGS) + " (an empty cell takes "
             "the value given here or the default). Settings given here apply to every scene "
             f"whose own cell is empty. Documents: {DOCS}.")

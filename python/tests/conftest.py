@@ -10,6 +10,8 @@ import numpy as np
 import pytest
 from osgeo import gdal, gdal_array
 
+from pelvane._pelvane import JobSettings, RunOptions, run_job
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 OLINDA = pathlib.Path(os.environ.get("PELVANE_TEST_DATA", ROOT / "tests" / "data")) / "olinda"
 CLI = os.environ.get("PELVANE_CLI", str(ROOT / "build" / "bin" / "pelvane-cli"))
@@ -74,3 +76,22 @@ def crop_olinda(folder: pathlib.Path, column: int = 0, prefix: str = "") -> Scen
 @pytest.fixture
 def scene(tmp_path) -> Scene:
     return crop_olinda(tmp_path)
+
+
+def second_date(scene: Scene) -> tuple[str, str]:
+    """Another fill image, darker, with gaps of its own; and its mask file."""
+    fill = read(scene.fill).astype(np.int32)
+    other = np.where(fill == 0, 50, np.clip(fill * 9 // 10 + 4, 1, 255)).astype(np.uint8)
+    other[:, 20:35, 30:70] = 0
+    mask = (other == 0).any(axis=0, keepdims=True).astype(np.uint8)
+    return write(scene.folder / "fill2.tif", other), write(scene.folder / "fill2_mask.tif", mask)
+
+
+def run_job_directly(output, target, fills, masks) -> None:
+    """The job itself, refined, given several fills and masks (the target's first)."""
+    settings, paths = JobSettings(), [str(path) for path in (target, output, *fills, *masks)]
+    settings.target_image_path, settings.output_image_path, settings.fill_image_path = paths[:3]
+    settings.other_fill_image_paths = paths[3:2 + len(fills)]
+    settings.target_mask_path, settings.fill_mask_path, *settings.other_fill_mask_paths = paths[2 + len(fills):]
+    settings.use_threshold, settings.refine = 0, 1
+    run_job(settings, RunOptions())

@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import crop_olinda, run_cli
+from conftest import crop_olinda, run_cli, run_job_directly, second_date
 
 # Well above what four tiny scenes need, so a dead worker fails the test
 # instead of hanging it.
@@ -78,6 +78,20 @@ def test_fills_an_archive_reports_the_broken_scene_and_resumes(tmp_path):
     assert "4 scenes: 0 done, 3 skipped, 1 failed" in again.stdout
     assert summary(out)["broken.tif"]["status"] == "failed"
     assert stamps == {output: os.stat(out / output).st_mtime_ns for output in expected}
+
+
+def test_a_row_with_several_dates_and_a_row_whose_masks_do_not_match(tmp_path):
+    scene = crop_olinda(tmp_path)
+    fill2, fill2_mask = second_date(scene)
+    (tmp_path / "scenes.csv").write_text(
+        "target,fill,output,target_mask,fill_mask,refine\n"
+        "target.tif,fill.tif; fill2.tif,two.tif,target_mask.tif,fill_mask.tif;fill2_mask.tif,yes\n"
+        "target.tif,fill.tif;fill2.tif,short.tif,target_mask.tif,fill_mask.tif,yes\n")
+    run = batch("scenes.csv", "--output-dir", "out", "--workers", 1, cwd=tmp_path)
+    assert "2 scenes: 1 done, 0 skipped, 1 failed" in run.stdout, run.stderr
+    assert "line 3: fill_mask: 1 mask(s) for 2 fill image(s)" in (tmp_path / "out" / "summary.csv").read_text()
+    run_job_directly(tmp_path / "job.tif", scene.target, [scene.fill, fill2], (scene.target_mask, scene.fill_mask, fill2_mask))
+    assert (tmp_path / "out" / "two.tif").read_bytes() == (tmp_path / "job.tif").read_bytes()
 
 
 @pytest.mark.parametrize("header, problem", [

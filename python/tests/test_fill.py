@@ -12,7 +12,7 @@ import pytest
 
 import pelvane
 import pelvane._jobs
-from conftest import OLINDA, assert_same, read, run_cli, write
+from conftest import OLINDA, assert_same, read, run_cli, run_job_directly, second_date, write
 
 
 @pytest.mark.parametrize("expected, suffix, settings, gap_arrays", [
@@ -38,6 +38,23 @@ def test_refine_gives_what_pelvane_cli_refine_writes(tmp_path):
     refined = pelvane.fill(target, fill, refine=True)
     assert_same(refined, read(out))
     assert not np.array_equal(refined, read(OLINDA / "expected" / "both_range.tif"))
+
+
+def test_several_fills_reach_the_job_in_order(scene, monkeypatch):
+    fill2, fill2_mask = second_date(scene)
+    masks = (scene.target_mask, scene.fill_mask, fill2_mask)
+    run_job_directly(scene.folder / "job.tif", scene.target, [scene.fill, fill2], masks)
+    seen = []
+    monkeypatch.setattr(pelvane._jobs, "run_job", lambda s, *rest: seen.extend(
+        read(p) for p in (s.fill_image_path, *s.other_fill_image_paths, *s.other_fill_mask_paths))
+        or pelvane._pelvane.run_job(s, *rest))
+    target, fills, gaps = read(scene.target), [read(scene.fill), read(fill2)], [read(m) != 0 for m in masks]
+    filled = pelvane.fill(target, fills, refine=True, target_gaps=gaps[0], fill_gaps=gaps[1:])
+    assert_same(filled, read(scene.folder / "job.tif"))
+    for got, expected in zip(seen, [*fills, read(fill2_mask)], strict=True):
+        assert_same(got, expected)
+    one = pelvane.fill(target, fills[:1], refine=True, target_gaps=gaps[0], fill_gaps=gaps[1:2])  # a list of one
+    assert_same(one, pelvane.fill(target, fills[0], refine=True, target_gaps=gaps[0], fill_gaps=gaps[1]))
 
 
 def layouts(array: np.ndarray, layout: str) -> np.ndarray:
@@ -138,6 +155,11 @@ def complex_target(t, f):
      "tolerance must be a number, not NaN"),
     (lambda t, f: pelvane.fill(t, f, regularization=float("nan")), ValueError,
      "regularization must be a finite number"),
+    (lambda t, f: pelvane.fill(t, [f, f]), ValueError, "fill takes several images only with the refined fill"),
+    (lambda t, f: pelvane.fill(t, [f, f[:, :5]], refine=True), ValueError,
+     r"fill 2: shape \(6, 5, 120\) differs from the target's \(6, 60, 120\)"),
+    (lambda t, f: pelvane.fill(t, [f, f], refine=True, target_gaps=t[0] == 0, fill_gaps=[f[0] == 0]),
+     ValueError, r"fill_gaps must be given once for each fill image \(2 fill images, 1 fill masks\)"),
 ])
 def test_bad_input_is_refused(scene, call, raised, text):
     with pytest.raises(raised, match=text) as error:

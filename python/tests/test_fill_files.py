@@ -78,6 +78,8 @@ def test_fill_files_writes_the_bytes_pelvane_cli_writes(scene, cli_args, keyword
      ValueError, "tolerance must be a number, not NaN"),
     (lambda s, out: pelvane.fill_files(s.target, s.fill, out, error_output=s.folder / "err.tif"),
      ValueError, r"error_output needs the refined fill \(refine\)"),
+    (lambda s, out: pelvane.fill_files(s.target, [s.fill, s.fill], out, refine=True, target_mask=s.target_mask,
+                                       fill_mask=[s.fill_mask]), ValueError, "fill_mask must be given once for each"),
 ])
 def test_a_job_that_does_not_finish_leaves_no_output(scene, call, raised, text):
     output = scene.folder / "out.tif"

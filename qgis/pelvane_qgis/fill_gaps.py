@@ -8,9 +8,10 @@ import warnings
 
 import pelvane
 from pelvane._pelvane import JobSettings, RunOptions
-from qgis.core import (QgsProcessingAlgorithm, QgsProcessingException,
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
                        QgsProcessingParameterBoolean, QgsProcessingParameterDefinition,
-                       QgsProcessingParameterEnum, QgsProcessingParameterNumber,
+                       QgsProcessingParameterEnum, QgsProcessingParameterMultipleLayers,
+                       QgsProcessingParameterNumber,
                        QgsProcessingParameterRange, QgsProcessingParameterRasterDestination,
                        QgsProcessingParameterRasterLayer, QgsProcessingParameterString)
 from qgis.PyQt.QtCore import QCoreApplication, QUrl
@@ -36,9 +37,11 @@ def tr(text):
 
 class FillGapsAlgorithm(QgsProcessingAlgorithm):
     TARGET = "TARGET"
-    # One layer today; once several dates can fill a scene this becomes a
-    # multiple-layer parameter of the same name, which takes one layer too.
     FILL = "FILL"
+    # More dates after FILL, in the order of preference (the refined fill),
+    # and their masks in the same order when mask layers mark the gaps.
+    OTHER_FILLS = "OTHER_FILLS"
+    OTHER_FILL_MASKS = "OTHER_FILL_MASKS"
     GAPS = "GAPS"
     VALID_RANGE = "VALID_RANGE"
     TARGET_MASK = "TARGET_MASK"
@@ -83,6 +86,11 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
             "at the valid pixels around it and interpolates the pixels missing in both images "
             "from the edges of their gap; untick it under Advanced parameters for the "
             "standard fill, the same bytes as pelvane-cli without --refine.\n\n"
+            "A time series fills better than a pair: give the other dates under Advanced "
+            "parameters, after the first in the order of preference (the closest in time "
+            "first, say), and with mask layers their masks in the same order. Each gap pixel "
+            "is then filled from the dates that predict it best. Several dates need the "
+            "refined fill.\n\n"
             "Both images must have the same size and band count. Gaps are found from the "
             "layers' no-data (GDAL's masks of the files: a no-data value, an alpha band or a "
             "mask), from a valid range (a pixel with any band outside it is a gap), or from "
@@ -115,6 +123,14 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
             self.FILL_MASK, tr("Mask of the other date (non-zero: gap)"), optional=True))
 
         advanced = [
+            QgsProcessingParameterMultipleLayers(
+                self.OTHER_FILLS, tr("Other dates to fill from, in the order of preference "
+                                     "(refined fill)"),
+                QgsProcessing.TypeRaster, optional=True),
+            QgsProcessingParameterMultipleLayers(
+                self.OTHER_FILL_MASKS, tr("Masks of the other dates, in the same order "
+                                          "(with mask layers)"),
+                QgsProcessing.TypeRaster, optional=True),
             QgsProcessingParameterEnum(
                 self.METHOD, tr("Methods"),
                 [tr("Sarnic, then Tolvek where both images miss"), tr("Sarnic only"),
@@ -154,6 +170,13 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
 
     def processAlgorithm(self, parameters, context, feedback):  # noqa: N802
         keywords = self._gaps(parameters, context)
+        fill = self._file(parameters, self.FILL, context)
+        others = self._files(parameters, self.OTHER_FILLS, context)
+        if others:
+            fill = [fill, *others]
+            if "fill_mask" in keywords:
+                keywords["fill_mask"] = [keywords["fill_mask"],
+                                         *self._files(parameters, self.OTHER_FILL_MASKS, context)]
         output = self._output(parameters, self.OUTPUT, context)
         status = self._output(parameters, self.STATUS_OUTPUT, context)
         error_raster = self._output(parameters, self.ERROR_OUTPUT, context)
@@ -171,8 +194,7 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
             warnings.simplefilter("always", pelvane.JobWarning)
             try:
                 messages = pelvane.fill_files(
-                    self._file(parameters, self.TARGET, context),
-                    self._file(parameters, self.FILL, context), output,
+                    self._file(parameters, self.TARGET, context), fill, output,
                     method=METHODS[self.parameterAsEnum(parameters, self.METHOD, context)],
                     refine=refine,
                     similar=self.parameterAsInt(parameters, self.SIMILAR, context),
@@ -210,7 +232,14 @@ class FillGapsAlgorithm(QgsProcessingAlgorithm):
     def _file(self, parameters, name, context):
         """The file behind a raster layer parameter, which GDAL opens; None when not given."""
         # QGIS has checked that a layer given loads.
-        layer = self.parameterAsRasterLayer(parameters, name, context)
+        return self._source(self.parameterAsRasterLayer(parameters, name, context))
+
+    def _files(self, parameters, name, context):
+        """The files behind a multiple-layer parameter, in the order given."""
+        return [self._source(layer) for layer in self.parameterAsLayerList(parameters, name, context)]
+
+    @staticmethod
+    def _source(layer):
         if layer is None:
             return None
         if layer.providerType() != "gdal":

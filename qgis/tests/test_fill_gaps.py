@@ -46,7 +46,7 @@ def olinda(tmp_path_factory):
 
 
 def formatted(values, **names):
-    return [v.format(**names) if isinstance(v, str) else v for v in values]
+    return [v.format(**names) if isinstance(v, str) else formatted(v, **names) if isinstance(v, list) else v for v in values]
 
 
 @pytest.mark.parametrize("images, parameters, cli_args", [
@@ -94,6 +94,9 @@ def test_the_output_is_pelvane_cli_s(processing, olinda, tmp_path, images, param
     ({"CREATION_OPTIONS": "COMPRESS"}, "creation options take the form NAME=VALUE, not 'COMPRESS'"),
     ({"REFINE": False, "ERROR_OUTPUT": "{out}_error.tif"},
      "The error raster is made by the refined fill: tick Refined fill under Advanced parameters."),
+    ({"OTHER_FILLS": ["{fill}"], "REFINE": False}, "fill takes several images only with the refined fill (refine)"),
+    ({"GAPS": 2, "TARGET_MASK": "{target_mask}", "FILL_MASK": "{fill_mask}", "OTHER_FILLS": ["{fill}", "{fill}"],
+      "OTHER_FILL_MASKS": ["{fill_mask}"]}, "fill_mask must be given once for each fill image (3 fill images, 2 fill masks)"),
     # Cancel after a second: Tolvek alone with no tolerance solves for half a
     # minute without a step of the bar.
     ({"GAPS": 1, "METHOD": 2, "MAX_ITERATIONS": 10000, "TOLERANCE": 0}, "The job was stopped!"),

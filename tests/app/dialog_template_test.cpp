@@ -12,7 +12,7 @@ namespace {
 TEST(DialogUnits, ScaleByAQuarterAndAnEighthOfTheCharacterCell) {
     // A font with a 6 x 13 pixel character cell.
     EXPECT_EQ(horizontal_pixels(DIALOG_WIDTH_DU, 6), 594);
-    EXPECT_EQ(vertical_pixels(DIALOG_HEIGHT_DU, 13), 505);  // 505.375
+    EXPECT_EQ(vertical_pixels(DIALOG_HEIGHT_DU, 13), 572);
     EXPECT_EQ(horizontal_pixels(1, 6), 2);                  // 1.5 rounds up
     EXPECT_EQ(vertical_pixels(3, 13), 5);                   // 4.875
     EXPECT_EQ(horizontal_pixels(0, 7), 0);
@@ -20,9 +20,9 @@ TEST(DialogUnits, ScaleByAQuarterAndAnEighthOfTheCharacterCell) {
     const ControlTemplate& run = dialog_template()[0];
     const PixelRect r = to_pixels(run, 6, 13);
     EXPECT_EQ(r.x, 335);  // 334.5
-    EXPECT_EQ(r.y, 471);  // 471.25
+    EXPECT_EQ(r.y, 538);  // 537.875
     EXPECT_EQ(r.width, 410 - 335);
-    EXPECT_EQ(r.height, 494 - 471);
+    EXPECT_EQ(r.height, 561 - 538);  // 560.625
 }
 
 TEST(DialogUnits, TouchingControlsStillTouchInPixels) {

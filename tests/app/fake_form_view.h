@@ -30,6 +30,8 @@ public:
     }
     void set_checked(int id, bool value) override { checked[id] = value; }
     void set_enabled(int id, bool value) override { enabled[id] = value; }
+    void set_rows(int, const std::vector<std::string>&) override {}
+    int selected_row(int) const override { return -1; }
     void show_prompt(const std::string& value) override { prompts.push_back(value); }
     void focus_and_select(int id) override {
         focus = id;

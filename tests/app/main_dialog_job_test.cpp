@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -141,6 +143,36 @@ TEST_F(DialogJobTest, RefinedFillWithItsErrorRasterBesideTheOutput) {
     click(ID_REFINE);
     EXPECT_FALSE(dialog->control(ID_ERROR_RASTER)->isEnabled());
     EXPECT_EQ(dialog->settings().error_output_path, "");
+}
+
+TEST_F(DialogJobTest, OtherFillImagesAreAddedRemovedAndFilledFromWithTheRefinedFill) {
+    const std::string fill2 = folder.path("fill2.tif");  // a darker date
+    test::write_tiff(fill2, test::raster_shape(40, 30, 3), [](int b, int x, int y) { return scene(b, x, y) - 4.0; });
+    fill_in_the_form();
+    picker.answer = {target, fill2};  // chosen together: both, in the picker's order
+    click(ID_ADD_OTHER_FILL);
+    EXPECT_TRUE(get<QCheckBox>(ID_REFINE)->isChecked());  // ticked, and held while the list has images
+    EXPECT_FALSE(dialog->control(ID_REFINE)->isEnabled());
+    QListWidget* list = get<QListWidget>(ID_OTHER_FILLS);
+    list->setCurrentRow(0);
+    click(ID_REMOVE_OTHER_FILL);
+    EXPECT_EQ(dialog->settings().other_fill_image_paths, std::vector<std::string>{fill2});
+
+    run_job_and_wait();  // the bytes the job itself writes given the same two fills
+    ASSERT_EQ(messages.messages.at(0).rfind("Job Done:", 0), 0u) << messages.messages[0];
+    JobSettings direct = dialog->settings();
+    direct.output_image_path = folder.path("direct.tif");
+    test::RecordingHost host;
+    run_job(direct, host);
+    EXPECT_EQ(test::file_bytes(output), test::file_bytes(direct.output_image_path));
+
+    click(ID_USE_MASK_FILE);  // each image's mask is asked for right after it
+    picker.answer = {fill2};
+    click(ID_ADD_OTHER_FILL);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(1)->text(), QString::fromStdString(fill2 + "  (mask: " + fill2 + ")"));
+    EXPECT_EQ(picker.requests.back().caption, "Mask of fill2.tif");
+    EXPECT_EQ(dialog->settings().other_fill_mask_paths, (std::vector<std::string>{"", fill2}));
 }
 
 TEST_F(DialogJobTest, TolvekOnlyRunLeavesTheTargetPathInTheFillPath) {

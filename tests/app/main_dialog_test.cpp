@@ -162,7 +162,7 @@ TEST_F(MainDialogTest, TabVisitsTheTabStopsInTableOrder) {
     std::vector<QWidget*> expected;
     for (std::size_t i = 0; i < dialog_template().size(); ++i)
         if (dialog_template()[i].tab_stop) expected.push_back(dialog->controls_in_order()[i]);
-    ASSERT_EQ(expected.size(), 22u);
+    ASSERT_EQ(expected.size(), 25u);
 
     // Walk the focus chain from "Run" as the Tab key does (every control
     // enabled for the walk).

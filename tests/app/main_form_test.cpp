@@ -67,7 +67,8 @@ protected:
         const bool sarnic = s.use_sarnic == 1;
         const bool tolvek = s.use_tolvek == 1;
         const bool masks = s.use_threshold == 0;
-        for (int id : {ID_FILL_IMAGE_PATH, ID_BROWSE_FILL_IMAGE, ID_SIMILAR_PIXEL_COUNT})
+        for (int id : {ID_FILL_IMAGE_PATH, ID_BROWSE_FILL_IMAGE, ID_SIMILAR_PIXEL_COUNT, ID_OTHER_FILLS,
+                       ID_ADD_OTHER_FILL, ID_REMOVE_OTHER_FILL})
             EXPECT_EQ(view.is_enabled(id), sarnic) << id;
         for (int id : {ID_REGULARIZATION, ID_MAX_ITERATIONS}) EXPECT_EQ(view.is_enabled(id), tolvek) << id;
         for (int id : {ID_TARGET_MASK_PATH, ID_BROWSE_TARGET_MASK}) EXPECT_EQ(view.is_enabled(id), masks) << id;
