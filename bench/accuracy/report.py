@@ -11,7 +11,9 @@ make_variants.py, each with truth.tif, target.tif, fill.tif and either the mask
 files or, for demo, gaps.tif alone (valid-range mode). README is the real
 pairs' README, whose Baselines table gives the published figures of other
 methods. Outputs of the runs go to WORK_DIR; DOCS_DIR receives accuracy.md,
-accuracy/*.png and, with --method-figures, method/olinda_*.png.
+accuracy/*.png and, with --method-figures, method/olinda_*.png. The page's
+text is report_template.md beside this script; the script fills in its figures
+and tables.
 """
 import argparse
 import datetime
