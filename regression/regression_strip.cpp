@@ -6,10 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "regression/code_groups.h"
 #include "regression/pixel_status.h"
 #include "regression/sarnic_rules.h"
 #include "regression/window_scan.h"
@@ -18,22 +15,11 @@ namespace pelvane {
 namespace {
 
 using namespace sarnic;
+using Lanes = ByteLanes;
 
-
-constexpr int GROUP = 16;                // columns tested at once on their codes
+constexpr int GROUP = BYTE_LANES;        // columns tested at once on their codes
 constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
 constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
-
-// The code of a whole value from 0 to 255 is the value itself; false for any
-// other value, -0.0 included, so that the code converted back to a double
-// gives the value bit for bit.
-bool byte_code(double x, unsigned char& code)
-{
-    if (!(x >= 0.0 && x <= 255.0) || std::signbit(x)) return false;
-    const int k = static_cast<int>(x);
-    code = static_cast<unsigned char>(k);
-    return k == x;
-}
 
 // Code of x on a band's 256-step scale. Every step is monotone (a rounded
 // subtraction, a rounded product with a positive factor, floor, clamp), so
@@ -46,35 +32,6 @@ int scaled_code(double x, const RegressionStrip::CodeScale& s)
     return static_cast<int>(t);
 }
 
-// Codes of n <= 16 consecutive values into code[0 .. n - 1]; bit j of the
-// result is set when value j is a whole byte (its code is then right).
-unsigned byte_codes(const double* x, int n, unsigned char* code)
-{
-    unsigned whole = 0;
-#if defined(__SSE2__)
-    if (n == 16) {
-        const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0);
-        __m128i pairs[8];
-        for (int k = 0; k < 8; ++k) {
-            const __m128d v = _mm_loadu_pd(x + 2 * k);
-            pairs[k] = _mm_cvttpd_epi32(v);  // out of range or NaN: INT_MIN
-            const __m128d in = _mm_and_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(pairs[k]), v),
-                                          _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, top)));
-            const int positive = _mm_movemask_pd(in) & ~_mm_movemask_pd(v);
-            whole |= static_cast<unsigned>(positive) << (2 * k);
-        }
-        const __m128i low = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[0], pairs[1]),
-                                            _mm_unpacklo_epi64(pairs[2], pairs[3]));
-        const __m128i high = _mm_packs_epi32(_mm_unpacklo_epi64(pairs[4], pairs[5]),
-                                             _mm_unpacklo_epi64(pairs[6], pairs[7]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(code), _mm_packus_epi16(low, high));
-        return whole;
-    }
-#endif
-    for (int j = 0; j < n; ++j) whole |= static_cast<unsigned>(byte_code(x[j], code[j])) << j;
-    return whole;
-}
-
 // Steps of a band's range [lowest, highest] of finite values: 256 codes over it.
 RegressionStrip::CodeScale range_scale(double lowest, double highest)
 {
@@ -82,131 +39,6 @@ RegressionStrip::CodeScale range_scale(double lowest, double highest)
     // No finite spread (or an infinite one): every code 0, the test passes all.
     if (!(range > 0.0) || !std::isfinite(range)) return {false, 0.0, 0.0};
     return {false, lowest, 256.0 / range};
-}
-
-// Sixteen bytes for the tests below: SSE2 registers on x86-64, plain bytes
-// elsewhere (with the same results).
-#if defined(__SSE2__)
-struct Lanes {
-    __m128i v;
-};
-Lanes broadcast(unsigned char v) { return {_mm_set1_epi8(static_cast<char>(v))}; }
-Lanes from_bytes(const unsigned char* p)
-{
-    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
-}
-#else
-struct Lanes {
-    unsigned char v[16];
-};
-Lanes broadcast(unsigned char v)
-{
-    Lanes l;
-    std::fill(l.v, l.v + 16, v);
-    return l;
-}
-Lanes from_bytes(const unsigned char* p)
-{
-    Lanes l;
-    std::copy(p, p + 16, l.v);
-    return l;
-}
-#endif
-
-// Bit j set when column j of a group is valid in both images and, in every
-// band, lo <= code <= lo + span: code - lo, wrapping, saturates to 0 when
-// reduced by span. `group` holds the 16 both-valid bytes, then 16 codes per
-// band.
-unsigned similar_bits(const unsigned char* group, int bands, const Lanes* lo,
-                      const Lanes* span)
-{
-#if defined(__SSE2__)
-    const __m128i* lanes = reinterpret_cast<const __m128i*>(group);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i over = zero;  // non-zero where code - lo > span in some band
-#pragma GCC unroll 8  // with the band count known, lo and span stay in registers
-    for (int b = 0; b < bands; ++b) {
-        const __m128i t = _mm_sub_epi8(_mm_load_si128(lanes + 1 + b), lo[b].v);
-        over = _mm_or_si128(over, _mm_subs_epu8(t, span[b].v));
-    }
-    const __m128i pass = _mm_and_si128(_mm_load_si128(lanes), _mm_cmpeq_epi8(over, zero));
-    return static_cast<unsigned>(_mm_movemask_epi8(pass));
-#else
-    unsigned bits = 0;
-    for (int j = 0; j < GROUP; ++j) {
-        bool in = group[j] != 0;
-        for (int b = 0; in && b < bands; ++b)
-            in = static_cast<unsigned char>(group[GROUP * (1 + b) + j] - lo[b].v[j]) <=
-                 span[b].v[j];
-        bits |= static_cast<unsigned>(in) << j;
-    }
-    return bits;
-#endif
-}
-
-unsigned valid_bits(const unsigned char* group)
-{
-#if defined(__SSE2__)
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(group))));
-#else
-    unsigned bits = 0;
-    for (int j = 0; j < GROUP; ++j) bits |= static_cast<unsigned>(group[j] != 0) << j;
-    return bits;
-#endif
-}
-
-// A tile summary holds, for up to 8 bands, the lowest code in lanes 0..7 and
-// 255 minus the highest code in lanes 8..15; the query holds the highest
-// code within tolerance and 255 minus the lowest one. Some position of the
-// tile may pass only when every summary lane is at most the query's.
-bool tile_may_pass(const unsigned char* tile, std::size_t bytes, const Lanes* query)
-{
-    for (std::size_t k = 0; k < bytes / 16; ++k) {
-#if defined(__SSE2__)
-        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + 16 * k));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, query[k].v), t)) != 0xFFFF)
-            return false;
-#else
-        for (int j = 0; j < 16; ++j)
-            if (tile[16 * k + j] > query[k].v[j]) return false;
-#endif
-    }
-    return true;
-}
-
-// Lowest code and 255 minus the highest code of band b over the positions
-// valid in both images of `count` rows of one group, the first at `group`,
-// the next ones `stride` bytes further each: 255 and 255 when none is valid.
-void summarise_codes(const unsigned char* group, std::size_t stride, int count, int b,
-                     unsigned char& lowest, unsigned char& highest_complement)
-{
-#if defined(__SSE2__)
-    const __m128i ones = _mm_set1_epi8(-1);
-    __m128i low = ones, high = _mm_setzero_si128();
-    for (int r = 0; r < count; ++r, group += stride) {
-        const __m128i valid = _mm_load_si128(reinterpret_cast<const __m128i*>(group));
-        const __m128i code =
-            _mm_load_si128(reinterpret_cast<const __m128i*>(group + GROUP * (1 + b)));
-        low = _mm_min_epu8(low, _mm_or_si128(code, _mm_xor_si128(valid, ones)));
-        high = _mm_max_epu8(high, _mm_and_si128(code, valid));
-    }
-    alignas(16) unsigned char lows[16], highs[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
-    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
-#else
-    unsigned char lows[16], highs[16];
-    std::fill(lows, lows + 16, 255);
-    std::fill(highs, highs + 16, 0);
-    for (int r = 0; r < count; ++r, group += stride)
-        for (int j = 0; j < GROUP; ++j)
-            if (group[j] != 0) {
-                lows[j] = std::min(lows[j], group[GROUP * (1 + b) + j]);
-                highs[j] = std::max(highs[j], group[GROUP * (1 + b) + j]);
-            }
-#endif
-    lowest = *std::min_element(lows, lows + 16);
-    highest_complement = static_cast<unsigned char>(255 - *std::max_element(highs, highs + 16));
 }
 
 }  // namespace
@@ -288,9 +120,10 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
             const int n = std::min(GROUP, width - g * GROUP);
             for (int j = 0; j < n; ++j)
                 group[j] = target_mask[first + j] == 0 && fill_mask[first + j] == 0 ? 0xFF : 0;
-            const unsigned valid = valid_bits(group);
+            const unsigned valid = valid_bits<Lanes>(group);
             for (int b = 0; b < band_count; ++b)
-                if ((byte_codes(fill[b] + first, n, group + GROUP * (1 + b)) & valid) != valid)
+                if ((byte_codes<Lanes>(fill[b] + first, n, group + GROUP * (1 + b)) & valid) !=
+                    valid)
                     whole[b] = 0;
         }
     }
@@ -327,8 +160,8 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
             const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
             for (int b = 0; b < band_count; ++b) {
                 unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
-                summarise_codes(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_, count, b,
-                                lane[0], lane[TILE_BANDS]);
+                summarise_codes<Lanes>(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_,
+                                       count, b, lane[0], lane[TILE_BANDS]);
             }
         }
 }
@@ -376,14 +209,14 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
             while (hi >= lo && !pass(hi)) --hi;
             if (lo > hi) return false;
         }
-        w.code_lo[b] = broadcast(static_cast<unsigned char>(lo));
-        w.code_span[b] = broadcast(static_cast<unsigned char>(hi - lo));
+        w.code_lo[b] = Lanes::set1(static_cast<unsigned char>(lo));
+        w.code_span[b] = Lanes::set1(static_cast<unsigned char>(hi - lo));
         w.query_bytes[16 * (b / TILE_BANDS) + b % TILE_BANDS] = static_cast<unsigned char>(hi);
         w.query_bytes[16 * (b / TILE_BANDS) + TILE_BANDS + b % TILE_BANDS] =
             static_cast<unsigned char>(255 - lo);
     }
     for (std::size_t k = 0; k < w.tile_query.size(); ++k)
-        w.tile_query[k] = from_bytes(&w.query_bytes[16 * k]);
+        w.tile_query[k] = Lanes::loadu(&w.query_bytes[16 * k]);
     return true;
 }
 
@@ -490,7 +323,7 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                 for (int i = 0; i < count; ++i) {
                     const unsigned char* group = line + pieces[i].offset;
                     unsigned bits = (Similar ? similar_bits(group, bands, lo, span)
-                                             : valid_bits(group)) &
+                                             : valid_bits<Lanes>(group)) &
                                     pieces[i].columns;
                     while (bits != 0) {
                         const int j = std::countr_zero(bits);

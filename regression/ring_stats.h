@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -27,10 +26,6 @@ constexpr int RING_ANNULUS = 5;
 // being the nearest one at or beyond `start` that holds any.
 struct RingStats {
     int ring = 0;  // 0: nothing marked within RING_REACH
-    // Whether the pixels used lie around the centre rather than to one side:
-    // their weighted mean offset is less than half their weighted distance.
-    // No caller reads it at present.
-    bool around = false;
     std::vector<double> mean, square;
     explicit RingStats(int values) : mean(values), square(values) {}
 };
@@ -42,10 +37,9 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
                 Value value, RingStats& out)
 {
     out.ring = 0;
-    out.around = false;
     std::fill(out.mean.begin(), out.mean.end(), 0.0);
     std::fill(out.square.begin(), out.square.end(), 0.0);
-    double sw = 0.0, sdr = 0.0, sdc = 0.0, sd = 0.0;
+    double sw = 0.0;
     int last = RING_REACH;
     for (int h = std::max(start, 1); h <= last; ++h) {
         for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
@@ -58,9 +52,6 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
                 const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
                 const double w = 1.0 / d2;
                 sw += w;
-                sdr += w * (rr - r);
-                sdc += w * (cc - c);
-                sd += w * std::sqrt(static_cast<double>(d2));
                 for (int v = 0; v < values; ++v) {
                     const double x = value(v, q);
                     out.mean[v] += w * x;
@@ -76,7 +67,6 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
         }
     }
     if (sw <= 0.0) return;
-    out.around = std::hypot(sdr, sdc) < 0.5 * sd;
     for (int v = 0; v < values; ++v) {
         out.mean[v] /= sw;
         out.square[v] /= sw;

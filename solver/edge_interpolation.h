@@ -43,9 +43,10 @@ constexpr int EDGE_LAGS = 10;
 constexpr int EDGE_OCTANT_QUOTA = 4;
 constexpr int EDGE_NEIGHBOURS = 8 * EDGE_OCTANT_QUOTA;
 
-// Known pixels farther than this (in pixels) are not searched; a gap pixel
-// with none within reach is not predicted. The same reach as the usual
-// inverse-distance gap fillers' default.
+// The search radius, in pixels: known pixels at offsets (dy, dx) with
+// dy^2 + dx^2 > EDGE_REACH^2 are not searched, and a gap pixel with none
+// within it is not predicted. The same reach as the usual inverse-distance
+// gap fillers' default.
 constexpr int EDGE_REACH = 100;
 
 // The semivariogram of the known pixels (gap_mask zero): for each lag h in

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "solver/iteration_rules.h"
 #include "solver/tv_restore_pipelined.h"
 #include "solver/u_step_gauss_seidel.h"
 
@@ -77,13 +78,10 @@ int reference_loop(double* u, const double* f, int width, int height, int channe
     const int use_z = algorithm.use_z;
     const double* lambda_map = opts.lambda_map;
     const double lambda = opts.lambda;
-    const double tol = opts.tol;
     const double gamma1 = opts.gamma1;
     const double gamma2 = opts.gamma2;
     const int max_iter = opts.max_iter;
-    const RestoreProgressFn progress = opts.progress;
-    void* const user_data = opts.progress_user_data;
-    double delta = tol > 0.0 ? tol * 1000.0 : 1000.0;
+    IterationRules rules(opts, u, width, height, channels, use_z);
 
     WorkArray d = allocate(2 * n);
     WorkArray dtilde = d ? allocate(2 * n) : nullptr;
@@ -95,14 +93,7 @@ int reference_loop(double* u, const double* f, int width, int height, int channe
         if (!z || !ztilde) return 0;
     }
 
-    double sum_f2 = 0.0;
-    for (std::size_t e = 0; e < n; ++e) sum_f2 += f[e] * f[e];
-    const double fnorm = std::sqrt(sum_f2);
-    if (fnorm == 0.0 || std::isnan(fnorm)) {
-        // Nothing to measure the change of u against: the data is the answer.
-        std::copy(f, f + n, u);
-        return 1;
-    }
+    if (rules.data_is_answer(f, n)) return 1;
 
     std::fill(d.get(), d.get() + 2 * n, 0.0);
     std::fill(dtilde.get(), dtilde.get() + 2 * n, 0.0);
@@ -111,13 +102,10 @@ int reference_loop(double* u, const double* f, int width, int height, int channe
         std::copy(u, u + n, ztilde.get());
     }
 
-    if (progress != nullptr &&
-        progress(0, 0, delta, u, width, height, channels, user_data) == 0)
-        return 2;
+    if (!rules.start()) return 2;
 
     // 64-bit so that a limit of INT_MAX cannot overflow the counter.
-    long long i = 1;
-    for (; i <= max_iter; ++i) {
+    for (long long i = 1; i <= max_iter; ++i) {
         d_step(d.get(), dtilde.get(), u, width, height, channels, gamma1);
         double s;
         if (use_z)
@@ -126,27 +114,15 @@ int reference_loop(double* u, const double* f, int width, int height, int channe
         else
             s = u_step_gauss_seidel(u, f, dtilde.get(), lambda_map, width, height, channels,
                                     lambda, gamma1);
-        delta = std::sqrt(s) / fnorm;
-
-        // The split variables need a couple of sweeps before the change of u
-        // means anything, hence no test in the first iterations.
-        if (i >= use_z + 2 && (delta < tol || std::isnan(delta))) break;
+        if (rules.converged(i, s)) return rules.finish(i);
 
         if (use_z)
             algorithm.z_step(z.get(), ztilde.get(), u, f, lambda_map, width, height, channels,
                              lambda, gamma2);
 
-        if (progress != nullptr &&
-            progress(0, static_cast<int>(i), delta, u, width, height, channels, user_data) == 0)
-            return 2;
+        if (!rules.keep_running(i)) return 2;
     }
-
-    const int result = i > max_iter ? 2 : 1;
-    if (progress != nullptr) {
-        const int last = static_cast<int>(std::min<long long>(i, max_iter));
-        progress(result, last, delta, u, width, height, channels, user_data);
-    }
-    return result;
+    return rules.finish(static_cast<long long>(max_iter) + 1);
 }
 
 }  // namespace

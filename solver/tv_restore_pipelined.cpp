@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "solver/iteration_rules.h"
 #include "solver/work_buffer.h"
 
 namespace pelvane {
@@ -27,7 +28,8 @@ public:
           depth_(depth), block_(block), bands_((height + L - 1) / L), steps_(width + L - 1),
           // Skewing works in groups of eight steps: whole groups everywhere.
           group_steps_((steps_ + L - 1) / L * L),
-          vectors_(sweep_state_vectors(options.noise_model)) {}
+          vectors_(sweep_state_vectors(options.noise_model)),
+          rules_(options, u, width, height, 1, options.noise_model == NOISE_GAUSSIAN ? 0 : 1) {}
 
     bool allocate_work() {
         const std::size_t bands = static_cast<std::size_t>(bands_);
@@ -108,8 +110,7 @@ private:
 
     WorkBuffer u_skewed_, state_, aux_, dty_, checkpoints_, carry_, sum_buffers_;
     SweepConstants constants_;
-    double fnorm_ = 0.0;
-    double delta_ = 0.0;
+    IterationRules rules_;
 };
 
 // u, f and the weight into the skewed layout, the state to its start: d and
@@ -207,25 +208,18 @@ void TiledSolve::restore(int p, int size) {
 // Runs iterations first .. first + size - 1. Returns 0 to go on, else the
 // result of tv_restore (the final call made).
 int TiledSolve::wave(long long first, int size) {
-    const int use_z = options_.noise_model == NOISE_GAUSSIAN ? 0 : 1;
-    const RestoreProgressFn progress = options_.progress;
     sweep_wave(size);
     double sums[PIPELINE_MAX_DEPTH];
     sum_changes(size, sums);
     for (int p = 0; p < size; ++p) {
-        // Iteration i's test and callback, as in the plain loop.
+        // Iteration i's test and callback, as in the plain loop; the
+        // callback sees the wave's last iterate.
         const long long i = first + p;
-        delta_ = std::sqrt(sums[p]) / fnorm_;
-        if (i >= use_z + 2 && (delta_ < options_.tol || std::isnan(delta_))) {
+        if (rules_.converged(i, sums[p])) {
             restore(p, size);
-            if (progress != nullptr)
-                progress(1, static_cast<int>(i), delta_, u_, width_, height_, 1,
-                         options_.progress_user_data);
-            return 1;
+            return rules_.finish(i);
         }
-        if (progress != nullptr &&
-            progress(0, static_cast<int>(i), delta_, u_, width_, height_, 1,
-                     options_.progress_user_data) == 0) {
+        if (!rules_.keep_running(i)) {
             restore(p, size);
             return 2;
         }
@@ -235,16 +229,8 @@ int TiledSolve::wave(long long first, int size) {
 
 int TiledSolve::run() {
     const std::size_t n = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    double sum_f2 = 0.0;
-    for (std::size_t e = 0; e < n; ++e) sum_f2 += f_[e] * f_[e];
-    fnorm_ = std::sqrt(sum_f2);
-    if (fnorm_ == 0.0 || std::isnan(fnorm_)) {
-        std::copy(f_, f_ + n, u_);
-        return 1;
-    }
+    if (rules_.data_is_answer(f_, n)) return 1;
 
-    const double tol = options_.tol;
-    delta_ = tol > 0.0 ? tol * 1000.0 : 1000.0;
     constants_.model = options_.noise_model;
     constants_.shrink_t = 1.0 / options_.gamma1;
     constants_.shrink_t2 = constants_.shrink_t * constants_.shrink_t;
@@ -252,10 +238,7 @@ int TiledSolve::run() {
     constants_.denominator = constants_.alpha + 4.0;
     init();
 
-    const RestoreProgressFn progress = options_.progress;
-    void* const user_data = options_.progress_user_data;
-    if (progress != nullptr && progress(0, 0, delta_, u_, width_, height_, 1, user_data) == 0)
-        return 2;
+    if (!rules_.start()) return 2;
 
     const long long max_iter = options_.max_iter;
     for (long long first = 1; first <= max_iter;) {
@@ -264,9 +247,7 @@ int TiledSolve::run() {
         if (result != 0) return result;
         first += size;
     }
-    if (progress != nullptr)
-        progress(2, static_cast<int>(max_iter), delta_, u_, width_, height_, 1, user_data);
-    return 2;
+    return rules_.finish(max_iter + 1);
 }
 
 }  // namespace

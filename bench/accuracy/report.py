@@ -11,7 +11,9 @@ make_variants.py, each with truth.tif, target.tif, fill.tif and either the mask
 files or, for demo, gaps.tif alone (valid-range mode). README is the real
 pairs' README, whose Baselines table gives the published figures of other
 methods. Outputs of the runs go to WORK_DIR; DOCS_DIR receives accuracy.md,
-accuracy/*.png and, with --method-figures, method/olinda_*.png.
+accuracy/*.png and, with --method-figures, method/olinda_*.png. The page's
+text is report_template.md beside this script; the script fills in its figures
+and tables.
 """
 import argparse
 import datetime
@@ -21,6 +23,7 @@ import os
 import platform
 import re
 import statistics
+import string
 import subprocess
 import sys
 import time
@@ -54,34 +57,39 @@ CLASSES = [("all", "all gaps"), ("fill", "fill valid"), ("both", "missing in bot
 REAL = ["july_from_nov", "nov_from_july", "nov_from_july_unmasked_clouds"]
 # What runs on them: the default run, the refined one (with its error raster), and gdal_fillnodata.
 REAL_METHODS = ["gdal", "both", "both-refined"]
-REAL_TEXT = {
-    "july_from_nov": "target: July (leaf-on) with stripes; its clouds and shadows are gaps too, "
-                     "but not scored. Fill image: November (leaf-off), stripes of its own",
-    "nov_from_july": "target: November with stripes. Fill image: July with stripes, its clouds and "
-                     "shadows masked",
-    "nov_from_july_unmasked_clouds": "as nov_from_july, but July's clouds and shadows count as valid, "
-                                     "as with a forgotten cloud mask: the fill image is wrong there",
-}
 # The published methods of the real pairs' Baselines table: key, column title, label.
 PUBLISHED = [("nspi", "NSPI", "NSPI, published"), ("global", "global fit", "global fit, published")]
 # The real case whose error raster is drawn beside its actual error.
 ERROR_FIGURE_CASE = "nov_from_july_unmasked_clouds"
 
-OLINDA_TEXT = (
-    "The bundled test case (`tests/data/olinda`, its README): the real Landsat 7 ETM+ "
-    "scene (349 x 352 px, 6 Byte bands) with wedge-shaped scanner stripes cut into it; "
-    "the fill image is a synthetic second date of the same scene (smooth gain and offset "
-    "fields per band, noise of 1.5 DN, 3 patches of land change) with stripes of its own. "
-    "Run with its mask files.")
-DEMO_TEXT = (
-    "The scene of `make run`: `pelvane-demo-scene` on the same real image, default seed "
-    "(`demo/README.md`): other stripes, another second date. Run as `make run` does, "
-    "with the valid range 1..255; the gap classes and the masks for the other methods "
-    "come from its `gaps.tif`, which marks exactly the pixels that range leaves out.")
-
-
 def fail(message):
     sys.exit(f"accuracy: {message}")
+
+
+def load_template(path):
+    """The parts of the page's template, {name: string.Template}: each starts at a line
+    "<!-- name -->" and runs to the next one, its trailing blank lines dropped."""
+    try:
+        lines = open(path).read().split("\n")
+    except OSError as e:
+        fail(f"cannot read the page's template {path}: {e.strerror}")
+    parts, name = {}, None
+    for line in lines:
+        found = re.fullmatch(r"<!-- (\w+) -->", line)
+        if found:
+            name = found.group(1)
+            parts[name] = []
+        elif name is not None:
+            parts[name].append(line)
+    return {name: string.Template("\n".join(body).rstrip("\n")) for name, body in parts.items()}
+
+
+TEXT = load_template(os.path.join(HERE, "report_template.md"))
+
+
+def text(name, **fields):
+    """The template's part NAME with FIELDS filled in."""
+    return TEXT[name].substitute(fields)
 
 
 def read(path):
@@ -126,7 +134,7 @@ class Case:
         info_path = os.path.join(folder, "case.json")
         info = json.load(open(info_path)) if name != "olinda" and os.path.exists(info_path) else {}
         self.dn = info.get("dn_per_unit") or 1.0
-        self.text = {"olinda": OLINDA_TEXT, "demo": DEMO_TEXT, **REAL_TEXT}.get(name, info.get("description", ""))
+        self.text = text(f"case_{name}") if f"case_{name}" in TEXT else info.get("description", "")
         self.truth = read(self.file("truth.tif")) * self.dn
         if self.valid_range:
             # The demo: classes from its gap map, mask files written for the other methods.
@@ -486,68 +494,49 @@ def remarks(cases, all_results):
     g1, g2 = LABEL["gdal"], LABEL["gdal-300-s2"]
     lost = losses(cases, all_results, "both-refined", "gdal")
     if lost:
-        lines.append(f"- The refined fill loses to {g1} on " + ", ".join(lost) + ".")
+        lines.append(text("refined_loses", method=g1, losses=", ".join(lost)))
     else:
-        lines.append(f"- The refined fill beats {g1} on every case, over all gaps and over each class "
-                     "of gaps.")
+        lines.append(text("refined_wins", method=g1))
     lost = losses(cases, all_results, "both-refined", "gdal-300-s2")
     if lost:
-        lines.append(f"- Against {g2} it loses on " + ", ".join(lost) + ": over the gaps missing in both, "
-                     "where Pelvane too can only fill from the surrounding pixels, the two are close.")
+        lines.append(text("refined_loses_wider", method=g2, losses=", ".join(lost)))
     worst = max(cases, key=lambda c: rmse(all_results[c.name], "both-refined") / rmse(all_results[c.name], "gdal"))
     r = all_results[worst.name]
     ratio = rmse(r, 'both-refined') / rmse(r, 'gdal')
-    lead = "Its narrowest lead is" if ratio < 1 else "It does worst"
-    lines.append(f"- {lead} on **{worst.name}**: {f2(rmse(r, 'both-refined'))} against "
-                 f"{f2(rmse(r, 'gdal'))} DN (ratio {rmse(r, 'both-refined') / rmse(r, 'gdal'):.2f}); over the "
-                 f"gaps where the fill image is valid, {f2(rmse(r, 'both-refined', 'fill'))} against "
-                 f"{f2(rmse(r, 'gdal', 'fill'))} DN.{WHY.get(worst.name, '')}"
-                 f"{AHEAD.get(worst.name, '') if ratio < 1 else ''}")
+    # The case's own explanation, if the template has one, and why it still leads.
+    why = [part for part in (f"why_{worst.name}", f"ahead_{worst.name}" if ratio < 1 else "") if part in TEXT]
+    lines.append(text("refined_worst", lead=text("narrowest_lead" if ratio < 1 else "worst"), case=worst.name,
+                      refined=f2(rmse(r, 'both-refined')), gdal=f2(rmse(r, 'gdal')), ratio=f"{ratio:.2f}",
+                      refined_fill=f2(rmse(r, 'both-refined', 'fill')), gdal_fill=f2(rmse(r, 'gdal', 'fill')),
+                      why="".join(" " + text(part) for part in why)))
     lost = losses_by_class(cases, all_results, "both", "gdal")
     if lost:
-        lines.append(f"- The standard fill (no `--refine`) loses to {g1} {lost} (the summary table and "
-                     "each case's table below have the figures). "
-                     + TOLVEK_STANDARD + gross_errors(cases, all_results))
+        lines.append(text("standard_loses", method=g1, losses=lost, gross=gross_errors(cases, all_results)))
     lost = losses_by_class(cases, all_results, "tolvek-refined", "gdal")
     if lost:
-        example = (f" (olinda, all gaps: {f2(rmse(all_results['olinda'], 'tolvek-refined'))} against "
-                   f"{f2(rmse(all_results['olinda'], 'gdal'))} DN)" if "olinda" in all_results else "")
-        lines.append(f"- Tolvek alone, refined, is a purely spatial fill like gdal_fillnodata, and loses to "
-                     f"it {lost}{example}.")
-        lines[-1] += (" The total-variation restoration favours flat patches with sharp edges; across a "
-                      "stripe of textured land a smooth weighted mean of the pixels on both sides is, on "
-                      "average, closer. "
-                      "Pelvane's strength is the second date: Tolvek only has to fill the pixels missing "
-                      "in both, which are small once Sarnic has filled the rest.")
+        example = (" " + text("tolvek_example", refined=f2(rmse(all_results['olinda'], 'tolvek-refined')),
+                              gdal=f2(rmse(all_results['olinda'], 'gdal'))) if "olinda" in all_results else "")
+        lines.append(text("tolvek_loses", losses=lost, example=example))
     return "\n".join(lines)
 
 
-TOLVEK_STANDARD = (
-    "The difference lies in the pixels missing in both, which the standard Tolvek starts from a "
-    "constant and leaves after at most 600 iterations at the tolerance 0.001: where it has not "
-    "settled by then, pixels stay far from the truth. The refined "
-    "fill starts Tolvek from a smooth interpolation instead (and the standard output stays as it is, "
-    "byte for byte, without `--refine`).")
-
-
 def gross_errors(cases, all_results):
+    """The sentences on olinda's gross errors of the standard fill, each after a space, or ''."""
     r = all_results.get("olinda")
     if r is None or not r["both"]["scores"]["gross"]["pixels"]:
         return ""
     g = r["both"]["scores"]["gross"]
-    text = (f" On olinda, {g['pixels']} gap pixels of the standard fill are off by more than "
-            f"{GROSS:.0f} DN on average over the bands ({pct(g['pixels'] / r['both']['scores']['all']['pixels'])} of "
-            f"the gaps) and carry {pct(g['share'], 0)} of its squared error; without them its RMSE would be "
-            f"{f2(g['rmse_without'])} DN.")
+    sentences = [text("gross_olinda", pixels=g["pixels"], gross=f"{GROSS:.0f}",
+                      share=pct(g["pixels"] / r["both"]["scores"]["all"]["pixels"]), squared=pct(g["share"], 0),
+                      rmse=f2(g["rmse_without"]))]
     if g["bottom"] > 0.5:
-        text += (" Most lie in the bottom rows, at the bottom right, where the widest stripes of both "
-                 "images overlap at the image's edge (the yellow patch in the error map of *Pelvane both*).")
+        sentences.append(text("gross_bottom"))
     if "both-settled" in r:
-        t = r["both-settled"]
-        text += (f" Let the solver settle (`{' '.join(SETTLED)}`) and the standard fill scores "
-                 f"{f2(rmse(r, 'both-settled'))} DN on olinda ({f2(rmse(r, 'both-settled', 'both'))} DN over "
-                 f"the gaps missing in both), in {t['seconds']:.2f} s.")
-    return text + " The table below counts such pixels for every case."
+        sentences.append(text("gross_settled", settings=" ".join(SETTLED), rmse=f2(rmse(r, "both-settled")),
+                              rmse_both=f2(rmse(r, "both-settled", "both")),
+                              seconds=f"{r['both-settled']['seconds']:.2f}"))
+    sentences.append(text("gross_counted"))
+    return "".join(" " + sentence for sentence in sentences)
 
 
 def gross_table(cases, all_results):
@@ -563,81 +552,14 @@ def gross_table(cases, all_results):
     return table(header, rows)
 
 
-WHY = {
-    "shift": (" The regression assumes that a fill pixel shows the same ground as the target pixel at "
-              "the same place; moved by one pixel, every edge of the fill image stands a pixel off, and "
-              "the fit carries the misplaced edge into the gap, so the second date loses most of its "
-              "value."),
-}
-AHEAD = {
-    "shift": (" That it still comes out ahead is because a neighbour one pixel away is a better guess "
-              "than an interpolation across a stripe up to 14 rows wide."),
-}
-
-
 def write_page(real_cases, cases, all_results, figures, docs, started, elapsed, argv_line):
-    olinda = next((c for c in cases if c.name == "olinda"), None)
-    out = ["# Accuracy", "",
-           "How close Pelvane's fills come to the real scene: first on real image pairs, where both "
-           "dates are real acquisitions, against gdal_fillnodata and the published figures of two "
-           "other methods; then on the bundled olinda case, the demo scene and seven variants of "
-           "olinda, whose second date is synthetic (smooth gain and offset fields, the very model "
-           "Sarnic's regression assumes), against two simpler fills. Everything on this page, the "
-           "figures included, was written by the script's last run:", "",
-           "```sh", argv_line, "```", "",
-           f"Run on {started:%Y-%m-%d %H:%M} UTC, {elapsed / 60:.1f} min in all, on {machine()}; "
-           f"commit {commit()}. Times are the "
-           + (f"median wall time of {ARGS.repeat} runs" if ARGS.repeat > 1 else "wall time of one run")
-           + " of each process "
-           "(pelvane-cli with its default threads, one per core; the other fills are a Python process "
-           "each), from start to the written GeoTIFF; the machine is shared, so take them as rough.", ""]
-    if real_cases:
-        out += real_section(real_cases, all_results, figures)
-    out += ["## The methods", "",
-           table(["method", "what it does"], [
-               [LABEL["sarnic"], "the standard Sarnic alone (`--method sarnic`): the regression fills the gaps where "
-                "the fill image is valid; pixels missing in both stay as the target had them (0)"],
-               [LABEL["sarnic-refined"], "the same with `--refine`"],
-               [LABEL["tolvek"], "the standard Tolvek alone (`--method tolvek`): every gap restored band by band "
-                "from the target's own pixels; the fill image is not used"],
-               [LABEL["tolvek-refined"], "the same with `--refine` (Tolvek starts from a smooth interpolation)"],
-               [LABEL["both"], "Sarnic where the fill is valid, Tolvek where both are missing (the default run)"],
-               [LABEL["both-refined"].strip("*"), "the same with `--refine`: the recommended run"],
-               [LABEL["gdal"], "GDAL's FillNodata on each band, with the target's gaps as its mask "
-                "(what `gdal_fillnodata` does with its defaults): inverse-distance interpolation from the "
-                "edges of each gap; uses only the target"],
-               [LABEL["gdal-300-s2"], "the same, searching 300 px and smoothing twice"],
-               [LABEL["copy"], "the fill image's pixel copied into each gap where it is valid; where the fill "
-                "is missing too the pixel keeps the target's value (0), which its RMSE over the gaps "
-                "missing in both shows"],
-           ], ["---", "---"]), "",
-           "Pelvane is run with the case's mask files (the demo scene: with the valid range 1..255, as "
-           "`make run` does) and otherwise its defaults.", "",
-           "## Metrics", "",
-           "Over the target's gap pixels only, in DN (the Float32 case in DN too: its errors divided by "
-           "0.002): RMSE, MAE, bias (mean of filled - truth) and Pearson's r between filled and true "
-           "values. *All bands* pools the samples of every band for RMSE, MAE and bias; for r it is the "
-           "mean of the bands' r, as pooling would credit the differences between the bands' means. The "
-           "gaps split into those where the fill image is valid (*fill valid*) and those missing in "
-           "both images (*missing in both*), where only a spatial fill can help. For each case, the "
-           "pooled RMSE of every class of the refined run is checked against `pelvane-score`, the "
-           "demo's own scorer.", "",
-           "## The cases with a synthetic second date", "",
-           "olinda and the scenes made from it have a real target and a synthetic second date; they "
-           "show what the methods do where the fill image follows the regression's model, and where "
-           "it is made to break it in one known way.", ""]
+    """docs/accuracy.md: the template's page with this run's figures and tables."""
     rows = []
     for c in cases:
         rows.append([f"**{c.name}**", f"{c.cls['all'].sum():,}", pct(c.cls['all'].mean()),
                      pct(c.cls['both'].sum() / max(c.cls['all'].sum(), 1)), c.widest, c.text])
-    out += [table(["case", "gap pixels", "of the scene", "missing in both, of the gaps", "widest gap", "how it is made"],
-                  rows, ["---", "---:", "---:", "---:", "---:", "---"]), "",
-            "*Widest gap*: the largest distance, in pixels, from a gap pixel to the nearest valid pixel "
-            "of the target.", "",
-            "The variants are made by `bench/accuracy/make_variants.py` from olinda with fixed seeds; "
-            "each keeps olinda's truth.", "",
-            "## Summary of the synthetic cases", "",
-            "Pooled RMSE over all the target's gaps (DN), and wall time (s).", ""]
+    cases_table = table(["case", "gap pixels", "of the scene", "missing in both, of the gaps", "widest gap",
+                         "how it is made"], rows, ["---", "---:", "---:", "---:", "---:", "---"])
     rows = []
     for c in cases:
         r = all_results[c.name]
@@ -645,43 +567,43 @@ def write_page(real_cases, cases, all_results, figures, docs, started, elapsed, 
         rows.append([c.name, f2(ref), f2(standard), f2(gd), f"{ref / gd:.2f}",
                      f"{r['both-refined']['seconds']:.2f}", f"{r['both']['seconds']:.2f}",
                      f"{r['gdal']['seconds']:.2f}"])
-    out += [table(["case", "refined both", "standard both", "gdal_fillnodata", "refined / gdal",
-                   "time refined", "time standard", "time gdal"], rows), "",
-            "A ratio below 1 means the refined fill is closer to the truth than gdal_fillnodata "
-            "(default settings).", "",
-            "### Where Pelvane does not win", "", remarks(cases, all_results), "",
-            f"Gap pixels off by more than {GROSS:.0f} DN on average over the bands, and their share of "
-            "the method's squared error over the gaps:", "", gross_table(cases, all_results), "",
-            "### Other remarks", "", other_remarks(cases, all_results), ""]
-    if olinda is not None:
-        r = all_results["olinda"]
-        bands = olinda.truth.shape[0]
-        out += ["## olinda, band by band", ""]
-        for cls, label in CLASSES:
-            out += [f"RMSE (DN), {label} ({olinda.cls[cls].sum():,} px):", "", band_table(r, cls, "rmse", bands), ""]
-        out += ["MAE (DN), all gaps:", "", band_table(r, "all", "mae", bands), "",
-                "Bias (DN, mean of filled - truth), all gaps:", "", band_table(r, "all", "bias", bands, signed), "",
-                "Pearson's r, all gaps (*all bands*: the mean of the bands):", "",
-                band_table(r, "all", "r", bands), "",
-                "### Error maps", "",
-                f"`|filled - truth|` averaged over the bands, at the gap pixels; the rest of the scene light "
-                f"grey. Colour from 0 DN (black) through purple, red and orange to {ERROR_TOP:.0f} DN or "
-                f"more (pale yellow):", "",
-                "![error scale, 0 to 30 DN](accuracy/error_scale.png)", ""]
-        rows, row = [], []
-        for key, *_ in METHODS:
-            row.append(f"![{key}](accuracy/olinda_{key}.png)<br>{LABEL[key]}")
-            if len(row) == 3:
-                rows.append(row)
-                row = []
-        if row:
-            rows.append(row + [""] * (3 - len(row)))
-        out += [table(["", "", ""], rows, ["---"] * 3), ""]
-    out += ["## Every case", ""]
-    for c in cases:
-        out += [f"### {c.name}", "", overall_table(all_results[c.name]), ""]
+    summary_table = table(["case", "refined both", "standard both", "gdal_fillnodata", "refined / gdal",
+                           "time refined", "time standard", "time gdal"], rows)
+    olinda = next((c for c in cases if c.name == "olinda"), None)
+    page = text(
+        "page", command=argv_line, started=f"{started:%Y-%m-%d %H:%M}", minutes=f"{elapsed / 60:.1f}",
+        machine=machine(), commit=commit(),
+        timing=text("timing_median", repeat=ARGS.repeat) if ARGS.repeat > 1 else text("timing_one"),
+        real_pairs=real_section(real_cases, all_results, figures) + "\n\n" if real_cases else "",
+        # The methods' labels, for the table that says what each does.
+        **{key.replace("-", "_"): label.strip("*") for key, label in LABEL.items()},
+        cases_table=cases_table, summary_table=summary_table, remarks=remarks(cases, all_results),
+        gross=f"{GROSS:.0f}", gross_table=gross_table(cases, all_results),
+        other_remarks=other_remarks(cases, all_results),
+        olinda=olinda_section(olinda, all_results["olinda"]) + "\n\n" if olinda is not None else "",
+        every_case="\n\n".join(f"### {c.name}\n\n{overall_table(all_results[c.name])}" for c in cases))
     with open(os.path.join(docs, "accuracy.md"), "w") as fh:
-        fh.write("\n".join(out))
+        fh.write(page + "\n")
+
+
+def olinda_section(olinda, r):
+    """olinda band by band and the error maps of every method."""
+    bands = olinda.truth.shape[0]
+    rows, row = [], []
+    for key, *_ in METHODS:
+        row.append(f"![{key}](accuracy/olinda_{key}.png)<br>{LABEL[key]}")
+        if len(row) == 3:
+            rows.append(row)
+            row = []
+    if row:
+        rows.append(row + [""] * (3 - len(row)))
+    return text(
+        "olinda",
+        rmse_tables="\n\n".join(text("olinda_rmse_table", gaps=label, pixels=f"{olinda.cls[cls].sum():,}",
+                                     table=band_table(r, cls, "rmse", bands)) for cls, label in CLASSES),
+        mae_table=band_table(r, "all", "mae", bands), bias_table=band_table(r, "all", "bias", bands, signed),
+        r_table=band_table(r, "all", "r", bands), top=f"{ERROR_TOP:.0f}",
+        maps_table=table(["", "", ""], rows, ["---"] * 3))
 
 
 def real_section(cases, all_results, figures):
@@ -691,23 +613,10 @@ def real_section(cases, all_results, figures):
         return rmse(all_results[c.name], key, cls)
     refined = [rm(c, "both-refined") / rm(c, "gdal") for c in cases]
     nspi = [figures[c.name]["NSPI"][0] / figures[c.name]["gdal_fillnodata"][0] for c in cases]
-    out = ["## The real pairs", "",
-           "Both dates are real acquisitions of the same ground: Landsat 7 ETM+, path 15 row 32 "
-           "(ridge-and-valley country, Pennsylvania), bands 1 2 3 4 5 7 as Byte DN, 300 x 300 px, "
-           "on 2002-07-20 (leaf-on, scattered cumulus) and 2002-11-25 (leaf-off, deep terrain "
-           "shading). The land changes strongly between them (per-band correlation between the dates "
-           "over clear pixels 0.2 to 0.6, NIR -0.27), so the second date tells much less than on olinda. "
-           "The stripes are cut in; the cases and their data are described in the README of the "
-           "real pairs' folder (`bench/accuracy.sh --help` says where it is looked for). Pelvane runs "
-           "with each case's mask files and otherwise its defaults; every RMSE is over the pixels the "
-           "case's `gaps.tif` marks.", "",
-           table(["case", "scored gap pixels", "missing in both, of them", "widest gap", "what it is"],
-                 [[f"**{c.name}**", f"{c.cls['all'].sum():,}",
-                   pct(c.cls['both'].sum() / max(c.cls['all'].sum(), 1)), c.widest, c.text] for c in cases],
-                 ["---", "---:", "---:", "---:", "---"]), "",
-           f"The refined fill scores {', '.join(f'{v:.2f}' for v in refined)} of gdal_fillnodata's RMSE "
-           f"on {', '.join(c.name for c in cases)}; NSPI's published figures "
-           f"{', '.join(f'{v:.2f}' for v in nspi)}.", ""]
+    cases_table = table(["case", "scored gap pixels", "missing in both, of them", "widest gap", "what it is"],
+                        [[f"**{c.name}**", f"{c.cls['all'].sum():,}",
+                          pct(c.cls['both'].sum() / max(c.cls['all'].sum(), 1)), c.widest, c.text] for c in cases],
+                        ["---", "---:", "---:", "---:", "---"])
     rows = []
     for c in cases:
         r, pub = all_results[c.name], figures[c.name]
@@ -719,28 +628,15 @@ def real_section(cases, all_results, figures):
                 for _, title, label in PUBLISHED:
                     rows.append([c.name, f"{label} [1]"] + [f2(v) for v in pub[title]]
                                 + [f"{pub[title][0] / pub['gdal_fillnodata'][0]:.2f} [2]", "–"])
-    out += ["RMSE (DN) over the scored gaps, each gap class, the ratio to gdal_fillnodata over all "
-            "scored gaps, and the wall time of the run (s):", "",
-            table(["case", "method", "all gaps", "fill valid", "missing in both", "of gdal_fillnodata",
-                   "time (s)"], rows, ["---", "---", "---:", "---:", "---:", "---:", "---:"]), ""]
+    scores_table = table(["case", "method", "all gaps", "fill valid", "missing in both", "of gdal_fillnodata",
+                          "time (s)"], rows, ["---", "---", "---:", "---:", "---:", "---:", "---:"])
     theirs = [figures[c.name]["gdal_fillnodata"] for c in cases]
     ours = [tuple(rm(c, "gdal", cls) for cls, _ in CLASSES) for c in cases]
     same = all(abs(a - b) <= 0.01 for t, o in zip(theirs, ours) for a, b in zip(t, o))
-    out += ["[1] Not run here: the figures published in the Baselines table of the real pairs' "
-            "README, quoted as they stand. \"NSPI\" is the neighbourhood similar pixel "
-            "interpolator (Chen et al., Remote Sensing of Environment 115, 2011), run from an "
-            "independent open-source implementation with its window search unsubsampled; it leaves "
-            "the pixels missing in both images empty, and those got gdal_fillnodata's value. "
-            "\"Global fit\" is one least-squares line per band between the dates over all pixels "
-            "valid in both.", "",
-            "[2] Against the gdal_fillnodata figure of the same table, "
-            + ("which this run's gdal_fillnodata matches to 0.01 DN in every case and class."
-               if same else
-               "which differs from this run's: " + "; ".join(
-                   f"{c.name} {' / '.join(f2(v) for v in t)} there, {' / '.join(f2(v) for v in o)} here"
-                   for c, t, o in zip(cases, theirs, ours)) + " (all / fill valid / missing in both)."),
-            "",
-            "The refined fill's time includes writing its error raster (`--error-output`).", ""]
+    gdal_check = text("gdal_matches") if same else text("gdal_differs", differences="; ".join(
+        text("gdal_difference", case=c.name, theirs=" / ".join(f2(v) for v in t), ours=" / ".join(f2(v) for v in o))
+        for c, t, o in zip(cases, theirs, ours)))
+    band_tables = []
     for c in cases:
         r = all_results[c.name]
         rows = []
@@ -750,16 +646,8 @@ def real_section(cases, all_results, figures):
                 rows.append([label, REAL_LABEL[key]] + [f2(b["rmse"]) for b in s["band"]]
                             + [f2(s["pooled"]["rmse"])])
         bands = [f"band {b}" for b in LANDSAT_BANDS[:c.truth.shape[0]]]
-        out += [f"### {c.name}, band by band", "", "RMSE (DN):", "",
-                table(["gaps", "method"] + bands + ["all bands"], rows,
-                      ["---", "---"] + ["---:"] * (len(bands) + 1)), ""]
-    out += ["### The error raster", "",
-            "`--error-output` writes the refined fill's estimated standard error of every filled "
-            "value. Against the actual error on the real pairs (`bench/accuracy/error_check.py` "
-            "computes the same): the rank (Spearman) correlation between the estimated standard "
-            "error and the actual absolute error, and the share of the errors within one estimated "
-            "standard error (about 68 % if the estimate were exact and the errors normal), over "
-            "the scored gap pixels, pooling the bands:", ""]
+        band_tables.append(text("real_band_table", case=c.name, table=table(
+            ["gaps", "method"] + bands + ["all bands"], rows, ["---", "---"] + ["---:"] * (len(bands) + 1))))
     rows = []
     for c in cases:
         e = all_results[c.name]["both-refined"]["errors"]
@@ -768,56 +656,42 @@ def real_section(cases, all_results, figures):
             rows.append([c.name, label] + (["–"] * 5 if m is None else
                         [f"{m['n']:,}", f"{m['spearman']:.2f}", pct(m["within"], 0), f2(m["rmse"]),
                          f2(m["mean_estimate"])]))
-    out += [table(["case", "gaps", "values", "rank correlation", "within ±1 standard error", "RMSE",
-                   "mean estimated standard error"], rows, ["---", "---"] + ["---:"] * 5), ""]
+    error_table = table(["case", "gaps", "values", "rank correlation", "within ±1 standard error", "RMSE",
+                         "mean estimated standard error"], rows, ["---", "---"] + ["---:"] * 5)
     missing = [f"{c.name} {all_results[c.name]['both-refined']['errors']['unestimated']:,}" for c in cases
                if all_results[c.name]["both-refined"]["errors"]["unestimated"]]
-    if missing:
-        out += ["Scored values the raster leaves without an estimate (no-data): " + ", ".join(missing) + ".", ""]
     rows = []
     for c in cases:
         bands = all_results[c.name]["both-refined"]["errors"]["band"]
         rows.append([c.name] + ["–" if m is None else f"{m['spearman']:.2f}, {pct(m['within'], 0)}"
                                 for m in bands])
-    out += ["Band by band, all scored gaps (rank correlation, share within ±1 standard error):", "",
-            table(["case"] + [f"band {b}" for b in LANDSAT_BANDS], rows), ""]
-    if any(c.name == ERROR_FIGURE_CASE for c in cases):
-        out += [f"On {ERROR_FIGURE_CASE}, the actual error `|filled - truth|` and the estimated standard "
-                f"error, each averaged over the bands, at the scored gap pixels (the rest light grey). "
-                f"The colours of the error maps of olinda below, but from 0 DN (black) to "
-                f"{REAL_ERROR_TOP:.0f} DN or more (pale yellow):", "",
-                table(["actual error", "estimated standard error"],
-                      [[f"![actual error](accuracy/{ERROR_FIGURE_CASE}_error.png)",
-                        f"![estimated standard error](accuracy/{ERROR_FIGURE_CASE}_estimate.png)"]],
-                      ["---", "---"]), ""]
-    return out
+    figure = any(c.name == ERROR_FIGURE_CASE for c in cases)
+    return text(
+        "real_pairs", cases_table=cases_table, refined=", ".join(f"{v:.2f}" for v in refined),
+        names=", ".join(c.name for c in cases), nspi=", ".join(f"{v:.2f}" for v in nspi),
+        scores_table=scores_table, gdal_check=gdal_check,
+        band_tables="".join(t + "\n\n" for t in band_tables), error_table=error_table,
+        unestimated=text("unestimated", counts=", ".join(missing)) + "\n\n" if missing else "",
+        error_band_table=table(["case"] + [f"band {b}" for b in LANDSAT_BANDS], rows),
+        error_figure="\n\n" + text("error_figure", case=ERROR_FIGURE_CASE, top=f"{REAL_ERROR_TOP:.0f}")
+        if figure else "")
 
 
 def other_remarks(cases, all_results):
-    lines = ["- *Sarnic alone* leaves the pixels missing in both images as they were (0), so its pooled RMSE "
-             "is mostly theirs; its *fill valid* column is the one to read. *Tolvek alone* and "
-             "gdal_fillnodata use only the target: they answer the same question, how well a purely "
-             "spatial fill does."]
+    lines = [text("sarnic_alone")]
     if "olinda" in all_results:
         r = all_results["olinda"]
-        lines.append(f"- The fill image copied as it is scores {f2(rmse(r, 'copy', 'fill'))} DN on olinda's gaps "
-                     f"where it is valid, Sarnic {f2(rmse(r, 'sarnic', 'fill'))} DN: the regression takes out "
-                     "the second date's own gain, offset and most of its noise.")
+        lines.append(text("copy_vs_sarnic", copy=f2(rmse(r, 'copy', 'fill')), sarnic=f2(rmse(r, 'sarnic', 'fill'))))
     gain = [1 - rmse(all_results[c.name], "gdal-300-s2") / rmse(all_results[c.name], "gdal") for c in cases]
-    lines.append(f"- gdal_fillnodata with a 300 px search and two smoothing passes is {pct(min(gain))} to "
-                 f"{pct(max(gain))} better than with its defaults. No gap pixel here is farther than "
-                 f"{max(c.widest for c in cases)} px from a valid one, well within either search distance.")
+    lines.append(text("gdal_wider", least=pct(min(gain)), most=pct(max(gain)), widest=max(c.widest for c in cases)))
     if "olinda" in all_results and "float32" in all_results:
         b8 = all_results["olinda"]["both-refined"]["scores"]["all"]["pooled"]["bias"]
         b32 = all_results["float32"]["both-refined"]["scores"]["all"]["pooled"]["bias"]
         if b32 - b8 > 0.3:
-            lines.append(f"- Pelvane writes Byte samples truncated, not rounded: the refined fill's bias is "
-                         f"{signed(b8)} DN on olinda and {signed(b32)} DN on the same scene as Float32 "
-                         f"(float32), and its RMSE {f2(rmse(all_results['olinda'], 'both-refined'))} against "
-                         f"{f2(rmse(all_results['float32'], 'both-refined'))} DN. gdal_fillnodata rounds.")
-    lines.append("- The times are of whole processes on small images (349 x 352 px): reading, writing and "
-                 "starting up weigh as much as the filling, so they say little about large scenes "
-                 "(`docs/performance.md` times an 8000 x 7000 scene).")
+            lines.append(text("truncated_bytes", bias_byte=signed(b8), bias_float=signed(b32),
+                              rmse_byte=f2(rmse(all_results['olinda'], 'both-refined')),
+                              rmse_float=f2(rmse(all_results['float32'], 'both-refined'))))
+    lines.append(text("small_images"))
     return "\n".join(lines)
 
 
