@@ -125,24 +125,31 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
                  const RingStats& residuals)
 {
     const int bands = m.bands;
-    double value[P], variance[P];
+    // variance: what weighs the predictor; local: its error as the
+    // residuals around tell it, which the error estimate keeps.
+    double value[P], variance[P], local[P];
     bool have[P];
     double largest = 0.0;
     for (int k = 0; k < P; ++k) {
         value[k] = prediction(k);
         have[k] = std::isfinite(value[k]);
-        variance[k] = 1.0;  // without residuals around: equal weights
+        variance[k] = local[k] = 1.0;  // without residuals around: equal weights
         if (!have[k] || residuals.ring == 0) continue;
         // Corrected by the share of the residuals' mean that carries over;
         // what is left of the residuals around is its error one ring out,
         // grown to the pixel's ring. With residuals r of mean m and mean
         // square q, the corrected ones r - c m have mean square
         // q - (2c - c^2) m^2.
-        const double c = m.carry[slot(bands, k, ring, b)];
+        const std::size_t i = slot(bands, k, ring, b);
+        const double c = m.carry[i];
         const double mean = residuals.mean[k * bands + b];
         value[k] -= c * mean;
-        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
-                      m.growth[slot(bands, k, ring, b)];
+        local[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
+                   m.growth[i];
+        // A handful of residuals tell a predictor's error only roughly: the
+        // weights take it halfway toward the predictor's average estimate
+        // over the strip's samples at that ring.
+        variance[k] = (1.0 - REFINE_PRIOR_SHARE) * local[k] + REFINE_PRIOR_SHARE * m.prior[i];
         largest = std::max(largest, variance[k]);
     }
     // A vanishing estimated error takes (nearly) all the weight, never all of
@@ -163,16 +170,126 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
     out.value = sum / sw;
     out.spatial_weight = spatial / sw;
     // The combination's own error, as if the predictors' errors were
-    // independent, plus their disagreement around it: where they differ, at
-    // least one of them is wrong. Without residuals around, only the latter.
-    double spread = 0.0;
+    // independent (the weights applied to the local errors), plus their
+    // disagreement around it: where they differ, at least one of them is
+    // wrong. Without residuals around, only the latter.
+    double spread = 0.0, own = 0.0;
     for (int k = 0; k < P; ++k)
         if (have[k]) {
             const double w = 1.0 / std::max(variance[k], floor) / sw;
             spread += w * (value[k] - out.value) * (value[k] - out.value);
+            own += w * w * local[k];
         }
-    out.variance = (residuals.ring > 0 ? 1.0 / sw : 0.0) + spread;
+    out.variance = (residuals.ring > 0 ? own : 0.0) + spread;
     return out;
+}
+
+// The common level of one pixel's estimated errors (`sigma`, per band, NaN
+// where none): each band's estimate over its mean at the samples, averaged
+// over the bands (0 when none). Where the dates disagree, they tend to in
+// every band, while one band's own residuals read that only roughly.
+double error_level(const RefineModel& m, const double* sigma)
+{
+    double sum = 0.0, n = 0.0;
+    for (int b = 0; b < m.bands; ++b)
+        if (std::isfinite(sigma[b]) && m.error_mean[b] > 0.0) {
+            sum += sigma[b] / m.error_mean[b];
+            n += 1.0;
+        }
+    return n > 0.0 ? sum / n : 0.0;
+}
+
+// Band b's expected absolute error from its scaled estimate and the level:
+// the line fitted at the samples, kept above a tenth of the band's mean
+// absolute error there (a line may cross zero at the extremes; no real
+// prediction is that much better than the typical one).
+double error_line(const RefineModel& m, int b, double sigma, double level)
+{
+    const double* c = &m.error_line[static_cast<std::size_t>(b) * ERROR_TERMS];
+    return std::max(c[0] + c[1] * sigma + c[2] * level, 0.1 * m.error_mean_abs[b]);
+}
+
+// Solves the n x n system a x = r (row-major; a and r overwritten) by
+// Gaussian elimination; false when a pivot vanishes.
+bool solve_small(double* a, double* r, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        if (!(std::fabs(a[j * n + j]) > 0.0)) return false;
+        for (int i = j + 1; i < n; ++i) {
+            const double t = a[i * n + j] / a[j * n + j];
+            for (int k = j; k < n; ++k) a[i * n + k] -= t * a[j * n + k];
+            r[i] -= t * r[j];
+        }
+    }
+    for (int j = n - 1; j >= 0; --j) {
+        for (int k = j + 1; k < n; ++k) r[j] -= a[j * n + k] * r[k];
+        r[j] /= a[j * n + j];
+    }
+    return true;
+}
+
+// Per band, the least-squares line of the absolute error at the samples on
+// 1, the scaled estimate and the level; then per ring and band the factor
+// that brings the line's squares to the squared errors (`actual`, summed).
+// sigma and error: per visit (seen_ring) and band; sigma NaN where none.
+void fit_error_line(RefineModel& m, const std::vector<int>& seen_ring,
+                    const std::vector<double>& sigma, const std::vector<double>& error,
+                    const std::vector<double>& actual)
+{
+    const int bands = m.bands;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    const std::size_t visits = seen_ring.size();
+    m.error_mean.assign(nb, 0.0);
+    m.error_mean_abs.assign(nb, 0.0);
+    std::vector<double> n(nb, 0.0);
+    for (std::size_t i = 0; i < visits * nb; ++i)
+        if (std::isfinite(sigma[i])) {
+            m.error_mean[i % nb] += sigma[i];
+            m.error_mean_abs[i % nb] += std::fabs(error[i]);
+            n[i % nb] += 1.0;
+        }
+    for (std::size_t b = 0; b < nb; ++b)
+        if (n[b] > 0.0) {
+            m.error_mean[b] /= n[b];
+            m.error_mean_abs[b] /= n[b];
+        }
+    constexpr int T = ERROR_TERMS;
+    std::vector<double> normal(nb * T * T, 0.0), right(nb * T, 0.0);
+    for (std::size_t v = 0; v < visits; ++v) {
+        const double level = error_level(m, &sigma[v * nb]);
+        for (std::size_t b = 0; b < nb; ++b) {
+            const std::size_t i = v * nb + b;
+            if (!std::isfinite(sigma[i])) continue;
+            const double x[T] = {1.0, sigma[i], level};
+            for (int j = 0; j < T; ++j) {
+                for (int k = 0; k < T; ++k) normal[(b * T + j) * T + k] += x[j] * x[k];
+                right[b * T + j] += x[j] * std::fabs(error[i]);
+            }
+        }
+    }
+    m.error_line.assign(nb * T, 0.0);
+    for (std::size_t b = 0; b < nb; ++b) {
+        double* c = &m.error_line[b * T];
+        std::copy(&right[b * T], &right[b * T] + T, c);
+        // Too few or too alike samples: the estimate as it stands.
+        if (!solve_small(&normal[b * T * T], c, T) || !std::isfinite(c[0] + c[1] + c[2])) {
+            std::fill(c, c + T, 0.0);
+            c[1] = 1.0;
+        }
+    }
+    const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * nb;
+    std::vector<double> squared_line(ring_slots, 0.0);
+    for (std::size_t v = 0; v < visits; ++v) {
+        const double level = error_level(m, &sigma[v * nb]);
+        for (std::size_t b = 0; b < nb; ++b)
+            if (std::isfinite(sigma[v * nb + b])) {
+                const double line = error_line(m, static_cast<int>(b), sigma[v * nb + b], level);
+                squared_line[static_cast<std::size_t>(seen_ring[v]) * nb + b] += line * line;
+            }
+    }
+    m.error_rescale.assign(ring_slots, 1.0);
+    for (std::size_t i = 0; i < ring_slots; ++i)
+        if (squared_line[i] > 0.0) m.error_rescale[i] = std::sqrt(actual[i] / squared_line[i]);
 }
 
 }  // namespace
@@ -275,9 +392,11 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     // error by ring. The regression cannot exclude rings; its errors are
     // taken to grow as the similar line's, the fit most like it.
     // Per slot: the sums of residual x mean and of mean^2 (the carry-over's
-    // least squares), and of the squared errors with their count.
+    // least squares), of the squared errors with their count, and of the
+    // residuals' mean squares around with theirs (the prior).
     std::vector<double> residual_by_mean(slots, 0.0), mean_squared(slots, 0.0);
     std::vector<double> error_squared(slots, 0.0), count(slots, 0.0);
+    std::vector<double> square_around(slots, 0.0), count_around(slots, 0.0);
     for_each_ring([&](std::size_t q, int ring) {
         for (int k = 0; k < P; ++k)
             for (int b = 0; b < bands; ++b) {
@@ -286,6 +405,8 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                     const double mean = residuals.mean[k * bands + b];
                     residual_by_mean[i] += residual(k * bands + b, q) * mean;
                     mean_squared[i] += mean * mean;
+                    square_around[i] += residuals.square[k * bands + b];
+                    count_around[i] += 1.0;
                 }
                 const double e = (k == PREDICT_REGRESSION ? line[b] : value_of(q, k, b)) -
                                  in.target[b][q];
@@ -313,16 +434,38 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                     m.growth[i] = m.growth[i - bands];
             }
         }
+    // The prior: the mean over the samples of combine()'s local estimate,
+    // (q - (2c - c^2) m^2) times the growth, summed linearly. Rings no
+    // sample reached keep the prior of the ring before.
+    m.prior.assign(slots, 0.0);
+    for (int k = 0; k < P; ++k)
+        for (int b = 0; b < bands; ++b)
+            for (int ring = 1; ring <= RING_REACH; ++ring) {
+                const std::size_t i = slot(bands, k, ring, b);
+                const double c = m.carry[i];
+                if (count_around[i] > 0.0)
+                    m.prior[i] = std::max(square_around[i] - (2.0 * c - c * c) * mean_squared[i], 0.0) /
+                                 count_around[i] * m.growth[i];
+                else if (ring > 1)
+                    m.prior[i] = m.prior[i - bands];
+            }
 
     // Pass 2: the combination at the samples, its squared error against its
     // estimate, per ring and band.
     const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * bands;
     std::vector<double> actual(ring_slots, 0.0), estimated(ring_slots, 0.0);
+    // Per visit and band: the estimated squared error (NaN: none) and the error.
+    std::vector<int> seen_ring;
+    std::vector<double> seen_variance, seen_error;
     for_each_ring([&](std::size_t q, int ring) {
+        seen_ring.push_back(ring);
         for (int b = 0; b < bands; ++b) {
             const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals);
             const double e = x.value - in.target[b][q];
-            if (!std::isfinite(e) || !std::isfinite(x.variance)) continue;
+            const bool known = std::isfinite(e) && std::isfinite(x.variance);
+            seen_variance.push_back(known ? x.variance : NONE);
+            seen_error.push_back(e);
+            if (!known) continue;
             actual[static_cast<std::size_t>(ring) * bands + b] += e * e;
             estimated[static_cast<std::size_t>(ring) * bands + b] += x.variance;
         }
@@ -330,6 +473,13 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     m.error_scale.assign(ring_slots, 1.0);
     for (std::size_t i = 0; i < ring_slots; ++i)
         if (estimated[i] > 0.0) m.error_scale[i] = actual[i] / estimated[i];
+    // The scaled estimates, in place.
+    for (std::size_t v = 0; v < seen_ring.size(); ++v)
+        for (int b = 0; b < bands; ++b) {
+            double& x = seen_variance[v * bands + b];
+            x = std::sqrt(m.error_scale[static_cast<std::size_t>(seen_ring[v]) * bands + b] * x);
+        }
+    fit_error_line(m, seen_ring, seen_variance, seen_error, actual);
     return m;
 }
 
@@ -340,6 +490,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
     RingStats residuals(P * bands);
+    std::vector<double> sigma(static_cast<std::size_t>(bands));
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
@@ -357,13 +508,43 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
                 };
                 const Combined x = combine(m, ring, b, prediction, residuals);
                 filled[b][pos] = std::isfinite(x.value) ? x.value : regression;
-                if (error != nullptr)
-                    error[b][pos] = std::sqrt(
-                        m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
+                sigma[b] = std::sqrt(m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
                 spatial_bands += x.spatial_weight > 0.5;  // more than all the others'
+            }
+            if (error != nullptr) {
+                const double level = error_level(m, sigma.data());
+                for (int b = 0; b < bands; ++b)
+                    error[b][pos] = m.error_rescale[static_cast<std::size_t>(ring) * bands + b] *
+                                    error_line(m, b, sigma[b], level);
             }
             if (2 * spatial_bands > bands) status[pos] = spatial_status;
         }
+}
+
+void steady_errors(double* const* error, int bands, const unsigned char* predicted, int rows,
+                   int width)
+{
+    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    std::vector<double> own(pixels);
+    for (int b = 0; b < bands; ++b) {
+        double* e = error[b];
+        std::copy(e, e + pixels, own.begin());
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const std::size_t pos = static_cast<std::size_t>(r) * width + c;
+                if (predicted[pos] == 0 || !std::isfinite(own[pos])) continue;
+                double sum = 0.0, n = 0.0;
+                for (int rr = std::max(r - 1, 0); rr <= std::min(r + 1, rows - 1); ++rr)
+                    for (int cc = std::max(c - 1, 0); cc <= std::min(c + 1, width - 1); ++cc) {
+                        const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
+                        if (predicted[q] != 0 && std::isfinite(own[q])) {
+                            sum += own[q] * own[q];
+                            n += 1.0;
+                        }
+                    }
+                e[pos] = std::sqrt(0.5 * own[pos] * own[pos] + 0.5 * sum / n);
+            }
+    }
 }
 
 }  // namespace pelvane
