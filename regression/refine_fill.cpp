@@ -125,31 +125,24 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
                  const RingStats& residuals)
 {
     const int bands = m.bands;
-    // variance: what weighs the predictor; local: its error as the
-    // residuals around tell it, which the error estimate keeps.
-    double value[P], variance[P], local[P];
+    double value[P], variance[P];
     bool have[P];
     double largest = 0.0;
     for (int k = 0; k < P; ++k) {
         value[k] = prediction(k);
         have[k] = std::isfinite(value[k]);
-        variance[k] = local[k] = 1.0;  // without residuals around: equal weights
+        variance[k] = 1.0;  // without residuals around: equal weights
         if (!have[k] || residuals.ring == 0) continue;
         // Corrected by the share of the residuals' mean that carries over;
         // what is left of the residuals around is its error one ring out,
         // grown to the pixel's ring. With residuals r of mean m and mean
         // square q, the corrected ones r - c m have mean square
         // q - (2c - c^2) m^2.
-        const std::size_t i = slot(bands, k, ring, b);
-        const double c = m.carry[i];
+        const double c = m.carry[slot(bands, k, ring, b)];
         const double mean = residuals.mean[k * bands + b];
         value[k] -= c * mean;
-        local[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
-                   m.growth[i];
-        // A handful of residuals tell a predictor's error only roughly: the
-        // weights take it halfway toward the predictor's average estimate
-        // over the strip's samples at that ring.
-        variance[k] = (1.0 - REFINE_PRIOR_SHARE) * local[k] + REFINE_PRIOR_SHARE * m.prior[i];
+        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
+                      m.growth[slot(bands, k, ring, b)];
         largest = std::max(largest, variance[k]);
     }
     // A vanishing estimated error takes (nearly) all the weight, never all of
@@ -170,17 +163,15 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
     out.value = sum / sw;
     out.spatial_weight = spatial / sw;
     // The combination's own error, as if the predictors' errors were
-    // independent (the weights applied to the local errors), plus their
-    // disagreement around it: where they differ, at least one of them is
-    // wrong. Without residuals around, only the latter.
-    double spread = 0.0, own = 0.0;
+    // independent, plus their disagreement around it: where they differ, at
+    // least one of them is wrong. Without residuals around, only the latter.
+    double spread = 0.0;
     for (int k = 0; k < P; ++k)
         if (have[k]) {
             const double w = 1.0 / std::max(variance[k], floor) / sw;
             spread += w * (value[k] - out.value) * (value[k] - out.value);
-            own += w * w * local[k];
         }
-    out.variance = (residuals.ring > 0 ? own : 0.0) + spread;
+    out.variance = (residuals.ring > 0 ? 1.0 / sw : 0.0) + spread;
     return out;
 }
 
@@ -392,11 +383,9 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     // error by ring. The regression cannot exclude rings; its errors are
     // taken to grow as the similar line's, the fit most like it.
     // Per slot: the sums of residual x mean and of mean^2 (the carry-over's
-    // least squares), of the squared errors with their count, and of the
-    // residuals' mean squares around with theirs (the prior).
+    // least squares), and of the squared errors with their count.
     std::vector<double> residual_by_mean(slots, 0.0), mean_squared(slots, 0.0);
     std::vector<double> error_squared(slots, 0.0), count(slots, 0.0);
-    std::vector<double> square_around(slots, 0.0), count_around(slots, 0.0);
     for_each_ring([&](std::size_t q, int ring) {
         for (int k = 0; k < P; ++k)
             for (int b = 0; b < bands; ++b) {
@@ -405,8 +394,6 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                     const double mean = residuals.mean[k * bands + b];
                     residual_by_mean[i] += residual(k * bands + b, q) * mean;
                     mean_squared[i] += mean * mean;
-                    square_around[i] += residuals.square[k * bands + b];
-                    count_around[i] += 1.0;
                 }
                 const double e = (k == PREDICT_REGRESSION ? line[b] : value_of(q, k, b)) -
                                  in.target[b][q];
@@ -434,21 +421,6 @@ RefineModel calibrate_refinement(const RefineInputs& in)
                     m.growth[i] = m.growth[i - bands];
             }
         }
-    // The prior: the mean over the samples of combine()'s local estimate,
-    // (q - (2c - c^2) m^2) times the growth, summed linearly. Rings no
-    // sample reached keep the prior of the ring before.
-    m.prior.assign(slots, 0.0);
-    for (int k = 0; k < P; ++k)
-        for (int b = 0; b < bands; ++b)
-            for (int ring = 1; ring <= RING_REACH; ++ring) {
-                const std::size_t i = slot(bands, k, ring, b);
-                const double c = m.carry[i];
-                if (count_around[i] > 0.0)
-                    m.prior[i] = std::max(square_around[i] - (2.0 * c - c * c) * mean_squared[i], 0.0) /
-                                 count_around[i] * m.growth[i];
-                else if (ring > 1)
-                    m.prior[i] = m.prior[i - bands];
-            }
 
     // Pass 2: the combination at the samples, its squared error against its
     // estimate, per ring and band.

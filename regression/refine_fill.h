@@ -66,13 +66,6 @@ constexpr int NEIGHBOUR_WEIGHTS_MOST = 32;
 // pairs 32 gave fills 0.3 to 0.6 % better, for an eighth of the work in the
 // factorisation that takes most of the interpolation's time.
 constexpr int REFINE_OCTANT_QUOTA = 2;
-// Share of a predictor's weight taken from its average estimated error over
-// the strip's samples (ring and band alike) rather than from the residuals
-// around the pixel, a handful whose mean square reads the error roughly.
-// 0.2, 0.5, 0.7 gave 7.577, 7.558, 7.547 / 4.800, 4.794, 4.793 / 4.733,
-// 4.732, 4.733 DN on the real pairs and 3.259, 3.263, 3.268 on olinda
-// (0: 7.596 / 4.810 / 4.738, 3.263); 1 lost on olinda and the unmasked clouds.
-constexpr double REFINE_PRIOR_SHARE = 0.5;
 // Terms of the error line: 1, the estimate, the pixel's error level.
 constexpr int ERROR_TERMS = 3;
 using NeighbourWeights = std::function<int(const unsigned char* gap_mask, std::size_t pos,
@@ -118,9 +111,6 @@ struct RefineModel {
     std::vector<double> carry;
     // The predictor's squared error s rings out over its error one ring out.
     std::vector<double> growth;
-    // The predictor's estimated squared error (from the residuals around),
-    // averaged over the samples.
-    std::vector<double> prior;
     // Per ring and band: the combined prediction's squared error over its
     // estimate, at the samples.
     std::vector<double> error_scale;
