@@ -28,11 +28,13 @@ std::vector<std::size_t> marked_positions(const unsigned char* mask, std::size_t
 bool predict_on_pool(WorkerPool& pool, JobHost& host, const EdgeInterpolator& interpolator,
                      const BandStack& bands, const unsigned char* gap_mask, int width, int rows,
                      const std::vector<std::size_t>& positions, std::vector<double>& values,
-                     std::vector<double>* spread)
+                     std::vector<double>* spread, const BandStack* known_error = nullptr,
+                     std::vector<double>* carried = nullptr)
 {
     const std::size_t nb = static_cast<std::size_t>(bands.band_count());
     values.resize(positions.size() * nb);
     if (spread != nullptr) spread->resize(positions.size() * nb);
+    if (carried != nullptr) carried->resize(positions.size() * nb);
     const std::size_t chunks = (positions.size() + CHUNK_PIXELS - 1) / CHUNK_PIXELS;
     WorkerPool::Hooks hooks;
     hooks.finished = [&](std::size_t) { return !host.stop_requested(); };
@@ -47,7 +49,9 @@ bool predict_on_pool(WorkerPool& pool, JobHost& host, const EdgeInterpolator& in
             const std::size_t count = std::min(CHUNK_PIXELS, positions.size() - first);
             interpolator.predict(bands.bands(), bands.band_count(), gap_mask, width, rows,
                                  positions.data() + first, count, values.data() + first * nb,
-                                 spread != nullptr ? spread->data() + first * nb : nullptr);
+                                 spread != nullptr ? spread->data() + first * nb : nullptr,
+                                 known_error != nullptr ? known_error->bands() : nullptr,
+                                 carried != nullptr ? carried->data() + first * nb : nullptr);
         },
         hooks);
 }
@@ -102,9 +106,11 @@ JobResult run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuf
     const EdgeInterpolator interpolator(fit_edge_model(
         s.filled.bands(), bands, s.holes, s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP));
     const std::vector<std::size_t> holes = marked_positions(s.holes, pixels);
-    std::vector<double> values, spread;
+    std::vector<double> values, spread, carried;
+    const bool carry = want_error && s.known_error != nullptr;
     if (!predict_on_pool(pool, host, interpolator, s.filled, s.holes, s.width, s.rows, holes,
-                         values, want_error ? &spread : nullptr))
+                         values, want_error ? &spread : nullptr, carry ? s.known_error : nullptr,
+                         carry ? &carried : nullptr))
         return JobResult::stopped();
 
     // The error scales come from copies of the holes, filled while the
@@ -142,7 +148,8 @@ JobResult run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuf
             const double far = any_beyond ? band_deviation(s.filled.band(b), s.holes, pixels) : 0.0;
             for (std::size_t i = 0; i < holes.size(); ++i) {
                 const double v = spread[i * nb + static_cast<std::size_t>(b)];
-                error[holes[i]] = beyond[holes[i]] != 0 ? far : std::sqrt(scales[static_cast<std::size_t>(b)] * v);
+                const double c = carry ? carried[i * nb + static_cast<std::size_t>(b)] : 0.0;
+                error[holes[i]] = beyond[holes[i]] != 0 ? far : std::sqrt(scales[static_cast<std::size_t>(b)] * v + c);
             }
         }
     }

@@ -20,6 +20,10 @@ struct EdgeFillBuffers {
     // is measured on copies of the holes placed there.
     BandStack* standard_error = nullptr;
     const unsigned char* sites = nullptr;
+    // When not null (with standard_error): the standard error of every
+    // pixel that is not a hole, 0 where it is the target's own (the refined
+    // regression's estimates at the pixels it filled).
+    const BandStack* known_error = nullptr;
 };
 
 // Fills the holes of one strip from their edges: edge_interpolation with one
@@ -27,11 +31,15 @@ struct EdgeFillBuffers {
 // EDGE_VARIOGRAM_ROW_STEP-th row), the pixels in chunks on the pool's workers.
 // Holes beyond EDGE_REACH of any other pixel get push_pull_fill.
 //
-// The standard error of a hole's fill in band b is sqrt(k_b * spread), the
-// spread of the values it averaged scaled by k_b, the ratio of the summed
-// squared errors to the summed spreads over copies of the strip's holes
-// (place_hole_copies, at most EDGE_COPY_PIXELS) filled the same way with the
-// copies and the holes left out; 1 where no copy could be placed. A hole
+// The standard error of a hole's fill in band b is sqrt(k_b * spread +
+// carried), the spread of the values it averaged scaled by k_b, the ratio of
+// the summed squared errors to the summed spreads over copies of the strip's
+// holes (place_hole_copies, at most EDGE_COPY_PIXELS) filled the same way
+// with the copies and the holes left out (1 where no copy could be placed),
+// plus the errors of the known pixels it averaged (EdgeInterpolator::predict's
+// `carried`, from known_error; 0 without it). The copies lie among the
+// target's own pixels, whose values are exact; the holes' edges are mostly
+// the regression's fills, whose errors pass into the interpolation. A hole
 // beyond reach gets the standard deviation of the band's other pixels.
 //
 // Each pixel reads only pixels that are not holes (nor copies), and the

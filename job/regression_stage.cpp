@@ -86,11 +86,11 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
-    std::vector<unsigned char> both_valid(pixels), select(pixels);
+    std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
     for (std::size_t q = 0; q < pixels; ++q) {
         both_valid[q] = s.target_mask[q] == 0 && s.fill_mask[q] == 0;
-        select[q] = residual_pixels[q] != 0 ||
-                    (s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT);
+        predicted[q] = s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT;
+        select[q] = residual_pixels[q] != 0 || predicted[q] != 0;
     }
     const std::vector<float> scaled_fill =
         similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels);
@@ -132,6 +132,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             },
             hooks))
         return JobResult::stopped();
+    if (s.error != nullptr)
+        steady_errors(s.error->bands(), bands, predicted.data(), s.rows, s.width);
     return {};
 }
 

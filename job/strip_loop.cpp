@@ -241,7 +241,8 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
             .width = image.width,
             .rows = strip.window_rows,
             .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
-            .sites = target_valid.empty() ? nullptr : target_valid.data()};
+            .sites = target_valid.empty() ? nullptr : target_valid.data(),
+            .known_error = context.error_output != nullptr ? &error : nullptr};
         if (JobResult stop = run_edge_fill_stage(pool, context.host, edges); !stop.done())
             return stop;
         // The holes' estimates join those of the regression stage.

@@ -175,6 +175,114 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
     return out;
 }
 
+// The common level of one pixel's estimated errors (`sigma`, per band, NaN
+// where none): each band's estimate over its mean at the samples, averaged
+// over the bands (0 when none). Where the dates disagree, they tend to in
+// every band, while one band's own residuals read that only roughly.
+double error_level(const RefineModel& m, const double* sigma)
+{
+    double sum = 0.0, n = 0.0;
+    for (int b = 0; b < m.bands; ++b)
+        if (std::isfinite(sigma[b]) && m.error_mean[b] > 0.0) {
+            sum += sigma[b] / m.error_mean[b];
+            n += 1.0;
+        }
+    return n > 0.0 ? sum / n : 0.0;
+}
+
+// Band b's expected absolute error from its scaled estimate and the level:
+// the line fitted at the samples, kept above a tenth of the band's mean
+// absolute error there (a line may cross zero at the extremes; no real
+// prediction is that much better than the typical one).
+double error_line(const RefineModel& m, int b, double sigma, double level)
+{
+    const double* c = &m.error_line[static_cast<std::size_t>(b) * ERROR_TERMS];
+    return std::max(c[0] + c[1] * sigma + c[2] * level, 0.1 * m.error_mean_abs[b]);
+}
+
+// Solves the n x n system a x = r (row-major; a and r overwritten) by
+// Gaussian elimination; false when a pivot vanishes.
+bool solve_small(double* a, double* r, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        if (!(std::fabs(a[j * n + j]) > 0.0)) return false;
+        for (int i = j + 1; i < n; ++i) {
+            const double t = a[i * n + j] / a[j * n + j];
+            for (int k = j; k < n; ++k) a[i * n + k] -= t * a[j * n + k];
+            r[i] -= t * r[j];
+        }
+    }
+    for (int j = n - 1; j >= 0; --j) {
+        for (int k = j + 1; k < n; ++k) r[j] -= a[j * n + k] * r[k];
+        r[j] /= a[j * n + j];
+    }
+    return true;
+}
+
+// Per band, the least-squares line of the absolute error at the samples on
+// 1, the scaled estimate and the level; then per ring and band the factor
+// that brings the line's squares to the squared errors (`actual`, summed).
+// sigma and error: per visit (seen_ring) and band; sigma NaN where none.
+void fit_error_line(RefineModel& m, const std::vector<int>& seen_ring,
+                    const std::vector<double>& sigma, const std::vector<double>& error,
+                    const std::vector<double>& actual)
+{
+    const int bands = m.bands;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    const std::size_t visits = seen_ring.size();
+    m.error_mean.assign(nb, 0.0);
+    m.error_mean_abs.assign(nb, 0.0);
+    std::vector<double> n(nb, 0.0);
+    for (std::size_t i = 0; i < visits * nb; ++i)
+        if (std::isfinite(sigma[i])) {
+            m.error_mean[i % nb] += sigma[i];
+            m.error_mean_abs[i % nb] += std::fabs(error[i]);
+            n[i % nb] += 1.0;
+        }
+    for (std::size_t b = 0; b < nb; ++b)
+        if (n[b] > 0.0) {
+            m.error_mean[b] /= n[b];
+            m.error_mean_abs[b] /= n[b];
+        }
+    constexpr int T = ERROR_TERMS;
+    std::vector<double> normal(nb * T * T, 0.0), right(nb * T, 0.0);
+    for (std::size_t v = 0; v < visits; ++v) {
+        const double level = error_level(m, &sigma[v * nb]);
+        for (std::size_t b = 0; b < nb; ++b) {
+            const std::size_t i = v * nb + b;
+            if (!std::isfinite(sigma[i])) continue;
+            const double x[T] = {1.0, sigma[i], level};
+            for (int j = 0; j < T; ++j) {
+                for (int k = 0; k < T; ++k) normal[(b * T + j) * T + k] += x[j] * x[k];
+                right[b * T + j] += x[j] * std::fabs(error[i]);
+            }
+        }
+    }
+    m.error_line.assign(nb * T, 0.0);
+    for (std::size_t b = 0; b < nb; ++b) {
+        double* c = &m.error_line[b * T];
+        std::copy(&right[b * T], &right[b * T] + T, c);
+        // Too few or too alike samples: the estimate as it stands.
+        if (!solve_small(&normal[b * T * T], c, T) || !std::isfinite(c[0] + c[1] + c[2])) {
+            std::fill(c, c + T, 0.0);
+            c[1] = 1.0;
+        }
+    }
+    const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * nb;
+    std::vector<double> squared_line(ring_slots, 0.0);
+    for (std::size_t v = 0; v < visits; ++v) {
+        const double level = error_level(m, &sigma[v * nb]);
+        for (std::size_t b = 0; b < nb; ++b)
+            if (std::isfinite(sigma[v * nb + b])) {
+                const double line = error_line(m, static_cast<int>(b), sigma[v * nb + b], level);
+                squared_line[static_cast<std::size_t>(seen_ring[v]) * nb + b] += line * line;
+            }
+    }
+    m.error_rescale.assign(ring_slots, 1.0);
+    for (std::size_t i = 0; i < ring_slots; ++i)
+        if (squared_line[i] > 0.0) m.error_rescale[i] = std::sqrt(actual[i] / squared_line[i]);
+}
+
 }  // namespace
 
 void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
@@ -318,11 +426,18 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     // estimate, per ring and band.
     const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * bands;
     std::vector<double> actual(ring_slots, 0.0), estimated(ring_slots, 0.0);
+    // Per visit and band: the estimated squared error (NaN: none) and the error.
+    std::vector<int> seen_ring;
+    std::vector<double> seen_variance, seen_error;
     for_each_ring([&](std::size_t q, int ring) {
+        seen_ring.push_back(ring);
         for (int b = 0; b < bands; ++b) {
             const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals);
             const double e = x.value - in.target[b][q];
-            if (!std::isfinite(e) || !std::isfinite(x.variance)) continue;
+            const bool known = std::isfinite(e) && std::isfinite(x.variance);
+            seen_variance.push_back(known ? x.variance : NONE);
+            seen_error.push_back(e);
+            if (!known) continue;
             actual[static_cast<std::size_t>(ring) * bands + b] += e * e;
             estimated[static_cast<std::size_t>(ring) * bands + b] += x.variance;
         }
@@ -330,6 +445,13 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     m.error_scale.assign(ring_slots, 1.0);
     for (std::size_t i = 0; i < ring_slots; ++i)
         if (estimated[i] > 0.0) m.error_scale[i] = actual[i] / estimated[i];
+    // The scaled estimates, in place.
+    for (std::size_t v = 0; v < seen_ring.size(); ++v)
+        for (int b = 0; b < bands; ++b) {
+            double& x = seen_variance[v * bands + b];
+            x = std::sqrt(m.error_scale[static_cast<std::size_t>(seen_ring[v]) * bands + b] * x);
+        }
+    fit_error_line(m, seen_ring, seen_variance, seen_error, actual);
     return m;
 }
 
@@ -340,6 +462,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
     const int bands = in.band_count;
     const int rows = in.rows, width = in.width;
     RingStats residuals(P * bands);
+    std::vector<double> sigma(static_cast<std::size_t>(bands));
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
@@ -357,13 +480,43 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
                 };
                 const Combined x = combine(m, ring, b, prediction, residuals);
                 filled[b][pos] = std::isfinite(x.value) ? x.value : regression;
-                if (error != nullptr)
-                    error[b][pos] = std::sqrt(
-                        m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
+                sigma[b] = std::sqrt(m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
                 spatial_bands += x.spatial_weight > 0.5;  // more than all the others'
+            }
+            if (error != nullptr) {
+                const double level = error_level(m, sigma.data());
+                for (int b = 0; b < bands; ++b)
+                    error[b][pos] = m.error_rescale[static_cast<std::size_t>(ring) * bands + b] *
+                                    error_line(m, b, sigma[b], level);
             }
             if (2 * spatial_bands > bands) status[pos] = spatial_status;
         }
+}
+
+void steady_errors(double* const* error, int bands, const unsigned char* predicted, int rows,
+                   int width)
+{
+    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    std::vector<double> own(pixels);
+    for (int b = 0; b < bands; ++b) {
+        double* e = error[b];
+        std::copy(e, e + pixels, own.begin());
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const std::size_t pos = static_cast<std::size_t>(r) * width + c;
+                if (predicted[pos] == 0 || !std::isfinite(own[pos])) continue;
+                double sum = 0.0, n = 0.0;
+                for (int rr = std::max(r - 1, 0); rr <= std::min(r + 1, rows - 1); ++rr)
+                    for (int cc = std::max(c - 1, 0); cc <= std::min(c + 1, width - 1); ++cc) {
+                        const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
+                        if (predicted[q] != 0 && std::isfinite(own[q])) {
+                            sum += own[q] * own[q];
+                            n += 1.0;
+                        }
+                    }
+                e[pos] = std::sqrt(0.5 * own[pos] * own[pos] + 0.5 * sum / n);
+            }
+    }
 }
 
 }  // namespace pelvane

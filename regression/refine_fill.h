@@ -66,6 +66,8 @@ constexpr int NEIGHBOUR_WEIGHTS_MOST = 32;
 // pairs 32 gave fills 0.3 to 0.6 % better, for an eighth of the work in the
 // factorisation that takes most of the interpolation's time.
 constexpr int REFINE_OCTANT_QUOTA = 2;
+// Terms of the error line: 1, the estimate, the pixel's error level.
+constexpr int ERROR_TERMS = 3;
 using NeighbourWeights = std::function<int(const unsigned char* gap_mask, std::size_t pos,
                                            int exclude, std::size_t* at, double* weight)>;
 
@@ -112,6 +114,18 @@ struct RefineModel {
     // Per ring and band: the combined prediction's squared error over its
     // estimate, at the samples.
     std::vector<double> error_scale;
+    // The estimated error as written: per band, the least-squares line of
+    // the samples' absolute errors on 1, the scaled estimate (the root of
+    // error_scale times the estimate) and the pixel's error level (each
+    // band's scaled estimate over its mean at the samples, averaged over the
+    // bands), ERROR_TERMS coefficients each; per ring and band, the factor
+    // that brings the line's squares to the squared errors. The line ranks
+    // the errors better than the estimate alone: it leans toward the band's
+    // typical error where the estimate tells little (a noisy band) and hears
+    // the other bands (docs/method.md).
+    std::vector<double> error_line, error_rescale;
+    // Per band, over the samples: the mean scaled estimate and absolute error.
+    std::vector<double> error_mean, error_mean_abs;
 };
 
 // Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
@@ -137,5 +151,15 @@ RefineModel calibrate_refinement(const RefineInputs& in);
 void refine_rows(const RefineModel& model, const RefineInputs& in, int row_begin, int row_end,
                  double* const* filled, double* const* error, unsigned char* status,
                  unsigned char spatial_status);
+
+// Steadies the estimated standard errors of the pixels marked in
+// `predicted` (rows x width, band pointers): each becomes the root of the
+// mean of its own squared error and the mean squared error over the marked
+// pixels of its 3 x 3 neighbourhood (itself included). Neighbouring gap pixels'
+// estimates rest on nearly the same few residuals, each reading the local
+// error level with its own noise; averaging them ranked the actual errors
+// better on every real pair and on olinda (docs/method.md).
+void steady_errors(double* const* error, int bands, const unsigned char* predicted, int rows,
+                   int width);
 
 }  // namespace pelvane

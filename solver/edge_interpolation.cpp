@@ -266,7 +266,8 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
 std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count,
                                       const unsigned char* gap_mask, int width, int rows,
                                       const std::size_t* positions, std::size_t count,
-                                      double* values, double* spread) const
+                                      double* values, double* spread,
+                                      const double* const* known_error, double* carried) const
 {
     constexpr int N = EDGE_NEIGHBOURS;
     const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
@@ -281,6 +282,7 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
         if (n == 0) {
             std::fill(out, out + nb, nan);
             if (out_spread != nullptr) std::fill(out_spread, out_spread + nb, nan);
+            if (carried != nullptr) std::fill(carried + i * nb, carried + (i + 1) * nb, nan);
             ++missed;
             continue;
         }
@@ -299,6 +301,14 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
                     s += std::fabs(weight[k]) * d * d;
                 }
                 out_spread[b] = s / sum_abs;
+            }
+            if (known_error != nullptr && carried != nullptr) {
+                double e = 0.0;
+                for (int k = 0; k < n; ++k) {
+                    const double x = known_error[b][at[k]];
+                    if (std::isfinite(x)) e += std::fabs(weight[k]) * x;
+                }
+                carried[i * nb + b] = e * e;
             }
         }
     }

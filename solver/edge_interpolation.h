@@ -93,10 +93,17 @@ public:
     // (v_j - value)^2 / sum |w_j|, how far the values it averaged lie from
     // it. A pixel with no known pixel within reach gets NaN in both.
     // Returns how many pixels got no prediction.
+    // With `known_error` (band pointers: the standard error of each known
+    // pixel's value, 0 where it is exact; NaN counts as 0) and `carried` not
+    // null, carried[i * band_count + b] = (sum |w_j| known_error_j)^2: the
+    // errors of the known pixels the value averages, carried into it as if
+    // they all had the same sign (neighbouring fills err alike; summed as
+    // independent errors they fell short, docs/method.md).
     std::size_t predict(const double* const* bands, int band_count,
                         const unsigned char* gap_mask, int width, int rows,
                         const std::size_t* positions, std::size_t count, double* values,
-                        double* spread) const;
+                        double* spread, const double* const* known_error = nullptr,
+                        double* carried = nullptr) const;
 
     // The kriging weights of one pixel at `pos`, as predict() takes them
     // (predict: quota EDGE_OCTANT_QUOTA), with `quota` (1 .. EDGE_OCTANT_QUOTA)

@@ -212,7 +212,8 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
     // as predictors instead of the kriging and the local plane: 5.27).
     EXPECT_LT(std::sqrt(sum[1] / n), 5.15);
     EXPECT_LT(std::sqrt(sum[1] / n), 0.83 * std::sqrt(sum[0] / n));
-    // Measured: 61 % within one estimated error, rank correlation 0.50.
+    // Measured: 65 % within one estimated error, rank correlation 0.52
+    // (before the error line and its steadying: 60 %, 0.50).
     EXPECT_GT(within / n, 0.55);
     EXPECT_LT(within / n, 0.70);
     auto ranks = [](const std::vector<double>& v) {
@@ -236,7 +237,7 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
         saa += (re[k] - mean) * (re[k] - mean);
         sbb += (ra[k] - mean) * (ra[k] - mean);
     }
-    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.45);
+    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.505);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "regression/local_regression.h"
@@ -278,6 +280,39 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
         EXPECT_EQ(std::memcmp(chunked[b].data(), s.filled[b].data(),
                               chunked[b].size() * sizeof(double)),
                   0);
+}
+
+TEST(SteadyErrors, MatchesThePlainMeanOverTheMarkedNeighbours)
+{
+    // Two bands, every third pixel unmarked (kept as it is), a NaN among the
+    // marked ones (kept, and heard by no neighbour).
+    const int rows = 4, width = 5, n = rows * width;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(0.5, 4.0);
+    std::vector<std::vector<double>> error(2, std::vector<double>(n));
+    std::vector<unsigned char> marked(n);
+    for (int p = 0; p < n; ++p) {
+        error[0][p] = u(rng), error[1][p] = u(rng);
+        marked[p] = p % 3 != 0;
+    }
+    error[1][7] = std::nan("");
+    const auto before = error;
+    double* bands[2] = {error[0].data(), error[1].data()};
+    steady_errors(bands, 2, marked.data(), rows, width);
+    for (int b = 0; b < 2; ++b)
+        for (int p = 0; p < n; ++p) {
+            const double own = before[b][p];
+            if (!marked[p] || std::isnan(own)) {
+                EXPECT_TRUE(error[b][p] == own || (std::isnan(own) && std::isnan(error[b][p]))) << p;
+                continue;
+            }
+            double sum = 0.0, count = 0.0;
+            for (int q = 0; q < n; ++q)
+                if (marked[q] && std::isfinite(before[b][q]) && std::abs(q / width - p / width) <= 1 &&
+                    std::abs(q % width - p % width) <= 1)
+                    sum += before[b][q] * before[b][q], count += 1.0;
+            EXPECT_NEAR(error[b][p], std::sqrt(0.5 * own * own + 0.5 * sum / count), 1e-12) << b << ", " << p;
+        }
 }
 
 }  // namespace

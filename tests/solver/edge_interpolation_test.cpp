@@ -13,9 +13,11 @@ namespace {
 
 // The plain way: every known pixel in reach sorted by distance, row, column;
 // the quota per octant; the whole kriging system solved by Gauss-Jordan.
-// Returns the value and the spread.
+// Returns the value and the spread; `carried` gets (sum |w| known_error)^2,
+// NaN errors left out.
 std::pair<double, double> reference(const EdgeModel& m, const std::vector<double>& v,
-                                    const std::vector<unsigned char>& gap, int width, int rows, int y, int x)
+                                    const std::vector<unsigned char>& gap, int width, int rows, int y, int x,
+                                    const std::vector<double>& known_error, double& carried)
 {
     std::vector<std::tuple<int, int, int>> near;
     for (int p = 0; p < width * rows; ++p) {
@@ -48,6 +50,12 @@ std::pair<double, double> reference(const EdgeModel& m, const std::vector<double
     for (int k = 0; k < n; ++k) value += weight(k) * value_of(k);
     for (int k = 0; k < n; ++k)
         abs_sum += std::fabs(weight(k)), spread += std::fabs(weight(k)) * std::pow(value_of(k) - value, 2);
+    carried = 0.0;
+    for (int k = 0; k < n; ++k) {
+        const double e = known_error[(y + at[k].first) * width + x + at[k].second];
+        if (std::isfinite(e)) carried += std::fabs(weight(k)) * e;
+    }
+    carried *= carried;
     return {value, spread / abs_sum};
 }
 
@@ -59,21 +67,27 @@ TEST(EdgeInterpolation, MatchesThePlainKrigingSystem)
     for (const Case& c : {Case{23, 17, {0.01, 3.0}, 1u}, Case{40, 9, {0.3, 8.0}, 2u}, Case{7, 30, {0.05, 1.0}, 3u}}) {
         std::mt19937 rng(c.seed);
         std::uniform_real_distribution<double> u(0.0, 100.0);
-        std::vector<double> band, twice;
+        std::vector<double> band, twice, known_error;
         std::vector<unsigned char> gap;
         std::vector<std::size_t> at;
         for (int p = 0; p < c.width * c.rows; ++p) {
             const int y = p / c.width, x = p % c.width;
             band.push_back(u(rng) + 3.0 * x), twice.push_back(2.0 * band.back() - 5.0);
+            known_error.push_back(p % 7 == 0 ? std::nan("") : u(rng) / 10.0);
             gap.push_back((y % 6 < 2) || (x < 3 && y < 4) || u(rng) < 10.0);
             if (gap.back()) at.push_back(p);
         }
         const double* bands[2] = {band.data(), twice.data()};
-        std::vector<double> values(2 * at.size()), spread(2 * at.size());
+        const double* errors[2] = {known_error.data(), known_error.data()};
+        std::vector<double> values(2 * at.size()), spread(2 * at.size()), carried(2 * at.size());
         EXPECT_EQ(EdgeInterpolator(c.model).predict(bands, 2, gap.data(), c.width, c.rows, at.data(), at.size(),
-                                                    values.data(), spread.data()), 0u);
+                                                    values.data(), spread.data(), errors, carried.data()), 0u);
         for (std::size_t i = 0; i < at.size(); ++i) {
-            const auto [value, s] = reference(c.model, band, gap, c.width, c.rows, at[i] / c.width, at[i] % c.width);
+            double carry = 0.0;
+            const auto [value, s] = reference(c.model, band, gap, c.width, c.rows, at[i] / c.width, at[i] % c.width,
+                                              known_error, carry);
+            EXPECT_NEAR(carried[2 * i], carry, 1e-9);
+            EXPECT_EQ(carried[2 * i + 1], carried[2 * i]);
             EXPECT_NEAR(values[2 * i], value, 1e-9) << c.seed << ": " << at[i];
             EXPECT_NEAR(spread[2 * i], s, 1e-7);
             EXPECT_NEAR(values[2 * i + 1], 2.0 * values[2 * i] - 5.0, 1e-9);
