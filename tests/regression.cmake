@@ -15,3 +15,6 @@ pelvane_add_test(regression_strip_test
 pelvane_add_test(refine_fill_test
   SOURCES regression/refine_fill_test.cpp
   LIBS pelvane_regression pelvane_solver)
+pelvane_add_test(date_combination_test
+  SOURCES regression/date_combination_test.cpp
+  LIBS pelvane_regression)
