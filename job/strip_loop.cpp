@@ -215,24 +215,23 @@ bool predicted_status(unsigned char status)
     return (status >= PIXEL_SIMILAR_FIT && status <= PIXEL_RATIO_FIT) || status == FILL_SPATIAL;
 }
 
-// The refined fill from the fill images after the first: each date's
-// regression stage into its own buffers, and each date tried once more on
-// copies of the target's gaps (place_hole_copies) where the target is known;
-// then every date combined into the first date's `filled`, `error` and
-// `status` by the errors measured on the copies (combine_dates). On return
-// `fill_mask` marks the pixels every fill image misses. `regression` is the
-// first date's stage, already run.
-JobResult fill_from_other_dates(const StripContext& context, const Strip& strip,
-                                WorkerPool& pool, const RegressionStageBuffers& regression,
-                                unsigned char* fill_mask)
+// The refined fill from several fill images. Each date's regression stage
+// fills the target's gaps and, with them, copies of the gaps placed where
+// the target is known (place_hole_copies), into buffers of its own; its
+// errors on the copies are kept and the copies get the target's values
+// back. Then every date is combined into the first date's `filled`,
+// `error` and `status` (the buffers of `regression`, the first date's stage,
+// not yet run) by the errors measured on the copies (combine_dates). On
+// return `fill_mask` marks the pixels every fill image misses.
+JobResult fill_from_dates(const StripContext& context, const Strip& strip, WorkerPool& pool,
+                          const RegressionStageBuffers& regression, unsigned char* fill_mask)
 {
     const ImageInfo& image = context.image;
     const int bands = image.band_count;
     const std::size_t pixels =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
     const std::size_t dates = 1 + context.other_fills.size();
-    // Each date's two stages share the strip's regression span.
-    const double span = 1.0 / static_cast<double>(2 * dates - 1);
+    const double span = 1.0 / static_cast<double>(dates);  // of the strip's regression work
 
     // The copies, and the target's gaps with them.
     std::vector<unsigned char> sites(pixels), copies(pixels, 0), tried(pixels);
@@ -252,10 +251,8 @@ JobResult fill_from_other_dates(const StripContext& context, const Strip& strip,
     // Per date and band, the error at each copy pixel; NaN where not filled.
     std::vector<double> copy_error(dates * static_cast<std::size_t>(bands) * n,
                                    std::numeric_limits<double>::quiet_NaN());
-    auto try_on_copies = [&](std::size_t d, const BandStack& fill, const unsigned char* mask,
-                             double from) -> JobResult {
-        BandStack tried_filled(bands, pixels);
-        ByteBuffer tried_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    auto fill_date = [&](std::size_t d, const BandStack& fill, const unsigned char* mask,
+                         BandStack& filled, unsigned char* status, BandStack& error) -> JobResult {
         const RegressionStageBuffers stage{.target = regression.target,
                                            .fill = fill,
                                            .target_mask = tried.data(),
@@ -263,22 +260,31 @@ JobResult fill_from_other_dates(const StripContext& context, const Strip& strip,
                                            .rows = regression.rows,
                                            .width = regression.width,
                                            .similar_pixel_count = regression.similar_pixel_count,
-                                           .filled = tried_filled,
-                                           .status = tried_status.get(),
+                                           .filled = filled,
+                                           .status = status,
                                            .refine = true,
-                                           .progress_from = from,
+                                           .error = &error,
+                                           .progress_from = static_cast<double>(d) * span,
                                            .progress_span = span};
         if (JobResult stop = run_regression_stage(pool, context.host, stage); !stop.done())
             return stop;
         for (int b = 0; b < bands; ++b) {
             double* out = copy_error.data() + (d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n;
-            for (std::size_t j = 0; j < n; ++j)
-                if (predicted_status(tried_status[copy_at[j]]))
-                    out[j] = tried_filled.band(b)[copy_at[j]] - regression.target.band(b)[copy_at[j]];
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t at = copy_at[j];
+                if (predicted_status(status[at]))
+                    out[j] = filled.band(b)[at] - regression.target.band(b)[at];
+                filled.band(b)[at] = regression.target.band(b)[at];
+                error.band(b)[at] = 0.0;
+            }
         }
+        for (const std::size_t at : copy_at)
+            status[at] = PIXEL_VALID;
         return {};
     };
-    if (JobResult stop = try_on_copies(0, regression.fill, regression.fill_mask, span); !stop.done())
+    if (JobResult stop = fill_date(0, regression.fill, regression.fill_mask, regression.filled,
+                                   regression.status, *regression.error);
+        !stop.done())
         return stop;
 
     std::vector<BandStack> filled(dates - 1), error(dates - 1);
@@ -291,22 +297,8 @@ JobResult fill_from_other_dates(const StripContext& context, const Strip& strip,
         filled[d - 1] = BandStack(bands, pixels);
         error[d - 1] = BandStack(bands, pixels);
         status[d - 1] = std::make_unique_for_overwrite<unsigned char[]>(pixels);
-        const RegressionStageBuffers stage{.target = regression.target,
-                                           .fill = fill,
-                                           .target_mask = regression.target_mask,
-                                           .fill_mask = date_mask.data(),
-                                           .rows = regression.rows,
-                                           .width = regression.width,
-                                           .similar_pixel_count = regression.similar_pixel_count,
-                                           .filled = filled[d - 1],
-                                           .status = status[d - 1].get(),
-                                           .refine = true,
-                                           .error = &error[d - 1],
-                                           .progress_from = static_cast<double>(2 * d) * span,
-                                           .progress_span = span};
-        if (JobResult stop = run_regression_stage(pool, context.host, stage); !stop.done())
-            return stop;
-        if (JobResult stop = try_on_copies(d, fill, date_mask.data(), static_cast<double>(2 * d + 1) * span);
+        if (JobResult stop = fill_date(d, fill, date_mask.data(), filled[d - 1], status[d - 1].get(),
+                                       error[d - 1]);
             !stop.done())
             return stop;
         for (std::size_t i = 0; i < pixels; ++i)
@@ -316,6 +308,7 @@ JobResult fill_from_other_dates(const StripContext& context, const Strip& strip,
     // Per band, each date's mean squared error on the copies and one
     // correlation for every pair of dates (date_error_covariance).
     const std::vector<double> covariance = date_error_covariance(copy_error, dates, bands, n);
+
     std::vector<double*> values, errors;
     std::vector<unsigned char*> statuses{regression.status};
     for (int b = 0; b < bands; ++b) {
@@ -431,15 +424,12 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
                                             .filled = filled,
                                             .status = pixel_status.get(),
                                             .refine = plan.refine,
-                                            .error = context.error_output != nullptr || several_dates ? &error : nullptr,
-                                            .progress_span = 1.0 / static_cast<double>(2 * plan.fills.size() - 1)};
-    if (JobResult stop = run_regression_stage(pool, context.host, regression); !stop.done())
+                                            .error = context.error_output != nullptr || several_dates ? &error : nullptr};
+    if (JobResult stop = several_dates
+                             ? fill_from_dates(context, strip, pool, regression, fill_mask.data())
+                             : run_regression_stage(pool, context.host, regression);
+        !stop.done())
         return stop;
-    if (several_dates) {
-        if (JobResult stop = fill_from_other_dates(context, strip, pool, regression, fill_mask.data());
-            !stop.done())
-            return stop;
-    }
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
     if (context.status_output != nullptr)
