@@ -105,10 +105,6 @@ bool write_error_interior(const StripContext& context, const Strip& strip, BandS
 // where the truth is known, to measure how the dates' errors go together:
 // as many as the edge fill takes to measure its error, for the same reason.
 constexpr std::size_t DATE_COPY_PIXELS = EDGE_COPY_PIXELS;
-// Copy pixels two dates must both have filled for their errors' product to
-// count (date_error_covariance). 30 pairs pin a mean product to within a
-// fifth or so.
-constexpr std::size_t DATE_PAIRS_LEAST = 30;
 
 // One date's fill image over the strip and its gap marks.
 JobResult read_date(const StripContext& context, const Strip& strip, const BandStack& target,
@@ -138,76 +134,6 @@ JobResult read_date(const StripContext& context, const Strip& strip, const BandS
                                     strip.window_rows, target_again.data(), mask.data());
     }
     return {};
-}
-
-// The covariance matrices of fill_from_other_dates (bands x dates x dates)
-// from the errors at the n copy pixels (per date and band, NaN where not
-// filled). On the diagonal each date's mean squared error; off it, one
-// correlation per band, the mean of those of the pairs of dates that filled
-// DATE_PAIRS_LEAST copy pixels together (0 when no pair did): a few hundred
-// copy pixels, themselves correlated, pin one correlation but not one per
-// pair (on the real series one per pair did no better and was less steady).
-// A date with too few copy pixels of its own takes the largest measured
-// error. Empty when no date has DATE_PAIRS_LEAST of its own.
-std::vector<double> date_error_covariance(const std::vector<double>& copy_error, std::size_t dates,
-                                          int bands, std::size_t n)
-{
-    std::vector<double> covariance(static_cast<std::size_t>(bands) * dates * dates);
-    std::vector<std::size_t> count(dates * dates);
-    for (int b = 0; b < bands; ++b) {
-        double* c = covariance.data() + static_cast<std::size_t>(b) * dates * dates;
-        auto errors = [&](std::size_t d) {
-            return copy_error.data() + (d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n;
-        };
-        for (std::size_t d = 0; d < dates; ++d)
-            for (std::size_t e = 0; e < dates; ++e) {
-                const double* rd = errors(d);
-                const double* re = errors(e);
-                double sum = 0.0;
-                std::size_t pairs = 0;
-                for (std::size_t j = 0; j < n; ++j)
-                    if (!std::isnan(rd[j]) && !std::isnan(re[j])) {
-                        sum += rd[j] * re[j];
-                        ++pairs;
-                    }
-                count[d * dates + e] = pairs;
-                c[d * dates + e] = pairs > 0 ? sum / static_cast<double>(pairs) : 0.0;
-            }
-        // A date its copies do not measure is trusted no more than the
-        // worst one they do.
-        auto own_measured = [&](std::size_t d) {
-            return count[d * dates + d] >= DATE_PAIRS_LEAST && c[d * dates + d] > 0.0;
-        };
-        double worst = 0.0;
-        for (std::size_t d = 0; d < dates; ++d)
-            if (own_measured(d))
-                worst = std::max(worst, c[d * dates + d]);
-        if (!(worst > 0.0))
-            return {};
-        double correlations = 0.0;
-        std::size_t measured = 0;
-        for (std::size_t d = 0; d < dates; ++d) {
-            if (!own_measured(d)) {
-                c[d * dates + d] = worst;
-                count[d * dates + d] = DATE_PAIRS_LEAST;
-                for (std::size_t e = 0; e < dates; ++e)
-                    if (e != d) count[d * dates + e] = count[e * dates + d] = 0;
-            }
-        }
-        for (std::size_t d = 0; d < dates; ++d) {
-            for (std::size_t e = d + 1; e < dates; ++e)
-                if (count[d * dates + e] >= DATE_PAIRS_LEAST) {
-                    correlations += c[d * dates + e] / std::sqrt(c[d * dates + d] * c[e * dates + e]);
-                    ++measured;
-                }
-        }
-        const double mean_correlation = measured > 0 ? correlations / static_cast<double>(measured) : 0.0;
-        for (std::size_t d = 0; d < dates; ++d)
-            for (std::size_t e = 0; e < dates; ++e)
-                if (d != e)
-                    c[d * dates + e] = mean_correlation * std::sqrt(c[d * dates + d] * c[e * dates + e]);
-    }
-    return covariance;
 }
 
 bool predicted_status(unsigned char status)
@@ -307,7 +233,7 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
 
     // Per band, each date's mean squared error on the copies and one
     // correlation for every pair of dates (date_error_covariance).
-    const std::vector<double> covariance = date_error_covariance(copy_error, dates, bands, n);
+    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
 
     std::vector<double*> values, errors;
     std::vector<unsigned char*> statuses{regression.status};

@@ -1,5 +1,6 @@
 #include "regression/date_combination.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -179,6 +180,67 @@ void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pi
         if (heaviest != 0)
             status[0][i] = other_date_status;
     }
+}
+
+std::vector<double> date_error_covariance(const double* copy_error, std::size_t dates, int bands,
+                                          std::size_t n)
+{
+    std::vector<double> covariance(static_cast<std::size_t>(bands) * dates * dates);
+    std::vector<std::size_t> count(dates * dates);
+    for (int b = 0; b < bands; ++b) {
+        double* c = covariance.data() + static_cast<std::size_t>(b) * dates * dates;
+        auto errors = [&](std::size_t d) {
+            return copy_error + (d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n;
+        };
+        for (std::size_t d = 0; d < dates; ++d)
+            for (std::size_t e = 0; e < dates; ++e) {
+                const double* rd = errors(d);
+                const double* re = errors(e);
+                double sum = 0.0;
+                std::size_t pairs = 0;
+                for (std::size_t j = 0; j < n; ++j)
+                    if (!std::isnan(rd[j]) && !std::isnan(re[j])) {
+                        sum += rd[j] * re[j];
+                        ++pairs;
+                    }
+                count[d * dates + e] = pairs;
+                c[d * dates + e] = pairs > 0 ? sum / static_cast<double>(pairs) : 0.0;
+            }
+        // A date its copies do not measure is trusted no more than the
+        // worst one they do.
+        auto own_measured = [&](std::size_t d) {
+            return count[d * dates + d] >= DATE_PAIRS_LEAST && c[d * dates + d] > 0.0;
+        };
+        double worst = 0.0;
+        for (std::size_t d = 0; d < dates; ++d)
+            if (own_measured(d))
+                worst = std::max(worst, c[d * dates + d]);
+        if (!(worst > 0.0))
+            return {};
+        double correlations = 0.0;
+        std::size_t measured = 0;
+        for (std::size_t d = 0; d < dates; ++d) {
+            if (!own_measured(d)) {
+                c[d * dates + d] = worst;
+                count[d * dates + d] = DATE_PAIRS_LEAST;
+                for (std::size_t e = 0; e < dates; ++e)
+                    if (e != d) count[d * dates + e] = count[e * dates + d] = 0;
+            }
+        }
+        for (std::size_t d = 0; d < dates; ++d) {
+            for (std::size_t e = d + 1; e < dates; ++e)
+                if (count[d * dates + e] >= DATE_PAIRS_LEAST) {
+                    correlations += c[d * dates + e] / std::sqrt(c[d * dates + d] * c[e * dates + e]);
+                    ++measured;
+                }
+        }
+        const double mean_correlation = measured > 0 ? correlations / static_cast<double>(measured) : 0.0;
+        for (std::size_t d = 0; d < dates; ++d)
+            for (std::size_t e = 0; e < dates; ++e)
+                if (d != e)
+                    c[d * dates + e] = mean_correlation * std::sqrt(c[d * dates + d] * c[e * dates + e]);
+    }
+    return covariance;
 }
 
 }  // namespace pelvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace pelvane {
 
@@ -44,5 +45,23 @@ void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pi
 // `weight` receives count values; `work` needs count * (count + 1) doubles.
 void least_error_weights(const double* c, int stride, const int* dates, int count,
                          double* weight, double* work);
+
+// Copy pixels two dates must both have filled for their errors' product to
+// count. 30 pairs pin a mean product to within a fifth or so.
+constexpr std::size_t DATE_PAIRS_LEAST = 30;
+
+// The covariance matrices combine_dates takes (bands x dates x dates) from
+// the errors of each date at n pixels where the truth is known:
+// copy_error[(d * bands + b) * n + j], NaN where date d did not fill pixel j.
+// On the diagonal each date's mean squared error; off it, one correlation
+// per band, the mean of those of the pairs of dates that filled
+// DATE_PAIRS_LEAST pixels together (0 when no pair did): a few hundred
+// pixels, themselves correlated, pin one correlation but not one per pair
+// (on the real series one per pair did no better and was less steady). A
+// date with fewer than DATE_PAIRS_LEAST of its own takes the largest
+// measured squared error: it is trusted no more than the worst measured
+// date. Empty when no date has DATE_PAIRS_LEAST of its own in some band.
+std::vector<double> date_error_covariance(const double* copy_error, std::size_t dates, int bands,
+                                          std::size_t n);
 
 }  // namespace pelvane

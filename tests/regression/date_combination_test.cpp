@@ -85,5 +85,27 @@ TEST(CombineDates, MatchesThePlainReference)
     }
 }
 
+// One band, 40 pixels. Date 0 errs by 1, date 1 by 2 and -2 in turn
+// (correlation 0 with both others), date 2 by 3 on 32 pixels (correlation 1
+// with date 0): one correlation, 1/3, for every pair. Date 3 errs by 5 on
+// only 20 pixels: it takes the worst measured squared error, date 2's 9.
+TEST(DateErrorCovariance, OneCorrelationPerBandAndTheWorstErrorForAnUnmeasuredDate)
+{
+    const std::size_t n = 40;
+    std::vector<double> errors(4 * n, NaN);
+    for (std::size_t j = 0; j < n; ++j) {
+        errors[j] = 1.0;
+        errors[n + j] = j % 2 == 0 ? 2.0 : -2.0;
+        if (j < 32) errors[2 * n + j] = 3.0;
+        if (j < 20) errors[3 * n + j] = 5.0;
+    }
+    const std::vector<double> c = date_error_covariance(errors.data(), 4, 1, n);
+    const std::vector<double> expected = {1, 2.0 / 3, 1, 1, 2.0 / 3, 4, 2, 2, 1, 2, 9, 3, 1, 2, 3, 9};
+    ASSERT_EQ(c.size(), expected.size());
+    for (std::size_t k = 0; k < c.size(); ++k) EXPECT_NEAR(c[k], expected[k], 1e-12) << k;
+    errors.assign(4 * n, NaN);  // no date measured
+    EXPECT_TRUE(date_error_covariance(errors.data(), 4, 1, n).empty());
+}
+
 }  // namespace
 }  // namespace pelvane
