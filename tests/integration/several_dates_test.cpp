@@ -31,12 +31,10 @@ protected:
     void SetUp() override
     {
         GDALAllRegister();
-        truth = test::read_raster(DATA + "2018-05-09.tif");
-        target = cut("target.tif", truth, target_gap);
+        truth = test::read_raster(DATA + "2018-05-09.tif"), target = cut("target.tif", truth, target_gap);
         first = cut("first.tif", test::read_raster(DATA + "2018-04-23.tif"), first_gap);
         second = cut("second.tif", test::read_raster(DATA + "2018-05-25.tif"), second_gap);
     }
-
     std::string cut(const std::string& name, const test::Raster& image, bool (*gap)(int, int))
     {
         test::write_tiff(dir.path(name), test::raster_shape(50, 50, 4, GDT_Int16),
@@ -81,10 +79,8 @@ protected:
 
 TEST_F(SeveralDates, TwoDatesBeatEitherAloneAndGiveTheSameBytesOnAnyThreadCount)
 {
-    const double first_alone = rmse(run({first}, 2, "first.out.tif"));
-    const double second_alone = rmse(run({second}, 2, "second.out.tif"));
-    const std::string status = dir.path("status.tif");
-    const std::string both = run({first, second}, 1, "both1.tif", status);
+    const double first_alone = rmse(run({first}, 2, "first.out.tif")), second_alone = rmse(run({second}, 2, "2.tif"));
+    const std::string status = dir.path("status.tif"), both = run({first, second}, 1, "both1.tif", status);
     EXPECT_NEAR(first_alone, FIRST_ALONE, 0.05);
     EXPECT_NEAR(second_alone, SECOND_ALONE, 0.05);
     EXPECT_NEAR(rmse(both), BOTH, 0.05);
