@@ -18,12 +18,6 @@ std::optional<SettingProblem> problem(std::string setting, std::string text)
     return SettingProblem{std::move(setting), std::move(text)};
 }
 
-// "1 fill mask", "2 fill masks"
-std::string counted(std::size_t count, const std::string& what)
-{
-    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
-}
-
 // What is missing of the inputs the method and the gap marking need.
 std::optional<SettingProblem> missing_input(const JobSettings& s)
 {
@@ -41,10 +35,10 @@ std::optional<SettingProblem> missing_input(const JobSettings& s)
     // One mask file for each fill image, in the same order.
     if (!tolvek_only && s.other_fill_mask_paths.size() != s.other_fill_image_paths.size())
         return problem("fill-mask", "must be given once for each fill image (" +
-                                        counted(1 + s.other_fill_image_paths.size(), "fill image") +
-                                        ", " +
-                                        counted(1 + s.other_fill_mask_paths.size(), "fill mask") +
-                                        ")");
+                                        std::to_string(1 + s.other_fill_image_paths.size()) +
+                                        " fill images, " +
+                                        std::to_string(1 + s.other_fill_mask_paths.size()) +
+                                        " fill masks)");
     return std::nullopt;
 }
 
