@@ -36,13 +36,22 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     app.set_version_flag("--version", std::string("pelvane-cli ") + PELVANE_VERSION);
 
     app.add_option("--target", s.target_image_path, "Image with gaps")->required();
-    app.add_option("--fill", s.fill_image_path, "Image of the same scene from another date");
+    // Several fill images, in the user's order of preference, take the refined fill.
+    std::vector<std::string> fills;
+    app.add_option("--fill", fills,
+                   "Image of the same scene from another date; repeat it for more dates, the "
+                   "preferred first (several need --refine)")
+        ->allow_extra_args(false);
     app.add_option("--output", s.output_image_path, "GeoTIFF to write")->required();
 
     CLI::Option* target_mask = app.add_option(
         "--target-mask", s.target_mask_path, "Mask file of the target (non-zero: gap)");
-    CLI::Option* fill_mask = app.add_option("--fill-mask", s.fill_mask_path,
-                                            "Mask file of the fill image (non-zero: gap)");
+    std::vector<std::string> fill_masks;
+    CLI::Option* fill_mask =
+        app.add_option("--fill-mask", fill_masks,
+                       "Mask file of the fill image (non-zero: gap); once for each --fill, in "
+                       "the same order")
+            ->allow_extra_args(false);
     std::vector<double> valid_range;
     CLI::Option* range =
         app.add_option("--valid-range", valid_range,
@@ -111,6 +120,15 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
         return status == 0 ? 0 : EXIT_USAGE;
     }
 
+    // The first fill image and its mask are the usual ones; the rest follow.
+    if (!fills.empty()) {
+        s.fill_image_path = fills.front();
+        s.other_fill_image_paths.assign(fills.begin() + 1, fills.end());
+    }
+    if (!fill_masks.empty()) {
+        s.fill_mask_path = fill_masks.front();
+        s.other_fill_mask_paths.assign(fill_masks.begin() + 1, fill_masks.end());
+    }
     s.use_sarnic = method != "tolvek" ? 1 : 0;
     s.use_tolvek = method != "sarnic" ? 1 : 0;
     s.use_nodata = use_nodata ? 1 : 0;

@@ -18,6 +18,7 @@ constexpr const char* CODE_NAMES[FILL_CODE_COUNT] = {
     "missing in both images, Tolvek restoration",
     "refined: spatial prediction outweighs the regression",
     "missing in both images, refined: interpolated from the gap's edges",
+    "refined from several dates: a fill image after the first weighed most",
 };
 
 // The codes' colours, in the TIFF itself so that any viewer shows the classes
@@ -25,11 +26,12 @@ constexpr const char* CODE_NAMES[FILL_CODE_COUNT] = {
 // plugin's style (qgis/pelvane_qgis/status_style.py): the copied pixels grey,
 // the regressions green, the ratio yellow, an unfilled pixel red, the
 // fallback orange, Tolvek blue, the refined spatial prediction purple, the
-// refined interpolation from the gap's edges pale blue.
+// refined interpolation from the gap's edges pale blue, a pixel filled
+// mostly from a later fill image dark teal.
 constexpr GDALColorEntry CODE_COLOURS[FILL_CODE_COUNT] = {
     {217, 217, 217, 255}, {26, 150, 65, 255},  {166, 217, 106, 255}, {255, 255, 140, 255},
     {215, 25, 28, 255},   {253, 174, 97, 255}, {44, 123, 182, 255},  {123, 50, 148, 255},
-    {171, 217, 233, 255},
+    {171, 217, 233, 255}, {1, 102, 94, 255},
 };
 
 }  // namespace

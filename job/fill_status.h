@@ -21,8 +21,9 @@ enum FillCode : unsigned char {
     FILL_TOLVEK = 6,                       // missing in both, total-variation restoration
     FILL_SPATIAL = 7,                      // refined fill: the spatial prediction outweighs the regression
     FILL_EDGE = 8,                         // refined fill, missing in both: interpolated from the gap's edges
+    FILL_OTHER_DATE = 9,                   // refined fill from several dates: a date after the first weighed most
 };
-constexpr int FILL_CODE_COUNT = 9;
+constexpr int FILL_CODE_COUNT = 10;
 
 // What each code means, as the status raster's category names say it.
 const char* fill_code_name(int code);

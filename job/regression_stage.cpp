@@ -51,7 +51,9 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         // The calls the kernel's per-pixel callback would have made for these pixels.
         const std::size_t end = static_cast<std::size_t>(end_row(chunk)) * width;
         for (std::size_t pos = static_cast<std::size_t>(first_row(chunk)) * width; pos < end; ++pos)
-            report_progress(static_cast<double>(pos) / static_cast<double>(pixels), "", &host);
+            report_progress(s.progress_from +
+                                s.progress_span * (static_cast<double>(pos) / static_cast<double>(pixels)),
+                            "", &host);
         return !host.stop_requested();
     };
     hooks.poll = [&] {

@@ -22,6 +22,11 @@ struct RegressionStageBuffers {
     // Refined fill only, when not null: the estimated standard error of each
     // predicted value, at the predicted pixels (others are not written).
     BandStack* error = nullptr;
+    // The share of the strip's regression work this stage is: the bar goes
+    // from progress_from to progress_from + progress_span (several dates
+    // share the strip's regression span).
+    double progress_from = 0.0;
+    double progress_span = 1.0;
 };
 
 // Sarnic's regression over the strip, in chunks of rows on the pool's

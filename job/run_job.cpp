@@ -243,13 +243,21 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 
 // The bytes one strip of the plan holds at its peak, during the regression:
 // four band stacks of doubles, two gap masks and the pixel status.
-double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine)
+double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine,
+                        std::size_t fill_count)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
     // The refined fill keeps per band a leave-one-out prediction, three more
     // predictions, the estimated error and a scaled float copy of the fill,
     // and two marks and a mask per pixel.
-    const double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
+    double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
+    // Each fill image after the first keeps its fill and estimated errors
+    // per band, its mask and its status until the dates are combined; one
+    // of them at a time is read as doubles, and the first date's errors
+    // are kept whether or not the error raster is asked for.
+    if (fill_count > 1)
+        per_pixel += static_cast<double>(fill_count - 1) * (16.0 * image.band_count + 2.0) +
+                     16.0 * image.band_count;
     return window_rows * image.width * per_pixel;
 }
 
@@ -317,6 +325,7 @@ JobResult write_cog(GDALDriver& cog, const std::string& source, const std::strin
 struct OpenInputs {
     GDALDatasetUniquePtr target;
     GDALDatasetUniquePtr fill;
+    std::vector<GDALDatasetUniquePtr> other_fills;  // the fill images after the first, in order
     ImageInfo image;
     StripPlan strips;
 };
@@ -380,19 +389,26 @@ JobResult open_inputs(const JobPlan& plan, OpenInputs& in)
 
     // With Tolvek alone the fill path is the target's: GDAL hands back the same
     // shared dataset with a second reference, released by its own handle.
-    const std::string& fill_path = plan.fill().image_path;
-    in.fill = open_shared(fill_path);
-    if (!in.fill)
-        return {msg::OPEN_FILL, shown_path(fill_path)};
-    if (in.fill->GetRasterXSize() != image.width || in.fill->GetRasterYSize() != image.height ||
-        in.fill->GetRasterCount() != image.band_count)
-        return {msg::SIZE_MISMATCH, image_size(plan.target_image_path, *in.target) + "\n" +
-                                        image_size(fill_path, *in.fill)};
+    // Every fill image is opened and checked here, each message naming it.
+    for (std::size_t f = 0; f < plan.fills.size(); ++f) {
+        const std::string& fill_path = plan.fills[f].image_path;
+        GDALDatasetUniquePtr fill = open_shared(fill_path);
+        if (!fill)
+            return {msg::OPEN_FILL, shown_path(fill_path)};
+        if (fill->GetRasterXSize() != image.width || fill->GetRasterYSize() != image.height ||
+            fill->GetRasterCount() != image.band_count)
+            return {msg::SIZE_MISMATCH, image_size(plan.target_image_path, *in.target) + "\n" +
+                                            image_size(fill_path, *fill)};
+        if (f == 0)
+            in.fill = std::move(fill);
+        else
+            in.other_fills.push_back(std::move(fill));
+    }
 
     in.strips = plan_strips(image.width, image.height, image.band_count, image.sample_bits,
                             plan.options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
-    const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine);
+    const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine, plan.fills.size());
     if (memory > 0 && strip_bytes > static_cast<double>(memory)) {
         char need[160];
         std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",
@@ -523,6 +539,7 @@ JobResult finish_outputs(const JobPlan& plan, JobHost& host, GdalMessages& gdal,
 
     in.target.reset();
     in.fill.reset();
+    in.other_fills.clear();
     if (!close_written(out.output))
         return {msg::WRITE_OUTPUT, output_path};
     std::optional<OutputFile> cog_file;
@@ -578,19 +595,23 @@ JobResult run_job_steps(const JobPlan& plan, JobSettings& record, JobHost& host,
     // stops the job here, before there is an output to clean up.
     if (plan.gaps == GapRule::mask_files) {
         leave_fill_paths_used(plan, record, true);
-        if (JobResult stop = check_mask_files(plan.target_mask_path, plan.fill().mask_path,
-                                              in.image.width, in.image.height);
-            !stop.done())
-            return stop;
+        for (const FillImage& fill : plan.fills)
+            if (JobResult stop = check_mask_files(plan.target_mask_path, fill.mask_path,
+                                                  in.image.width, in.image.height);
+                !stop.done())
+                return stop;
     }
     if (JobResult stop = create_outputs(plan, in, out); !stop.done())
         return stop;
 
     const RangeMasker masker;
     std::int64_t target_gap_pixels = 0;
+    std::vector<GDALDataset*> other_fills;
+    for (const GDALDatasetUniquePtr& fill : in.other_fills)
+        other_fills.push_back(fill.get());
     const StripContext context{*in.target, *in.fill,        *out.output, in.image,
                                plan,       host,            masker,      target_gap_pixels,
-                               out.status.get(), out.error.get()};
+                               out.status.get(), out.error.get(), other_fills};
     if (JobResult stop = run_strip_loop(context, in.strips); !stop.done()) {
         // The temporary files go anyway.
         out.close_quietly_all();

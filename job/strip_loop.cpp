@@ -1,5 +1,6 @@
 #include "job/strip_loop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,10 @@
 #include "job/regression_stage.h"
 #include "job/tolvek_stage.h"
 #include "job/write_back.h"
+#include "regression/date_combination.h"
 #include "regression/fallback_fill.h"
+#include "regression/pixel_status.h"
+#include "solver/hole_copies.h"
 
 namespace pelvane {
 
@@ -97,6 +101,159 @@ bool write_error_interior(const StripContext& context, const Strip& strip, BandS
     return true;
 }
 
+// Copy pixels of the target's gaps on which each date's fill is tried,
+// where the truth is known, to measure how the dates' errors go together:
+// as many as the edge fill takes to measure its error, for the same reason.
+constexpr std::size_t DATE_COPY_PIXELS = EDGE_COPY_PIXELS;
+
+// One date's fill image over the strip and its gap marks.
+JobResult read_date(const StripContext& context, const Strip& strip, const BandStack& target,
+                    std::size_t d, BandStack& fill, std::vector<unsigned char>& mask)
+{
+    const ImageInfo& image = context.image;
+    const JobPlan& plan = context.plan;
+    GDALDataset& dataset = *context.other_fills[d - 1];
+    const FillImage& path = plan.fills[d];
+    if (!read_band_stack(dataset, strip.window_first_row, strip.window_rows, image.width, fill))
+        return {msg::READ_FILL, path.image_path};
+    // The target's marks are built again beside this date's, and thrown away.
+    std::vector<unsigned char> target_again(mask.size(), 0);
+    clear_non_finite(fill, mask.data());
+    switch (plan.gaps) {
+    case GapRule::nodata:
+        return build_nodata_gap_masks(context.masker, context.target, dataset, image.width,
+                                      strip.window_first_row, strip.window_rows,
+                                      target_again.data(), mask.data());
+    case GapRule::valid_range:
+        build_range_gap_masks(context.masker, target, fill, target_again.data(), mask.data(),
+                              plan.valid_min, plan.valid_max);
+        return {};
+    case GapRule::mask_files:
+        return build_file_gap_masks(context.masker, plan.target_mask_path, path.mask_path,
+                                    image.width, image.height, strip.window_first_row,
+                                    strip.window_rows, target_again.data(), mask.data());
+    }
+    return {};
+}
+
+bool predicted_status(unsigned char status)
+{
+    return (status >= PIXEL_SIMILAR_FIT && status <= PIXEL_RATIO_FIT) || status == FILL_SPATIAL;
+}
+
+// The refined fill from several fill images. Each date's regression stage
+// fills the target's gaps and, with them, copies of the gaps placed where
+// the target is known (place_hole_copies), into buffers of its own; its
+// errors on the copies are kept and the copies get the target's values
+// back. Then every date is combined into the first date's `filled`,
+// `error` and `status` (the buffers of `regression`, the first date's stage,
+// not yet run) by the errors measured on the copies (combine_dates). On
+// return `fill_mask` marks the pixels every fill image misses.
+JobResult fill_from_dates(const StripContext& context, const Strip& strip, WorkerPool& pool,
+                          const RegressionStageBuffers& regression, unsigned char* fill_mask)
+{
+    const ImageInfo& image = context.image;
+    const int bands = image.band_count;
+    const std::size_t pixels =
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
+    const std::size_t dates = 1 + context.other_fills.size();
+    const double span = 1.0 / static_cast<double>(dates);  // of the strip's regression work
+
+    // The copies, and the target's gaps with them.
+    std::vector<unsigned char> sites(pixels), copies(pixels, 0), tried(pixels);
+    for (std::size_t i = 0; i < pixels; ++i)
+        sites[i] = regression.target_mask[i] == 0;
+    place_hole_copies(regression.target_mask, sites.data(), image.width, strip.window_rows,
+                      DATE_COPY_PIXELS, copies.data());
+    std::vector<std::size_t> copy_at;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        tried[i] = regression.target_mask[i] != 0 || copies[i] != 0;
+        if (copies[i] != 0)
+            copy_at.push_back(i);
+    }
+    std::vector<unsigned char>().swap(sites);
+    std::vector<unsigned char>().swap(copies);
+    const std::size_t n = copy_at.size();
+    // Per date and band, the error at each copy pixel; NaN where not filled.
+    std::vector<double> copy_error(dates * static_cast<std::size_t>(bands) * n,
+                                   std::numeric_limits<double>::quiet_NaN());
+    auto fill_date = [&](std::size_t d, const BandStack& fill, const unsigned char* mask,
+                         BandStack& filled, unsigned char* status, BandStack& error) -> JobResult {
+        const RegressionStageBuffers stage{.target = regression.target,
+                                           .fill = fill,
+                                           .target_mask = tried.data(),
+                                           .fill_mask = mask,
+                                           .rows = regression.rows,
+                                           .width = regression.width,
+                                           .similar_pixel_count = regression.similar_pixel_count,
+                                           .filled = filled,
+                                           .status = status,
+                                           .refine = true,
+                                           .error = &error,
+                                           .progress_from = static_cast<double>(d) * span,
+                                           .progress_span = span};
+        if (JobResult stop = run_regression_stage(pool, context.host, stage); !stop.done())
+            return stop;
+        for (int b = 0; b < bands; ++b) {
+            double* out = copy_error.data() + (d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n;
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t at = copy_at[j];
+                if (predicted_status(status[at]))
+                    out[j] = filled.band(b)[at] - regression.target.band(b)[at];
+                filled.band(b)[at] = regression.target.band(b)[at];
+                error.band(b)[at] = 0.0;
+            }
+        }
+        for (const std::size_t at : copy_at)
+            status[at] = PIXEL_VALID;
+        return {};
+    };
+    if (JobResult stop = fill_date(0, regression.fill, regression.fill_mask, regression.filled,
+                                   regression.status, *regression.error);
+        !stop.done())
+        return stop;
+
+    std::vector<BandStack> filled(dates - 1), error(dates - 1);
+    std::vector<ByteBuffer> status(dates - 1);
+    for (std::size_t d = 1; d < dates; ++d) {
+        BandStack fill(bands, pixels);
+        std::vector<unsigned char> date_mask(pixels, 0);
+        if (JobResult stop = read_date(context, strip, regression.target, d, fill, date_mask); !stop.done())
+            return stop;
+        filled[d - 1] = BandStack(bands, pixels);
+        error[d - 1] = BandStack(bands, pixels);
+        status[d - 1] = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+        if (JobResult stop = fill_date(d, fill, date_mask.data(), filled[d - 1], status[d - 1].get(),
+                                       error[d - 1]);
+            !stop.done())
+            return stop;
+        for (std::size_t i = 0; i < pixels; ++i)
+            fill_mask[i] = fill_mask[i] != 0 && date_mask[i] != 0;
+    }
+
+    // Per band, each date's mean squared error on the copies and one
+    // correlation for every pair of dates (date_error_covariance).
+    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+
+    std::vector<double*> values, errors;
+    std::vector<unsigned char*> statuses{regression.status};
+    for (int b = 0; b < bands; ++b) {
+        values.push_back(regression.filled.band(b));
+        errors.push_back(regression.error->band(b));
+    }
+    for (std::size_t d = 1; d < dates; ++d) {
+        for (int b = 0; b < bands; ++b) {
+            values.push_back(filled[d - 1].band(b));
+            errors.push_back(error[d - 1].band(b));
+        }
+        statuses.push_back(status[d - 1].get());
+    }
+    combine_dates(static_cast<int>(dates), bands, 0, pixels, values.data(), errors.data(),
+                  statuses.data(), covariance.empty() ? nullptr : covariance.data(), FILL_SPATIAL,
+                  FILL_OTHER_DATE);
+    return {};
+}
+
 std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 {
     std::int64_t marked = 0;
@@ -170,8 +327,10 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
     // 0 at valid pixels, no-data until the regression stage estimates it.
+    // Several dates are combined by their estimated errors, asked for or not.
+    const bool several_dates = !context.other_fills.empty();
     BandStack error;
-    if (context.error_output != nullptr) {
+    if (context.error_output != nullptr || several_dates) {
         error = BandStack(bands, pixels);
         for (int b = 0; b < bands; ++b)
             for (std::size_t i = 0; i < pixels; ++i)
@@ -191,8 +350,11 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
                                             .filled = filled,
                                             .status = pixel_status.get(),
                                             .refine = plan.refine,
-                                            .error = context.error_output != nullptr ? &error : nullptr};
-    if (JobResult stop = run_regression_stage(pool, context.host, regression); !stop.done())
+                                            .error = context.error_output != nullptr || several_dates ? &error : nullptr};
+    if (JobResult stop = several_dates
+                             ? fill_from_dates(context, strip, pool, regression, fill_mask.data())
+                             : run_regression_stage(pool, context.host, regression);
+        !stop.done())
         return stop;
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;

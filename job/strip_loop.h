@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <gdal.h>
 #include <gdal_priv.h>
@@ -41,6 +42,9 @@ struct StripContext {
     std::int64_t& target_gap_pixels;  // gaps of the target in the interiors done so far
     GDALDataset* status_output = nullptr;  // receives the fill codes, when asked for
     GDALDataset* error_output = nullptr;   // receives the estimated errors, when asked for
+    // The fill images after the first (plan.fills[1] on), in order; the
+    // refined fill combines every date's fill (date_combination.h).
+    std::vector<GDALDataset*> other_fills = {};
 };
 
 // Creates the error raster at `path`: `bands` Float32 bands with NaN as

@@ -18,3 +18,6 @@ pelvane_add_test(refine_fill_test
 pelvane_add_test(byte_lanes_test
   SOURCES regression/byte_lanes_test.cpp
   LIBS pelvane_regression)
+pelvane_add_test(date_combination_test
+  SOURCES regression/date_combination_test.cpp
+  LIBS pelvane_regression)

@@ -9,9 +9,10 @@ from qgis.PyQt.QtGui import QColor
 # By code: the copied pixels recede in grey; the regressions are greens, the
 # paler the less local; the ratio yellow, the fallback orange, Tolvek blue,
 # the refined spatial prediction purple, the refined interpolation from the
-# gap's edges pale blue; an unfilled pixel is red, to be seen.
+# gap's edges pale blue, a pixel a later fill image filled dark teal; an
+# unfilled pixel is red, to be seen.
 PALETTE = ["#d9d9d9", "#1a9641", "#a6d96a", "#ffff8c", "#d7191c", "#fdae61", "#2c7bb6", "#7b3294",
-           "#abd9e9"]
+           "#abd9e9", "#01665e"]
 # A code the palette does not know yet.
 OTHER = "#000000"
 

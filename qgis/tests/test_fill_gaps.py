@@ -83,8 +83,8 @@ def test_the_output_is_pelvane_cli_s(processing, olinda, tmp_path, images, param
     if "STATUS_OUTPUT" in given:  # loaded with a legend of its codes
         layer, = core.QgsProject.instance().mapLayersByName("How each pixel was filled")
         classes = layer.renderer().classes()
-        assert classes[1].label == "1 regression over similar pixels" and len(classes) == 9
-        assert len({c.color.name() for c in classes}) == 9
+        assert classes[1].label == "1 regression over similar pixels" and len(classes) == 10
+        assert len({c.color.name() for c in classes}) == 10
 
 
 @pytest.mark.parametrize("parameters, message", [

@@ -135,6 +135,18 @@ const BadInput CASES[] = {
     {"fill of another sample type (Float32 for Byte)",
      [](Inputs& in) { in.pair(); in.s.fill_image_path = in.image("f.tif", raster_shape(12, 10, 2, GDT_Float32), other); },
      DONE, 0},
+    {"second fill image one column wider",
+     [](Inputs& in) { in.pair(); in.s.refine = 1; in.s.other_fill_image_paths = {in.image("f2.tif", raster_shape(13, 10, 2))}; },
+     msg::SIZE_MISMATCH, 1, false, "target.tif: 12 x 10 pixels, 2 bands\n  {dir}f2.tif: 13 x 10 pixels, 2 bands"},
+    {"third fill image missing",
+     [](Inputs& in) { in.pair(), in.s.refine = 1, in.s.other_fill_image_paths = {in.s.fill_image_path, in.dir.path("absent.tif")}; },
+     msg::OPEN_FILL, 1, false, "absent.tif"},
+    {"second fill mask one row shorter than the image",
+     [](Inputs& in) {
+         in.masks(raster_shape(12, 10), raster_shape(12, 10)), in.s.refine = 1, in.s.other_fill_image_paths = {in.s.fill_image_path};
+         in.s.other_fill_mask_paths = {in.image("fmask2.tif", raster_shape(12, 9), test::constant(0.0))};
+     },
+     msg::FILL_MASK_TOO_SMALL, 1, false, "fmask2.tif: 12 x 9 pixels"},
     {"target mask file missing",
      [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.target_mask_path = in.dir.path("absent.tif"); },
      msg::OPEN_TARGET_MASK, 1},
@@ -245,6 +257,12 @@ const BadInput CASES[] = {
     {"target mask without a fill mask",
      [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)); in.s.fill_mask_path.clear(); },
      "--fill-mask is needed with a target mask unless the method is tolvek", 2},
+    {"two fill images without the refined fill",
+     [](Inputs& in) { in.pair(); in.s.other_fill_image_paths = {in.s.fill_image_path}; },
+     "--fill takes several images only with the refined fill (refine)", 2},
+    {"two fill images, one fill mask",
+     [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)), in.s.refine = 1, in.s.other_fill_image_paths = {in.s.fill_image_path}; },
+     "--fill-mask must be given once for each fill image (2 fill images, 1 fill masks)", 2},
     {"threads 0", [](Inputs& in) { in.pair(); in.options.threads = 0; }, "--threads must be at least 1", 2},
     {"tolerance NaN", [](Inputs& in) { in.pair(); in.options.solver_tolerance = NaN; },
      "--tolerance must be a number, not NaN", 2},
@@ -355,10 +373,12 @@ std::vector<std::string> arguments(const Inputs& in)
                                      "--regularization", std::to_string(s.regularization)};
     if (!s.fill_image_path.empty())
         args.insert(args.end(), {"--fill", s.fill_image_path});
+    for (const std::string& path : s.other_fill_image_paths) args.insert(args.end(), {"--fill", path});
     if (s.use_threshold == 0) {
         for (const auto& [option, path] : {std::pair{"--target-mask", s.target_mask_path}, {"--fill-mask", s.fill_mask_path}})
             if (!path.empty())
                 args.insert(args.end(), {option, path});
+        for (const std::string& path : s.other_fill_mask_paths) args.insert(args.end(), {"--fill-mask", path});
     }
     else if (!in.default_range)
         args.insert(args.end(), {"--valid-range", std::to_string(s.valid_min), std::to_string(s.valid_max)});

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace pelvane {
+
+// Several fill dates' refined fills of one strip, combined pixel by pixel.
+//
+// Each date d filled the target's gap pixels it is valid at (its status 1,
+// 2, 3 or `spatial_status`) with a value and the value's estimated standard
+// error per band. At every such pixel and band the dates that filled it are
+// averaged:
+//   - with `covariance` (bands x dates x dates, band after band: the mean
+//     product of two dates' errors, measured where the truth is known), by
+//     the weights w >= 0, sum 1, that make w' C w the least over those
+//     dates: the dates' errors go together (they read the same target
+//     around the pixel), and a date that only repeats a better one's error
+//     gets nothing. A date with a negative weight is left out and the rest
+//     weighed again. The combined error is the dates' estimates averaged
+//     by w, times what the combination gains on the measured errors:
+//     sqrt(w' C w) / sum w_d sqrt(C_dd);
+//   - without it (null), by the inverse variances 1 / error^2 of the
+//     pixel's own estimates, the combined error 1 / sqrt(sum of them).
+// A date whose error there is not a positive finite number is left out in
+// that band; where no date is left, the first predicting date's value and
+// error stand.
+//
+// What is combined is held in date 0's buffers, which receive the result:
+//   values[d * bands + b], errors[d * bands + b]  band b of date d
+//   status[d]                                     date d's status per pixel
+// Pixels no date predicted keep date 0's value, error and status. Where a
+// date other than the first weighs the most (summed over the bands), the
+// pixel's status becomes `other_date_status`; elsewhere it keeps date 0's.
+// With one date nothing changes. Each pixel reads only its own values, so
+// pixel ranges may run at the same time and in any order.
+void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pixel_end,
+                   double* const* values, double* const* errors,
+                   unsigned char* const* status, const double* covariance,
+                   unsigned char spatial_status, unsigned char other_date_status);
+
+// The weights w >= 0, sum 1, that make w' C w the least over the `count`
+// dates `dates` picks out of the `stride` x `stride` matrix `c`; dates whose
+// weight would be negative get 0 (one at a time, the most negative first).
+// `weight` receives count values; `work` needs count * (count + 1) doubles.
+void least_error_weights(const double* c, int stride, const int* dates, int count,
+                         double* weight, double* work);
+
+// Copy pixels two dates must both have filled for their errors' product to
+// count. 30 pairs pin a mean product to within a fifth or so.
+constexpr std::size_t DATE_PAIRS_LEAST = 30;
+
+// The covariance matrices combine_dates takes (bands x dates x dates) from
+// the errors of each date at n pixels where the truth is known:
+// copy_error[(d * bands + b) * n + j], NaN where date d did not fill pixel j.
+// On the diagonal each date's mean squared error; off it, one correlation
+// per band, the mean of those of the pairs of dates that filled
+// DATE_PAIRS_LEAST pixels together (0 when no pair did): a few hundred
+// pixels, themselves correlated, pin one correlation but not one per pair
+// (on the real series one per pair did no better and was less steady). A
+// date with fewer than DATE_PAIRS_LEAST of its own takes the largest
+// measured squared error: it is trusted no more than the worst measured
+// date. Empty when no date has DATE_PAIRS_LEAST of its own in some band.
+std::vector<double> date_error_covariance(const double* copy_error, std::size_t dates, int bands,
+                                          std::size_t n);
+
+}  // namespace pelvane

@@ -1,0 +1,122 @@
+// The refined fill from several dates, on three real dates 16 days apart:
+// the middle one striped as the target, the other two with stripes of their
+// own, scored against the truth.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "job/fill_status.h"
+#include "job/run_job.h"
+#include "support/test_rasters.h"
+
+namespace pelvane {
+namespace {
+
+const std::string DATA = std::string(PELVANE_TEST_DATA) + "/real/cbers_series/cbers4_awfi_022024_";
+constexpr double GAP = -9999.0;
+// RMSE over the gaps (DN) when the combination was made.
+constexpr double FIRST_ALONE = 48.18, SECOND_ALONE = 60.12, BOTH = 46.53;
+
+// Rows 0 to 2 of every ten are the target's gaps; the first fill image
+// misses rows 2 and 3, the second rows 0 and 5; all three miss a square.
+bool in_square(int x, int y) { return x >= 20 && x < 24 && y >= 20 && y < 23; }
+bool target_gap(int x, int y) { return y % 10 <= 2 || in_square(x, y); }
+bool first_gap(int x, int y) { return y % 10 == 2 || y % 10 == 3 || in_square(x, y); }
+bool second_gap(int x, int y) { return y % 10 == 0 || y % 10 == 5 || in_square(x, y); }
+
+class SeveralDates : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GDALAllRegister();
+        truth = test::read_raster(DATA + "2018-05-09.tif"), target = cut("target.tif", truth, target_gap);
+        first = cut("first.tif", test::read_raster(DATA + "2018-04-23.tif"), first_gap);
+        second = cut("second.tif", test::read_raster(DATA + "2018-05-25.tif"), second_gap);
+    }
+    std::string cut(const std::string& name, const test::Raster& image, bool (*gap)(int, int))
+    {
+        test::write_tiff(dir.path(name), test::raster_shape(50, 50, 4, GDT_Int16),
+                         [&](int b, int x, int y) { return gap(x, y) ? GAP : image.bands[b][y * 50 + x]; });
+        return dir.path(name);
+    }
+
+    // Fills the target from `fills`, in order, with the refined fill.
+    std::string run(const std::vector<std::string>& fills, int threads, const std::string& name,
+                    const std::string& status = "")
+    {
+        JobSettings s;
+        s.target_image_path = target, s.output_image_path = dir.path(name), s.status_output_path = status;
+        s.fill_image_path = fills.front(), s.other_fill_image_paths.assign(fills.begin() + 1, fills.end());
+        s.use_threshold = 1, s.valid_min = -9000.0, s.valid_max = 32767.0;  // any sample but -9999
+        s.refine = 1;
+        RunOptions options;
+        options.solver_progress = false, options.threads = threads;
+        test::RecordingHost host;
+        EXPECT_TRUE(run_job(s, host, options).done()) << host.messages.front();
+        return s.output_image_path;
+    }
+
+    // RMSE over the target's gaps, all bands pooled.
+    double rmse(const std::string& output) const
+    {
+        const test::Raster filled = test::read_raster(output);
+        double sum = 0.0, count = 0.0;
+        for (int b = 0; b < 4; ++b)
+            for (int i = 0; i < 2500; ++i)
+                if (target_gap(i % 50, i / 50)) {
+                    sum += std::pow(filled.bands[b][i] - truth.bands[b][i], 2);
+                    count += 1.0;
+                }
+        return std::sqrt(sum / count);
+    }
+
+    test::TempDir dir;
+    test::Raster truth;
+    std::string target, first, second;
+};
+
+TEST_F(SeveralDates, TwoDatesBeatEitherAloneAndGiveTheSameBytesOnAnyThreadCount)
+{
+    const double first_alone = rmse(run({first}, 2, "first.out.tif")), second_alone = rmse(run({second}, 2, "2.tif"));
+    const std::string status = dir.path("status.tif"), both = run({first, second}, 1, "both1.tif", status);
+    EXPECT_NEAR(first_alone, FIRST_ALONE, 0.05);
+    EXPECT_NEAR(second_alone, SECOND_ALONE, 0.05);
+    EXPECT_NEAR(rmse(both), BOTH, 0.05);
+    EXPECT_LT(rmse(both), 0.97 * std::min(first_alone, second_alone));
+    for (int threads : {2, 3})
+        EXPECT_EQ(test::file_bytes(run({first, second}, threads, "both" + std::to_string(threads) + ".tif")),
+                  test::file_bytes(both))
+            << threads << " threads";
+
+    // Where only the second date is valid it fills the pixel; where every
+    // date misses it, the gap's edges do.
+    const std::vector<double> codes = test::read_band(status, 1);
+    for (int i = 0, x = 0, y = 0; i < 2500; x = ++i % 50, y = i / 50)
+        EXPECT_EQ(codes[i], in_square(x, y)     ? double{FILL_EDGE}
+                            : !target_gap(x, y) ? double{FILL_VALID}
+                            : first_gap(x, y)   ? double{FILL_OTHER_DATE}
+                                                : codes[i])  // either date
+            << x << "," << y;
+}
+
+// The command line takes the dates as repeated --fill options, in order; one
+// --fill is the single-date refined fill.
+TEST_F(SeveralDates, CommandLineGivesTheJobsBytes)
+{
+    for (const std::vector<std::string>& fills : {std::vector<std::string>{first, second},
+                                                  std::vector<std::string>{first}}) {
+        const std::string job = run(fills, 2, "job.tif");
+        std::vector<std::string> args = {"--target", target, "--output", dir.path("cli.tif"),
+                                         "--valid-range", "-9000", "32767", "--refine",
+                                         "--threads", "2", "-q"};
+        for (const std::string& fill : fills) args.insert(args.end(), {"--fill", fill});
+        const test::ProgramRun cli = test::run_program(PELVANE_CLI, args, dir.path("out"), dir.path("err"));
+        ASSERT_EQ(cli.status, 0) << cli.err;
+        EXPECT_EQ(test::file_bytes(dir.path("cli.tif")), test::file_bytes(job)) << fills.size();
+    }
+}
+
+}  // namespace
+}  // namespace pelvane
