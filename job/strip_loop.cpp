@@ -106,32 +106,32 @@ bool write_error_interior(const StripContext& context, const Strip& strip, BandS
 // as many as the edge fill takes to measure its error, for the same reason.
 constexpr std::size_t DATE_COPY_PIXELS = EDGE_COPY_PIXELS;
 
-// One date's fill image over the strip and its gap marks.
-JobResult read_date(const StripContext& context, const Strip& strip, const BandStack& target,
-                    std::size_t d, BandStack& fill, std::vector<unsigned char>& mask)
+// Fill image d (0: the first) over the strip, and the gap marks of the
+// target and of that image by the job's gap rule.
+JobResult read_fill_date(const StripContext& context, const Strip& strip, const BandStack& target,
+                         std::size_t d, BandStack& fill, unsigned char* target_mask,
+                         unsigned char* fill_mask)
 {
     const ImageInfo& image = context.image;
     const JobPlan& plan = context.plan;
-    GDALDataset& dataset = *context.other_fills[d - 1];
+    GDALDataset& dataset = d == 0 ? context.fill : *context.other_fills[d - 1];
     const FillImage& path = plan.fills[d];
     if (!read_band_stack(dataset, strip.window_first_row, strip.window_rows, image.width, fill))
         return {msg::READ_FILL, path.image_path};
-    // The target's marks are built again beside this date's, and thrown away.
-    std::vector<unsigned char> target_again(mask.size(), 0);
-    clear_non_finite(fill, mask.data());
+    clear_non_finite(fill, fill_mask);
     switch (plan.gaps) {
     case GapRule::nodata:
         return build_nodata_gap_masks(context.masker, context.target, dataset, image.width,
-                                      strip.window_first_row, strip.window_rows,
-                                      target_again.data(), mask.data());
+                                      strip.window_first_row, strip.window_rows, target_mask,
+                                      fill_mask);
     case GapRule::valid_range:
-        build_range_gap_masks(context.masker, target, fill, target_again.data(), mask.data(),
-                              plan.valid_min, plan.valid_max);
+        build_range_gap_masks(context.masker, target, fill, target_mask, fill_mask, plan.valid_min,
+                              plan.valid_max);
         return {};
     case GapRule::mask_files:
         return build_file_gap_masks(context.masker, plan.target_mask_path, path.mask_path,
                                     image.width, image.height, strip.window_first_row,
-                                    strip.window_rows, target_again.data(), mask.data());
+                                    strip.window_rows, target_mask, fill_mask);
     }
     return {};
 }
@@ -218,7 +218,11 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     for (std::size_t d = 1; d < dates; ++d) {
         BandStack fill(bands, pixels);
         std::vector<unsigned char> date_mask(pixels, 0);
-        if (JobResult stop = read_date(context, strip, regression.target, d, fill, date_mask); !stop.done())
+        // The target's marks are built again beside this date's, and thrown away.
+        std::vector<unsigned char> target_again(pixels, 0);
+        if (JobResult stop = read_fill_date(context, strip, regression.target, d, fill,
+                                            target_again.data(), date_mask.data());
+            !stop.done())
             return stop;
         filled[d - 1] = BandStack(bands, pixels);
         error[d - 1] = BandStack(bands, pixels);
@@ -277,41 +281,16 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
     if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
                          target))
         return {msg::READ_TARGET, plan.target_image_path};
-    BandStack fill(bands, pixels);
-    if (!read_band_stack(context.fill, strip.window_first_row, strip.window_rows, image.width,
-                         fill))
-        return {msg::READ_FILL, plan.fill().image_path};
-
     // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
     std::vector<unsigned char> target_mask(pixels, 0);
     std::vector<unsigned char> fill_mask(pixels, 0);
     clear_non_finite(target, target_mask.data(),
                      image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
-    clear_non_finite(fill, fill_mask.data());
-    switch (plan.gaps) {
-    case GapRule::nodata: {
-        JobResult stop = build_nodata_gap_masks(context.masker, context.target, context.fill,
-                                              image.width, strip.window_first_row,
-                                              strip.window_rows, target_mask.data(),
-                                              fill_mask.data());
-        if (!stop.done())
-            return stop;
-        break;
-    }
-    case GapRule::valid_range:
-        build_range_gap_masks(context.masker, target, fill, target_mask.data(), fill_mask.data(),
-                              plan.valid_min, plan.valid_max);
-        break;
-    case GapRule::mask_files: {
-        JobResult stop = build_file_gap_masks(
-            context.masker, plan.target_mask_path, plan.fill().mask_path, image.width,
-            image.height, strip.window_first_row, strip.window_rows, target_mask.data(),
-            fill_mask.data());
-        if (!stop.done())
-            return stop;
-        break;
-    }
-    }
+    BandStack fill(bands, pixels);
+    if (JobResult stop = read_fill_date(context, strip, target, 0, fill, target_mask.data(),
+                                        fill_mask.data());
+        !stop.done())
+        return stop;
     context.target_gap_pixels +=
         count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
                      image.width * static_cast<std::size_t>(strip.interior_rows));
