@@ -118,14 +118,19 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             hooks))
         return JobResult::stopped();
 
-    // Calibrated on the job's thread, then applied in chunks: each pixel
-    // reads only the inputs and its own values, so the chunks' order does
-    // not matter.
+    // Calibrated from samples predicted in chunks and summed on the job's
+    // thread in sample order, then applied in chunks: each pixel reads only
+    // the inputs and its own values, so the chunks' order does not matter.
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width};
-    const RefineModel model = calibrate_refinement(refine);
+    CalibrationSamples samples = calibration_samples(refine);
+    if (!pool.run(
+            samples.chunks(), pool.threads(),
+            [&](std::size_t chunk, int) { visit_samples(refine, samples, chunk); }, hooks))
+        return JobResult::stopped();
+    const RefineModel model = calibrate_refinement(refine, samples);
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {

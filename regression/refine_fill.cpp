@@ -333,46 +333,93 @@ void predict_refined_rows(const SimilarSearch& similar, const unsigned char* tar
         }
 }
 
-RefineModel calibrate_refinement(const RefineInputs& in)
+CalibrationSamples calibration_samples(const RefineInputs& in)
 {
-    const int bands = in.band_count;
-    const int rows = in.rows, width = in.width;
-    RefineModel m;
-    m.bands = bands;
-    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
-
-    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    const std::size_t pixels = static_cast<std::size_t>(in.rows) * in.width;
     long long residual_count = 0;
     for (std::size_t q = 0; q < pixels; ++q) residual_count += in.residual_pixels[q] != 0;
     const long long every = std::max<long long>(
         REFINE_SAMPLE_EVERY, (residual_count + REFINE_SAMPLE_MOST - 1) / REFINE_SAMPLE_MOST);
-    std::vector<std::size_t> samples;
+    CalibrationSamples samples;
     long long seen = 0;
     for (std::size_t q = 0; q < pixels; ++q)
-        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
+        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.at.push_back(q);
+    samples.visits.resize(samples.chunks());
+    return samples;
+}
 
+void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk)
+{
+    const int bands = in.band_count;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    const std::size_t first = chunk * CalibrationSamples::CHUNK;
+    const std::size_t end = std::min(first + CalibrationSamples::CHUNK, samples.at.size());
     PredictScratch work;
     RingStats residuals(P * bands);
-    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands), line(bands);
-    const Residual residual{in};
-    // Visits each sample predicted from pixels ring s or further, s = 1, then
-    // one beyond the ring the interpolation found, and so on: a sample seen
-    // as a gap pixel that far from the nearest valid one.
-    auto for_each_ring = [&](auto visit) {
-        for (const std::size_t q : samples) {
-            const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
-            for (int s = 1; s <= RING_REACH;) {
-                const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
-                                                work, out.data(), line.data());
-                if (ring == 0) break;
-                ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
-                           residuals);
-                visit(q, ring);
-                // Rings s .. ring - 1 hold no valid pixel, so leaving them out
-                // would predict the same again: jump past the ring found.
-                s = ring + 1;
-            }
+    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * nb), line(nb);
+    CalibrationSamples::Visits& v = samples.visits[chunk];
+    v = {};
+    // Each sample predicted from pixels ring s or further, s = 1, then one
+    // beyond the ring the interpolation found, and so on: a sample seen as a
+    // gap pixel that far from the nearest valid one.
+    for (std::size_t i = first; i < end; ++i) {
+        const std::size_t q = samples.at[i];
+        const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
+        for (int s = 1; s <= RING_REACH;) {
+            const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
+                                            work, out.data(), line.data());
+            if (ring == 0) break;
+            ring_stats(r, c, in.rows, in.width, ring, P * bands, ResidualPixel{in}, Residual{in},
+                       residuals);
+            v.at.push_back(q);
+            v.ring.push_back(ring);
+            v.residual_ring.push_back(residuals.ring);
+            v.values.insert(v.values.end(), out.begin(), out.end());
+            v.values.insert(v.values.end(), line.begin(), line.end());
+            v.values.insert(v.values.end(), residuals.mean.begin(), residuals.mean.end());
+            v.values.insert(v.values.end(), residuals.square.begin(), residuals.square.end());
+            // Rings s .. ring - 1 hold no valid pixel, so leaving them out
+            // would predict the same again: jump past the ring found.
+            s = ring + 1;
         }
+    }
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in)
+{
+    CalibrationSamples samples = calibration_samples(in);
+    for (std::size_t chunk = 0; chunk < samples.chunks(); ++chunk) visit_samples(in, samples, chunk);
+    return calibrate_refinement(in, samples);
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples)
+{
+    const int bands = in.band_count;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    RefineModel m;
+    m.bands = bands;
+    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
+
+    RingStats residuals(P * bands);
+    const double* out = nullptr;   // the visit's interpolation and local plane
+    const double* line = nullptr;  // its similar line
+    const Residual residual{in};
+    // Calls visit(q, ring) for the samples' visits in order, `out`, `line`
+    // and `residuals` set to the visit's.
+    const std::size_t stride = (OTHER_PREDICTORS + 1 + 2 * P) * nb;
+    auto for_each_ring = [&](auto visit) {
+        for (const CalibrationSamples::Visits& v : samples.visits)
+            for (std::size_t k = 0; k < v.at.size(); ++k) {
+                const double* values = v.values.data() + k * stride;
+                out = values;
+                line = values + OTHER_PREDICTORS * nb;
+                const double* mean = line + nb;
+                const double* square = mean + P * nb;
+                std::copy(mean, mean + P * nb, residuals.mean.begin());
+                std::copy(square, square + P * nb, residuals.square.begin());
+                residuals.ring = v.residual_ring[k];
+                visit(v.at[k], v.ring[k]);
+            }
     };
     auto value_of = [&](std::size_t q, int k, int b) {
         return k == PREDICT_REGRESSION ? in.loo_regression[b][q] : out[(k - 1) * bands + b];

@@ -140,6 +140,33 @@ constexpr int REFINE_SAMPLE_EVERY = 10;
 constexpr long long REFINE_SAMPLE_MOST = 5000;
 RefineModel calibrate_refinement(const RefineInputs& in);
 
+// The same in steps, so that the samples' predictions (nearly all of the
+// work) may run on several threads: calibration_samples picks the samples;
+// visit_samples predicts those of one chunk at every ring and keeps what the
+// model is measured from (chunks may run at the same time and in any order);
+// calibrate_refinement(in, samples) then sums the visits in sample order, so
+// the model is the same whatever ran the chunks.
+struct CalibrationSamples {
+    // Samples per chunk: a few dozen predictions each, enough to share out.
+    static constexpr std::size_t CHUNK = 64;
+    std::vector<std::size_t> at;  // the sample pixels, in raster order
+    // Per chunk, its visits in order: the pixel, the ring of the nearest
+    // valid pixel the prediction used, the first ring of residuals around
+    // it (0: none), then per visit the predictions (as predict_refined_rows
+    // writes them, then the similar line) and the residuals' ring
+    // statistics (means, then mean squares).
+    struct Visits {
+        std::vector<std::size_t> at;
+        std::vector<int> ring, residual_ring;
+        std::vector<double> values;
+    };
+    std::vector<Visits> visits;
+    std::size_t chunks() const { return (at.size() + CHUNK - 1) / CHUNK; }
+};
+CalibrationSamples calibration_samples(const RefineInputs& in);
+void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk);
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples);
+
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows
 // row_begin .. row_end - 1: `filled` holds the regression there on entry,
 // the combination on return; `error` (band pointers, or null) receives the
