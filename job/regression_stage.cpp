@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "job/edge_fill_stage.h"
@@ -102,8 +103,15 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     BandStack predictions((PREDICTOR_COUNT - 1) * bands, pixels);
     // The interpolation: kriging from the target's valid pixels, its model
     // fitted as for the pixels missing in both images.
-    const EdgeInterpolator interpolator(fit_edge_model(s.target.bands(), bands, s.target_mask,
-                                                       s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP));
+    std::optional<EdgeInterpolator> own;
+    std::optional<EdgeInterpolator>& fitted = s.interpolation != nullptr ? s.interpolation->interpolator : own;
+    if (!fitted)
+        fitted.emplace(fit_edge_model(s.target.bands(), bands, s.target_mask, s.width, s.rows,
+                                      EDGE_VARIOGRAM_ROW_STEP));
+    const EdgeInterpolator& interpolator = *fitted;
+    std::optional<KnownInterpolation> kept;
+    if (s.interpolation != nullptr)
+        kept = KnownInterpolation{s.interpolation->values.bands(), s.interpolation->known.data()};
     static_assert(EDGE_NEIGHBOURS <= NEIGHBOUR_WEIGHTS_MOST);
     const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
                                          std::size_t* at, double* weight) {
@@ -113,7 +121,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
                 predict_refined_rows(similar, s.target_mask, kriging, select.data(),
-                                     first_row(chunk), end_row(chunk), predictions.bands());
+                                     first_row(chunk), end_row(chunk), predictions.bands(),
+                                     kept ? &*kept : nullptr);
             },
             hooks))
         return JobResult::stopped();

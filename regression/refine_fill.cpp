@@ -82,24 +82,34 @@ struct PredictScratch {
 // (P - 1) x bands values, NaN where a predictor has nothing; `line` (or
 // null) the similar line, which stands in for the regression where rings
 // are left out. Returns the ring of the nearest valid pixel at or beyond
-// `start` (0: none within RING_REACH, and no interpolation).
+// `start` (0: none within RING_REACH, and no interpolation). `kept` (or
+// null; start 1 only) holds interpolations made before.
 int predict_others(const SimilarSearch& s, const unsigned char* target_mask,
                    const NeighbourWeights& kriging, int row, int col, int start,
-                   PredictScratch& work, double* out, double* line)
+                   PredictScratch& work, double* out, double* line,
+                   const KnownInterpolation* kept = nullptr)
 {
     const int bands = s.bands;
     const int ring = nearest_valid_ring(target_mask, row, col, s.rows, s.width, start);
     const int exclude = ring > 0 ? ring : start;
     double* const interpolation = out + (PREDICT_INTERPOLATION - 1) * bands;
     double* const plane = out + (PREDICT_LOCAL_PLANE - 1) * bands;
-    std::size_t at[NEIGHBOUR_WEIGHTS_MOST];
-    double weight[NEIGHBOUR_WEIGHTS_MOST];
     const std::size_t pos = static_cast<std::size_t>(row) * s.width + col;
-    const int n = ring > 0 ? kriging(target_mask, pos, start, at, weight) : 0;
-    for (int b = 0; b < bands; ++b) {
-        double v = 0.0;
-        for (int k = 0; k < n; ++k) v += weight[k] * s.target[b][at[k]];
-        interpolation[b] = n > 0 ? v : NONE;
+    if (kept != nullptr && kept->known[pos] != 0) {
+        for (int b = 0; b < bands; ++b) interpolation[b] = kept->values[b][pos];
+    } else {
+        std::size_t at[NEIGHBOUR_WEIGHTS_MOST];
+        double weight[NEIGHBOUR_WEIGHTS_MOST];
+        const int n = ring > 0 ? kriging(target_mask, pos, start, at, weight) : 0;
+        for (int b = 0; b < bands; ++b) {
+            double v = 0.0;
+            for (int k = 0; k < n; ++k) v += weight[k] * s.target[b][at[k]];
+            interpolation[b] = n > 0 ? v : NONE;
+        }
+        if (kept != nullptr) {
+            for (int b = 0; b < bands; ++b) kept->values[b][pos] = interpolation[b];
+            kept->known[pos] = 1;
+        }
     }
     if (local_regression_predict(s, row, col, exclude, work.local, plane) == 0)
         std::fill(plane, plane + bands, NONE);
@@ -319,7 +329,7 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging, const unsigned char* select,
                           int row_begin, int row_end,
-                          double* const* predictions)
+                          double* const* predictions, const KnownInterpolation* kept)
 {
     const int bands = similar.bands;
     PredictScratch work;
@@ -328,7 +338,7 @@ void predict_refined_rows(const SimilarSearch& similar, const unsigned char* tar
         for (int c = 0; c < similar.width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * similar.width + c;
             if (select[pos] == 0) continue;
-            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr);
+            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr, kept);
             for (std::size_t v = 0; v < out.size(); ++v) predictions[v][pos] = out[v];
         }
 }

@@ -93,15 +93,24 @@ struct RefineInputs {
     int width;
 };
 
+// The interpolation at a strip's pixels, kept for every fill date: it reads
+// only the target and its gaps, which all dates share. `known` marks (1) the
+// pixels whose band_count values in `values` (band pointers) are made.
+struct KnownInterpolation {
+    double* const* values;
+    unsigned char* known;
+};
+
 // Writes the interpolation and the local plane into `predictions`
 // (2 x band_count band pointers) at the pixels of rows
 // row_begin .. row_end - 1 whose `select` byte is nonzero, NaN where a
-// predictor has nothing to go on. Reads only the inputs: row ranges may run
-// at the same time.
+// predictor has nothing to go on. With `kept` (or null), the interpolation
+// is taken from there where known, and kept there where not. Reads only the
+// inputs (and `kept` in those rows): row ranges may run at the same time.
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging,
                           const unsigned char* select, int row_begin, int row_end,
-                          double* const* predictions);
+                          double* const* predictions, const KnownInterpolation* kept = nullptr);
 
 // What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
 // distance of the nearest valid pixel) and band.
