@@ -47,6 +47,20 @@ struct Residual {
                              : in.predictions[(k - 1) * in.band_count + b][q];
         return std::isfinite(p) ? p - in.target[b][q] : 0.0;
     }
+    // Every value of pixel q, in order.
+    void operator()(std::size_t q, double* x) const
+    {
+        const int bands = in.band_count;
+        for (int b = 0; b < bands; ++b) {
+            const double t = in.target[b][q];
+            const double p = in.loo_regression[b][q];
+            x[b] = std::isfinite(p) ? p - t : 0.0;
+            for (int k = 1; k < P; ++k) {
+                const double o = in.predictions[(k - 1) * bands + b][q];
+                x[k * bands + b] = std::isfinite(o) ? o - t : 0.0;
+            }
+        }
+    }
 };
 
 std::size_t slot(int bands, int k, int ring, int b)
