@@ -68,7 +68,9 @@ void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
 
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
-    // The band counts of the usual sensors get a row of fixed length.
+    // The band counts of the usual images get a row of fixed length: 3
+    // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
+    // bands); any other count a row of run-time length, the same sums.
     switch (n) {
     case 3: return sum_rows<3>(n, count, w, z, sums);
     case 4: return sum_rows<4>(n, count, w, z, sums);

@@ -139,9 +139,8 @@ struct RefineModel {
 
 // Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
 // fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
-// the calibration runs on one thread, predicts each sample again once per
-// ring in each of its two passes, and that many samples give each ring and
-// band hundreds of terms.
+// the calibration predicts each sample again once per ring, and that many
+// samples give each ring and band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
 // 5000 samples measure as well as 20000 (the real pairs, with fewer
 // residual pixels, and the 2000 x 700 demo scene, 6.4484 against 6.4482 DN)
