@@ -3,9 +3,10 @@
 # data: a crop of the typical benchmark scene (2000 x 700 x 6 Byte from the
 # middle of the 8000 x 7000 scene, so the stripes have their mean width).
 # Both are built in a temporary folder; each runs with one and with N threads,
-# the commit and the tree in turn; the outputs must be the same bytes. Prints
-# each wall time, CPU time, cores busy, peak memory and the speed-up over the
-# commit with as many threads.
+# the commit and the tree in turn; the outputs must be the same bytes (with
+# --refine, each build's across its thread counts: the refined fill may
+# change between commits). Prints each wall time, CPU time, cores busy, peak
+# memory and the speed-up over the commit with as many threads.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +15,7 @@ me=$(basename "$0")
 
 usage() {
     cat <<USAGE
-Usage: bench/$me [--crop WIDTHxHEIGHT] [--scene WIDTHxHEIGHT] [--threads N] [COMMIT]
+Usage: bench/$me [--crop WIDTHxHEIGHT] [--scene WIDTHxHEIGHT] [--threads N] [--refine] [--rounds N] [COMMIT]
 
 Builds COMMIT (default e6a362c) and this working tree (committed or not) in a
 temporary folder, never in build/, and fills a crop of the benchmark scene with
@@ -23,12 +24,17 @@ each, with 1 and with N threads: COMMIT and this tree in turn.
   --crop WIDTHxHEIGHT   size of the crop, taken from the scene's middle (default 2000x700)
   --scene WIDTHxHEIGHT  scene to crop from (default 8000x7000; cached in $bench_cache)
   --threads N           threads of the second run of each (default 2)
+  --refine              the refined fill (--refine) instead of the standard one
+  --rounds N            run the commit and this tree in turn N times (default 1),
+                        so that a busy spell of the machine falls on both
 USAGE
 }
 
 crop=2000x700
 scene_size=8000x7000
 threads=2
+refine=()
+rounds=1
 commit=e6a362c
 while [ $# -gt 0 ]; do
     case $1 in
@@ -36,6 +42,8 @@ while [ $# -gt 0 ]; do
         --crop) [ $# -ge 2 ] || usage_error "--crop needs a value"; crop=$2; shift 2 ;;
         --scene) [ $# -ge 2 ] || usage_error "--scene needs a value"; scene_size=$2; shift 2 ;;
         --threads) [ $# -ge 2 ] || usage_error "--threads needs a value"; threads=$2; shift 2 ;;
+        --refine) refine=(--refine); shift ;;
+        --rounds) [ $# -ge 2 ] || usage_error "--rounds needs a value"; rounds=$2; shift 2 ;;
         -*) usage_error "unknown option $1" ;;
         *) commit=$1; shift ;;
     esac
@@ -44,6 +52,7 @@ for size in "$crop" "$scene_size"; do
     valid_size "$size" || usage_error "sizes take the form WIDTHxHEIGHT, e.g. 2000x700: $size"
 done
 valid_count "$threads" || usage_error "the thread count must be a positive integer: $threads"
+valid_count "$rounds" || usage_error "the round count must be a positive integer: $rounds"
 crop_width=${crop%x*} crop_height=${crop#*x}
 scene_width=${scene_size%x*} scene_height=${scene_size#*x}
 if [ "$crop_width" -gt "$scene_width" ] || [ "$crop_height" -gt "$scene_height" ]; then
@@ -99,9 +108,9 @@ echo
 labels=() names=() thread_counts=() walls=() cpus=() busy=() peaks=()
 run() {
     local label=$1 build=$2 count=$3 status=0
-    echo "$label: pelvane-cli --threads $count ..."
+    echo "$label: pelvane-cli ${refine[*]} --threads $count ..."
     timed "$work/$label.time" "$build/bin/pelvane-cli" -q --target "$work/target.tif" --fill "$work/fill.tif" \
-        --output "$work/$label.tif" --threads "$count" >"$work/$label.log" 2>&1 || status=$?
+        --output "$work/$label.tif" --threads "$count" "${refine[@]}" >"$work/$label.log" 2>&1 || status=$?
     if [ "$status" -ne 0 ]; then
         cat "$work/$label.log" >&2
         fail "pelvane-cli of $label failed (exit status $status)"
@@ -115,11 +124,13 @@ run() {
 }
 counts=(1)
 [ "$threads" -eq 1 ] || counts+=("$threads")
-for count in "${counts[@]}"; do
-    run "old-$count" "$work/old" "$count"
-    names+=("$old_name")
-    run "new-$count" "$work/new" "$count"
-    names+=("$new_name")
+for round in $(seq "$rounds"); do
+    for count in "${counts[@]}"; do
+        run "old-$count-$round" "$work/old" "$count"
+        names+=("$old_name")
+        run "new-$count-$round" "$work/new" "$count"
+        names+=("$new_name")
+    done
 done
 
 echo
@@ -136,10 +147,22 @@ echo " cpu s = user + system time, cores busy = cpu s / wall s, load average now
 
 identical=1
 for label in "${labels[@]:1}"; do
-    if ! cmp -s "$work/old-1.tif" "$work/$label.tif"; then
-        echo "The output of $label differs from $old_name's." >&2
+    # The refined fill is compared within each build; the standard one with the commit's.
+    first="old-1-1"
+    [ "${#refine[@]}" -eq 0 ] || [ "${label%%-*}" = old ] || first="new-1-1"
+    if ! cmp -s "$work/$first.tif" "$work/$label.tif"; then
+        echo "The output of $label differs from $first's." >&2
         identical=0
     fi
 done
 [ "$identical" -eq 1 ] || fail "outputs differ: the speed-up does not count"
-echo "Every output is byte for byte the same as $old_name's."
+if [ "${#refine[@]}" -eq 0 ]; then
+    echo "Every output is byte for byte the same as $old_name's."
+else
+    echo "Each build's refined outputs are byte for byte the same at every thread count;"
+    if cmp -s "$work/old-1-1.tif" "$work/new-1-1.tif"; then
+        echo "and the same as $old_name's."
+    else
+        echo "they differ from $old_name's."
+    fi
+fi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "job/edge_fill_stage.h"
@@ -102,8 +103,15 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     BandStack predictions((PREDICTOR_COUNT - 1) * bands, pixels);
     // The interpolation: kriging from the target's valid pixels, its model
     // fitted as for the pixels missing in both images.
-    const EdgeInterpolator interpolator(fit_edge_model(s.target.bands(), bands, s.target_mask,
-                                                       s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP));
+    std::optional<EdgeInterpolator> own;
+    std::optional<EdgeInterpolator>& fitted = s.interpolation != nullptr ? s.interpolation->interpolator : own;
+    if (!fitted)
+        fitted.emplace(fit_edge_model(s.target.bands(), bands, s.target_mask, s.width, s.rows,
+                                      EDGE_VARIOGRAM_ROW_STEP));
+    const EdgeInterpolator& interpolator = *fitted;
+    std::optional<KnownInterpolation> kept;
+    if (s.interpolation != nullptr)
+        kept = KnownInterpolation{s.interpolation->values.bands(), s.interpolation->known.data()};
     static_assert(EDGE_NEIGHBOURS <= NEIGHBOUR_WEIGHTS_MOST);
     const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
                                          std::size_t* at, double* weight) {
@@ -113,19 +121,25 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
                 predict_refined_rows(similar, s.target_mask, kriging, select.data(),
-                                     first_row(chunk), end_row(chunk), predictions.bands());
+                                     first_row(chunk), end_row(chunk), predictions.bands(),
+                                     kept ? &*kept : nullptr);
             },
             hooks))
         return JobResult::stopped();
 
-    // Calibrated on the job's thread, then applied in chunks: each pixel
-    // reads only the inputs and its own values, so the chunks' order does
-    // not matter.
+    // Calibrated from samples predicted in chunks and summed on the job's
+    // thread in sample order, then applied in chunks: each pixel reads only
+    // the inputs and its own values, so the chunks' order does not matter.
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width};
-    const RefineModel model = calibrate_refinement(refine);
+    CalibrationSamples samples = calibration_samples(refine);
+    if (!pool.run(
+            samples.chunks(), pool.threads(),
+            [&](std::size_t chunk, int) { visit_samples(refine, samples, chunk); }, hooks))
+        return JobResult::stopped();
+    const RefineModel model = calibrate_refinement(refine, samples);
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {

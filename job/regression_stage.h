@@ -1,11 +1,27 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <vector>
+
 #include "job/band_stack.h"
 #include "job/job_host.h"
 #include "job/job_result.h"
 #include "job/worker_pool.h"
+#include "solver/edge_interpolation.h"
 
 namespace pelvane {
+
+// The refined fill's interpolation from the target's valid pixels reads
+// only the target and its gaps. With several fill dates the stages of one
+// strip share it: its model is fitted once, and each pixel's values are
+// made by the first date that needs them and kept for the others.
+struct SharedInterpolation {
+    SharedInterpolation(int bands, std::size_t pixels) : values(bands, pixels), known(pixels, 0) {}
+    std::optional<EdgeInterpolator> interpolator;
+    BandStack values;
+    std::vector<unsigned char> known;
+};
 
 // What the regression stage of one strip reads and writes.
 struct RegressionStageBuffers {
@@ -27,6 +43,9 @@ struct RegressionStageBuffers {
     // share the strip's regression span).
     double progress_from = 0.0;
     double progress_span = 1.0;
+    // Refined fill only, when not null: the interpolation shared with the
+    // strip's other fill dates (the same target and gaps).
+    SharedInterpolation* interpolation = nullptr;
 };
 
 // Sarnic's regression over the strip, in chunks of rows on the pool's

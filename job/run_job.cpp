@@ -254,10 +254,11 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // Each fill image after the first keeps its fill and estimated errors
     // per band, its mask and its status until the dates are combined; one
     // of them at a time is read as doubles, and the first date's errors
-    // are kept whether or not the error raster is asked for.
+    // are kept whether or not the error raster is asked for. The dates share
+    // the interpolation (a value per band and a mark per pixel).
     if (fill_count > 1)
         per_pixel += static_cast<double>(fill_count - 1) * (16.0 * image.band_count + 2.0) +
-                     16.0 * image.band_count;
+                     16.0 * image.band_count + 8.0 * image.band_count + 1.0;
     return window_rows * image.width * per_pixel;
 }
 

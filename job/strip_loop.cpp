@@ -177,6 +177,7 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     // Per date and band, the error at each copy pixel; NaN where not filled.
     std::vector<double> copy_error(dates * static_cast<std::size_t>(bands) * n,
                                    std::numeric_limits<double>::quiet_NaN());
+    SharedInterpolation interpolation(bands, pixels);
     auto fill_date = [&](std::size_t d, const BandStack& fill, const unsigned char* mask,
                          BandStack& filled, unsigned char* status, BandStack& error) -> JobResult {
         const RegressionStageBuffers stage{.target = regression.target,
@@ -191,7 +192,8 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
                                            .refine = true,
                                            .error = &error,
                                            .progress_from = static_cast<double>(d) * span,
-                                           .progress_span = span};
+                                           .progress_span = span,
+                                           .interpolation = &interpolation};
         if (JobResult stop = run_regression_stage(pool, context.host, stage); !stop.done())
             return stop;
         for (int b = 0; b < bands; ++b) {

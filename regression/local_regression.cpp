@@ -18,24 +18,66 @@ double candidate_weight(const SimilarSearch& s, const float* own, std::size_t q,
     return 1.0 / (spectral * spectral * (dr * dr + dc * dc));
 }
 
-// Adds one candidate's terms to the sums laid out as in
-// local_regression_predict. The values are copied out of the strip first,
-// so that the compiler need not reload them after every store.
-void accumulate(int n, double w, const double* __restrict x, const double* __restrict y,
-                double* __restrict sums)
+// The sums laid out as in local_regression_predict, from the candidates'
+// weights w[i] and rows z[i] = (x, y) (2n values each, candidate after
+// candidate). Each sum runs over the candidates in their order from 0, as
+// adding them one candidate at a time would, so the bits are the same; but
+// one row of sums at a time, its 2n terms side by side in registers, where
+// the compiler turns them into vector operations when N (the band count,
+// or 0: n at run time) is known. The row of the constant 1 (multiplier w)
+// gives w x and w y; row j (multiplier w x_j) gives w x_j x' and w x_j y'.
+// Row j's w x_j x_k for k < j (the lower triangle) is computed and dropped.
+template <int N>
+void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
+              const double* __restrict z, double* __restrict sums)
 {
+    const int n = N > 0 ? N : n_runtime;
     const std::size_t nb = static_cast<std::size_t>(n);
+    const std::size_t row_length = 2 * nb;
     double* const sx = sums + 1;
     double* const sy = sx + nb;
     double* const sxx = sy + nb;
     double* const sxy = sxx + nb * nb;
-    sums[0] += w;
-    for (int j = 0; j < n; ++j) {
-        const double wx = w * x[j];
-        sx[j] += wx;
-        sy[j] += w * y[j];
-        for (int k = j; k < n; ++k) sxx[j * nb + k] += wx * x[k];
-        for (int b = 0; b < n; ++b) sxy[j * nb + b] += wx * y[b];
+    double total = 0.0;
+    for (std::size_t i = 0; i < count; ++i) total += w[i];
+    sums[0] = total;
+    constexpr int MOST = 2 * (N > 0 ? N : 1);  // the row held in registers
+    double fixed[MOST];
+    std::vector<double> grown;  // the row when n is known only at run time
+    if (N == 0) grown.resize(row_length);
+    double* const acc = N > 0 ? fixed : grown.data();
+    for (int j = -1; j < n; ++j) {
+        std::fill(acc, acc + row_length, 0.0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double* zi = z + i * row_length;
+            const double m = j < 0 ? w[i] : w[i] * zi[j];
+            // Unrolled whole, so that the row stays in registers.
+#pragma GCC unroll 16
+            for (std::size_t v = 0; v < row_length; ++v) acc[v] += m * zi[v];
+        }
+        if (j < 0) {
+            std::copy(acc, acc + nb, sx);
+            std::copy(acc + nb, acc + row_length, sy);
+        } else {
+            const std::size_t r = static_cast<std::size_t>(j);
+            std::copy(acc + r, acc + nb, sxx + r * nb + r);
+            std::copy(acc + nb, acc + row_length, sxy + r * nb);
+        }
+    }
+}
+
+void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
+{
+    // The band counts of the usual images get a row of fixed length: 3
+    // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
+    // bands); any other count a row of run-time length, the same sums.
+    switch (n) {
+    case 3: return sum_rows<3>(n, count, w, z, sums);
+    case 4: return sum_rows<4>(n, count, w, z, sums);
+    case 6: return sum_rows<6>(n, count, w, z, sums);
+    case 7: return sum_rows<7>(n, count, w, z, sums);
+    case 8: return sum_rows<8>(n, count, w, z, sums);
+    default: return sum_rows<0>(n, count, w, z, sums);
     }
 }
 
@@ -85,14 +127,15 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     double* const sy = sx + nb;
     double* const sxx = sy + nb;
     double* const sxy = sxx + nb * nb;
-    work.x.resize(2 * nb);
     work.slope.resize(nb * nb);
-    double* const x = work.x.data();  // the bands of one candidate, less the pixel's own
-    double* const y = x + nb;         // its target values
 
-    int count = 0;
+    std::size_t count = 0;
     for (int half = LOCAL_HALF;; half = next_similar_half(half)) {
-        std::fill(work.sums.begin(), work.sums.end(), 0.0);
+        // The candidates' weights and rows (the bands less the pixel's own,
+        // then the target values), in raster order.
+        const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
+        work.w.resize(side * side);
+        work.z.resize(side * side * 2 * nb);
         count = 0;
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
         for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
@@ -101,18 +144,20 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
             for (int c = c0; c <= c1; ++c) {
                 const std::size_t q = line + c;
                 if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-                const double w = candidate_weight(s, own, q, r - row, c - col);
+                work.w[count] = candidate_weight(s, own, q, r - row, c - col);
                 const float* xf = s.scaled_fill + q * nb;
+                double* const z = work.z.data() + count * 2 * nb;
                 for (int j = 0; j < n; ++j) {
-                    x[j] = static_cast<double>(xf[j]) - own[j];
-                    y[j] = s.target[j][q];
+                    z[j] = static_cast<double>(xf[j]) - own[j];
+                    z[nb + j] = s.target[j][q];
                 }
-                accumulate(n, w, x, y, work.sums.data());
                 ++count;
             }
         }
-        if (count >= LOCAL_FEWEST || half >= SIMILAR_MAX_HALF) break;
+        if (count >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
     }
+    std::fill(work.sums.begin(), work.sums.end(), 0.0);
+    sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());
     const double sw = work.sums[0];
     if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
 
@@ -136,7 +181,7 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
         if (!std::isfinite(v)) return 0;
         out[b] = v;
     }
-    return count;
+    return static_cast<int>(count);
 }
 
 int local_regression_reference(const SimilarSearch& s, int row, int col, int exclude, double* out)

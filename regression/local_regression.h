@@ -37,7 +37,7 @@ constexpr double LOCAL_RIDGE = 0.003;
 
 // Working storage of one thread, reused from pixel to pixel.
 struct LocalScratch {
-    std::vector<double> sums, x, slope;
+    std::vector<double> sums, w, z, slope;
 };
 
 // The local regression at (row, col) of a strip described as for the

@@ -47,6 +47,20 @@ struct Residual {
                              : in.predictions[(k - 1) * in.band_count + b][q];
         return std::isfinite(p) ? p - in.target[b][q] : 0.0;
     }
+    // Every value of pixel q, in order.
+    void operator()(std::size_t q, double* x) const
+    {
+        const int bands = in.band_count;
+        for (int b = 0; b < bands; ++b) {
+            const double t = in.target[b][q];
+            const double p = in.loo_regression[b][q];
+            x[b] = std::isfinite(p) ? p - t : 0.0;
+            for (int k = 1; k < P; ++k) {
+                const double o = in.predictions[(k - 1) * bands + b][q];
+                x[k * bands + b] = std::isfinite(o) ? o - t : 0.0;
+            }
+        }
+    }
 };
 
 std::size_t slot(int bands, int k, int ring, int b)
@@ -82,24 +96,34 @@ struct PredictScratch {
 // (P - 1) x bands values, NaN where a predictor has nothing; `line` (or
 // null) the similar line, which stands in for the regression where rings
 // are left out. Returns the ring of the nearest valid pixel at or beyond
-// `start` (0: none within RING_REACH, and no interpolation).
+// `start` (0: none within RING_REACH, and no interpolation). `kept` (or
+// null; start 1 only) holds interpolations made before.
 int predict_others(const SimilarSearch& s, const unsigned char* target_mask,
                    const NeighbourWeights& kriging, int row, int col, int start,
-                   PredictScratch& work, double* out, double* line)
+                   PredictScratch& work, double* out, double* line,
+                   const KnownInterpolation* kept = nullptr)
 {
     const int bands = s.bands;
     const int ring = nearest_valid_ring(target_mask, row, col, s.rows, s.width, start);
     const int exclude = ring > 0 ? ring : start;
     double* const interpolation = out + (PREDICT_INTERPOLATION - 1) * bands;
     double* const plane = out + (PREDICT_LOCAL_PLANE - 1) * bands;
-    std::size_t at[NEIGHBOUR_WEIGHTS_MOST];
-    double weight[NEIGHBOUR_WEIGHTS_MOST];
     const std::size_t pos = static_cast<std::size_t>(row) * s.width + col;
-    const int n = ring > 0 ? kriging(target_mask, pos, start, at, weight) : 0;
-    for (int b = 0; b < bands; ++b) {
-        double v = 0.0;
-        for (int k = 0; k < n; ++k) v += weight[k] * s.target[b][at[k]];
-        interpolation[b] = n > 0 ? v : NONE;
+    if (kept != nullptr && kept->known[pos] != 0) {
+        for (int b = 0; b < bands; ++b) interpolation[b] = kept->values[b][pos];
+    } else {
+        std::size_t at[NEIGHBOUR_WEIGHTS_MOST];
+        double weight[NEIGHBOUR_WEIGHTS_MOST];
+        const int n = ring > 0 ? kriging(target_mask, pos, start, at, weight) : 0;
+        for (int b = 0; b < bands; ++b) {
+            double v = 0.0;
+            for (int k = 0; k < n; ++k) v += weight[k] * s.target[b][at[k]];
+            interpolation[b] = n > 0 ? v : NONE;
+        }
+        if (kept != nullptr) {
+            for (int b = 0; b < bands; ++b) kept->values[b][pos] = interpolation[b];
+            kept->known[pos] = 1;
+        }
     }
     if (local_regression_predict(s, row, col, exclude, work.local, plane) == 0)
         std::fill(plane, plane + bands, NONE);
@@ -319,7 +343,7 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging, const unsigned char* select,
                           int row_begin, int row_end,
-                          double* const* predictions)
+                          double* const* predictions, const KnownInterpolation* kept)
 {
     const int bands = similar.bands;
     PredictScratch work;
@@ -328,51 +352,98 @@ void predict_refined_rows(const SimilarSearch& similar, const unsigned char* tar
         for (int c = 0; c < similar.width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * similar.width + c;
             if (select[pos] == 0) continue;
-            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr);
+            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr, kept);
             for (std::size_t v = 0; v < out.size(); ++v) predictions[v][pos] = out[v];
         }
 }
 
-RefineModel calibrate_refinement(const RefineInputs& in)
+CalibrationSamples calibration_samples(const RefineInputs& in)
 {
-    const int bands = in.band_count;
-    const int rows = in.rows, width = in.width;
-    RefineModel m;
-    m.bands = bands;
-    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
-
-    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    const std::size_t pixels = static_cast<std::size_t>(in.rows) * in.width;
     long long residual_count = 0;
     for (std::size_t q = 0; q < pixels; ++q) residual_count += in.residual_pixels[q] != 0;
     const long long every = std::max<long long>(
         REFINE_SAMPLE_EVERY, (residual_count + REFINE_SAMPLE_MOST - 1) / REFINE_SAMPLE_MOST);
-    std::vector<std::size_t> samples;
+    CalibrationSamples samples;
     long long seen = 0;
     for (std::size_t q = 0; q < pixels; ++q)
-        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
+        if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.at.push_back(q);
+    samples.visits.resize(samples.chunks());
+    return samples;
+}
 
+void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk)
+{
+    const int bands = in.band_count;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    const std::size_t first = chunk * CalibrationSamples::CHUNK;
+    const std::size_t end = std::min(first + CalibrationSamples::CHUNK, samples.at.size());
     PredictScratch work;
     RingStats residuals(P * bands);
-    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands), line(bands);
-    const Residual residual{in};
-    // Visits each sample predicted from pixels ring s or further, s = 1, then
-    // one beyond the ring the interpolation found, and so on: a sample seen
-    // as a gap pixel that far from the nearest valid one.
-    auto for_each_ring = [&](auto visit) {
-        for (const std::size_t q : samples) {
-            const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
-            for (int s = 1; s <= RING_REACH;) {
-                const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
-                                                work, out.data(), line.data());
-                if (ring == 0) break;
-                ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
-                           residuals);
-                visit(q, ring);
-                // Rings s .. ring - 1 hold no valid pixel, so leaving them out
-                // would predict the same again: jump past the ring found.
-                s = ring + 1;
-            }
+    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * nb), line(nb);
+    CalibrationSamples::Visits& v = samples.visits[chunk];
+    v = {};
+    // Each sample predicted from pixels ring s or further, s = 1, then one
+    // beyond the ring the interpolation found, and so on: a sample seen as a
+    // gap pixel that far from the nearest valid one.
+    for (std::size_t i = first; i < end; ++i) {
+        const std::size_t q = samples.at[i];
+        const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
+        for (int s = 1; s <= RING_REACH;) {
+            const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
+                                            work, out.data(), line.data());
+            if (ring == 0) break;
+            ring_stats(r, c, in.rows, in.width, ring, P * bands, ResidualPixel{in}, Residual{in},
+                       residuals);
+            v.at.push_back(q);
+            v.ring.push_back(ring);
+            v.residual_ring.push_back(residuals.ring);
+            v.values.insert(v.values.end(), out.begin(), out.end());
+            v.values.insert(v.values.end(), line.begin(), line.end());
+            v.values.insert(v.values.end(), residuals.mean.begin(), residuals.mean.end());
+            v.values.insert(v.values.end(), residuals.square.begin(), residuals.square.end());
+            // Rings s .. ring - 1 hold no valid pixel, so leaving them out
+            // would predict the same again: jump past the ring found.
+            s = ring + 1;
         }
+    }
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in)
+{
+    CalibrationSamples samples = calibration_samples(in);
+    for (std::size_t chunk = 0; chunk < samples.chunks(); ++chunk) visit_samples(in, samples, chunk);
+    return calibrate_refinement(in, samples);
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples)
+{
+    const int bands = in.band_count;
+    const std::size_t nb = static_cast<std::size_t>(bands);
+    RefineModel m;
+    m.bands = bands;
+    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
+
+    RingStats residuals(P * bands);
+    const double* out = nullptr;   // the visit's interpolation and local plane
+    const double* line = nullptr;  // its similar line
+    const Residual residual{in};
+    // Calls visit(q, ring) for the samples' visits in order, `out`, `line`
+    // and `residuals` set to the visit's.
+    const std::size_t stride = (OTHER_PREDICTORS + 1 + 2 * P) * nb;
+    auto for_each_ring = [&](auto visit) {
+        for (const CalibrationSamples::Visits& v : samples.visits)
+            for (std::size_t k = 0; k < v.at.size(); ++k) {
+                const double* values = v.values.data() + k * stride;
+                out = values;
+                line = values + OTHER_PREDICTORS * nb;
+                const double* mean = line + nb;
+                const double* square = mean + P * nb;
+                std::copy(mean, mean + P * nb, residuals.mean.begin());
+                std::copy(square, square + P * nb, residuals.square.begin());
+                residuals.ring = v.residual_ring[k];
+                visit(v.at[k], v.ring[k]);
+            }
     };
     auto value_of = [&](std::size_t q, int k, int b) {
         return k == PREDICT_REGRESSION ? in.loo_regression[b][q] : out[(k - 1) * bands + b];

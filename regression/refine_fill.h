@@ -93,15 +93,24 @@ struct RefineInputs {
     int width;
 };
 
+// The interpolation at a strip's pixels, kept for every fill date: it reads
+// only the target and its gaps, which all dates share. `known` marks (1) the
+// pixels whose band_count values in `values` (band pointers) are made.
+struct KnownInterpolation {
+    double* const* values;
+    unsigned char* known;
+};
+
 // Writes the interpolation and the local plane into `predictions`
 // (2 x band_count band pointers) at the pixels of rows
 // row_begin .. row_end - 1 whose `select` byte is nonzero, NaN where a
-// predictor has nothing to go on. Reads only the inputs: row ranges may run
-// at the same time.
+// predictor has nothing to go on. With `kept` (or null), the interpolation
+// is taken from there where known, and kept there where not. Reads only the
+// inputs (and `kept` in those rows): row ranges may run at the same time.
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging,
                           const unsigned char* select, int row_begin, int row_end,
-                          double* const* predictions);
+                          double* const* predictions, const KnownInterpolation* kept = nullptr);
 
 // What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
 // distance of the nearest valid pixel) and band.
@@ -130,15 +139,41 @@ struct RefineModel {
 
 // Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
 // fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
-// the calibration runs on one thread, predicts each sample again once per
-// ring in each of its two passes, and that many samples give each ring and
-// band hundreds of terms.
+// the calibration predicts each sample again once per ring, and that many
+// samples give each ring and band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
 // 5000 samples measure as well as 20000 (the real pairs, with fewer
 // residual pixels, and the 2000 x 700 demo scene, 6.4484 against 6.4482 DN)
 // for a quarter of the calibration's time.
 constexpr long long REFINE_SAMPLE_MOST = 5000;
 RefineModel calibrate_refinement(const RefineInputs& in);
+
+// The same in steps, so that the samples' predictions (nearly all of the
+// work) may run on several threads: calibration_samples picks the samples;
+// visit_samples predicts those of one chunk at every ring and keeps what the
+// model is measured from (chunks may run at the same time and in any order);
+// calibrate_refinement(in, samples) then sums the visits in sample order, so
+// the model is the same whatever ran the chunks.
+struct CalibrationSamples {
+    // Samples per chunk: a few dozen predictions each, enough to share out.
+    static constexpr std::size_t CHUNK = 64;
+    std::vector<std::size_t> at;  // the sample pixels, in raster order
+    // Per chunk, its visits in order: the pixel, the ring of the nearest
+    // valid pixel the prediction used, the first ring of residuals around
+    // it (0: none), then per visit the predictions (as predict_refined_rows
+    // writes them, then the similar line) and the residuals' ring
+    // statistics (means, then mean squares).
+    struct Visits {
+        std::vector<std::size_t> at;
+        std::vector<int> ring, residual_ring;
+        std::vector<double> values;
+    };
+    std::vector<Visits> visits;
+    std::size_t chunks() const { return (at.size() + CHUNK - 1) / CHUNK; }
+};
+CalibrationSamples calibration_samples(const RefineInputs& in);
+void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk);
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples);
 
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows
 // row_begin .. row_end - 1: `filled` holds the regression there on entry,

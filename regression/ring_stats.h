@@ -27,11 +27,12 @@ constexpr int RING_ANNULUS = 5;
 struct RingStats {
     int ring = 0;  // 0: nothing marked within RING_REACH
     std::vector<double> mean, square;
-    explicit RingStats(int values) : mean(values), square(values) {}
+    std::vector<double> pixel;  // scratch: one pixel's values
+    explicit RingStats(int values) : mean(values), square(values), pixel(values) {}
 };
 
-// marked(q) says whether pixel q counts; value(v, q) is its value v
-// (0 .. values - 1).
+// marked(q) says whether pixel q counts; values(q, x) writes its values
+// x[0 .. values - 1], all at once.
 template <class Marked, class Value>
 void ring_stats(int r, int c, int rows, int width, int start, int values, Marked marked,
                 Value value, RingStats& out)
@@ -52,8 +53,9 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
                 const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
                 const double w = 1.0 / d2;
                 sw += w;
+                value(q, out.pixel.data());
                 for (int v = 0; v < values; ++v) {
-                    const double x = value(v, q);
+                    const double x = out.pixel[v];
                     out.mean[v] += w * x;
                     out.square[v] += w * x * x;
                 }
