@@ -20,6 +20,10 @@ namespace {
 
 // Pixels per chunk at most, unless one row holds more.
 constexpr int CHUNK_PIXELS = 8192;
+// Calibration samples per part: at up to 5000 samples a strip, about 80
+// parts, enough to keep every worker busy to the end, each long enough
+// (a few milliseconds) that handing it out costs nothing.
+constexpr std::size_t SAMPLES_PER_PART = 64;
 
 }  // namespace
 
@@ -118,14 +122,29 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             hooks))
         return JobResult::stopped();
 
-    // Calibrated on the job's thread, then applied in chunks: each pixel
-    // reads only the inputs and its own values, so the chunks' order does
-    // not matter.
+    // Calibrated from the samples' predictions, made in parts on the
+    // workers and summed in the samples' order; then applied in chunks:
+    // each pixel reads only the inputs and its own values, so the chunks'
+    // order does not matter.
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width};
-    const RefineModel model = calibrate_refinement(refine);
+    const std::vector<std::size_t> samples = refine_samples(refine);
+    const std::size_t parts = (samples.size() + SAMPLES_PER_PART - 1) / SAMPLES_PER_PART;
+    std::vector<RefineVisits> visits(parts);
+    if (!pool.run(
+            parts, pool.threads(),
+            [&](std::size_t part, int) {
+                const std::size_t first = part * SAMPLES_PER_PART;
+                visit_refine_samples(refine, samples.data() + first,
+                                     std::min(SAMPLES_PER_PART, samples.size() - first),
+                                     visits[part]);
+            },
+            hooks))
+        return JobResult::stopped();
+    const RefineModel model = fit_refinement(refine, visits.data(), visits.size());
+    std::vector<RefineVisits>().swap(visits);
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {

@@ -333,15 +333,9 @@ void predict_refined_rows(const SimilarSearch& similar, const unsigned char* tar
         }
 }
 
-RefineModel calibrate_refinement(const RefineInputs& in)
+std::vector<std::size_t> refine_samples(const RefineInputs& in)
 {
-    const int bands = in.band_count;
-    const int rows = in.rows, width = in.width;
-    RefineModel m;
-    m.bands = bands;
-    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
-
-    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    const std::size_t pixels = static_cast<std::size_t>(in.rows) * in.width;
     long long residual_count = 0;
     for (std::size_t q = 0; q < pixels; ++q) residual_count += in.residual_pixels[q] != 0;
     const long long every = std::max<long long>(
@@ -350,27 +344,79 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     long long seen = 0;
     for (std::size_t q = 0; q < pixels; ++q)
         if (in.residual_pixels[q] != 0 && seen++ % every == 0) samples.push_back(q);
+    return samples;
+}
 
+void visit_refine_samples(const RefineInputs& in, const std::size_t* samples, std::size_t count,
+                          RefineVisits& visits)
+{
+    const int bands = in.band_count;
+    const int rows = in.rows, width = in.width;
     PredictScratch work;
     RingStats residuals(P * bands);
     std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands), line(bands);
-    const Residual residual{in};
     // Visits each sample predicted from pixels ring s or further, s = 1, then
     // one beyond the ring the interpolation found, and so on: a sample seen
     // as a gap pixel that far from the nearest valid one.
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t q = samples[i];
+        const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
+        for (int s = 1; s <= RING_REACH;) {
+            const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
+                                            work, out.data(), line.data());
+            if (ring == 0) break;
+            ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, Residual{in},
+                       residuals);
+            visits.at.push_back(q);
+            visits.ring.push_back(ring);
+            visits.residual_ring.push_back(residuals.ring);
+            visits.values.insert(visits.values.end(), out.begin(), out.end());
+            visits.values.insert(visits.values.end(), line.begin(), line.end());
+            visits.values.insert(visits.values.end(), residuals.mean.begin(), residuals.mean.end());
+            visits.values.insert(visits.values.end(), residuals.square.begin(),
+                                 residuals.square.end());
+            // Rings s .. ring - 1 hold no valid pixel, so leaving them out
+            // would predict the same again: jump past the ring found.
+            s = ring + 1;
+        }
+    }
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in)
+{
+    const std::vector<std::size_t> samples = refine_samples(in);
+    RefineVisits visits;
+    visit_refine_samples(in, samples.data(), samples.size(), visits);
+    return fit_refinement(in, &visits, 1);
+}
+
+RefineModel fit_refinement(const RefineInputs& in, const RefineVisits* parts, std::size_t part_count)
+{
+    const int bands = in.band_count;
+    RefineModel m;
+    m.bands = bands;
+    const std::size_t slots = static_cast<std::size_t>(P) * (RING_REACH + 1) * bands;
+
+    RingStats residuals(P * bands);
+    std::vector<double> out(static_cast<std::size_t>(OTHER_PREDICTORS) * bands), line(bands);
+    const Residual residual{in};
+    // Each visit as visit_refine_samples recorded it, the parts in order:
+    // out, line and the residuals' statistics as they were then.
     auto for_each_ring = [&](auto visit) {
-        for (const std::size_t q : samples) {
-            const int r = static_cast<int>(q / width), c = static_cast<int>(q % width);
-            for (int s = 1; s <= RING_REACH;) {
-                const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
-                                                work, out.data(), line.data());
-                if (ring == 0) break;
-                ring_stats(r, c, rows, width, ring, P * bands, ResidualPixel{in}, residual,
-                           residuals);
-                visit(q, ring);
-                // Rings s .. ring - 1 hold no valid pixel, so leaving them out
-                // would predict the same again: jump past the ring found.
-                s = ring + 1;
+        for (std::size_t part = 0; part < part_count; ++part) {
+            const RefineVisits& v = parts[part];
+            const double* values = v.values.data();
+            auto take = [&](std::vector<double>& to) {
+                std::copy(values, values + to.size(), to.begin());
+                values += to.size();
+            };
+            for (std::size_t i = 0; i < v.at.size(); ++i) {
+                take(out);
+                take(line);
+                take(residuals.mean);
+                take(residuals.square);
+                residuals.ring = v.residual_ring[i];
+                visit(v.at[i], v.ring[i]);
             }
         }
     };

@@ -130,14 +130,40 @@ struct RefineModel {
 
 // Measures the model on every REFINE_SAMPLE_EVERY-th residual pixel, or on
 // fewer, evenly spaced, where that would be more than REFINE_SAMPLE_MOST:
-// the calibration runs on one thread, predicts each sample again once per
-// ring in each of its two passes, and that many samples give each ring and
-// band hundreds of terms.
+// each sample is predicted again once per ring, and that many samples give
+// each ring and band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
 // 5000 samples measure as well as 20000 (the real pairs, with fewer
 // residual pixels, and the 2000 x 700 demo scene, 6.4484 against 6.4482 DN)
 // for a quarter of the calibration's time.
 constexpr long long REFINE_SAMPLE_MOST = 5000;
+
+// The samples' pixels, in raster order.
+std::vector<std::size_t> refine_samples(const RefineInputs& in);
+
+// What the calibration reads of its samples: per visit (a sample predicted
+// from pixels at least some ring away), the sample, the ring of the nearest
+// valid pixel found, the ring its residuals start at, and its values:
+// the other predictors' (PREDICTOR_COUNT - 1) x bands predictions, the
+// similar line's bands, and the residuals' means and mean squares
+// (PREDICTOR_COUNT x bands each).
+struct RefineVisits {
+    std::vector<std::size_t> at;
+    std::vector<int> ring, residual_ring;
+    std::vector<double> values;
+};
+
+// Predicts samples[0 .. count - 1] at every ring, appending to `visits`.
+// Reads only the inputs: parts of the samples may run at the same time.
+void visit_refine_samples(const RefineInputs& in, const std::size_t* samples, std::size_t count,
+                          RefineVisits& visits);
+
+// The model from the visits of every sample, parts[0 .. part_count - 1] in
+// the samples' order; the sums run in that order, so the model does not
+// depend on how the samples were split.
+RefineModel fit_refinement(const RefineInputs& in, const RefineVisits* parts, std::size_t part_count);
+
+// The three above on one thread.
 RefineModel calibrate_refinement(const RefineInputs& in);
 
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows

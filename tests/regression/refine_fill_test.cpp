@@ -235,6 +235,19 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
 
     std::vector<unsigned char> status = s.status;
     const RefineModel model = calibrate_refinement(in);
+    // The samples visited in parts of three, the parts made last first: the
+    // same model to the last bit.
+    const std::vector<std::size_t> samples = refine_samples(in);
+    ASSERT_GT(samples.size(), 6u);
+    std::vector<RefineVisits> parts((samples.size() + 2) / 3);
+    for (std::size_t p = parts.size(); p-- > 0;)
+        visit_refine_samples(in, samples.data() + 3 * p, std::min<std::size_t>(3, samples.size() - 3 * p),
+                             parts[p]);
+    const RefineModel split = fit_refinement(in, parts.data(), parts.size());
+    for (auto member : {&RefineModel::carry, &RefineModel::growth, &RefineModel::error_scale,
+                        &RefineModel::error_line, &RefineModel::error_rescale, &RefineModel::error_mean,
+                        &RefineModel::error_mean_abs})
+        EXPECT_EQ(split.*member, model.*member);
     auto error = s.filled;
     refine_rows(model, in, 0, Strip::H, s.ptrs(s.filled).data(), s.ptrs(error).data(),
                 status.data(), SPATIAL);
