@@ -254,7 +254,7 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 
 // The bytes one strip of the plan holds at its peak, during the regression:
 // four band stacks of doubles, two gap masks and the pixel status; with
-// overlapping strips (strips_overlap), the next strip's input besides.
+// overlapping strips (strips_overlap), the next strip's input on top.
 double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine,
                         std::size_t fill_count, bool overlap)
 {
@@ -271,6 +271,8 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
         per_pixel += static_cast<double>(fill_count - 1) * (16.0 * image.band_count + 2.0) +
                      16.0 * image.band_count;
     // The next strip read ahead: both images as doubles and their gap marks.
+    // It is read once this strip's own images are gone, so this counts it
+    // twice over at the regression; the check stays on the safe side.
     if (overlap)
         per_pixel += 16.0 * image.band_count + 2.0;
     return window_rows * image.width * per_pixel;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <limits>
@@ -380,6 +381,8 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
 
     target.release();
     fill.release();
+    if (context.inputs_released)
+        context.inputs_released();
 
     // The target's own valid pixels: where the edge fill measures its error.
     std::vector<unsigned char> target_valid;
@@ -494,6 +497,37 @@ struct StripFiles {
     JobResult written, read;
 };
 
+// Set once the strip being filled has let go of its input (or has ended):
+// the next strip is read only then, so that the two strips' inputs, the
+// largest buffers, are never held at once.
+class InputsReleased {
+public:
+    void set()
+    {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return released_; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool released_ = false;
+};
+
+// Sets `released` when it goes, however the strip's filling ends.
+struct ReleaseOnExit {
+    InputsReleased& released;
+    ~ReleaseOnExit() { released.set(); }
+};
+
 }  // namespace
 
 JobResult run_strip_loop(const StripContext& context, const StripPlan& plan)
@@ -532,20 +566,32 @@ JobResult run_strip_loop(const StripContext& context, const StripPlan& plan)
         begin_strip(v);
         StripInput in = std::move(next);
         next = StripInput{};
-        // The files' thread: strip v - 1 written, then strip v + 1 read.
+        InputsReleased released;
+        shared.inputs_released = [&released] { released.set(); };
+        // The files' thread: strip v - 1 written, then strip v + 1 read once
+        // strip v's input is gone.
         std::future<StripFiles> files = std::async(std::launch::async, [&] {
             StripFiles done;
-            const std::lock_guard<std::mutex> hold(gdal_lock);
+            std::unique_lock<std::mutex> hold(gdal_lock);
             if (shared.gdal_messages_here) shared.gdal_messages_here(true);
             if (v > 0) done.written = write_strip(shared, plan_strip(plan, v - 1), before);
             before = StripOutput{};
-            if (done.written.done() && v + 1 < plan.strip_count)
+            if (done.written.done() && v + 1 < plan.strip_count) {
+                // The job's thread may read other fill images meanwhile.
+                hold.unlock();
+                released.wait();
+                hold.lock();
                 done.read = read_strip(shared, plan_strip(plan, v + 1), next);
+            }
             if (shared.gdal_messages_here) shared.gdal_messages_here(false);
             return done;
         });
         StripOutput out;
-        const JobResult filled = compute_strip(shared, plan_strip(plan, v), pool, in, out);
+        JobResult filled;
+        {
+            const ReleaseOnExit release{released};
+            filled = compute_strip(shared, plan_strip(plan, v), pool, in, out);
+        }
         const StripFiles done = files.get();
         // The earlier strip's message first.
         if (!done.written.done())

@@ -56,6 +56,8 @@ struct StripContext {
     // with false when it is done: GDAL's messages from that thread join the
     // job's own (their handler is per thread).
     std::function<void(bool)> gdal_messages_here = {};
+    // Called once a strip's filling has let go of its input images.
+    std::function<void()> inputs_released = {};
 };
 
 // Whether run_strip_loop reads and writes on a thread of its own (see there).
@@ -95,9 +97,10 @@ JobResult write_strip(const StripContext& context, const Strip& strip, StripOutp
 
 // Walks the whole image strip by strip from the top, keeping the host's
 // progress fields current, on the plan's threads. With more than one
-// thread, strip v + 1 is read and strip v - 1 written on a thread of their
-// own while strip v is filled: a core that would wait for the files works
-// on the next strip's input instead (the fill of each strip does not change).
+// thread, strip v - 1 is written and strip v + 1 read on a thread of their
+// own while strip v is filled, the read once strip v has let go of its
+// input images: a core that would wait for the files works on the next
+// strip's input instead (the fill of each strip does not change).
 // Returns the stopping message, or nothing.
 JobResult run_strip_loop(const StripContext& context, const StripPlan& plan);
 
