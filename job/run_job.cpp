@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <set>
@@ -43,17 +44,25 @@ constexpr std::size_t MAX_GDAL_LINES = 10;
 // once and in GDAL's words ("ERROR 4: ...", "Warning 6: ..."). They reach the
 // user through the host: after the message of a job that stops, or as
 // warnings of one that succeeds, instead of as stray lines on standard error.
-// Debug lines keep GDAL's own handler. The job's threads other than its own
-// make no GDAL calls.
+// Debug lines keep GDAL's own handler. GDAL's handlers are per thread: the
+// strip loop's thread for the files attaches this one while it works.
 class GdalMessages {
 public:
-    GdalMessages() { CPLPushErrorHandlerEx(&GdalMessages::collect, this); }
-    ~GdalMessages() { CPLPopErrorHandler(); }
+    GdalMessages() { attach(); }
+    ~GdalMessages() { detach(); }
     GdalMessages(const GdalMessages&) = delete;
     GdalMessages& operator=(const GdalMessages&) = delete;
 
+    // Collects the messages of GDAL calls on the calling thread, until detach().
+    void attach() { CPLPushErrorHandlerEx(&GdalMessages::collect, this); }
+    void detach() { CPLPopErrorHandler(); }
+
     // The lines collected since the last call.
-    std::vector<std::string> take() { return std::exchange(lines_, {}); }
+    std::vector<std::string> take()
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return std::exchange(lines_, {});
+    }
 
 private:
     static void CPL_STDCALL collect(CPLErr level, CPLErrorNum number, const char* text)
@@ -64,6 +73,7 @@ private:
             return;
         }
         try {
+            const std::lock_guard<std::mutex> hold(self->lock_);
             std::string line = (level == CE_Warning ? "Warning " : "ERROR ") + std::to_string(number) +
                                ": " + text;
             if (self->seen_.size() < MAX_GDAL_LINES && self->seen_.insert(line).second)
@@ -73,6 +83,7 @@ private:
         }
     }
 
+    std::mutex lock_;  // two threads may make GDAL calls for the job
     std::set<std::string> seen_;
     std::vector<std::string> lines_;
 };
@@ -242,9 +253,10 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 }
 
 // The bytes one strip of the plan holds at its peak, during the regression:
-// four band stacks of doubles, two gap masks and the pixel status.
+// four band stacks of doubles, two gap masks and the pixel status; with
+// overlapping strips (strips_overlap), the next strip's input on top.
 double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine,
-                        std::size_t fill_count)
+                        std::size_t fill_count, bool overlap)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
     // The refined fill keeps per band a leave-one-out prediction, three more
@@ -259,6 +271,11 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     if (fill_count > 1)
         per_pixel += static_cast<double>(fill_count - 1) * (16.0 * image.band_count + 2.0) +
                      16.0 * image.band_count + 8.0 * image.band_count + 1.0;
+    // The next strip read ahead: both images as doubles and their gap marks.
+    // It is read once this strip's own images are gone, so this counts it
+    // twice over at the regression; the check stays on the safe side.
+    if (overlap)
+        per_pixel += 16.0 * image.band_count + 2.0;
     return window_rows * image.width * per_pixel;
 }
 
@@ -409,7 +426,8 @@ JobResult open_inputs(const JobPlan& plan, OpenInputs& in)
     in.strips = plan_strips(image.width, image.height, image.band_count, image.sample_bits,
                             plan.options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
-    const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine, plan.fills.size());
+    const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine, plan.fills.size(),
+                                               strips_overlap(plan.options.threads, in.strips));
     if (memory > 0 && strip_bytes > static_cast<double>(memory)) {
         char need[160];
         std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",
@@ -610,9 +628,19 @@ JobResult run_job_steps(const JobPlan& plan, JobSettings& record, JobHost& host,
     std::vector<GDALDataset*> other_fills;
     for (const GDALDatasetUniquePtr& fill : in.other_fills)
         other_fills.push_back(fill.get());
-    const StripContext context{*in.target, *in.fill,        *out.output, in.image,
-                               plan,       host,            masker,      target_gap_pixels,
-                               out.status.get(), out.error.get(), other_fills};
+    const StripContext context{*in.target,
+                               *in.fill,
+                               *out.output,
+                               in.image,
+                               plan,
+                               host,
+                               masker,
+                               target_gap_pixels,
+                               out.status.get(),
+                               out.error.get(),
+                               other_fills,
+                               nullptr,
+                               [&gdal](bool here) { here ? gdal.attach() : gdal.detach(); }};
     if (JobResult stop = run_strip_loop(context, in.strips); !stop.done()) {
         // The temporary files go anyway.
         out.close_quietly_all();

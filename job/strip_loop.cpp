@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <limits>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -30,11 +33,10 @@ namespace {
 
 using ByteBuffer = std::unique_ptr<unsigned char[]>;
 
-// Converts each band's interior rows of `filled` to the output sample type and
-// writes them. Every band is written before any is flushed: with pixel
-// interleaving, flushing one band alone would write every block B times
-// (and, compressed, leave B - 1 dead copies of it in the file).
-JobResult write_interior(const StripContext& context, const Strip& strip, BandStack& filled)
+// Converts each band's interior rows of `filled` to the output sample type,
+// into out.samples.
+JobResult convert_interior(const StripContext& context, const Strip& strip, BandStack& filled,
+                           StripOutput& out)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -42,8 +44,8 @@ JobResult write_interior(const StripContext& context, const Strip& strip, BandSt
     const std::size_t sample_bytes = static_cast<std::size_t>(image.sample_bits / 8);
     const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
 
-    std::vector<ByteBuffer> write_buffers;
-    write_buffers.reserve(static_cast<std::size_t>(image.band_count));
+    out.samples.clear();
+    out.samples.reserve(static_cast<std::size_t>(image.band_count));
     // The refined fill rounds to the nearest integer where the samples are
     // integers; the standard write-back truncates, 0.5 too low on average.
     const bool round = context.plan.refine && !GDALDataTypeIsFloating(image.sample_type);
@@ -52,17 +54,26 @@ JobResult write_interior(const StripContext& context, const Strip& strip, BandSt
             double* values = filled.band(b) + first;
             for (std::size_t i = 0; i < samples; ++i) values[i] = std::round(values[i]);
         }
-        write_buffers.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
+        out.samples.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
         if (!convert_samples(filled.band(b) + first, samples, image.sample_type,
-                             write_buffers.back().get(), image.nan_nodata))
+                             out.samples.back().get(), image.nan_nodata))
             return msg::COMPLEX_TYPE;
     }
+    return {};
+}
 
+// Writes the converted interior rows. Every band is written before any is
+// flushed: with pixel interleaving, flushing one band alone would write
+// every block B times (and, compressed, leave B - 1 dead copies of it in the
+// file).
+JobResult write_interior(const StripContext& context, const Strip& strip, const StripOutput& out)
+{
+    const ImageInfo& image = context.image;
     for (int b = 0; b < image.band_count; ++b) {
         GDALRasterBand* band = context.output.GetRasterBand(b + 1);
         const CPLErr err = band->RasterIO(GF_Write, 0, strip.interior_first_row, image.width,
                                           strip.interior_rows,
-                                          write_buffers[static_cast<std::size_t>(b)].get(),
+                                          out.samples[static_cast<std::size_t>(b)].get(),
                                           image.width, strip.interior_rows, image.sample_type, 0,
                                           0, nullptr);
         if (err != CE_None)
@@ -75,26 +86,23 @@ JobResult write_interior(const StripContext& context, const Strip& strip, BandSt
     return {};
 }
 
-// The fill codes of the strip's interior rows.
-bool write_status_interior(const StripContext& context, const Strip& strip,
-                           unsigned char* codes)
+// The fill codes of the strip's interior rows (out.status).
+bool write_status_interior(const StripContext& context, const Strip& strip, StripOutput& out)
 {
     const int width = context.image.width;
     GDALRasterBand* band = context.status_output->GetRasterBand(1);
     return band->RasterIO(GF_Write, 0, strip.interior_first_row, width, strip.interior_rows,
-                          codes + static_cast<std::size_t>(width) * strip.interior_offset, width,
-                          strip.interior_rows, GDT_Byte, 0, 0, nullptr) == CE_None;
+                          out.status.data(), width, strip.interior_rows, GDT_Byte, 0, 0,
+                          nullptr) == CE_None;
 }
 
-// The estimated errors of the strip's interior rows, as Float32.
-bool write_error_interior(const StripContext& context, const Strip& strip, BandStack& error)
+// The estimated errors of the strip's interior rows (out.error), as Float32.
+bool write_error_interior(const StripContext& context, const Strip& strip, StripOutput& out)
 {
-    const std::size_t width = static_cast<std::size_t>(context.image.width);
-    const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
-    for (int b = 0; b < error.band_count(); ++b) {
+    for (int b = 0; b < out.error.band_count(); ++b) {
         GDALRasterBand* band = context.error_output->GetRasterBand(b + 1);
         if (band->RasterIO(GF_Write, 0, strip.interior_first_row, context.image.width,
-                           strip.interior_rows, error.band(b) + first, context.image.width,
+                           strip.interior_rows, out.error.band(b), context.image.width,
                            strip.interior_rows, GDT_Float64, 0, 0, nullptr) != CE_None)
             return false;
     }
@@ -222,10 +230,13 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         std::vector<unsigned char> date_mask(pixels, 0);
         // The target's marks are built again beside this date's, and thrown away.
         std::vector<unsigned char> target_again(pixels, 0);
+        std::unique_lock<std::mutex> files;
+        if (context.gdal_lock != nullptr) files = std::unique_lock<std::mutex>(*context.gdal_lock);
         if (JobResult stop = read_fill_date(context, strip, regression.target, d, fill,
                                             target_again.data(), date_mask.data());
             !stop.done())
             return stop;
+        if (files.owns_lock()) files.unlock();
         filled[d - 1] = BandStack(bands, pixels);
         error[d - 1] = BandStack(bands, pixels);
         status[d - 1] = std::make_unique_for_overwrite<unsigned char[]>(pixels);
@@ -270,32 +281,57 @@ std::int64_t count_marked(const unsigned char* mask, std::size_t pixels)
 
 }  // namespace
 
-JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+JobResult read_strip(const StripContext& context, const Strip& strip, StripInput& in)
+{
+    const ImageInfo& image = context.image;
+    const int bands = image.band_count;
+    const std::size_t pixels =
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
+
+    // Both images over the strip's window, as doubles.
+    in.target = BandStack(bands, pixels);
+    if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
+                         in.target))
+        return {msg::READ_TARGET, context.plan.target_image_path};
+    // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
+    in.target_mask.assign(pixels, 0);
+    in.fill_mask.assign(pixels, 0);
+    clear_non_finite(in.target, in.target_mask.data(),
+                     image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
+    in.fill = BandStack(bands, pixels);
+    if (JobResult stop = read_fill_date(context, strip, in.target, 0, in.fill,
+                                        in.target_mask.data(), in.fill_mask.data());
+        !stop.done())
+        return stop;
+    in.interior_gaps =
+        count_marked(in.target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
+                     image.width * static_cast<std::size_t>(strip.interior_rows));
+    return {};
+}
+
+JobResult write_strip(const StripContext& context, const Strip& strip, StripOutput& out)
+{
+    if (!out.status.empty() && !write_status_interior(context, strip, out))
+        return {msg::WRITE_STATUS, context.plan.status_output_path};
+    if (out.error.band_count() > 0 && !write_error_interior(context, strip, out))
+        return {msg::WRITE_ERROR, context.plan.error_output_path};
+    return write_interior(context, strip, out);
+}
+
+JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerPool& pool,
+                        StripInput& in, StripOutput& out)
 {
     const ImageInfo& image = context.image;
     const JobPlan& plan = context.plan;
     const int bands = image.band_count;
     const std::size_t pixels =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
-
-    // Both images over the strip's window, as doubles.
-    BandStack target(bands, pixels);
-    if (!read_band_stack(context.target, strip.window_first_row, strip.window_rows, image.width,
-                         target))
-        return {msg::READ_TARGET, plan.target_image_path};
-    // 1 marks a missing pixel; the target mask later becomes the remaining-gap mask.
-    std::vector<unsigned char> target_mask(pixels, 0);
-    std::vector<unsigned char> fill_mask(pixels, 0);
-    clear_non_finite(target, target_mask.data(),
-                     image.nan_nodata ? std::numeric_limits<double>::quiet_NaN() : 0.0);
-    BandStack fill(bands, pixels);
-    if (JobResult stop = read_fill_date(context, strip, target, 0, fill, target_mask.data(),
-                                        fill_mask.data());
-        !stop.done())
-        return stop;
-    context.target_gap_pixels +=
-        count_marked(target_mask.data() + image.width * static_cast<std::size_t>(strip.interior_offset),
-                     image.width * static_cast<std::size_t>(strip.interior_rows));
+    const std::size_t interior_first = static_cast<std::size_t>(image.width) * strip.interior_offset;
+    const std::size_t interior_pixels = static_cast<std::size_t>(image.width) * strip.interior_rows;
+    BandStack target = std::move(in.target), fill = std::move(in.fill);
+    std::vector<unsigned char> target_mask = std::move(in.target_mask);
+    std::vector<unsigned char> fill_mask = std::move(in.fill_mask);
+    context.target_gap_pixels += in.interior_gaps;
 
     // Tolvek solves the pixels missing in both images unless the refined fill
     // with both methods interpolates them from their edges (below).
@@ -347,6 +383,8 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
 
     target.release();
     fill.release();
+    if (context.inputs_released)
+        context.inputs_released();
 
     // The target's own valid pixels: where the edge fill measures its error.
     std::vector<unsigned char> target_valid;
@@ -369,8 +407,8 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
         finish_fill_codes(pixel_status.get(), fallback_written.data(),
                           tolvek ? FILL_TOLVEK : edge_fill ? FILL_EDGE : FILL_UNFILLED, pixels);
         std::vector<unsigned char>().swap(fallback_written);
-        if (!write_status_interior(context, strip, pixel_status.get()))
-            return {msg::WRITE_STATUS, plan.status_output_path};
+        out.status.assign(pixel_status.get() + interior_first,
+                          pixel_status.get() + interior_first + interior_pixels);
     }
     pixel_status.reset();
 
@@ -396,8 +434,10 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
     }
     std::vector<unsigned char>().swap(target_valid);
     if (context.error_output != nullptr) {
-        if (!write_error_interior(context, strip, error))
-            return {msg::WRITE_ERROR, plan.error_output_path};
+        out.error = BandStack(bands, interior_pixels);
+        for (int b = 0; b < bands; ++b)
+            std::copy(error.band(b) + interior_first, error.band(b) + interior_first + interior_pixels,
+                      out.error.band(b));
         error.release();
     }
     if (tolvek) {
@@ -411,9 +451,9 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
 
     std::vector<unsigned char>().swap(target_mask);
 
-    JobResult written = write_interior(context, strip, filled);
+    JobResult converted = convert_interior(context, strip, filled, out);
     end_strip_work(context.host);
-    return written;
+    return converted;
 }
 
 GDALDatasetUniquePtr create_error_image(const char* path, int width, int height, int bands)
@@ -433,23 +473,138 @@ GDALDatasetUniquePtr create_error_image(const char* path, int width, int height,
     return error;
 }
 
+bool strips_overlap(int threads, const StripPlan& plan)
+{
+    // One thread asked for is one core: no thread of its own for the files.
+    return threads > 1 && plan.strip_count > 1;
+}
+
+namespace {
+
+// One strip read, filled and written in turn, on the job's thread.
+JobResult process_strip(const StripContext& context, const Strip& strip, WorkerPool& pool)
+{
+    StripInput in;
+    StripOutput out;
+    if (JobResult stop = read_strip(context, strip, in); !stop.done())
+        return stop;
+    if (JobResult stop = compute_strip(context, strip, pool, in, out); !stop.done())
+        return stop;
+    return write_strip(context, strip, out);
+}
+
+// What the files' thread did for one strip: wrote the one before, read the
+// one after.
+struct StripFiles {
+    JobResult written, read;
+};
+
+// Set once the strip being filled has let go of its input (or has ended):
+// the next strip is read only then, so that the two strips' inputs, the
+// largest buffers, are never held at once.
+class InputsReleased {
+public:
+    void set()
+    {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return released_; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool released_ = false;
+};
+
+// Sets `released` when it goes, however the strip's filling ends.
+struct ReleaseOnExit {
+    InputsReleased& released;
+    ~ReleaseOnExit() { released.set(); }
+};
+
+}  // namespace
+
 JobResult run_strip_loop(const StripContext& context, const StripPlan& plan)
 {
     JobHost& host = context.host;
     host.progress_step = static_cast<double>(host.progress_range) / plan.strip_count;
     // The job's threads, started once for all its strips.
     WorkerPool pool(context.plan.options.threads);
-    for (int v = 0; v < plan.strip_count; ++v) {
-        if (host.stop_requested())
-            return JobResult::stopped();
+    auto begin_strip = [&](int v) {
         host.progress_base =
             static_cast<int>(static_cast<double>(v) / plan.strip_count * host.progress_range);
         host.work.strip = v;
         host.work.strips = plan.strip_count;
-        if (JobResult stop = process_strip(context, plan_strip(plan, v), pool); !stop.done())
-            return stop;
+    };
+    if (!strips_overlap(pool.threads(), plan)) {
+        for (int v = 0; v < plan.strip_count; ++v) {
+            if (host.stop_requested())
+                return JobResult::stopped();
+            begin_strip(v);
+            if (JobResult stop = process_strip(context, plan_strip(plan, v), pool); !stop.done())
+                return stop;
+        }
+        return {};
     }
-    return {};
+
+    std::mutex gdal_lock;
+    StripContext shared = context;
+    shared.gdal_lock = &gdal_lock;
+    StripInput next;
+    if (JobResult stop = read_strip(shared, plan_strip(plan, 0), next); !stop.done())
+        return stop;
+    StripOutput before;  // strip v - 1's, until it is written
+    for (int v = 0; v < plan.strip_count; ++v) {
+        if (host.stop_requested())
+            return JobResult::stopped();
+        begin_strip(v);
+        StripInput in = std::move(next);
+        next = StripInput{};
+        InputsReleased released;
+        shared.inputs_released = [&released] { released.set(); };
+        // The files' thread: strip v - 1 written, then strip v + 1 read once
+        // strip v's input is gone.
+        std::future<StripFiles> files = std::async(std::launch::async, [&] {
+            StripFiles done;
+            std::unique_lock<std::mutex> hold(gdal_lock);
+            if (shared.gdal_messages_here) shared.gdal_messages_here(true);
+            if (v > 0) done.written = write_strip(shared, plan_strip(plan, v - 1), before);
+            before = StripOutput{};
+            if (done.written.done() && v + 1 < plan.strip_count) {
+                // The job's thread may read other fill images meanwhile.
+                hold.unlock();
+                released.wait();
+                hold.lock();
+                done.read = read_strip(shared, plan_strip(plan, v + 1), next);
+            }
+            if (shared.gdal_messages_here) shared.gdal_messages_here(false);
+            return done;
+        });
+        StripOutput out;
+        JobResult filled;
+        {
+            const ReleaseOnExit release{released};
+            filled = compute_strip(shared, plan_strip(plan, v), pool, in, out);
+        }
+        const StripFiles done = files.get();
+        // The earlier strip's message first.
+        if (!done.written.done())
+            return done.written;
+        if (!filled.done())
+            return filled;
+        if (!done.read.done())
+            return done.read;
+        before = std::move(out);
+    }
+    return write_strip(shared, plan_strip(plan, plan.strip_count - 1), before);
 }
 
 }  // namespace pelvane

@@ -78,17 +78,18 @@ TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
     }
     per_pixel.positions.push_back(0);
 
-    // The refined fill too, with its status raster.
+    // The refined fill too, with its status and error rasters.
     for (const auto& [use_sarnic, mask_files, refine] :
          {std::tuple{1, false, 0}, {1, true, 0}, {0, false, 0}, {1, true, 1}}) {
         SCOPED_TRACE(testing::Message() << "Sarnic " << use_sarnic << ", mask files " << mask_files
                                         << ", refine " << refine);
-        std::vector<std::uint8_t> one_thread, one_thread_status;
+        std::vector<std::uint8_t> one_thread, one_thread_status, one_thread_error;
         for (int threads : {1, 2, 3}) {
             JobSettings s = settings(use_sarnic, mask_files);
             s.output_image_path = dir.path("out" + std::to_string(threads) + ".tif");
             s.refine = refine;
             if (refine) s.status_output_path = dir.path("status" + std::to_string(threads) + ".tif");
+            if (refine) s.error_output_path = dir.path("error" + std::to_string(threads) + ".tif");
             test::RecordingHost host;
             ASSERT_TRUE(run_job(s, host, options(threads)).done());
             ASSERT_EQ(host.messages.size(), 1u);
@@ -102,6 +103,9 @@ TEST_F(ParallelStages, EveryThreadCountWritesTheSameFileAndShowsTheSame)
                 const std::vector<std::uint8_t> status = test::file_bytes(s.status_output_path);
                 if (threads == 1) one_thread_status = status;
                 EXPECT_TRUE(status == one_thread_status) << threads << " threads: other status";
+                const std::vector<std::uint8_t> error = test::file_bytes(s.error_output_path);
+                if (threads == 1) one_thread_error = error;
+                EXPECT_TRUE(error == one_thread_error) << threads << " threads: other errors";
             }
         }
         // Every gap was filled: Tolvek leaves no 0 behind. The refined fill

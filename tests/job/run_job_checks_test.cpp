@@ -159,6 +159,24 @@ TEST_F(RunJob, FailedReadsStopTheJob)
     }
 }
 
+TEST_F(RunJob, AFailedReadOfALaterStripStopsTheJobWithGdalsLines)
+{
+    // Strips of 20 rows on two threads: the strips after the first are read
+    // on a thread of their own, and GDAL's word on the broken file still
+    // follows the message.
+    JobSettings s = range_job(test::raster_shape(64, 400, 2));
+    s.target_image_path = truncated_copy(s.target_image_path, dir.path("broken.tif"));
+    RunOptions options;
+    options.strip_budget = 8LL * 2 * 64 * 20;
+    options.threads = 2;
+    const auto before = snapshot();
+    RecordingHost host;
+    const JobResult stop = run_job(s, host, options);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Can not read the target image file!"});
+    EXPECT_NE(stop.detail.find("ERROR"), std::string::npos) << stop.detail;
+    EXPECT_EQ(snapshot(), before);
+}
+
 TEST_F(RunJob, OutputMustNotBeAnInput)
 {
     const RasterShape shape = test::raster_shape(8, 6, 2);
