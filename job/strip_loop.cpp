@@ -375,7 +375,9 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         pair_values.push_back(joint_filled.band(b));
         pair_errors.push_back(joint_error.band(b));
     }
-    // The combination's pixels count as predicted whatever date weighed most.
+    // The combination's pixels count as predicted whatever date weighed
+    // most; the codes stay the dates' (combine_dates marks pixels the joint
+    // fit outweighs in this copy only).
     ByteBuffer first_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
     // The joint fit only joins where the dates filled the pixel.
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -386,8 +388,6 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     std::vector<unsigned char*> pair_status{first_status.get(), joint_status.get()};
     combine_dates(2, bands, 0, pixels, pair_values.data(), pair_errors.data(), pair_status.data(),
                   pair.data(), FILL_SPATIAL, FILL_OTHER_DATE);
-    for (std::size_t i = 0; i < pixels; ++i)
-        if (first_status[i] == FILL_OTHER_DATE) regression.status[i] = FILL_OTHER_DATE;
     return {};
 }
 
@@ -432,7 +432,11 @@ JobResult process_strip(const StripContext& context, const Strip& strip, WorkerP
     // with both methods interpolates them from their edges (below).
     const GapCounts gaps = count_gaps(target_mask.data(), fill_mask.data(), pixels);
     const bool solves = plan.tolvek && gaps.in_both > 0 && !(plan.refine && plan.sarnic);
-    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, plan.refine, solves,
+    // Several dates: each date's pass predicts the target's gaps it is valid
+    // at, not only those the first date is.
+    const std::int64_t dates = 1 + static_cast<std::int64_t>(context.other_fills.size());
+    const std::int64_t predicted = dates > 1 ? (gaps.predicted + gaps.in_both) * dates : gaps.predicted;
+    begin_strip_work(context.host, strip_work(predicted, pixels, bands, plan.refine, solves,
                                               plan.tolvek_params.max_iterations,
                                               plan.tolvek_params.tolerance));
 
