@@ -22,24 +22,27 @@ namespace pelvane {
 // the user's order. Every date added takes its own bands into the design
 // and asks the candidates to be valid in one more date. On the real CBERS
 // series (bench/accuracy/multidate.py, ten cases) the 4-date RMSEs summed
-// to 536.0 DN with 2, 528.8 with 3 and 527.3 with 4, but with 3 or 4 a hazy
-// third date made two cases 1.9 to 3.0 % worse, with 2 at most 0.7 %: a
-// later date joins only where an earlier one is missing.
+// to 536.0 DN with 2, 528.8 with 3 and 527.3 with 4 (4 candidates per
+// term), but with 3 or 4 a hazy third date made two cases 2.5 and 3.0 %
+// worse, with 2 at most 0.7 %: a later date joins only where an earlier
+// one is missing.
 constexpr int JOINT_DATES_MOST = 2;
 // Half-width of the first window: the local plane's 11 x 11
 // (local_regression.h), grown as the similar search grows its windows.
 constexpr int JOINT_HALF = 5;
 // Candidates per term of the design (bands times dates) the window holds
-// before it stops growing; at least JOINT_FEWEST. Four per term keep the
-// plane from fitting the noise of a few pixels.
-constexpr int JOINT_PER_TERM = 4;
+// before it stops growing; at least JOINT_FEWEST. On the CBERS series (four
+// bands, two dates: eight terms) the 4-date RMSEs summed to 536.0 DN with
+// 4 per term, 529.6 with 8 and 527.9 with 12 (larger windows still); on
+// the 2000 x 700 demo scene 8 made the whole two-date fill about 12 %
+// slower than 4.
+constexpr int JOINT_PER_TERM = 8;
 constexpr int JOINT_FEWEST = 40;  // as the local plane's LOCAL_FEWEST
 // Ridge, as the local plane's: JOINT_RIDGE times the summed weights added
 // to the diagonal of the weighted scatter of the scaled date values (each
-// band of each date in units of its spread over the strip). With three
-// dates' bands, several of them nearly collinear, more is needed than the
-// local plane's 0.003: on the CBERS series 0.01 gave fills within 1 % of
-// 0.03 and better than 0.003.
+// band of each date in units of its spread over the strip). On the CBERS
+// series the 4-date RMSEs summed to 537.5 DN with 0.003 (the local
+// plane's), 536.0 with 0.01 and 537.8 with 0.03 (4 candidates per term).
 constexpr double JOINT_RIDGE = 0.01;
 
 // The strip the fit reads. Pointers to the caller's arrays.
