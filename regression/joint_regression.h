@@ -35,7 +35,7 @@ constexpr int JOINT_HALF = 5;
 // bands, two dates: eight terms) the 4-date RMSEs summed to 536.0 DN with
 // 4 per term, 529.6 with 8 and 527.9 with 12 (larger windows still); on
 // the 2000 x 700 demo scene 8 made the whole two-date fill about 12 %
-// slower than 4.
+// slower than 4 (one run side by side on a busy machine).
 constexpr int JOINT_PER_TERM = 8;
 constexpr int JOINT_FEWEST = 40;  // as the local plane's LOCAL_FEWEST
 // Ridge, as the local plane's: JOINT_RIDGE times the summed weights added
