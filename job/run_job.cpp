@@ -263,14 +263,16 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // predictions, the estimated error and a scaled float copy of the fill,
     // and two marks and a mask per pixel.
     double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
-    // Each fill image after the first keeps its fill and estimated errors
-    // per band, its mask and its status until the dates are combined; one
-    // of them at a time is read as doubles, and the first date's errors
-    // are kept whether or not the error raster is asked for. The dates share
-    // the interpolation (a value per band and a mark per pixel).
+    // Each fill image after the first keeps its values, fill and estimated
+    // errors per band, its mask and its status until the dates are
+    // combined; the first date's errors are kept whether or not the error
+    // raster is asked for; the joint fit over the dates keeps its values and
+    // errors per band, its status and a copy of the first date's mask. The
+    // dates share the interpolation (a value per band and a mark per pixel).
     if (fill_count > 1)
-        per_pixel += static_cast<double>(fill_count - 1) * (16.0 * image.band_count + 2.0) +
-                     16.0 * image.band_count + 8.0 * image.band_count + 1.0;
+        per_pixel += static_cast<double>(fill_count - 1) * (24.0 * image.band_count + 2.0) +
+                     16.0 * image.band_count + 16.0 * image.band_count + 2.0 +
+                     8.0 * image.band_count + 1.0;
     // The next strip read ahead: both images as doubles and their gap marks.
     // It is read once this strip's own images are gone, so this counts it
     // twice over at the regression; the check stays on the safe side.

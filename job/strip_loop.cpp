@@ -24,6 +24,7 @@
 #include "job/write_back.h"
 #include "regression/date_combination.h"
 #include "regression/fallback_fill.h"
+#include "regression/joint_regression.h"
 #include "regression/pixel_status.h"
 #include "solver/hole_copies.h"
 
@@ -153,9 +154,11 @@ bool predicted_status(unsigned char status)
 // fills the target's gaps and, with them, copies of the gaps placed where
 // the target is known (place_hole_copies), into buffers of its own; its
 // errors on the copies are kept and the copies get the target's values
-// back. Then every date is combined into the first date's `filled`,
-// `error` and `status` (the buffers of `regression`, the first date's stage,
-// not yet run) by the errors measured on the copies (combine_dates). On
+// back. The dates are combined into the first date's `filled`, `error` and
+// `status` (the buffers of `regression`, the first date's stage, not yet
+// run) by the errors measured on the copies (combine_dates). Then the joint
+// fit over the dates (joint_regression_predict), made at the gaps and at
+// the copies, joins that combination by the two's errors on the copies. On
 // return `fill_mask` marks the pixels every fill image misses.
 JobResult fill_from_dates(const StripContext& context, const Strip& strip, WorkerPool& pool,
                           const RegressionStageBuffers& regression, unsigned char* fill_mask)
@@ -186,6 +189,9 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     std::vector<double> copy_error(dates * static_cast<std::size_t>(bands) * n,
                                    std::numeric_limits<double>::quiet_NaN());
     SharedInterpolation interpolation(bands, pixels);
+    // The same dates' estimated errors and statuses there.
+    std::vector<double> copy_estimate(copy_error.size());
+    std::vector<unsigned char> copy_status(dates * n);
     auto fill_date = [&](std::size_t d, const BandStack& fill, const unsigned char* mask,
                          BandStack& filled, unsigned char* status, BandStack& error) -> JobResult {
         const RegressionStageBuffers stage{.target = regression.target,
@@ -210,12 +216,15 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
                 const std::size_t at = copy_at[j];
                 if (predicted_status(status[at]))
                     out[j] = filled.band(b)[at] - regression.target.band(b)[at];
+                copy_estimate[static_cast<std::size_t>(out - copy_error.data()) + j] = error.band(b)[at];
                 filled.band(b)[at] = regression.target.band(b)[at];
                 error.band(b)[at] = 0.0;
             }
         }
-        for (const std::size_t at : copy_at)
-            status[at] = PIXEL_VALID;
+        for (std::size_t j = 0; j < n; ++j) {
+            copy_status[d * n + j] = status[copy_at[j]];
+            status[copy_at[j]] = PIXEL_VALID;
+        }
         return {};
     };
     if (JobResult stop = fill_date(0, regression.fill, regression.fill_mask, regression.filled,
@@ -223,11 +232,17 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         !stop.done())
         return stop;
 
-    std::vector<BandStack> filled(dates - 1), error(dates - 1);
+    // The first date's own gaps: `fill_mask` (which regression.fill_mask
+    // points to) becomes the gaps of every date below.
+    const std::vector<unsigned char> first_gaps(regression.fill_mask, regression.fill_mask + pixels);
+    std::vector<BandStack> filled(dates - 1), error(dates - 1), fills(dates - 1);
     std::vector<ByteBuffer> status(dates - 1);
+    std::vector<std::vector<unsigned char>> date_masks(dates - 1);
     for (std::size_t d = 1; d < dates; ++d) {
-        BandStack fill(bands, pixels);
-        std::vector<unsigned char> date_mask(pixels, 0);
+        BandStack& fill = fills[d - 1];
+        fill = BandStack(bands, pixels);
+        std::vector<unsigned char>& date_mask = date_masks[d - 1];
+        date_mask.assign(pixels, 0);
         // The target's marks are built again beside this date's, and thrown away.
         std::vector<unsigned char> target_again(pixels, 0);
         std::unique_lock<std::mutex> files;
@@ -248,10 +263,90 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
             fill_mask[i] = fill_mask[i] != 0 && date_mask[i] != 0;
     }
 
-    // Per band, each date's mean squared error on the copies and one
-    // correlation for every pair of dates (date_error_covariance).
-    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    // The joint fit over the dates, at the gaps and at the copies. Each
+    // date's values stay in `fills` for it.
+    std::vector<const double*> date_bands;
+    std::vector<const unsigned char*> date_gaps{first_gaps.data()};
+    for (int b = 0; b < bands; ++b) date_bands.push_back(regression.fill.band(b));
+    for (std::size_t d = 1; d < dates; ++d) {
+        for (int b = 0; b < bands; ++b) date_bands.push_back(fills[d - 1].band(b));
+        date_gaps.push_back(date_masks[d - 1].data());
+    }
+    const JointDates joint_in{.target = regression.target.bands(),
+                              .target_gap = tried.data(),
+                              .fill = date_bands.data(),
+                              .fill_gap = date_gaps.data(),
+                              .scale = nullptr,
+                              .dates = static_cast<int>(dates),
+                              .bands = bands,
+                              .rows = strip.window_rows,
+                              .width = image.width};
+    const std::vector<double> scales = joint_scales(joint_in);
+    // At the copies the candidates leave out the copies too, as the dates'
+    // fills did; at the gaps every pixel the target has is a candidate.
+    JointDates at_copies = joint_in;
+    at_copies.scale = scales.data();
+    JointDates at_gaps = at_copies;
+    at_gaps.target_gap = regression.target_mask;
+    BandStack joint_filled(bands, pixels), joint_error(bands, pixels);
+    ByteBuffer joint_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    std::fill(joint_status.get(), joint_status.get() + pixels, PIXEL_VALID);
+    std::vector<JointScratch> scratch(static_cast<std::size_t>(std::max(pool.threads(), 1)));
+    WorkerPool::Hooks hooks;
+    hooks.finished = [&](std::size_t) { return !context.host.stop_requested(); };
+    hooks.poll = [&] {
+        context.host.keep_alive();
+        return !context.host.stop_requested();
+    };
+    if (!pool.run(
+            static_cast<std::size_t>(strip.window_rows), pool.threads(),
+            [&](std::size_t row, int slot) {
+                std::vector<double> out(static_cast<std::size_t>(bands));
+                for (int c = 0; c < image.width; ++c) {
+                    const std::size_t at = row * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(c);
+                    if (tried[at] == 0) continue;
+                    const JointDates& joint = regression.target_mask[at] != 0 ? at_gaps : at_copies;
+                    if (joint_regression_predict(joint, static_cast<int>(row), c,
+                                                 scratch[static_cast<std::size_t>(slot)], out.data()) == 0)
+                        continue;
+                    for (int b = 0; b < bands; ++b) joint_filled.band(b)[at] = out[static_cast<std::size_t>(b)];
+                    joint_status[at] = PIXEL_SIMILAR_FIT;
+                }
+            },
+            hooks))
+        return JobResult::stopped();
+    // The joint fit's errors on the copies.
+    std::vector<double> joint_copy_error(static_cast<std::size_t>(bands) * n,
+                                         std::numeric_limits<double>::quiet_NaN());
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t at = copy_at[j];
+            if (joint_status[at] == PIXEL_SIMILAR_FIT)
+                joint_copy_error[static_cast<std::size_t>(b) * n + j] =
+                    joint_filled.band(b)[at] - regression.target.band(b)[at];
+        }
+    for (const std::size_t at : copy_at) joint_status[at] = PIXEL_VALID;
 
+    // First the dates, each date's own fill, by their errors on the copies:
+    // per band, each date's mean squared error and one correlation for every
+    // pair of dates (date_error_covariance). The same weights at the copies
+    // give the combination's own errors there.
+    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    const double* measured = covariance.empty() ? nullptr : covariance.data();
+    {
+        std::vector<double*> values, errors;
+        std::vector<unsigned char*> statuses;
+        for (std::size_t d = 0; d < dates; ++d) {
+            for (int b = 0; b < bands; ++b) {
+                const std::size_t at = (d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n;
+                values.push_back(copy_error.data() + at);
+                errors.push_back(copy_estimate.data() + at);
+            }
+            statuses.push_back(copy_status.data() + d * n);
+        }
+        combine_dates(static_cast<int>(dates), bands, 0, n, values.data(), errors.data(),
+                      statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE);
+    }
     std::vector<double*> values, errors;
     std::vector<unsigned char*> statuses{regression.status};
     for (int b = 0; b < bands; ++b) {
@@ -266,8 +361,46 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         statuses.push_back(status[d - 1].get());
     }
     combine_dates(static_cast<int>(dates), bands, 0, pixels, values.data(), errors.data(),
-                  statuses.data(), covariance.empty() ? nullptr : covariance.data(), FILL_SPATIAL,
-                  FILL_OTHER_DATE);
+                  statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE);
+
+    // Then the joint fit joins the dates' combination, by the two's errors
+    // on the copies (copy_error's first n x bands now hold the
+    // combination's). The joint fit's error at a pixel is the combination's
+    // estimate there scaled by the two's errors on the copies.
+    std::vector<double> pair_error(2 * static_cast<std::size_t>(bands) * n);
+    std::copy(copy_error.begin(), copy_error.begin() + static_cast<std::ptrdiff_t>(bands * n),
+              pair_error.begin());
+    std::copy(joint_copy_error.begin(), joint_copy_error.end(),
+              pair_error.begin() + static_cast<std::ptrdiff_t>(bands * n));
+    const std::vector<double> pair = date_error_covariance(pair_error.data(), 2, bands, n);
+    if (pair.empty())
+        return {};
+    std::vector<double*> pair_values, pair_errors;
+    for (int b = 0; b < bands; ++b) {
+        const double* c = pair.data() + static_cast<std::size_t>(b) * 4;
+        const double ratio = std::sqrt(c[3] / c[0]);
+        for (std::size_t i = 0; i < pixels; ++i)
+            joint_error.band(b)[i] = ratio * regression.error->band(b)[i];
+        pair_values.push_back(regression.filled.band(b));
+        pair_errors.push_back(regression.error->band(b));
+    }
+    for (int b = 0; b < bands; ++b) {
+        pair_values.push_back(joint_filled.band(b));
+        pair_errors.push_back(joint_error.band(b));
+    }
+    // The combination's pixels count as predicted whatever date weighed
+    // most; the codes stay the dates' (combine_dates marks pixels the joint
+    // fit outweighs in this copy only).
+    ByteBuffer first_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    // The joint fit only joins where the dates filled the pixel.
+    for (std::size_t i = 0; i < pixels; ++i) {
+        first_status[i] = regression.status[i] == FILL_OTHER_DATE ? static_cast<unsigned char>(PIXEL_SIMILAR_FIT)
+                                                                   : regression.status[i];
+        if (!predicted_status(first_status[i])) joint_status[i] = PIXEL_VALID;
+    }
+    std::vector<unsigned char*> pair_status{first_status.get(), joint_status.get()};
+    combine_dates(2, bands, 0, pixels, pair_values.data(), pair_errors.data(), pair_status.data(),
+                  pair.data(), FILL_SPATIAL, FILL_OTHER_DATE);
     return {};
 }
 
@@ -337,7 +470,11 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
     // with both methods interpolates them from their edges (below).
     const GapCounts gaps = count_gaps(target_mask.data(), fill_mask.data(), pixels);
     const bool solves = plan.tolvek && gaps.in_both > 0 && !(plan.refine && plan.sarnic);
-    begin_strip_work(context.host, strip_work(gaps.predicted, pixels, bands, plan.refine, solves,
+    // Several dates: each date's pass predicts the target's gaps it is valid
+    // at, not only those the first date is.
+    const std::int64_t dates = 1 + static_cast<std::int64_t>(context.other_fills.size());
+    const std::int64_t predicted = dates > 1 ? (gaps.predicted + gaps.in_both) * dates : gaps.predicted;
+    begin_strip_work(context.host, strip_work(predicted, pixels, bands, plan.refine, solves,
                                               plan.tolvek_params.max_iterations,
                                               plan.tolvek_params.tolerance));
 

@@ -21,3 +21,6 @@ pelvane_add_test(byte_lanes_test
 pelvane_add_test(date_combination_test
   SOURCES regression/date_combination_test.cpp
   LIBS pelvane_regression)
+pelvane_add_test(joint_regression_test
+  SOURCES regression/joint_regression_test.cpp
+  LIBS pelvane_regression)
