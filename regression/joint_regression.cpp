@@ -6,44 +6,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "regression/local_regression.h"
 #include "regression/similar_pixels.h"
 
 namespace pelvane {
-
-namespace {
-
-// Solves a x = r for symmetric positive definite a (n x n, row-major, its
-// lower triangle overwritten by the Cholesky factor) and m right-hand sides
-// (r: m rows of n, overwritten by the solutions). False when a pivot is not
-// positive.
-bool cholesky_solve(double* a, int n, double* r, int m)
-{
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) {
-            double t = a[i * n + j];
-            for (int k = 0; k < j; ++k) t -= a[i * n + k] * a[j * n + k];
-            if (i == j) {
-                if (!(t > 0.0)) return false;
-                a[i * n + i] = std::sqrt(t);
-            } else {
-                a[i * n + j] = t / a[j * n + j];
-            }
-        }
-    for (int v = 0; v < m; ++v) {
-        double* x = r + v * n;
-        for (int i = 0; i < n; ++i) {
-            for (int k = 0; k < i; ++k) x[i] -= a[i * n + k] * x[k];
-            x[i] /= a[i * n + i];
-        }
-        for (int i = n - 1; i >= 0; --i) {
-            for (int k = i + 1; k < n; ++k) x[i] -= a[k * n + i] * x[k];
-            x[i] /= a[i * n + i];
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::vector<double> joint_scales(const JointDates& in)
 {

@@ -81,10 +81,8 @@ void sum_candidates(int n, std::size_t count, const double* w, const double* z, 
     }
 }
 
-// Solves a x = r for symmetric positive definite a (n x n, row-major, its
-// lower triangle overwritten by the Cholesky factor) and m right-hand sides
-// (r: m rows of n, overwritten by the solutions). False when a pivot is not
-// positive.
+}  // namespace
+
 bool cholesky_solve(double* a, int n, double* r, int m)
 {
     for (int i = 0; i < n; ++i)
@@ -111,8 +109,6 @@ bool cholesky_solve(double* a, int n, double* r, int m)
     }
     return true;
 }
-
-}  // namespace
 
 int local_regression_predict(const SimilarSearch& s, int row, int col, int exclude,
                              LocalScratch& work, double* out)

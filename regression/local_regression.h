@@ -40,6 +40,12 @@ struct LocalScratch {
     std::vector<double> sums, w, z, slope;
 };
 
+// Solves a x = r for symmetric positive definite a (n x n, row-major, its
+// lower triangle overwritten by the Cholesky factor) and m right-hand sides
+// (r: m rows of n, overwritten by the solutions). False when a pivot is not
+// positive. The local plane and the joint fit over several dates share it.
+bool cholesky_solve(double* a, int n, double* r, int m);
+
 // The local regression at (row, col) of a strip described as for the
 // similar search (its `count` is not read), written to out[0 .. bands - 1].
 // Candidates: the pixels valid in both images in the window of half-width
