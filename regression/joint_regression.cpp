@@ -107,25 +107,8 @@ int joint_regression_predict(const JointDates& in, int row, int col, JointScratc
     const double sw = work.sums[0];
     if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
 
-    // The centred scatter with its ridge (both triangles: the solver reads the lower one).
-    for (int j = 0; j < n; ++j) {
-        for (int k = j; k < n; ++k) {
-            sxx[j * nt + k] -= sx[j] * sx[k] / sw;
-            sxx[k * nt + j] = sxx[j * nt + k];
-        }
-        sxx[j * nt + j] += JOINT_RIDGE * sw;
-    }
     work.slope.resize(nt * nb);
-    double* const slope = work.slope.data();  // band after band, n each
-    for (int j = 0; j < n; ++j)
-        for (int b = 0; b < bands; ++b) slope[b * nt + j] = sxy[j * nb + b] - sx[j] * sy[b] / sw;
-    if (!cholesky_solve(sxx, n, slope, bands)) return 0;
-    for (int b = 0; b < bands; ++b) {
-        double v = sy[b] / sw;
-        for (int j = 0; j < n; ++j) v -= slope[b * nt + j] * (sx[j] / sw);
-        if (!std::isfinite(v)) return 0;
-        out[b] = v;
-    }
+    if (!solve_centred_plane(n, bands, JOINT_RIDGE, work.sums.data(), work.slope.data(), out)) return 0;
     return count;
 }
 

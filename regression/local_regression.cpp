@@ -110,6 +110,36 @@ bool cholesky_solve(double* a, int n, double* r, int m)
     return true;
 }
 
+bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope, double* out)
+{
+    const std::size_t nn = static_cast<std::size_t>(n), nm = static_cast<std::size_t>(m);
+    const double sw = sums[0];
+    const double* const sx = sums + 1;
+    const double* const sy = sx + nn;
+    double* const sxx = sums + 1 + nn + nm;
+    const double* const sxy = sxx + nn * nn;
+    // The centred scatter with its ridge, in place of the raw sums (both
+    // triangles: the solver reads the lower one).
+    for (int j = 0; j < n; ++j) {
+        for (int k = j; k < n; ++k) {
+            sxx[j * nn + k] -= sx[j] * sx[k] / sw;
+            sxx[k * nn + j] = sxx[j * nn + k];
+        }
+        sxx[j * nn + j] += ridge * sw;
+    }
+    // The centred cross sums, one right-hand side per output (n each).
+    for (int j = 0; j < n; ++j)
+        for (int b = 0; b < m; ++b) slope[b * nn + j] = sxy[j * nm + b] - sx[j] * sy[b] / sw;
+    if (!cholesky_solve(sxx, n, slope, m)) return false;
+    for (int b = 0; b < m; ++b) {
+        double v = sy[b] / sw;
+        for (int j = 0; j < n; ++j) v -= slope[b * nn + j] * (sx[j] / sw);
+        if (!std::isfinite(v)) return false;
+        out[b] = v;
+    }
+    return true;
+}
+
 int local_regression_predict(const SimilarSearch& s, int row, int col, int exclude,
                              LocalScratch& work, double* out)
 {
@@ -119,10 +149,6 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     const float* own = s.scaled_fill + centre * nb;
     // Sums: w; w x (n); w y (n); w x x' (n x n, upper triangle); w x y' (n x n, x major).
     work.sums.resize(1 + 2 * nb + 2 * nb * nb);
-    double* const sx = work.sums.data() + 1;
-    double* const sy = sx + nb;
-    double* const sxx = sy + nb;
-    double* const sxy = sxx + nb * nb;
     work.slope.resize(nb * nb);
 
     std::size_t count = 0;
@@ -157,26 +183,7 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     const double sw = work.sums[0];
     if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
 
-    // The centred scatter with its ridge, in place of the raw sums (both
-    // triangles: the solver reads the lower one).
-    for (int j = 0; j < n; ++j) {
-        for (int k = j; k < n; ++k) {
-            sxx[j * nb + k] -= sx[j] * sx[k] / sw;
-            sxx[k * nb + j] = sxx[j * nb + k];
-        }
-        sxx[j * nb + j] += LOCAL_RIDGE * sw;
-    }
-    // The centred cross sums, one right-hand side per target band.
-    double* const slope = work.slope.data();
-    for (int j = 0; j < n; ++j)
-        for (int b = 0; b < n; ++b) slope[b * nb + j] = sxy[j * nb + b] - sx[j] * sy[b] / sw;
-    if (!cholesky_solve(sxx, n, slope, n)) return 0;
-    for (int b = 0; b < n; ++b) {
-        double v = sy[b] / sw;
-        for (int j = 0; j < n; ++j) v -= slope[b * nb + j] * (sx[j] / sw);
-        if (!std::isfinite(v)) return 0;
-        out[b] = v;
-    }
+    if (!solve_centred_plane(n, n, LOCAL_RIDGE, work.sums.data(), work.slope.data(), out)) return 0;
     return static_cast<int>(count);
 }
 

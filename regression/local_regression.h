@@ -43,8 +43,17 @@ struct LocalScratch {
 // Solves a x = r for symmetric positive definite a (n x n, row-major, its
 // lower triangle overwritten by the Cholesky factor) and m right-hand sides
 // (r: m rows of n, overwritten by the solutions). False when a pivot is not
-// positive. The local plane and the joint fit over several dates share it.
+// positive.
 bool cholesky_solve(double* a, int n, double* r, int m);
+
+// From the weighted sums of a least-squares plane, laid out as w, w x (n),
+// w y (m), w x x' (n x n, upper triangle), w x y' (n x m, x major): the
+// centred scatter plus ridge * w on its diagonal, solved for one slope
+// vector per output (slope: n x m, output major), and the plane's value at
+// x = 0 written to out[0 .. m - 1]. `sums` is overwritten. False when the
+// system is not positive definite or a value is not finite. The local plane
+// and the joint fit over several dates share it.
+bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope, double* out);
 
 // The local regression at (row, col) of a strip described as for the
 // similar search (its `count` is not read), written to out[0 .. bands - 1].
