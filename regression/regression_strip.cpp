@@ -21,9 +21,9 @@ constexpr int GROUP = BYTE_LANES;        // columns tested at once on their code
 constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
 // The search asks for the lanes of the group this many rows below the one it
 // tests, which it will most likely test next (a window's rows are a whole
-// row of lanes apart, too far for the processor to guess): two rows ahead
-// saved about a tenth of the fill's time in the regression on the benchmark
-// crop, one row a little less, four rows less again.
+// row of lanes apart, too far for the processor to guess): one or two rows
+// ahead saved about a tenth of the regression's time on the benchmark crop,
+// four rows less (docs/performance.md).
 constexpr int PREFETCH_ROWS = 2;
 constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
 
