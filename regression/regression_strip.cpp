@@ -19,6 +19,12 @@ using Lanes = ByteLanes;
 
 constexpr int GROUP = BYTE_LANES;        // columns tested at once on their codes
 constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
+// The search asks for the lanes of the group this many rows below the one it
+// tests, which it will most likely test next (a window's rows are a whole
+// row of lanes apart, too far for the processor to guess): one or two rows
+// ahead saved about a tenth of the regression's time on the benchmark crop,
+// four rows less (docs/performance.md).
+constexpr int PREFETCH_ROWS = 2;
 constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
 
 // Code of x on a band's 256-step scale. Every step is monotone (a rounded
@@ -127,6 +133,27 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
                     whole[b] = 0;
         }
     }
+    // The target's values in the same groups, kept only for the bands
+    // whose values valid in both images are all whole bytes.
+    const std::size_t target_group_bytes = static_cast<std::size_t>(band_count) * GROUP;
+    target_bytes_.assign(static_cast<std::size_t>(rows) * groups_ * target_group_bytes, 0);
+    target_whole_.assign(band_count, 1);
+    for (int r = 0; r < rows; ++r) {
+        const std::size_t line = static_cast<std::size_t>(r) * width;
+        for (int g = 0; g < groups_; ++g) {
+            const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
+            const int n = std::min(GROUP, width - g * GROUP);
+            const unsigned valid = valid_bits<Lanes>(lane_group(r, g));
+            unsigned char* bytes =
+                &target_bytes_[(static_cast<std::size_t>(r) * groups_ + g) * target_group_bytes];
+            for (int b = 0; b < band_count; ++b)
+                if ((byte_codes<Lanes>(target[b] + first, n, bytes + GROUP * b) & valid) != valid)
+                    target_whole_[b] = 0;
+        }
+    }
+    if (std::find(target_whole_.begin(), target_whole_.end(), 1) == target_whole_.end())
+        std::vector<unsigned char>().swap(target_bytes_);
+
     scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
     for (int b = 0; b < band_count; ++b) {
         if (whole[b]) continue;
@@ -234,7 +261,10 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
     // Stores the candidate at q: y, x and the band weights summed over the
     // bands, first band first. A band of whole bytes takes x from the codes
     // (the same bits, already at hand), the others from the fill image.
-    auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group, int j) {
+    // The same for y, from target_bytes_ (the group's bytes at `target_group`
+    // of the row's `target_line`).
+    auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group,
+                   const unsigned char* target_line, std::size_t target_group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
         w.reserve_one();
         double combined = 0.0;
@@ -242,7 +272,9 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
             const double x = scales_[b].whole_bytes
                                  ? static_cast<double>(group[GROUP * (1 + b) + j])
                                  : fill_[b][q];
-            w.y(b)[w.count] = target_[b][q];
+            w.y(b)[w.count] = target_whole_[b]
+                                  ? static_cast<double>(target_line[target_group + GROUP * b + j])
+                                  : target_[b][q];
             w.x(b)[w.count] = x;
             combined += 1.0 / ((std::fabs(x - w.centre[b]) + weight_offset_) * distance);
             if (!Similar) {
@@ -273,6 +305,9 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
         }
     };
     const std::size_t row_bytes = static_cast<std::size_t>(groups_) * group_bytes_;
+    // Empty target_bytes_ (no band of bytes) is never read: its rows stay 0 bytes apart.
+    const std::size_t target_row_bytes =
+        target_bytes_.empty() ? 0 : static_cast<std::size_t>(groups_) * GROUP * bands_;
 
     // The bounds in locals, which the compiler may keep in registers.
     Lanes lo_local[Bands > 0 ? Bands : 1], span_local[Bands > 0 ? Bands : 1];
@@ -319,9 +354,15 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                 count = kept;
             }
             const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
-            for (; r <= end; ++r, line += row_bytes) {
+            const unsigned char* target_line =
+                target_bytes_.data() + static_cast<std::size_t>(r) * target_row_bytes;
+            for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes) {
                 for (int i = 0; i < count; ++i) {
                     const unsigned char* group = line + pieces[i].offset;
+                    if (r + PREFETCH_ROWS <= r1) {
+                        const unsigned char* ahead = group + PREFETCH_ROWS * row_bytes;
+                        for (std::size_t k = 0; k < group_bytes_; k += 64) __builtin_prefetch(ahead + k);
+                    }
                     unsigned bits = (Similar ? similar_bits(group, bands, lo, span)
                                              : valid_bits<Lanes>(group)) &
                                     pieces[i].columns;
@@ -337,7 +378,8 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                                 pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
                             if (!pass) continue;
                         }
-                        add(q, r - row, c - col, group, j);
+                        add(q, r - row, c - col, group, target_line,
+                            static_cast<std::size_t>(pieces[i].column) * bands_, j);
                     }
                 }
             }

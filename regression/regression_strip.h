@@ -36,7 +36,8 @@ namespace pelvane {
 // The strip keeps pointers to the caller's arrays and reads them in
 // fill_rows: they must outlive it, unchanged. Its own memory is one byte per
 // pixel and band plus one, rounded up to whole cache lines per group (8 bytes
-// per pixel for six bands), and 1/8 byte per pixel and band for the tiles.
+// per pixel for six bands), 1/8 byte per pixel and band for the tiles, and
+// one byte per pixel and band for the target's values where they are bytes.
 class RegressionStrip {
 public:
     // The arguments of regression_fill that describe the strip and the fit.
@@ -118,6 +119,12 @@ private:
     std::vector<CacheLine> lanes_;
     std::size_t tile_bytes_ = 0;      // 16 per 8 bands
     std::vector<unsigned char> tiles_;
+    // The target's values as bytes where a band's values valid in both
+    // images are all whole bytes: per row and group, 16 per band, so that a
+    // candidate's target values lie in one or two cache lines instead of
+    // one per band. Other bands are read from the target image.
+    std::vector<char> target_whole_;
+    std::vector<unsigned char> target_bytes_;
 };
 
 }  // namespace pelvane

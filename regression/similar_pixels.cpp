@@ -12,19 +12,26 @@ constexpr double SLOPE_LOWEST = 0.0;   // a falling line would invert the scene
 constexpr double SLOPE_HIGHEST = 1.5;  // the standard fit's own upper clamp
 
 
-// Calls visit(q) for the candidates of the window of half-width `half`
-// around (row, col), in raster order: valid in both images, at least
-// `exclude` rows or columns from the pixel.
+// Calls visit(q) for the candidates valid in both images whose distance
+// from (row, col), the larger of the row and the column distance, lies in
+// inner + 1 .. half: a ring of the growing window (the whole window for
+// inner = -1), row by row.
 template <class Visit>
-void scan_window(const SimilarSearch& s, int row, int col, int exclude, int half, Visit visit)
+void scan_ring(const SimilarSearch& s, int row, int col, int inner, int half, Visit visit)
 {
     const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
     for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
-        const bool near_row = std::abs(r - row) < exclude;
         const std::size_t line = static_cast<std::size_t>(r) * s.width;
-        for (int c = c0; c <= c1; ++c)
-            if (s.both_valid[line + c] != 0 && !(near_row && std::abs(c - col) < exclude))
-                visit(line + c);
+        auto run = [&](int first, int last) {
+            for (int c = first; c <= last; ++c)
+                if (s.both_valid[line + c] != 0) visit(line + c);
+        };
+        if (std::abs(r - row) > inner) {
+            run(c0, c1);
+        } else {
+            run(c0, std::min(col - inner - 1, c1));
+            run(std::max(col + inner + 1, c0), c1);
+        }
     }
 }
 
@@ -98,14 +105,20 @@ int similar_predict(const SimilarSearch& s, int row, int col, int exclude, Simil
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
     const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
 
-    // The candidates of the growing windows; each growth collects the
-    // larger window anew, in raster order.
+    // The candidates of the growing windows, each growth adding its new
+    // ring. Those nearer than `exclude` are an inner square never scanned.
+    // The pairs are unique (one per pixel), so the `count` least below are
+    // the same whatever order they were found in.
     const std::size_t enough = static_cast<std::size_t>(SIMILAR_POOL) * std::max(s.count, 0);
+    w.found.clear();
+    int inner = std::max(exclude, 0) - 1;  // scanned so far: distances up to inner
     for (int half = SIMILAR_FIRST_HALF;; half = next_similar_half(half)) {
-        w.found.clear();
-        scan_window(s, row, col, exclude, half, [&](std::size_t q) {
-            w.found.emplace_back(spectral_distance2(s, own, q), q);
-        });
+        if (half > inner) {
+            scan_ring(s, row, col, inner, half, [&](std::size_t q) {
+                w.found.emplace_back(spectral_distance2(s, own, q), q);
+            });
+            inner = half;
+        }
         if (w.found.size() >= enough || half >= SIMILAR_MAX_HALF) break;
     }
     // The `count` most similar, in order (pairs compare by distance, then pixel).

@@ -149,7 +149,7 @@ TEST(SimilarPredict, MatchesTheBruteForceReferenceBitForBit)
     const int B = Strip::B;
     struct Case {
         int count, exclude;
-    } cases[] = {{30, 1}, {1, 1}, {30, 3}, {200, 2}, {0, 1}, {5000, 1}};
+    } cases[] = {{30, 1}, {1, 1}, {30, 3}, {200, 2}, {0, 1}, {5000, 1}, {30, 9}, {30, 0}};
     for (const Case& k : cases) {
         SimilarSearch search = *in.similar;
         search.count = k.count;

@@ -37,7 +37,9 @@ enum class Values { Bytes, Coarse, Reals, Mixed, Odd };
 // with some noise. Bytes: whole values 1..255; Coarse: multiples of 5, so
 // differences equal the tolerance often; Reals: fractional values; Mixed:
 // whole bytes in even bands, reals in odd ones, and -0.0 at a few pixels of
-// band 2; Odd: reals with negative values, NaN and infinities here and there.
+// band 2; the target likewise (whole in Bytes and in Mixed's even bands,
+// -0.0 and 300 at a few pixels of bands 2 and 4); Odd: reals with negative
+// values, NaN and infinities here and there.
 Inputs striped(int rows, int width, int bands, Values values, double gap_share, unsigned seed)
 {
     Inputs s{rows, width, bands, {}, {}, {}, {}};
@@ -71,7 +73,14 @@ Inputs striped(int rows, int width, int bands, Values values, double gap_share, 
                     else if (pick < 0.006) x = pick < 0.0045 ? INFINITY : -INFINITY;
                 }
                 s.fill[b][i] = x;
-                s.target[b][i] = 0.8 * x + 10.0 + 4.0 * u(rng);
+                double y = 0.8 * x + 10.0 + 4.0 * u(rng);
+                // Target bytes beside fill bytes; -0.0 and 300 keep bands 2
+                // and 4 of Mixed off the target's byte path.
+                if (values == Values::Bytes || (values == Values::Mixed && b % 2 == 0))
+                    y = std::round(y);
+                if (values == Values::Mixed && (b == 2 || b == 4) && u(rng) < 0.01)
+                    y = b == 2 ? -0.0 : 300.0;
+                s.target[b][i] = y;
             }
         }
     return s;
@@ -220,6 +229,7 @@ TEST(RegressionStrip, EqualsReferenceOnStripedStrips)
         {"three bands, coarse values: tolerance ties", 40, 41, 3, Values::Coarse, 0.3, {1, 30}},
         {"one band of reals", 33, 52, 1, Values::Reals, 0.2, {2, 30, 500}},
         {"whole and fractional bands, -0.0", 36, 50, 4, Values::Mixed, 0.25, {2, 30}},
+        {"six whole and fractional bands, -0.0 and 300", 36, 50, 6, Values::Mixed, 0.25, {30}},
         {"six bands, negative, NaN and infinite values", 38, 44, 6, Values::Odd, 0.25, {30}},
         {"narrower than a block", 60, 7, 3, Values::Bytes, 0.3, {0, 30}},
         {"one row", 1, 90, 6, Values::Bytes, 0.3, {1, 30}},
