@@ -263,6 +263,9 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // predictions, the estimated error and a scaled float copy of the fill,
     // and two marks and a mask per pixel.
     double per_pixel = refine ? 76.0 * image.band_count + 6.0 : 32.0 * image.band_count + 3.0;
+    // The regression's search keeps per pixel a byte code of each fill band,
+    // the target's byte value of each band and a mark valid in both images.
+    per_pixel += 2.0 * image.band_count + 1.0;
     // Each fill image after the first keeps its values, fill and estimated
     // errors per band, its mask and its status until the dates are
     // combined; the first date's errors are kept whether or not the error
