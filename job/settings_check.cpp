@@ -34,11 +34,15 @@ std::optional<SettingProblem> missing_input(const JobSettings& s)
         return problem("fill-mask", "is needed with a target mask unless the method is tolvek");
     // One mask file for each fill image, in the same order.
     if (!tolvek_only && s.other_fill_mask_paths.size() != s.other_fill_image_paths.size())
+    {
+        // "1 fill mask", "2 fill masks".
+        auto counted = [](std::size_t count, const std::string& what) {
+            return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+        };
         return problem("fill-mask", "must be given once for each fill image (" +
-                                        std::to_string(1 + s.other_fill_image_paths.size()) +
-                                        " fill images, " +
-                                        std::to_string(1 + s.other_fill_mask_paths.size()) +
-                                        " fill masks)");
+                                        counted(1 + s.other_fill_image_paths.size(), "fill image") + ", " +
+                                        counted(1 + s.other_fill_mask_paths.size(), "fill mask") + ")");
+    }
     return std::nullopt;
 }
 

@@ -182,6 +182,36 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         if (copies[i] != 0)
             copy_at.push_back(i);
     }
+    // Which copy each copy pixel belongs to: the copies are kept apart, so
+    // each is one 8-connected group. A copy's pixels err together; a date's
+    // gain on the copies is tested copy by copy (helpful_dates).
+    std::vector<int> copy_label(copy_at.size());
+    int copy_count = 0;
+    {
+        std::vector<int> label(pixels, -1);
+        std::vector<std::size_t> stack;
+        const auto width = static_cast<std::size_t>(image.width);
+        for (const std::size_t start : copy_at) {
+            if (label[start] >= 0) continue;
+            label[start] = copy_count;
+            stack.assign(1, start);
+            while (!stack.empty()) {
+                const std::size_t q = stack.back();
+                stack.pop_back();
+                const int y = static_cast<int>(q / width), x = static_cast<int>(q % width);
+                for (int yy = std::max(y - 1, 0); yy <= std::min(y + 1, strip.window_rows - 1); ++yy)
+                    for (int xx = std::max(x - 1, 0); xx <= std::min(x + 1, image.width - 1); ++xx) {
+                        const std::size_t r = static_cast<std::size_t>(yy) * width + static_cast<std::size_t>(xx);
+                        if (copies[r] != 0 && label[r] < 0) {
+                            label[r] = copy_count;
+                            stack.push_back(r);
+                        }
+                    }
+            }
+            ++copy_count;
+        }
+        for (std::size_t j = 0; j < copy_at.size(); ++j) copy_label[j] = label[copy_at[j]];
+    }
     std::vector<unsigned char>().swap(sites);
     std::vector<unsigned char>().swap(copies);
     const std::size_t n = copy_at.size();
@@ -333,6 +363,12 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     // give the combination's own errors there.
     const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
     const double* measured = covariance.empty() ? nullptr : covariance.data();
+    // A later date counts only in the bands where it lowered the copies' error.
+    const std::vector<unsigned char> kept =
+        measured != nullptr ? helpful_dates(copy_error.data(), dates, bands, n, copy_label.data(),
+                                            copy_count, measured)
+                            : std::vector<unsigned char>{};
+    const unsigned char* kept_dates = kept.empty() ? nullptr : kept.data();
     {
         std::vector<double*> values, errors;
         std::vector<unsigned char*> statuses;
@@ -345,7 +381,7 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
             statuses.push_back(copy_status.data() + d * n);
         }
         combine_dates(static_cast<int>(dates), bands, 0, n, values.data(), errors.data(),
-                      statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE);
+                      statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE, kept_dates);
     }
     std::vector<double*> values, errors;
     std::vector<unsigned char*> statuses{regression.status};
@@ -361,7 +397,7 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
         statuses.push_back(status[d - 1].get());
     }
     combine_dates(static_cast<int>(dates), bands, 0, pixels, values.data(), errors.data(),
-                  statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE);
+                  statuses.data(), measured, FILL_SPATIAL, FILL_OTHER_DATE, kept_dates);
 
     // Then the joint fit joins the dates' combination, by the two's errors
     // on the copies (copy_error's first n x bands now hold the

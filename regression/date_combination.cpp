@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -94,7 +95,8 @@ void least_error_weights(const double* c, int stride, const int* dates, int coun
 void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pixel_end,
                    double* const* values, double* const* errors,
                    unsigned char* const* status, const double* covariance,
-                   unsigned char spatial_status, unsigned char other_date_status)
+                   unsigned char spatial_status, unsigned char other_date_status,
+                   const unsigned char* kept)
 {
     if (dates < 2)
         return;
@@ -116,18 +118,21 @@ void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pi
                 return static_cast<std::size_t>(d) * static_cast<std::size_t>(bands) +
                        static_cast<std::size_t>(b);
             };
-            // The dates with a value and an estimate here.
+            // The dates with a value and an estimate here: the kept ones,
+            // else all.
             int count = 0;
-            for (int d = 0; d < dates; ++d) {
-                weight[static_cast<std::size_t>(d)] = 0.0;
-                const double e = errors[at(d)][i];
-                // An error so small that its inverse square is infinite
-                // would take all the weight: such a date is left out as one
-                // without an estimate.
-                if (predicted(status[d][i], spatial_status) && std::isfinite(e) && e > 0.0 &&
-                    std::isfinite(1.0 / (e * e)))
-                    used[static_cast<std::size_t>(count++)] = d;
-            }
+            for (int pass = kept != nullptr ? 0 : 1; pass < 2 && count == 0; ++pass)
+                for (int d = 0; d < dates; ++d) {
+                    weight[static_cast<std::size_t>(d)] = 0.0;
+                    const double e = errors[at(d)][i];
+                    // An error so small that its inverse square is infinite
+                    // would take all the weight: such a date is left out as
+                    // one without an estimate.
+                    if (predicted(status[d][i], spatial_status) && std::isfinite(e) && e > 0.0 &&
+                        std::isfinite(1.0 / (e * e)) &&
+                        (pass == 1 || kept[static_cast<std::size_t>(b) * n + static_cast<std::size_t>(d)] != 0))
+                        used[static_cast<std::size_t>(count++)] = d;
+                }
             if (count == 0) {
                 values[b][i] = values[at(first)][i];
                 errors[b][i] = errors[at(first)][i];
@@ -241,6 +246,90 @@ std::vector<double> date_error_covariance(const double* copy_error, std::size_t 
                     c[d * dates + e] = mean_correlation * std::sqrt(c[d * dates + d] * c[e * dates + e]);
     }
     return covariance;
+}
+
+namespace {
+
+// The squared error at each of the n pixels (`squared`; NaN where no date
+// erred) of the combination of the dates `kept` marks (else of all that
+// erred there) by the least-error weights of `c`.
+void combined_squared_error(const double* copy_error, std::size_t dates, int bands, int b,
+                            std::size_t n, const double* c, const unsigned char* kept,
+                            double* squared)
+{
+    std::vector<int> used(dates);
+    std::vector<double> w(dates), work(dates * (dates + 1));
+    for (std::size_t j = 0; j < n; ++j) {
+        auto error = [&](std::size_t d) {
+            return copy_error[(d * static_cast<std::size_t>(bands) + static_cast<std::size_t>(b)) * n + j];
+        };
+        int count = 0;
+        for (int pass = 0; pass < 2 && count == 0; ++pass)
+            for (std::size_t d = 0; d < dates; ++d)
+                if (!std::isnan(error(d)) && (pass == 1 || kept[d] != 0))
+                    used[static_cast<std::size_t>(count++)] = static_cast<int>(d);
+        squared[j] = std::numeric_limits<double>::quiet_NaN();
+        if (count == 0) continue;
+        least_error_weights(c, static_cast<int>(dates), used.data(), count, w.data(), work.data());
+        double e = 0.0;
+        for (int k = 0; k < count; ++k)
+            e += w[static_cast<std::size_t>(k)] * error(static_cast<std::size_t>(used[static_cast<std::size_t>(k)]));
+        squared[j] = e * e;
+    }
+}
+
+// Whether `with` errs clearly less than `without` over the copies: the mean
+// of each copy's gain in squared error exceeds DATE_GAIN_SURE of its
+// standard error, every copy counted once.
+bool clearly_less(const double* without, const double* with, const int* copy, std::size_t n,
+                  int copies)
+{
+    std::vector<double> gain(static_cast<std::size_t>(copies), 0.0);
+    std::vector<std::size_t> count(static_cast<std::size_t>(copies), 0);
+    for (std::size_t j = 0; j < n; ++j)
+        if (!std::isnan(without[j]) && !std::isnan(with[j])) {
+            gain[static_cast<std::size_t>(copy[j])] += without[j] - with[j];
+            ++count[static_cast<std::size_t>(copy[j])];
+        }
+    double sum = 0.0, squares = 0.0;
+    int measured = 0;
+    for (int k = 0; k < copies; ++k)
+        if (count[static_cast<std::size_t>(k)] > 0) {
+            const double g = gain[static_cast<std::size_t>(k)] / static_cast<double>(count[static_cast<std::size_t>(k)]);
+            sum += g;
+            squares += g * g;
+            ++measured;
+        }
+    if (measured < 2) return false;
+    const double m = static_cast<double>(measured);
+    const double mean = sum / m;
+    const double variance = std::max(squares / m - mean * mean, 0.0) * m / (m - 1.0);
+    return mean > 0.0 && mean > DATE_GAIN_SURE * std::sqrt(variance / m);
+}
+
+}  // namespace
+
+std::vector<unsigned char> helpful_dates(const double* copy_error, std::size_t dates, int bands,
+                                         std::size_t n, const int* copy, int copies,
+                                         const double* covariance)
+{
+    std::vector<unsigned char> kept(static_cast<std::size_t>(bands) * dates, 0);
+    std::vector<double> best(n), with(n);
+    for (int b = 0; b < bands; ++b) {
+        unsigned char* k = kept.data() + static_cast<std::size_t>(b) * dates;
+        const double* c = covariance + static_cast<std::size_t>(b) * dates * dates;
+        k[0] = 1;
+        combined_squared_error(copy_error, dates, bands, b, n, c, k, best.data());
+        for (std::size_t d = 1; d < dates; ++d) {
+            k[d] = 1;
+            combined_squared_error(copy_error, dates, bands, b, n, c, k, with.data());
+            if (clearly_less(best.data(), with.data(), copy, n, copies))
+                best.swap(with);
+            else
+                k[d] = 0;
+        }
+    }
+    return kept;
 }
 
 }  // namespace pelvane

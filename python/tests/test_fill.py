@@ -159,7 +159,7 @@ def complex_target(t, f):
     (lambda t, f: pelvane.fill(t, [f, f[:, :5]], refine=True), ValueError,
      r"fill 2: shape \(6, 5, 120\) differs from the target's \(6, 60, 120\)"),
     (lambda t, f: pelvane.fill(t, [f, f], refine=True, target_gaps=t[0] == 0, fill_gaps=[f[0] == 0]),
-     ValueError, r"fill_gaps must be given once for each fill image \(2 fill images, 1 fill masks\)"),
+     ValueError, r"fill_gaps must be given once for each fill image \(2 fill images, 1 fill mask\)"),
 ])
 def test_bad_input_is_refused(scene, call, raised, text):
     with pytest.raises(raised, match=text) as error:

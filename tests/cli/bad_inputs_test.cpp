@@ -262,7 +262,7 @@ const BadInput CASES[] = {
      "--fill takes several images only with the refined fill (refine)", 2},
     {"two fill images, one fill mask",
      [](Inputs& in) { in.masks(raster_shape(12, 10), raster_shape(12, 10)), in.s.refine = 1, in.s.other_fill_image_paths = {in.s.fill_image_path}; },
-     "--fill-mask must be given once for each fill image (2 fill images, 1 fill masks)", 2},
+     "--fill-mask must be given once for each fill image (2 fill images, 1 fill mask)", 2},
     {"threads 0", [](Inputs& in) { in.pair(); in.options.threads = 0; }, "--threads must be at least 1", 2},
     {"tolerance NaN", [](Inputs& in) { in.pair(); in.options.solver_tolerance = NaN; },
      "--tolerance must be a number, not NaN", 2},
