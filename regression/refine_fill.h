@@ -18,7 +18,9 @@ namespace pelvane {
 //   the interpolation  kriging from the target's valid pixels around
 //                      (EdgeInterpolator's weights, one model per strip);
 //   the local plane    the target band regressed on all the fill bands over
-//                      the pixels valid in both around (local_regression.h).
+//                      the pixels valid in both around, its slopes drawn
+//                      toward those of the wide plane over about 70 x 70
+//                      pixels (local_regression.h).
 // Their errors are measured where they are known: at the "residual pixels",
 // valid in both images and near a predicted pixel, each predictor is run as
 // if the pixel were a gap (leave-one-out). Around a gap pixel the residuals'
@@ -91,6 +93,9 @@ struct RefineInputs {
     int band_count;
     int rows;
     int width;
+    // The wide plane's slopes per block (wide_plane_slopes), toward which
+    // the local plane's are drawn; null: toward zero.
+    const double* wide_slopes = nullptr;
 };
 
 // The interpolation at a strip's pixels, kept for every fill date: it reads
@@ -105,12 +110,14 @@ struct KnownInterpolation {
 // (2 x band_count band pointers) at the pixels of rows
 // row_begin .. row_end - 1 whose `select` byte is nonzero, NaN where a
 // predictor has nothing to go on. With `kept` (or null), the interpolation
-// is taken from there where known, and kept there where not. Reads only the
-// inputs (and `kept` in those rows): row ranges may run at the same time.
+// is taken from there where known, and kept there where not. `wide_slopes`
+// (or null) as in RefineInputs. Reads only the inputs (and `kept` in those
+// rows): row ranges may run at the same time.
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging,
                           const unsigned char* select, int row_begin, int row_end,
-                          double* const* predictions, const KnownInterpolation* kept = nullptr);
+                          double* const* predictions, const KnownInterpolation* kept = nullptr,
+                          const double* wide_slopes = nullptr);
 
 // What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
 // distance of the nearest valid pixel) and band.
