@@ -315,9 +315,25 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
         const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
                                     width, 0.5, similar);
         strip.predict_rows(0, rows, residual.data(), loo.pointers.data());
-        predict_refined_rows(search, target_mask.data(), kriging, select.data(), 0, rows, predictions.pointers.data());
+        // The local plane drawn toward the wide plane's slopes, computed in
+        // block rows of random lengths: the same as in one go.
+        const int block_rows = wide_blocks(rows);
+        const std::size_t blocks = static_cast<std::size_t>(block_rows) * wide_blocks(width);
+        std::vector<double> sums(blocks * wide_sums_size(bands)), slopes(blocks * bands * bands),
+            slopes_once(slopes.size());
+        wide_plane_sums(search, 0, block_rows, sums.data());
+        wide_plane_slopes(search, sums.data(), 0, block_rows, slopes_once.data());
+        for (int first = 0; first < block_rows;) {
+            const int last = std::min(block_rows, first + r.between(1, block_rows));
+            wide_plane_slopes(search, sums.data(), first, last, slopes.data());
+            first = last;
+        }
+        for (std::size_t v = 0; v < slopes.size(); ++v)
+            CHECK(same_value(slopes[v], slopes_once[v]), "wide_plane_slopes in block rows gives other slopes");
+        predict_refined_rows(search, target_mask.data(), kriging, select.data(), 0, rows, predictions.pointers.data(),
+                             nullptr, slopes.data());
         const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
-                              predictions.pointers.data(), &search, &kriging, bands, rows, width};
+                              predictions.pointers.data(), &search, &kriging, bands, rows, width, slopes.data()};
         const RefineModel model = calibrate_refinement(in);
         Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
         std::vector<unsigned char> refined_status = status, rows_status = status;

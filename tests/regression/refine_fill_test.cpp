@@ -181,15 +181,17 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
     const RefineInputs in = s.regress();
     LocalScratch work;
     const int B = Strip::B;
-    for (int exclude : {1, 3, 9})
-        for (int row : {0, 9, 21, 47})
-            for (int col : {0, 13, 59}) {
-                double fast[B], slow[B];
-                const int n = local_regression_predict(*in.similar, row, col, exclude, work, fast);
-                ASSERT_EQ(n, local_regression_reference(*in.similar, row, col, exclude, slow));
-                ASSERT_GE(n, LOCAL_FEWEST);
-                for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
-            }
+    const double slopes[B * B] = {0.9, -0.2, 0.1, 0.3, 1.1, 0.0, -0.4, 0.2, 0.8};
+    for (const double* prior : {static_cast<const double*>(nullptr), slopes})
+        for (int exclude : {1, 3, 9})
+            for (int row : {0, 9, 21, 47})
+                for (int col : {0, 13, 59}) {
+                    double fast[B], slow[B];
+                    const int n = local_regression_predict(*in.similar, row, col, exclude, work, fast, prior);
+                    ASSERT_EQ(n, local_regression_reference(*in.similar, row, col, exclude, slow, prior));
+                    ASSERT_GE(n, LOCAL_FEWEST);
+                    for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
+                }
     // Each target band the mirror of the next fill band: one band's own line
     // cannot follow it, the plane over all of them can (the ridge and the
     // other bands' noise leave a little).
@@ -207,6 +209,43 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
             for (int b = 0; b < B; ++b)
                 EXPECT_NEAR(plane[b], crossed.truth[b][col + Strip::W * row], 1.0) << row << "," << col;
         }
+}
+
+TEST(WidePlane, MatchesTheBruteForceSumsAndDrawsTheLocalSlopes)
+{
+    Strip s(true);
+    const RefineInputs in = s.regress();
+    const int B = Strip::B, cols = wide_blocks(Strip::W), blocks = wide_blocks(Strip::H) * cols;
+    std::vector<double> sums(blocks * wide_sums_size(B)), slopes(blocks * B * B), level(B);
+    wide_plane_sums(*in.similar, 0, wide_blocks(Strip::H), sums.data());
+    wide_plane_slopes(*in.similar, sums.data(), 0, wide_blocks(Strip::H), slopes.data());
+    for (int block : {0, 7, blocks - 1}) {
+        // Every pixel valid in both, weighed by its block's distance.
+        std::vector<double> plain(wide_sums_size(B), 0.0), slope(B * B);
+        const int br = block / cols, bc = block % cols;
+        for (int i = 0; i < Strip::W * Strip::H; ++i) {
+            const int dr = i / Strip::W / WIDE_BLOCK - br, dc = i % Strip::W / WIDE_BLOCK - bc;
+            if (!s.both_valid[i] || std::max(std::abs(dr), std::abs(dc)) > WIDE_REACH) continue;
+            const double w = 1.0 / (1 + dr * dr + dc * dc);
+            double* x = plain.data() + 1;
+            plain[0] += w;
+            for (int j = 0; j < B; ++j) {
+                x[j] += w * s.scaled[i * B + j];
+                x[B + j] += w * s.target[j][i];
+                for (int k = 0; k < B; ++k) {
+                    x[2 * B + j * B + k] += w * s.scaled[i * B + j] * s.scaled[i * B + k];
+                    x[2 * B + B * B + j * B + k] += w * s.scaled[i * B + j] * s.target[k][i];
+                }
+            }
+        }
+        ASSERT_TRUE(solve_centred_plane(B, B, LOCAL_RIDGE, plain.data(), slope.data(), level.data()));
+        for (int v = 0; v < B * B; ++v) EXPECT_NEAR(slopes[block * B * B + v], slope[v], 1e-9);
+    }
+    // A ridge far above the scatter leaves the local slopes at the prior's.
+    std::vector<double> one(wide_sums_size(B), 0.0), slope(B * B);
+    one[0] = 2.0, one[1] = 1.0, one[1 + B] = 3.0, one[1 + 2 * B] = 1.0;
+    ASSERT_TRUE(solve_centred_plane(B, B, 1e12, one.data(), slope.data(), level.data(), &slopes[0]));
+    for (int v = 0; v < B * B; ++v) EXPECT_NEAR(slope[v], slopes[v], 1e-9);
 }
 
 TEST(RefineRegression, LeavesAnExactRegressionAlone)
