@@ -181,17 +181,22 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
     const RefineInputs in = s.regress();
     LocalScratch work;
     const int B = Strip::B;
-    const double slopes[B * B] = {0.9, -0.2, 0.1, 0.3, 1.1, 0.0, -0.4, 0.2, 0.8};
-    for (const double* prior : {static_cast<const double*>(nullptr), slopes})
-        for (int exclude : {1, 3, 9})
-            for (int row : {0, 9, 21, 47})
-                for (int col : {0, 13, 59}) {
-                    double fast[B], slow[B];
-                    const int n = local_regression_predict(*in.similar, row, col, exclude, work, fast, prior);
-                    ASSERT_EQ(n, local_regression_reference(*in.similar, row, col, exclude, slow, prior));
-                    ASSERT_GE(n, LOCAL_FEWEST);
-                    for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
-                }
+    for (int exclude : {1, 3, 9})
+        for (int row : {0, 9, 21, 47})
+            for (int col : {0, 13, 59}) {
+                double fast[B], slow[B];
+                const int n = local_regression_predict(*in.similar, row, col, exclude, work, fast);
+                ASSERT_EQ(n, local_regression_reference(*in.similar, row, col, exclude, slow));
+                ASSERT_GE(n, LOCAL_FEWEST);
+                for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
+            }
+    const double prior[B * B] = {0.9, -0.2, 0.1, 0.3, 1.1, 0.0, -0.4, 0.2, 0.8};
+    for (int row : {0, 21, 47}) {  // drawn toward a prior: as its reference
+        double fast[B], slow[B];
+        ASSERT_EQ(local_regression_predict(*in.similar, row, 13, 1, work, fast, prior),
+                  local_regression_reference(*in.similar, row, 13, 1, slow, prior));
+        for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
+    }
     // Each target band the mirror of the next fill band: one band's own line
     // cannot follow it, the plane over all of them can (the ridge and the
     // other bands' noise leave a little).
@@ -227,16 +232,13 @@ TEST(WidePlane, MatchesTheBruteForceSumsAndDrawsTheLocalSlopes)
             const int dr = i / Strip::W / WIDE_BLOCK - br, dc = i % Strip::W / WIDE_BLOCK - bc;
             if (!s.both_valid[i] || std::max(std::abs(dr), std::abs(dc)) > WIDE_REACH) continue;
             const double w = 1.0 / (1 + dr * dr + dc * dc);
-            double* x = plain.data() + 1;
+            double z[2 * B];  // x, then y
+            for (int j = 0; j < B; ++j) z[j] = s.scaled[i * B + j], z[B + j] = s.target[j][i];
             plain[0] += w;
-            for (int j = 0; j < B; ++j) {
-                x[j] += w * s.scaled[i * B + j];
-                x[B + j] += w * s.target[j][i];
-                for (int k = 0; k < B; ++k) {
-                    x[2 * B + j * B + k] += w * s.scaled[i * B + j] * s.scaled[i * B + k];
-                    x[2 * B + B * B + j * B + k] += w * s.scaled[i * B + j] * s.target[k][i];
-                }
-            }
+            for (int j = 0; j < 2 * B; ++j) plain[1 + j] += w * z[j];
+            for (int j = 0; j < B; ++j)
+                for (int k = 0; k < 2 * B; ++k)  // w x x', then w x y'
+                    plain[1 + 2 * B + (k < B ? j * B + k : B * B + j * B + k - B)] += w * z[j] * z[k];
         }
         ASSERT_TRUE(solve_centred_plane(B, B, LOCAL_RIDGE, plain.data(), slope.data(), level.data()));
         for (int v = 0; v < B * B; ++v) EXPECT_NEAR(slopes[block * B * B + v], slope[v], 1e-9);
