@@ -8,6 +8,7 @@
 #include "job/edge_fill_stage.h"
 #include "job/fill_status.h"
 #include "job/progress.h"
+#include "regression/local_regression.h"
 #include "regression/refine_fill.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_strip.h"
@@ -117,12 +118,31 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
                                          std::size_t* at, double* weight) {
         return interpolator.weights(gap, s.width, s.rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
     };
+    // The local plane's prior: the wide plane's slopes, per block. Each
+    // block's sums, then each block's slopes from the sums around it; both
+    // per block, so the chunks' order does not matter.
+    const int block_rows = wide_blocks(s.rows);
+    const std::size_t blocks = static_cast<std::size_t>(block_rows) * wide_blocks(s.width);
+    std::vector<double> wide_sums(blocks * wide_sums_size(bands));
+    std::vector<double> wide_slopes(blocks * bands * bands);
+    for (const bool slopes : {false, true})
+        if (!pool.run(
+                static_cast<std::size_t>(block_rows), pool.threads(),
+                [&](std::size_t chunk, int) {
+                    const int row = static_cast<int>(chunk);
+                    if (slopes)
+                        wide_plane_slopes(similar, wide_sums.data(), row, row + 1, wide_slopes.data());
+                    else
+                        wide_plane_sums(similar, row, row + 1, wide_sums.data());
+                },
+                hooks))
+            return JobResult::stopped();
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
                 predict_refined_rows(similar, s.target_mask, kriging, select.data(),
                                      first_row(chunk), end_row(chunk), predictions.bands(),
-                                     kept ? &*kept : nullptr);
+                                     kept ? &*kept : nullptr, wide_slopes.data());
             },
             hooks))
         return JobResult::stopped();
@@ -133,7 +153,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
-                              s.width};
+                              s.width,          wide_slopes.data()};
     CalibrationSamples samples = calibration_samples(refine);
     if (!pool.run(
             samples.chunks(), pool.threads(),

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 namespace pelvane {
@@ -110,7 +111,8 @@ bool cholesky_solve(double* a, int n, double* r, int m)
     return true;
 }
 
-bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope, double* out)
+bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope, double* out,
+                         const double* prior)
 {
     const std::size_t nn = static_cast<std::size_t>(n), nm = static_cast<std::size_t>(m);
     const double sw = sums[0];
@@ -129,7 +131,9 @@ bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope
     }
     // The centred cross sums, one right-hand side per output (n each).
     for (int j = 0; j < n; ++j)
-        for (int b = 0; b < m; ++b) slope[b * nn + j] = sxy[j * nm + b] - sx[j] * sy[b] / sw;
+        for (int b = 0; b < m; ++b)
+            slope[b * nn + j] = sxy[j * nm + b] - sx[j] * sy[b] / sw +
+                                (prior != nullptr ? ridge * sw * prior[b * nn + j] : 0.0);
     if (!cholesky_solve(sxx, n, slope, m)) return false;
     for (int b = 0; b < m; ++b) {
         double v = sy[b] / sw;
@@ -141,7 +145,7 @@ bool solve_centred_plane(int n, int m, double ridge, double* sums, double* slope
 }
 
 int local_regression_predict(const SimilarSearch& s, int row, int col, int exclude,
-                             LocalScratch& work, double* out)
+                             LocalScratch& work, double* out, const double* prior)
 {
     const int n = s.bands;
     const std::size_t nb = static_cast<std::size_t>(n);
@@ -183,11 +187,66 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     const double sw = work.sums[0];
     if (count == 0 || !(sw > 0.0) || !std::isfinite(sw)) return 0;
 
-    if (!solve_centred_plane(n, n, LOCAL_RIDGE, work.sums.data(), work.slope.data(), out)) return 0;
+    if (!solve_centred_plane(n, n, prior != nullptr ? LOCAL_PRIOR_RIDGE : LOCAL_RIDGE,
+                             work.sums.data(), work.slope.data(), out, prior))
+        return 0;
     return static_cast<int>(count);
 }
 
-int local_regression_reference(const SimilarSearch& s, int row, int col, int exclude, double* out)
+void wide_plane_sums(const SimilarSearch& s, int block_begin, int block_end, double* sums)
+{
+    const int n = s.bands;
+    const std::size_t nb = static_cast<std::size_t>(n), size = wide_sums_size(n);
+    const int block_cols = wide_blocks(s.width);
+    constexpr std::size_t MOST = static_cast<std::size_t>(WIDE_BLOCK) * WIDE_BLOCK;
+    const std::vector<double> w(MOST, 1.0);
+    std::vector<double> z(MOST * 2 * nb);
+    for (int br = block_begin; br < block_end; ++br)
+        for (int bc = 0; bc < block_cols; ++bc) {
+            std::size_t count = 0;
+            for (int r = br * WIDE_BLOCK; r < std::min((br + 1) * WIDE_BLOCK, s.rows); ++r)
+                for (int c = bc * WIDE_BLOCK; c < std::min((bc + 1) * WIDE_BLOCK, s.width); ++c) {
+                    const std::size_t q = static_cast<std::size_t>(r) * s.width + c;
+                    if (s.both_valid[q] == 0) continue;
+                    double* const zi = z.data() + count * 2 * nb;
+                    for (int j = 0; j < n; ++j) {
+                        zi[j] = s.scaled_fill[q * nb + j];
+                        zi[nb + j] = s.target[j][q];
+                    }
+                    ++count;
+                }
+            double* const out = sums + (static_cast<std::size_t>(br) * block_cols + bc) * size;
+            std::fill(out, out + size, 0.0);
+            sum_candidates(n, count, w.data(), z.data(), out);
+        }
+}
+
+void wide_plane_slopes(const SimilarSearch& s, const double* sums, int block_begin, int block_end,
+                       double* slopes)
+{
+    const int n = s.bands;
+    const std::size_t nb = static_cast<std::size_t>(n), size = wide_sums_size(n);
+    const int block_rows = wide_blocks(s.rows), block_cols = wide_blocks(s.width);
+    std::vector<double> window(size), level(nb);
+    for (int br = block_begin; br < block_end; ++br)
+        for (int bc = 0; bc < block_cols; ++bc) {
+            std::fill(window.begin(), window.end(), 0.0);
+            for (int wr = std::max(br - WIDE_REACH, 0); wr <= std::min(br + WIDE_REACH, block_rows - 1); ++wr)
+                for (int wc = std::max(bc - WIDE_REACH, 0); wc <= std::min(bc + WIDE_REACH, block_cols - 1);
+                     ++wc) {
+                    const double* b = sums + (static_cast<std::size_t>(wr) * block_cols + wc) * size;
+                    const double weight = 1.0 / (1.0 + (wr - br) * (wr - br) + (wc - bc) * (wc - bc));
+                    for (std::size_t v = 0; v < size; ++v) window[v] += weight * b[v];
+                }
+            double* const slope = slopes + (static_cast<std::size_t>(br) * block_cols + bc) * nb * nb;
+            if (!(window[0] >= LOCAL_FEWEST) ||
+                !solve_centred_plane(n, n, LOCAL_RIDGE, window.data(), slope, level.data()))
+                std::fill(slope, slope + nb * nb, std::numeric_limits<double>::quiet_NaN());
+        }
+}
+
+int local_regression_reference(const SimilarSearch& s, int row, int col, int exclude, double* out,
+                               const double* prior)
 {
     const int n = s.bands;
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
@@ -234,7 +293,11 @@ int local_regression_reference(const SimilarSearch& s, int row, int col, int exc
                 for (int k = 0; k < n; ++k) a[j * (n + 1) + k] += w[i] * dj * (xval(chosen[i], k) - mx[k]);
                 a[j * (n + 1) + n] += w[i] * dj * (s.target[b][chosen[i]] - my[b]);
             }
-        for (int j = 0; j < n; ++j) a[j * (n + 1) + j] += LOCAL_RIDGE * sw;
+        const double ridge = prior != nullptr ? LOCAL_PRIOR_RIDGE : LOCAL_RIDGE;
+        for (int j = 0; j < n; ++j) {
+            a[j * (n + 1) + j] += ridge * sw;
+            if (prior != nullptr) a[j * (n + 1) + n] += ridge * sw * prior[b * n + j];
+        }
         for (int p = 0; p < n; ++p) {
             int best = p;
             for (int i = p + 1; i < n; ++i)

@@ -97,11 +97,12 @@ struct PredictScratch {
 // null) the similar line, which stands in for the regression where rings
 // are left out. Returns the ring of the nearest valid pixel at or beyond
 // `start` (0: none within RING_REACH, and no interpolation). `kept` (or
-// null; start 1 only) holds interpolations made before.
+// null; start 1 only) holds interpolations made before; `wide_slopes` (or
+// null) the local plane's prior slopes per block.
 int predict_others(const SimilarSearch& s, const unsigned char* target_mask,
                    const NeighbourWeights& kriging, int row, int col, int start,
                    PredictScratch& work, double* out, double* line,
-                   const KnownInterpolation* kept = nullptr)
+                   const KnownInterpolation* kept, const double* wide_slopes)
 {
     const int bands = s.bands;
     const int ring = nearest_valid_ring(target_mask, row, col, s.rows, s.width, start);
@@ -125,7 +126,8 @@ int predict_others(const SimilarSearch& s, const unsigned char* target_mask,
             kept->known[pos] = 1;
         }
     }
-    if (local_regression_predict(s, row, col, exclude, work.local, plane) == 0)
+    const double* prior = wide_slopes_at(wide_slopes, bands, s.width, row, col);
+    if (local_regression_predict(s, row, col, exclude, work.local, plane, prior) == 0)
         std::fill(plane, plane + bands, NONE);
     if (line != nullptr) {
         work.similar_mean.resize(static_cast<std::size_t>(bands));
@@ -343,7 +345,8 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging, const unsigned char* select,
                           int row_begin, int row_end,
-                          double* const* predictions, const KnownInterpolation* kept)
+                          double* const* predictions, const KnownInterpolation* kept,
+                          const double* wide_slopes)
 {
     const int bands = similar.bands;
     PredictScratch work;
@@ -352,7 +355,8 @@ void predict_refined_rows(const SimilarSearch& similar, const unsigned char* tar
         for (int c = 0; c < similar.width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * similar.width + c;
             if (select[pos] == 0) continue;
-            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr, kept);
+            predict_others(similar, target_mask, kriging, r, c, 1, work, out.data(), nullptr, kept,
+                           wide_slopes);
             for (std::size_t v = 0; v < out.size(); ++v) predictions[v][pos] = out[v];
         }
 }
@@ -391,7 +395,8 @@ void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::siz
         const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
         for (int s = 1; s <= RING_REACH;) {
             const int ring = predict_others(*in.similar, in.target_mask, *in.kriging, r, c, s,
-                                            work, out.data(), line.data());
+                                            work, out.data(), line.data(), nullptr,
+                                            in.wide_slopes);
             if (ring == 0) break;
             ring_stats(r, c, in.rows, in.width, ring, P * bands, ResidualPixel{in}, Residual{in},
                        residuals);

@@ -18,7 +18,9 @@ namespace pelvane {
 //   the interpolation  kriging from the target's valid pixels around
 //                      (EdgeInterpolator's weights, one model per strip);
 //   the local plane    the target band regressed on all the fill bands over
-//                      the pixels valid in both around (local_regression.h).
+//                      the pixels valid in both around, its slopes drawn
+//                      toward those of the wide plane over about 70 x 70
+//                      pixels (local_regression.h).
 // Their errors are measured where they are known: at the "residual pixels",
 // valid in both images and near a predicted pixel, each predictor is run as
 // if the pixel were a gap (leave-one-out). Around a gap pixel the residuals'
@@ -62,10 +64,13 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
 // Room for the most the interpolator takes (EDGE_NEIGHBOURS, checked where
 // the weights are bound).
 constexpr int NEIGHBOUR_WEIGHTS_MOST = 32;
-// Known pixels per octant the interpolation takes (16 in all): on the real
-// pairs 32 gave fills 0.3 to 0.6 % better, for an eighth of the work in the
-// factorisation that takes most of the interpolation's time.
-constexpr int REFINE_OCTANT_QUOTA = 2;
+// Known pixels per octant the interpolation takes (32 in all, as where both
+// images miss the pixel). With the local plane drawn toward the wide one,
+// 16, 24 and 32 gave 7.53 / 4.79 / 4.72, 7.52 / 4.78 / 4.71 and 7.51 / 4.76
+// / 4.69 DN on the real pairs, 32 the only one no worse than before in any
+// gap class; it costs about 1.1 to 1.2 times the refined fill's processor
+// time on the 2000 x 700 demo scene (the factorisation: eight times 16's).
+constexpr int REFINE_OCTANT_QUOTA = 4;
 // Terms of the error line: 1, the estimate, the pixel's error level.
 constexpr int ERROR_TERMS = 3;
 using NeighbourWeights = std::function<int(const unsigned char* gap_mask, std::size_t pos,
@@ -91,6 +96,9 @@ struct RefineInputs {
     int band_count;
     int rows;
     int width;
+    // The wide plane's slopes per block (wide_plane_slopes), toward which
+    // the local plane's are drawn; null: toward zero.
+    const double* wide_slopes = nullptr;
 };
 
 // The interpolation at a strip's pixels, kept for every fill date: it reads
@@ -105,12 +113,14 @@ struct KnownInterpolation {
 // (2 x band_count band pointers) at the pixels of rows
 // row_begin .. row_end - 1 whose `select` byte is nonzero, NaN where a
 // predictor has nothing to go on. With `kept` (or null), the interpolation
-// is taken from there where known, and kept there where not. Reads only the
-// inputs (and `kept` in those rows): row ranges may run at the same time.
+// is taken from there where known, and kept there where not. `wide_slopes`
+// (or null) as in RefineInputs. Reads only the inputs (and `kept` in those
+// rows): row ranges may run at the same time.
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
                           const NeighbourWeights& kriging,
                           const unsigned char* select, int row_begin, int row_end,
-                          double* const* predictions, const KnownInterpolation* kept = nullptr);
+                          double* const* predictions, const KnownInterpolation* kept = nullptr,
+                          const double* wide_slopes = nullptr);
 
 // What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
 // distance of the nearest valid pixel) and band.

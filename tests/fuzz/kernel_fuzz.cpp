@@ -315,9 +315,21 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
         const RegressionStrip strip(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
                                     width, 0.5, similar);
         strip.predict_rows(0, rows, residual.data(), loo.pointers.data());
-        predict_refined_rows(search, target_mask.data(), kriging, select.data(), 0, rows, predictions.pointers.data());
+        // The local plane drawn toward the wide plane's slopes, these made in
+        // block rows of random lengths: the same as in one go.
+        const int block_rows = wide_blocks(rows), blocks = block_rows * wide_blocks(width);
+        std::vector<double> sums(blocks * wide_sums_size(bands)), slopes(blocks * bands * bands), once(slopes);
+        wide_plane_sums(search, 0, block_rows, sums.data());
+        wide_plane_slopes(search, sums.data(), 0, block_rows, once.data());
+        for (int first = 0, last = 0; first < block_rows; first = last) {
+            last = std::min(block_rows, first + r.between(1, block_rows));
+            wide_plane_slopes(search, sums.data(), first, last, slopes.data());
+        }
+        CHECK(std::equal(slopes.begin(), slopes.end(), once.begin(), same_value), "wide_plane_slopes in block rows differs");
+        predict_refined_rows(search, target_mask.data(), kriging, select.data(), 0, rows, predictions.pointers.data(),
+                             nullptr, slopes.data());
         const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
-                              predictions.pointers.data(), &search, &kriging, bands, rows, width};
+                              predictions.pointers.data(), &search, &kriging, bands, rows, width, slopes.data()};
         const RefineModel model = calibrate_refinement(in);
         Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
         std::vector<unsigned char> refined_status = status, rows_status = status;

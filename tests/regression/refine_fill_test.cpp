@@ -190,6 +190,13 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
                 ASSERT_GE(n, LOCAL_FEWEST);
                 for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
             }
+    const double prior[B * B] = {0.9, -0.2, 0.1, 0.3, 1.1, 0.0, -0.4, 0.2, 0.8};
+    for (int row : {0, 21, 47}) {  // drawn toward a prior: as its reference
+        double fast[B], slow[B];
+        ASSERT_EQ(local_regression_predict(*in.similar, row, 13, 1, work, fast, prior),
+                  local_regression_reference(*in.similar, row, 13, 1, slow, prior));
+        for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
+    }
     // Each target band the mirror of the next fill band: one band's own line
     // cannot follow it, the plane over all of them can (the ridge and the
     // other bands' noise leave a little).
@@ -207,6 +214,40 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
             for (int b = 0; b < B; ++b)
                 EXPECT_NEAR(plane[b], crossed.truth[b][col + Strip::W * row], 1.0) << row << "," << col;
         }
+}
+
+TEST(WidePlane, MatchesTheBruteForceSumsAndDrawsTheLocalSlopes)
+{
+    Strip s(true);
+    const RefineInputs in = s.regress();
+    const int B = Strip::B, cols = wide_blocks(Strip::W), blocks = wide_blocks(Strip::H) * cols;
+    std::vector<double> sums(blocks * wide_sums_size(B)), slopes(blocks * B * B), level(B);
+    wide_plane_sums(*in.similar, 0, wide_blocks(Strip::H), sums.data());
+    wide_plane_slopes(*in.similar, sums.data(), 0, wide_blocks(Strip::H), slopes.data());
+    for (int block : {0, 7, blocks - 1}) {
+        // Every pixel valid in both, weighed by its block's distance.
+        std::vector<double> plain(wide_sums_size(B), 0.0), slope(B * B);
+        const int br = block / cols, bc = block % cols;
+        for (int i = 0; i < Strip::W * Strip::H; ++i) {
+            const int dr = i / Strip::W / WIDE_BLOCK - br, dc = i % Strip::W / WIDE_BLOCK - bc;
+            if (!s.both_valid[i] || std::max(std::abs(dr), std::abs(dc)) > WIDE_REACH) continue;
+            const double w = 1.0 / (1 + dr * dr + dc * dc);
+            double z[2 * B];  // x, then y
+            for (int j = 0; j < B; ++j) z[j] = s.scaled[i * B + j], z[B + j] = s.target[j][i];
+            plain[0] += w;
+            for (int j = 0; j < 2 * B; ++j) plain[1 + j] += w * z[j];
+            for (int j = 0; j < B; ++j)
+                for (int k = 0; k < 2 * B; ++k)  // w x x', then w x y'
+                    plain[1 + 2 * B + (k < B ? j * B + k : B * B + j * B + k - B)] += w * z[j] * z[k];
+        }
+        ASSERT_TRUE(solve_centred_plane(B, B, LOCAL_RIDGE, plain.data(), slope.data(), level.data()));
+        for (int v = 0; v < B * B; ++v) EXPECT_NEAR(slopes[block * B * B + v], slope[v], 1e-9);
+    }
+    // A ridge far above the scatter leaves the local slopes at the prior's.
+    std::vector<double> one(wide_sums_size(B), 0.0), slope(B * B);
+    one[0] = 2.0, one[1] = 1.0, one[1 + B] = 3.0, one[1 + 2 * B] = 1.0;
+    ASSERT_TRUE(solve_centred_plane(B, B, 1e12, one.data(), slope.data(), level.data(), &slopes[0]));
+    for (int v = 0; v < B * B; ++v) EXPECT_NEAR(slope[v], slopes[v], 1e-9);
 }
 
 TEST(RefineRegression, LeavesAnExactRegressionAlone)
