@@ -27,6 +27,7 @@
 #include "regression/joint_regression.h"
 #include "regression/pixel_status.h"
 #include "solver/hole_copies.h"
+#include "solver/pixel_groups.h"
 
 namespace pelvane {
 
@@ -189,27 +190,11 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     int copy_count = 0;
     {
         std::vector<int> label(pixels, -1);
-        std::vector<std::size_t> stack;
-        const auto width = static_cast<std::size_t>(image.width);
-        for (const std::size_t start : copy_at) {
-            if (label[start] >= 0) continue;
-            label[start] = copy_count;
-            stack.assign(1, start);
-            while (!stack.empty()) {
-                const std::size_t q = stack.back();
-                stack.pop_back();
-                const int y = static_cast<int>(q / width), x = static_cast<int>(q % width);
-                for (int yy = std::max(y - 1, 0); yy <= std::min(y + 1, strip.window_rows - 1); ++yy)
-                    for (int xx = std::max(x - 1, 0); xx <= std::min(x + 1, image.width - 1); ++xx) {
-                        const std::size_t r = static_cast<std::size_t>(yy) * width + static_cast<std::size_t>(xx);
-                        if (copies[r] != 0 && label[r] < 0) {
-                            label[r] = copy_count;
-                            stack.push_back(r);
-                        }
-                    }
-            }
-            ++copy_count;
-        }
+        for_each_pixel_group(copies.data(), image.width, strip.window_rows,
+                             [&](const std::vector<std::size_t>& copy) {
+                                 for (const std::size_t q : copy) label[q] = copy_count;
+                                 ++copy_count;
+                             });
         for (std::size_t j = 0; j < copy_at.size(); ++j) copy_label[j] = label[copy_at[j]];
     }
     std::vector<unsigned char>().swap(sites);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "solver/pixel_groups.h"
+
 namespace pelvane {
 
 namespace {
@@ -32,38 +34,21 @@ std::size_t place_hole_copies(const unsigned char* holes, const unsigned char* s
         }
 
     constexpr int SIDES[8][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}, {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
-    std::vector<unsigned char> visited(pixels, 0);
-    std::vector<std::size_t> hole, stack;
     std::size_t seen = 0, placed = 0;
-    for (std::size_t start = 0; start < pixels; ++start) {
-        if (holes[start] == 0 || visited[start] != 0) continue;
-        // The hole's pixels (8-connected) and its bounding box.
-        hole.clear();
-        stack.assign(1, start);
-        visited[start] = 1;
+    for_each_pixel_group(holes, width, rows, [&](const std::vector<std::size_t>& hole) {
+        // The hole's bounding box.
         int top = rows, bottom = -1, left = width, right = -1;
-        while (!stack.empty()) {
-            const std::size_t q = stack.back();
-            stack.pop_back();
-            hole.push_back(q);
+        for (const std::size_t q : hole) {
             const int y = static_cast<int>(q / width), x = static_cast<int>(q % width);
             top = std::min(top, y);
             bottom = std::max(bottom, y);
             left = std::min(left, x);
             right = std::max(right, x);
-            for (int yy = std::max(y - 1, 0); yy <= std::min(y + 1, rows - 1); ++yy)
-                for (int xx = std::max(x - 1, 0); xx <= std::min(x + 1, width - 1); ++xx) {
-                    const std::size_t r = static_cast<std::size_t>(yy) * width + xx;
-                    if (holes[r] != 0 && visited[r] == 0) {
-                        visited[r] = 1;
-                        stack.push_back(r);
-                    }
-                }
         }
         seen += hole.size();
         if (static_cast<double>(placed + hole.size()) >
             static_cast<double>(max_pixels) * static_cast<double>(seen) / static_cast<double>(total))
-            continue;
+            return;
 
         const int h = bottom - top + 1, w = right - left + 1;
         bool done = false;
@@ -87,7 +72,7 @@ std::size_t place_hole_copies(const unsigned char* holes, const unsigned char* s
                 done = true;
                 break;
             }
-    }
+    });
     return placed;
 }
 

@@ -1,8 +1,11 @@
 #include "solver/hole_copies.h"
+#include "solver/pixel_groups.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace pelvane {
@@ -26,6 +29,40 @@ TEST(HoleCopies, FirstFreeShiftWithinTheBudget)
     // Within 2 pixels the L (3 of the 4 hole pixels seen) does not fit; the single one does.
     EXPECT_EQ(place_hole_copies(holes.data(), sites.data(), width, rows, 2, copies.data()), 1u);
     EXPECT_EQ(copies[10 * width + 9], 1);
+}
+
+// The 8-connected groups of a mask drawn as rows of '#' (set) and '.', each
+// group named by the group number of its pixels, in raster order of first
+// pixel: diagonal neighbours join, the strip's edges do not wrap.
+TEST(PixelGroups, EightConnectedInRasterOrder)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> mask, groups;
+    };
+    const std::vector<Case> cases = {
+        {"empty", {"....", "...."}, {"....", "...."}},
+        {"diagonal joins", {"#...", ".#..", "..#."}, {"0...", ".0..", "..0."}},
+        {"apart by one column", {"#.#", "#.#"}, {"0.1", "0.1"}},
+        {"no wrap at the edge", {"...#", "#..."}, {"...0", "1..."}},
+        {"U: first pixel decides", {"#..#", "#..#", "####"}, {"0..0", "0..0", "0000"}},
+        {"later group starts higher right", {"..#.", "#...", "#..."}, {"..0.", "1...", "1..."}},
+    };
+    for (const Case& c : cases) {
+        const int rows = static_cast<int>(c.mask.size()), width = static_cast<int>(c.mask[0].size());
+        std::vector<unsigned char> mask;
+        for (const std::string& row : c.mask)
+            for (char ch : row) mask.push_back(ch == '#');
+        std::vector<std::string> got(c.mask.size(), std::string(width, '.'));
+        int count = 0;
+        std::size_t seen = 0;
+        for_each_pixel_group(mask.data(), width, rows, [&](const std::vector<std::size_t>& group) {
+            for (std::size_t q : group) got[q / width][q % width] = static_cast<char>('0' + count);
+            ++count, seen += group.size();
+        });
+        EXPECT_EQ(got, c.groups) << c.what;
+        EXPECT_EQ(seen, static_cast<std::size_t>(std::count(mask.begin(), mask.end(), 1))) << c.what;
+    }
 }
 
 }  // namespace
