@@ -119,5 +119,20 @@ TEST_F(SeveralDates, CommandLineGivesTheJobsBytes)
     }
 }
 
+// A hazy later date (the scene washed toward a bright veil, with a ripple)
+// must not pull the fill away from what the first date alone gives: the
+// dates are weighed by their errors on the copies of the gaps.
+TEST_F(SeveralDates, HazyLaterDateCostsAtMostTwoPercent)
+{
+    const test::Raster later = test::read_raster(DATA + "2018-05-25.tif");
+    const std::string hazy = dir.path("hazy.tif");
+    test::write_tiff(hazy, test::raster_shape(50, 50, 4, GDT_Int16), [&](int b, int x, int y) {
+        const double veil = 0.4 * later.bands[b][y * 50 + x] + 1500.0 + 300.0 * std::sin(0.9 * x + 1.7 * y);
+        return second_gap(x, y) ? GAP : std::round(veil);
+    });
+    const double alone = rmse(run({first}, 2, "alone.tif")), with_hazy = rmse(run({first, hazy}, 2, "hazy.out.tif"));
+    EXPECT_LT(with_hazy, 1.02 * alone) << alone;
+}
+
 }  // namespace
 }  // namespace pelvane

@@ -23,6 +23,7 @@ struct Case {
     double expect_value[2], expect_error[2];
     unsigned char expect_status;
     std::vector<double> covariance = {};  // both bands alike; empty: none measured
+    std::vector<unsigned char> kept = {};  // per date, both bands alike; empty: every date
 };
 
 const Case CASES[] = {
@@ -39,6 +40,8 @@ const Case CASES[] = {
     {"errors alike and as large: halves, the estimate scaled by sqrt(3.5) / 2", {1, 1}, {10, 10, 20, 30}, {2, 2, 4, 6}, {15, 20}, {3 * std::sqrt(3.5) / 2, 4 * std::sqrt(3.5) / 2}, 1, {4, 3, 3, 4}},
     {"the first date only repeats the second's error, larger: weight 0", {1, 2}, {10, 10, 20, 30}, {1, 1, 5, 5}, {20, 30}, {5, 5}, OTHER, {4, 1, 1, 1}},
     {"a negative weight (-0.5) leaves the date out", {1, 2}, {10, 10, 20, 30}, {1, 1, 5, 5}, {20, 30}, {5, 5}, OTHER, {4, 3, 3, 2.5}},
+    {"a later date not kept: the first alone", {1, 1}, {10, 10, 20, 30}, {2, 2, 2, 2}, {10, 10}, {2, 2}, 1, {}, {1, 0}},
+    {"no kept date predicts: every predicting date combined", {MISSING, 1, 1}, {0, 0, 10, 20, 14, 30}, {NaN, NaN, 2, 2, 2, 2}, {12, 25}, {std::sqrt(2.0), std::sqrt(2.0)}, OTHER, {}, {1, 0, 0}},
     {"the third date missing here: the other two weighed alone", {1, 2, MISSING}, {10, 10, 20, 30, 99, 99}, {2, 2, 4, 6, NaN, NaN}, {15, 20}, {3 * std::sqrt(3.5) / 2, 4 * std::sqrt(3.5) / 2}, 1, {4, 3, 0, 3, 4, 0, 0, 0, 1}},
 };
 
@@ -55,8 +58,11 @@ TEST(CombineDates, MatchesThePlainReference)
         for (auto& x : status) s.push_back(&x);
         std::vector<double> covariance = c.covariance;
         covariance.insert(covariance.end(), c.covariance.begin(), c.covariance.end());
+        std::vector<unsigned char> kept = c.kept;
+        kept.insert(kept.end(), c.kept.begin(), c.kept.end());
         combine_dates(dates, 2, 0, 1, v.data(), e.data(), s.data(),
-                      covariance.empty() ? nullptr : covariance.data(), SPATIAL, OTHER);
+                      covariance.empty() ? nullptr : covariance.data(), SPATIAL, OTHER,
+                      kept.empty() ? nullptr : kept.data());
         for (int b = 0; b < 2; ++b) {
             EXPECT_NEAR(values[b], c.expect_value[b], 1e-12);
             EXPECT_TRUE(std::isnan(c.expect_error[b]) ? std::isnan(errors[b])
