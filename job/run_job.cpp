@@ -31,6 +31,7 @@
 #include "job/strip_loop.h"
 #include "job/strip_plan.h"
 #include "job/write_back.h"
+#include "regression/local_regression.h"
 
 namespace pelvane {
 
@@ -266,6 +267,13 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // The regression's search keeps per pixel a byte code of each fill band,
     // the target's byte value of each band and a mark valid in both images.
     per_pixel += 2.0 * image.band_count + 1.0;
+    // The refined fill's wide plane keeps per block its sums and its slopes
+    // (bands x bands doubles).
+    if (refine)
+        per_pixel += 8.0 *
+                     static_cast<double>(wide_sums_size(image.band_count) +
+                                         static_cast<std::size_t>(image.band_count) * image.band_count) /
+                     (WIDE_BLOCK * WIDE_BLOCK);
     // Each fill image after the first keeps its values, fill and estimated
     // errors per band, its mask and its status until the dates are
     // combined; the first date's errors are kept whether or not the error
