@@ -569,6 +569,122 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
         }
 }
 
+void combine_residual_rows(const RefineModel& m, const RefineInputs& in, int row_begin, int row_end,
+                           double* const* combined)
+{
+    const int bands = in.band_count;
+    const int rows = in.rows, width = in.width;
+    RingStats residuals(P * bands);
+    for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
+        for (int c = 0; c < width; ++c) {
+            const std::size_t pos = static_cast<std::size_t>(r) * width + c;
+            if (in.residual_pixels[pos] == 0) continue;
+            // The pixel's own residual lies in no ring: it is left out.
+            ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
+            const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
+            const int ring = nearest > 0 ? nearest : RING_REACH;
+            for (int b = 0; b < bands; ++b) {
+                auto prediction = [&](int k) {
+                    return k == PREDICT_REGRESSION ? in.loo_regression[b][pos]
+                                                   : in.predictions[(k - 1) * bands + b][pos];
+                };
+                combined[b][pos] = combine(m, ring, b, prediction, residuals).value;
+            }
+        }
+}
+
+namespace {
+
+// The mean of a pixel's marked neighbours in its row and column (up to
+// four), or NaN where none is marked or finite.
+double cross_mean(const double* values, const unsigned char* marked, int r, int c, int rows,
+                  int width)
+{
+    const int dr[4] = {-1, 0, 0, 1}, dc[4] = {0, -1, 1, 0};
+    double sum = 0.0, n = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const int rr = r + dr[i], cc = c + dc[i];
+        if (rr < 0 || rr >= rows || cc < 0 || cc >= width) continue;
+        const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
+        if (marked[q] != 0 && std::isfinite(values[q])) {
+            sum += values[q];
+            n += 1.0;
+        }
+    }
+    return n > 0.0 ? sum / n : NONE;
+}
+
+}  // namespace
+
+std::vector<double> neighbour_shares(const double* const* target, const double* const* combined,
+                                     const unsigned char* residual_pixels, int bands, int rows,
+                                     int width)
+{
+    std::vector<double> share(static_cast<std::size_t>(bands), 0.0);
+    for (int b = 0; b < bands; ++b) {
+        // Least squares of (target - own) on (neighbours' mean - own).
+        double by = 0.0, squared = 0.0;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < width; ++c) {
+                const std::size_t pos = static_cast<std::size_t>(r) * width + c;
+                const double own = combined[b][pos];
+                if (residual_pixels[pos] == 0 || !std::isfinite(own)) continue;
+                const double mean = cross_mean(combined[b], residual_pixels, r, c, rows, width);
+                if (!std::isfinite(mean)) continue;
+                by += (mean - own) * (target[b][pos] - own);
+                squared += (mean - own) * (mean - own);
+            }
+        if (squared > 0.0) share[static_cast<std::size_t>(b)] = std::clamp(by / squared, 0.0, 1.0);
+    }
+    return share;
+}
+
+void draw_to_neighbours(double* const* filled, const double* share, int bands,
+                        const unsigned char* predicted, const unsigned char* holes, int rows,
+                        int width)
+{
+    // Whether a hole lies among the pixel's eight neighbours.
+    auto near_hole = [&](int r, int c) {
+        for (int rr = std::max(r - 1, 0); rr <= std::min(r + 1, rows - 1); ++rr)
+            for (int cc = std::max(c - 1, 0); cc <= std::min(c + 1, width - 1); ++cc)
+                if (holes[static_cast<std::size_t>(rr) * width + cc] != 0) return true;
+        return false;
+    };
+    std::vector<unsigned char> drawn(static_cast<std::size_t>(rows) * width, 0);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < width; ++c) {
+            const std::size_t pos = static_cast<std::size_t>(r) * width + c;
+            drawn[pos] = predicted[pos] != 0 && !near_hole(r, c);
+        }
+    // The rows before and at the one drawn, as they were: each pixel reads
+    // its neighbours' values before any was drawn.
+    std::vector<double> before(static_cast<std::size_t>(width)), at(static_cast<std::size_t>(width));
+    for (int b = 0; b < bands; ++b) {
+        if (!(share[b] > 0.0)) continue;
+        double* v = filled[b];
+        for (int r = 0; r < rows; ++r) {
+            const std::size_t base = static_cast<std::size_t>(r) * width;
+            std::swap(before, at);
+            std::copy(v + base, v + base + width, at.begin());
+            for (int c = 0; c < width; ++c) {
+                if (drawn[base + c] == 0 || !std::isfinite(at[c])) continue;
+                double sum = 0.0, n = 0.0;
+                auto add = [&](double x, std::size_t q) {
+                    if (predicted[q] != 0 && std::isfinite(x)) {
+                        sum += x;
+                        n += 1.0;
+                    }
+                };
+                if (r > 0) add(before[c], base - width + c);
+                if (c > 0) add(at[c - 1], base + c - 1);
+                if (c + 1 < width) add(at[c + 1], base + c + 1);
+                if (r + 1 < rows) add(v[base + width + c], base + width + c);
+                if (n > 0.0) v[base + c] = at[c] + share[b] * (sum / n - at[c]);
+            }
+        }
+    }
+}
+
 void steady_errors(double* const* error, int bands, const unsigned char* predicted, int rows,
                    int width)
 {
