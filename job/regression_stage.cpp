@@ -168,25 +168,6 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             },
             hooks))
         return JobResult::stopped();
-    // Each value drawn toward its neighbours by the share measured at the
-    // residual pixels, whose combinations are made in `filled` (they are
-    // valid pixels) and then given back their target values.
-    if (!pool.run(
-            chunks, pool.threads(),
-            [&](std::size_t chunk, int) {
-                combine_residual_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands());
-            },
-            hooks))
-        return JobResult::stopped();
-    const std::vector<double> shares = neighbour_shares(s.target.bands(), s.filled.bands(),
-                                                        residual_pixels.data(), bands, s.rows, s.width);
-    for (int b = 0; b < bands; ++b)
-        for (std::size_t q = 0; q < pixels; ++q)
-            if (residual_pixels[q] != 0) s.filled.band(b)[q] = s.target.band(b)[q];
-    std::vector<unsigned char> holes(pixels);
-    for (std::size_t q = 0; q < pixels; ++q) holes[q] = s.target_mask[q] != 0 && s.fill_mask[q] != 0;
-    draw_to_neighbours(s.filled.bands(), shares.data(), bands, predicted.data(), holes.data(),
-                       s.rows, s.width);
     if (s.error != nullptr)
         steady_errors(s.error->bands(), bands, predicted.data(), s.rows, s.width);
     return {};

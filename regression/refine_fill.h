@@ -197,40 +197,6 @@ void refine_rows(const RefineModel& model, const RefineInputs& in, int row_begin
                  double* const* filled, double* const* error, unsigned char* status,
                  unsigned char spatial_status);
 
-// The combination at the residual pixels of rows row_begin .. row_end - 1,
-// as refine_rows makes it at a gap pixel but from the regression's
-// leave-one-out prediction and with the pixel's own residual left out,
-// into `combined` (band pointers; NaN where it has none; other pixels are
-// not written). Row ranges may run at the same time.
-void combine_residual_rows(const RefineModel& model, const RefineInputs& in, int row_begin,
-                           int row_end, double* const* combined);
-
-// The combination's errors at neighbouring gap pixels are less alike than
-// the values there: where the dates differ in more than a gain, each pixel's
-// prediction carries noise of its own (the fill image's, through the fitted
-// slopes; the weights' reading of a few residuals), which its neighbours'
-// predictions average away. neighbour_shares measures, per band, how far a
-// value is best drawn toward the mean of its neighbours in its row and
-// column: the least-squares share, clamped to 0 .. 1, of (target - own) on
-// (neighbours' mean - own) over the residual pixels, `combined` holding
-// their combinations (combine_residual_rows) and their neighbours the
-// residual pixels beside them. Where the fill image is right and sharp
-// (olinda's synthetic second date) it comes out near 0; on the real pairs
-// 0.5 to 1. Sums in raster order.
-std::vector<double> neighbour_shares(const double* const* target, const double* const* combined,
-                                     const unsigned char* residual_pixels, int bands, int rows,
-                                     int width);
-// Draws each band's value at the pixels marked in `predicted` that far
-// toward the mean of their marked neighbours in their row and column (up to
-// four), all read as they were before any was drawn; a pixel with a hole
-// (nonzero in `holes`: missing in both images) among its eight neighbours
-// stays as it is. The holes are interpolated from the values around them,
-// and drawing those raised their errors (9.65 against 9.61 DN on
-// july_from_nov) while leaving them gave 9.60.
-void draw_to_neighbours(double* const* filled, const double* share, int bands,
-                        const unsigned char* predicted, const unsigned char* holes, int rows,
-                        int width);
-
 // Steadies the estimated standard errors of the pixels marked in
 // `predicted` (rows x width, band pointers): each becomes the root of the
 // mean of its own squared error and the mean squared error over the marked

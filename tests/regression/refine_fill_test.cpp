@@ -383,52 +383,5 @@ TEST(SteadyErrors, MatchesThePlainMeanOverTheMarkedNeighbours)
         }
 }
 
-TEST(DrawToNeighbours, MatchesThePlainMeansAndTheLeastSquaresShare)
-{
-    // 5 x 6, two bands: residual pixels on rows 0 and 4, predicted pixels
-    // between them, one hole (skipped, with its eight neighbours).
-    const int rows = 5, width = 6, n = rows * width, hole = 2 * width + 4;
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> u(10.0, 20.0);
-    std::vector<std::vector<double>> target(2, std::vector<double>(n)), values = target;
-    std::vector<unsigned char> residual(n), predicted(n), holes(n);
-    for (int p = 0; p < n; ++p) {
-        residual[p] = p / width == 0 || p / width == 4;
-        predicted[p] = !residual[p] && p != hole;
-        holes[p] = p == hole;
-        for (int b = 0; b < 2; ++b) target[b][p] = u(rng), values[b][p] = target[b][p] + u(rng) - 15.0;
-    }
-    values[0] = target[0];  // band 0: exact where measured, so no share
-    auto cross = [&](const std::vector<double>& v, const std::vector<unsigned char>& marked, int p) {
-        double sum = 0.0, count = 0.0;
-        for (int q = 0; q < n; ++q)
-            if (marked[q] && std::abs(q / width - p / width) + std::abs(q % width - p % width) == 1)
-                sum += v[q], count += 1.0;
-        return sum / count;
-    };
-    double by = 0.0, squared = 0.0;
-    for (int p = 0; p < n; ++p)
-        if (residual[p]) {
-            const double d = cross(values[1], residual, p) - values[1][p];
-            by += d * (target[1][p] - values[1][p]), squared += d * d;
-        }
-    const double* t[2] = {target[0].data(), target[1].data()};
-    const double* v[2] = {values[0].data(), values[1].data()};
-    const std::vector<double> share = neighbour_shares(t, v, residual.data(), 2, rows, width);
-    EXPECT_EQ(share[0], 0.0);
-    EXPECT_NEAR(share[1], std::clamp(by / squared, 0.0, 1.0), 1e-12);
-    ASSERT_GT(share[1], 0.0);
-    const auto before = values;
-    double* w[2] = {values[0].data(), values[1].data()};
-    draw_to_neighbours(w, share.data(), 2, predicted.data(), holes.data(), rows, width);
-    EXPECT_EQ(values[0], before[0]);
-    for (int p = 0; p < n; ++p) {
-        const bool near_hole = std::abs(p / width - 2) <= 1 && std::abs(p % width - 4) <= 1;
-        const double own = before[1][p];
-        const double expected = predicted[p] && !near_hole ? own + share[1] * (cross(before[1], predicted, p) - own) : own;
-        EXPECT_NEAR(values[1][p], expected, 1e-12) << p;
-    }
-}
-
 }  // namespace
 }  // namespace pelvane
