@@ -317,7 +317,7 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
     struct Piece {
         int column;          // of the group's first lane
         unsigned columns;    // bit j: column + j belongs to the ring
-        std::size_t offset;  // of the group's lanes within its row
+        std::size_t offset;  // of the group's first row from the strip's first lanes
         int seen;            // of the group's results in a row of Scratch's seen entries
     };
     constexpr int MOST = 2 * (MAX_SIDE / GROUP + 2);
