@@ -19,13 +19,16 @@ using Lanes = ByteLanes;
 
 constexpr int GROUP = BYTE_LANES;        // columns tested at once on their codes
 constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
-// The search asks for the lanes of the group this many rows below the one it
-// tests, which it will most likely test next (a window's rows are a whole
-// row of lanes apart, too far for the processor to guess): one or two rows
-// ahead saved about a tenth of the regression's time on the benchmark crop,
-// four rows less (docs/performance.md).
-constexpr int PREFETCH_ROWS = 2;
 constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
+// The rings of one search test each group row and each tile once and keep
+// the results, per window row (tile row) and group relative to the pixel:
+// a window reaches MAX_SIDE / 2 rows and columns from the pixel, so at most
+// this many groups (tile rows) on either side of the pixel's own.
+constexpr int SEEN_HALF = (MAX_SIDE - 1) / 2;
+constexpr int SEEN_GROUP_REACH = SEEN_HALF / GROUP + 1;
+constexpr int SEEN_GROUPS = 2 * SEEN_GROUP_REACH + 1;
+constexpr int SEEN_TILE_REACH = SEEN_HALF / TILE_ROWS + 1;
+constexpr int SEEN_TILE_ROWS = 2 * SEEN_TILE_REACH + 1;
 
 // Code of x on a band's 256-step scale. Every step is monotone (a rounded
 // subtraction, a rounded product with a positive factor, floor, clamp), so
@@ -59,6 +62,25 @@ struct RegressionStrip::Scratch {
     std::vector<Lanes> tile_query;          // the same for tile summaries
     std::vector<unsigned char> query_bytes;
 
+    // The similar search's results so far, SEEN_GROUPS per window row and
+    // per tile row: the group row's similar_bits and whether the tile may
+    // pass, valid where the stamp is the search's own.
+    std::vector<std::uint32_t> group_stamp, tile_stamp;
+    std::vector<std::uint16_t> group_bits;
+    std::vector<unsigned char> tile_pass;
+    std::uint32_t stamp = 0;
+
+    // A stamp no entry holds yet.
+    std::uint32_t next_stamp()
+    {
+        if (++stamp == 0) {  // wrapped: forget every entry
+            std::fill(group_stamp.begin(), group_stamp.end(), 0);
+            std::fill(tile_stamp.begin(), tile_stamp.end(), 0);
+            stamp = 1;
+        }
+        return stamp;
+    }
+
     // Candidates of one search, in the order found: per band the target
     // values (y) and the fill values (x), then one weight each, in blocks of
     // `capacity` entries.
@@ -87,7 +109,10 @@ struct RegressionStrip::Scratch {
           samples(static_cast<std::size_t>(bands) * MAX_TOLERANCE_SAMPLES),
           fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands),
           tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
-          query_bytes(tile_query.size() * 16), bands(bands)
+          query_bytes(tile_query.size() * 16),
+          group_stamp(static_cast<std::size_t>(2 * SEEN_HALF + 1) * SEEN_GROUPS, 0),
+          tile_stamp(static_cast<std::size_t>(SEEN_TILE_ROWS) * SEEN_GROUPS, 0),
+          group_bits(group_stamp.size()), tile_pass(tile_stamp.size()), bands(bands)
     {
         reserve_one();
     }
@@ -145,7 +170,7 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
             const int n = std::min(GROUP, width - g * GROUP);
             const unsigned valid = valid_bits<Lanes>(lane_group(r, g));
             unsigned char* bytes =
-                &target_bytes_[(static_cast<std::size_t>(r) * groups_ + g) * target_group_bytes];
+                &target_bytes_[(static_cast<std::size_t>(g) * rows + r) * target_group_bytes];
             for (int b = 0; b < band_count; ++b)
                 if ((byte_codes<Lanes>(target[b] + first, n, bytes + GROUP * b) & valid) != valid)
                     target_whole_[b] = 0;
@@ -179,15 +204,16 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
     // Lanes of no band stay 0, which every query passes.
     tile_bytes_ = static_cast<std::size_t>((band_count + TILE_BANDS - 1) / TILE_BANDS) * 16;
     const int tile_rows = (rows + TILE_ROWS - 1) / TILE_ROWS;
+    tile_rows_ = tile_rows;
     tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_bytes_, 0);
     for (int t = 0; t < tile_rows; ++t)
         for (int g = 0; g < groups_; ++g) {
             unsigned char* summary =
-                &tiles_[(static_cast<std::size_t>(t) * groups_ + g) * tile_bytes_];
+                &tiles_[(static_cast<std::size_t>(g) * tile_rows + t) * tile_bytes_];
             const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
             for (int b = 0; b < band_count; ++b) {
                 unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
-                summarise_codes<Lanes>(lane_group(t * TILE_ROWS, g), groups_ * group_bytes_,
+                summarise_codes<Lanes>(lane_group(t * TILE_ROWS, g), group_bytes_,
                                        count, b, lane[0], lane[TILE_BANDS]);
             }
         }
@@ -291,23 +317,30 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
     struct Piece {
         int column;          // of the group's first lane
         unsigned columns;    // bit j: column + j belongs to the ring
-        std::size_t offset;  // of the group's lanes within its row
+        std::size_t offset;  // of the group's first row from the strip's first lanes
+        int seen;            // of the group's results in a row of Scratch's seen entries
     };
     constexpr int MOST = 2 * (MAX_SIDE / GROUP + 2);
     Piece whole_rows[MOST], beside[MOST], run[MOST];
     int whole_count = 0, beside_count = 0;
+    const std::uint32_t stamp = Similar ? w.next_stamp() : 0;
+    const int group_base = col / GROUP - SEEN_GROUP_REACH;
+    const int tile_base = row / TILE_ROWS - SEEN_TILE_REACH;
     auto cut = [&](int first, int last, Piece* pieces, int& count) {
         for (int g = first / GROUP; first <= last && g <= last / GROUP; ++g) {
             const int a = std::max(first, g * GROUP) - g * GROUP;
             const int b = std::min(last, g * GROUP + GROUP - 1) - g * GROUP;
             pieces[count++] = {g * GROUP, ((2u << b) - 1u) & ~((1u << a) - 1u),
-                               static_cast<std::size_t>(g) * group_bytes_};
+                               static_cast<std::size_t>(g) * rows_ * group_bytes_,
+                               g - group_base};
         }
     };
-    const std::size_t row_bytes = static_cast<std::size_t>(groups_) * group_bytes_;
-    // Empty target_bytes_ (no band of bytes) is never read: its rows stay 0 bytes apart.
+    // A group's rows follow each other. Empty target_bytes_ (no band of
+    // bytes) is never read: its rows stay 0 bytes apart.
+    const std::size_t row_bytes = group_bytes_;
     const std::size_t target_row_bytes =
-        target_bytes_.empty() ? 0 : static_cast<std::size_t>(groups_) * GROUP * bands_;
+        target_bytes_.empty() ? 0 : static_cast<std::size_t>(GROUP) * bands_;
+    const std::size_t target_group_stride = target_row_bytes * rows_;
 
     // The bounds in locals, which the compiler may keep in registers.
     Lanes lo_local[Bands > 0 ? Bands : 1], span_local[Bands > 0 ? Bands : 1];
@@ -344,12 +377,20 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                 count = beside_count;
             }
             if (Similar) {
-                const unsigned char* tiles = tile(tile_row, 0);
                 int kept = 0;
-                for (int i = 0; i < count; ++i)
-                    if (tile_may_pass(tiles + pieces[i].column / GROUP * tile_bytes_, tile_bytes_,
-                                      tile_query))
-                        run[kept++] = pieces[i];
+                const std::size_t seen =
+                    static_cast<std::size_t>(tile_row - tile_base) * SEEN_GROUPS;
+                std::uint32_t* stamps = &w.tile_stamp[seen];
+                unsigned char* pass = &w.tile_pass[seen];
+                for (int i = 0; i < count; ++i) {
+                    const int k = pieces[i].seen;
+                    if (stamps[k] != stamp) {
+                        stamps[k] = stamp;
+                        pass[k] = tile_may_pass(tile(tile_row, pieces[i].column / GROUP),
+                                                tile_bytes_, tile_query);
+                    }
+                    if (pass[k]) run[kept++] = pieces[i];
+                }
                 pieces = run;
                 count = kept;
             }
@@ -357,15 +398,22 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
             const unsigned char* target_line =
                 target_bytes_.data() + static_cast<std::size_t>(r) * target_row_bytes;
             for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes) {
+                const std::size_t seen = static_cast<std::size_t>(r - row + SEEN_HALF) * SEEN_GROUPS;
+                std::uint32_t* stamps = Similar ? &w.group_stamp[seen] : nullptr;
+                std::uint16_t* found = Similar ? &w.group_bits[seen] : nullptr;
                 for (int i = 0; i < count; ++i) {
                     const unsigned char* group = line + pieces[i].offset;
-                    if (r + PREFETCH_ROWS <= r1) {
-                        const unsigned char* ahead = group + PREFETCH_ROWS * row_bytes;
-                        for (std::size_t k = 0; k < group_bytes_; k += 64) __builtin_prefetch(ahead + k);
+                    unsigned bits;
+                    if (!Similar) {
+                        bits = valid_bits<Lanes>(group);
+                    } else if (stamps[pieces[i].seen] == stamp) {
+                        bits = found[pieces[i].seen];
+                    } else {
+                        bits = similar_bits(group, bands, lo, span);
+                        stamps[pieces[i].seen] = stamp;
+                        found[pieces[i].seen] = static_cast<std::uint16_t>(bits);
                     }
-                    unsigned bits = (Similar ? similar_bits(group, bands, lo, span)
-                                             : valid_bits<Lanes>(group)) &
-                                    pieces[i].columns;
+                    bits &= pieces[i].columns;
                     while (bits != 0) {
                         const int j = std::countr_zero(bits);
                         bits &= bits - 1u;
@@ -379,7 +427,7 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                             if (!pass) continue;
                         }
                         add(q, r - row, c - col, group, target_line,
-                            static_cast<std::size_t>(pieces[i].column) * bands_, j);
+                            static_cast<std::size_t>(pieces[i].column / GROUP) * target_group_stride, j);
                     }
                 }
             }

@@ -20,14 +20,17 @@ namespace pelvane {
 //
 // Layout: the strip's columns fall into groups of 16. For every row and
 // group, 16 bytes that are 0xFF where target and fill are both valid (else
-// 0), then 16 codes per band, padded to a multiple of 64 bytes; rows follow
-// each other, groups within a row. Tiles of 8 rows of one group keep, per
-// band, the lowest code and 255 minus the highest one over their positions
-// valid in both images.
+// 0), then 16 codes per band, padded to a multiple of 64 bytes; the rows of
+// a group follow each other, then the next group's (so the rows of a window
+// lie in a few straight runs of memory). Tiles of 8 rows of one group keep,
+// per band, the lowest code and 255 minus the highest one over their
+// positions valid in both images; they too follow each other down a group.
 //
 // A search tests a tile against the pixel's code intervals, skips it when no
 // position in it can pass, and otherwise tests the 16 positions of a group
-// row at once. For bands of whole bytes the code interval is exactly the
+// row at once. Its growing windows share most of their group rows and
+// tiles: each is tested once per pixel and its result kept for the next
+// windows. For bands of whole bytes the code interval is exactly the
 // values that pass (and x is read from the code); for other bands the
 // positions that pass on codes are tested on the doubles. Either way the
 // candidates, their order, their weights and every sum are those of
@@ -95,11 +98,11 @@ private:
 
     unsigned char* lane_group(int row, int group)
     {
-        return lanes_[0].bytes + (static_cast<std::size_t>(row) * groups_ + group) * group_bytes_;
+        return lanes_[0].bytes + (static_cast<std::size_t>(group) * rows_ + row) * group_bytes_;
     }
     const unsigned char* tile(int tile_row, int group) const
     {
-        return &tiles_[(static_cast<std::size_t>(tile_row) * groups_ + group) * tile_bytes_];
+        return &tiles_[(static_cast<std::size_t>(group) * tile_rows_ + tile_row) * tile_bytes_];
     }
 
     const double* const* target_;
@@ -118,9 +121,11 @@ private:
     std::size_t group_bytes_ = 0;     // lanes of one row of one group
     std::vector<CacheLine> lanes_;
     std::size_t tile_bytes_ = 0;      // 16 per 8 bands
+    int tile_rows_ = 0;               // rows of tiles
     std::vector<unsigned char> tiles_;
     // The target's values as bytes where a band's values valid in both
-    // images are all whole bytes: per row and group, 16 per band, so that a
+    // images are all whole bytes: per row and group, 16 per band, in the
+    // order of the lanes (a group's rows in turn), so that a
     // candidate's target values lie in one or two cache lines instead of
     // one per band. Other bands are read from the target image.
     std::vector<char> target_whole_;

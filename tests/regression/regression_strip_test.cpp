@@ -234,6 +234,7 @@ TEST(RegressionStrip, EqualsReferenceOnStripedStrips)
         {"narrower than a block", 60, 7, 3, Values::Bytes, 0.3, {0, 30}},
         {"one row", 1, 90, 6, Values::Bytes, 0.3, {1, 30}},
         {"wide gaps: long searches", 30, 420, 6, Values::Bytes, 0.7, {30, 500}},
+        {"tall and narrow, wide gaps: searches 195 rows up and down", 400, 8, 3, Values::Bytes, 0.8, {500}},
         {"no gaps", 12, 20, 3, Values::Reals, 0.0, {30}},
     };
     unsigned seed = 1;
