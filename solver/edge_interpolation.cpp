@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -71,6 +72,14 @@ const std::vector<Offset>& search_order()
 }
 
 }  // namespace
+
+// An offset (dy, dx) within reach as one 16-bit number, dy * OFFSET_BASE +
+// dx: OFFSET_BASE exceeds the 2 * EDGE_REACH + 1 values dx takes.
+constexpr int OFFSET_BASE = 256;
+static_assert(OFFSET_BASE > 2 * EDGE_REACH + 1);
+static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
+
+EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
 
 int edge_octant(int dy, int dx)
 {
@@ -186,7 +195,8 @@ double EdgeInterpolator::correlation(int dy, int dx) const
 }
 
 int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos,
-                              int exclude, int quota, std::size_t* at, double* weight) const
+                              int exclude, int quota, std::size_t* at, double* weight,
+                              EdgeWeightCache* cache) const
 {
     constexpr int N = EDGE_NEIGHBOURS;
     const std::size_t w = static_cast<std::size_t>(width);
@@ -220,37 +230,80 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         if (++n == N) break;
     }
     if (n == 0) return 0;
-
-    // Cholesky factor L (lower, row-major) of the correlations among them.
-    double l[N * N];
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c <= r; ++c) {
-            double s = correlation(dy[r] - dy[c], dx[r] - dx[c]);
-            for (int k = 0; k < c; ++k) s -= l[r * N + k] * l[c * N + k];
-            l[r * N + c] = c == r ? std::sqrt(s) : s / l[c * N + c];
-        }
+    if (cache == nullptr) {
+        solve(dy, dx, n, weight);
+        return n;
     }
-    // lambda = C^-1 c0 and nu = C^-1 1, forward then back substitution.
+    if (cache->model_.nugget != model_.nugget || cache->model_.range != model_.range) {
+        cache->model_ = model_;
+        for (EdgeWeightCache::Entry& e : cache->entries_) e.n = 0;
+    }
+    // FNV-1a over the offsets, the usual cheap hash with well-mixed low bits.
+    std::int16_t offset[N];
+    std::uint32_t hash = 2166136261u;
+    for (int k = 0; k < n; ++k) {
+        offset[k] = static_cast<std::int16_t>(dy[k] * OFFSET_BASE + dx[k]);
+        hash = (hash ^ static_cast<std::uint16_t>(offset[k])) * 16777619u;
+    }
+    EdgeWeightCache::Entry& entry = cache->entries_[hash % EdgeWeightCache::SLOTS];
+    if (entry.n != n || !std::equal(offset, offset + n, entry.offset)) {
+        solve(dy, dx, n, entry.weight);
+        entry.n = n;
+        std::copy(offset, offset + n, entry.offset);
+    }
+    std::copy(entry.weight, entry.weight + n, weight);
+    return n;
+}
+
+void EdgeInterpolator::solve(const int* dy, const int* dx, int n, double* weight) const
+{
+    constexpr int N = EDGE_NEIGHBOURS;
+    // Cholesky factor L of the correlations among the known pixels, made
+    // column by column and kept so (l[c * N + r] = L(r, c), r >= c):
+    // L(r, c) = (C(r, c) - sum over k < c of L(r, k) L(c, k)) / L(c, c),
+    // each sum's terms in the order of k, as a row-by-row factorisation
+    // takes them (the same bits); but the entries of a column do not wait
+    // for one another, so the processor works on several at once.
+    double l[N * N];
+    for (int c = 0; c < n; ++c) {
+        double* column = l + c * N;
+        for (int r = c; r < n; ++r) column[r] = correlation(dy[r] - dy[c], dx[r] - dx[c]);
+        for (int k = 0; k < c; ++k) {
+            const double* before = l + k * N;
+            const double lck = before[c];
+            for (int r = c; r < n; ++r) column[r] -= before[r] * lck;
+        }
+        const double pivot = std::sqrt(column[c]);
+        column[c] = pivot;
+        for (int r = c + 1; r < n; ++r) column[r] /= pivot;
+    }
+    // lambda = C^-1 c0 and nu = C^-1 1: forward substitution column by
+    // column (each entry's terms again in the order of k), then back
+    // substitution row by row.
     double lambda[N], nu[N];
     for (int r = 0; r < n; ++r) {
-        double s = correlation(dy[r], dx[r]);
-        double t = 1.0;
-        for (int k = 0; k < r; ++k) {
-            s -= l[r * N + k] * lambda[k];
-            t -= l[r * N + k] * nu[k];
+        lambda[r] = correlation(dy[r], dx[r]);
+        nu[r] = 1.0;
+    }
+    for (int k = 0; k < n; ++k) {
+        const double* column = l + k * N;
+        lambda[k] /= column[k];
+        nu[k] /= column[k];
+        for (int r = k + 1; r < n; ++r) {
+            lambda[r] -= column[r] * lambda[k];
+            nu[r] -= column[r] * nu[k];
         }
-        lambda[r] = s / l[r * N + r];
-        nu[r] = t / l[r * N + r];
     }
     for (int r = n - 1; r >= 0; --r) {
+        const double* column = l + r * N;
         double s = lambda[r];
         double t = nu[r];
         for (int k = r + 1; k < n; ++k) {
-            s -= l[k * N + r] * lambda[k];
-            t -= l[k * N + r] * nu[k];
+            s -= column[k] * lambda[k];
+            t -= column[k] * nu[k];
         }
-        lambda[r] = s / l[r * N + r];
-        nu[r] = t / l[r * N + r];
+        lambda[r] = s / column[r];
+        nu[r] = t / column[r];
     }
     // The weights sum to 1: w = lambda + mu nu.
     double sum_lambda = 0.0, sum_nu = 0.0;
@@ -260,7 +313,6 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     }
     const double mu = (1.0 - sum_lambda) / sum_nu;
     for (int k = 0; k < n; ++k) weight[k] = lambda[k] + mu * nu[k];
-    return n;
 }
 
 std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count,
@@ -273,10 +325,12 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
     const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::size_t missed = 0;
+    thread_local EdgeWeightCache cache;  // one per thread, kept from call to call
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t at[N];
         double weight[N];
-        const int n = weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight);
+        const int n =
+            weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight, &cache);
         double* out = values + i * nb;
         double* out_spread = spread != nullptr ? spread + i * nb : nullptr;
         if (n == 0) {
