@@ -48,27 +48,34 @@ void octant_bounds(int right, int down, int left, int up, int* bound)
 struct Offset {
     int dy;
     int dx;
-    int octant;
     int distance2;  // dy^2 + dx^2
+    int rank;       // the place in the search order
 };
 
-// Every offset within reach, in the order the search takes them; made once.
-const std::vector<Offset>& search_order()
+// Every offset within reach in the order the search takes them (by
+// distance, then row, then column), split by octant; made once. An octant
+// no longer taking pixels is not walked through.
+const std::vector<Offset>* octant_orders()
 {
-    static const std::vector<Offset> offsets = [] {
+    static const std::vector<std::vector<Offset>> octants = [] {
         std::vector<Offset> list;
         for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
             for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
                 if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
-                    list.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
+                    list.push_back({dy, dx, dy * dy + dx * dx, 0});
         std::sort(list.begin(), list.end(), [](const Offset& a, const Offset& b) {
             if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
             if (a.dy != b.dy) return a.dy < b.dy;
             return a.dx < b.dx;
         });
-        return list;
+        std::vector<std::vector<Offset>> split(8);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            list[i].rank = static_cast<int>(i);
+            split[edge_octant(list[i].dy, list[i].dx)].push_back(list[i]);
+        }
+        return split;
     }();
-    return offsets;
+    return octants.data();
 }
 
 }  // namespace
@@ -203,31 +210,34 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     const int y = static_cast<int>(pos / w);
     const int x = static_cast<int>(pos % w);
 
-    // The known pixels taken, nearest first, up to the quota of each octant.
-    int dy[N], dx[N];
-    int per_octant[8] = {};
+    // The known pixels taken, nearest first, up to the quota of each octant:
+    // each octant's own, then all in the search order. Pixels of an octant
+    // lie within its bound or outside the strip.
     int bound[8];
     octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
-    int limit = *std::max_element(bound, bound + 8);
+    const std::vector<Offset>* orders = octant_orders();
+    quota = std::clamp(quota, 0, EDGE_OCTANT_QUOTA);  // room for EDGE_NEIGHBOURS
+    const Offset* taken[N];
     int n = 0;
-    for (const Offset& o : search_order()) {
-        if (o.distance2 > limit) break;
-        if (per_octant[o.octant] == quota) continue;
-        if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
-        const int yy = y + o.dy;
-        const int xx = x + o.dx;
-        if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
-        const std::size_t q = static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx);
-        if (gap_mask[q] != 0) continue;
-        dy[n] = o.dy;
-        dx[n] = o.dx;
-        at[n] = q;
-        if (++per_octant[o.octant] == quota) {
-            limit = -1;
-            for (int k = 0; k < 8; ++k)
-                if (per_octant[k] < quota) limit = std::max(limit, bound[k]);
+    for (int k = 0; k < 8; ++k) {
+        int got = 0;
+        for (const Offset& o : orders[k]) {
+            if (got == quota || o.distance2 > bound[k]) break;
+            if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
+            const int yy = y + o.dy;
+            const int xx = x + o.dx;
+            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+            if (gap_mask[static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx)] != 0) continue;
+            taken[n++] = &o;
+            ++got;
         }
-        if (++n == N) break;
+    }
+    std::sort(taken, taken + n, [](const Offset* a, const Offset* b) { return a->rank < b->rank; });
+    int dy[N], dx[N];
+    for (int k = 0; k < n; ++k) {
+        dy[k] = taken[k]->dy;
+        dx[k] = taken[k]->dx;
+        at[k] = static_cast<std::size_t>(y + dy[k]) * w + static_cast<std::size_t>(x + dx[k]);
     }
     if (n == 0) return 0;
     if (cache == nullptr) {
