@@ -26,7 +26,7 @@ void candidate_weights_plain(std::size_t count, const double* spectral2, const d
 
 #if defined(__x86_64__) || defined(__i386__)
 // The square roots and divisions, the slow part, four lanes at once.
-__attribute__((target("avx"))) void candidate_weights_avx(std::size_t count,
+__attribute__((target("avx2"))) void candidate_weights_avx2(std::size_t count,
                                                           const double* spectral2,
                                                           const double* pixel2, double* weight)
 {
@@ -46,14 +46,18 @@ __attribute__((target("avx"))) void candidate_weights_avx(std::size_t count,
 // weights w[i] and rows z[i] = (x, y) (2n values each, candidate after
 // candidate). Each sum runs over the candidates in their order from 0, as
 // adding them one candidate at a time would, so the bits are the same; but
-// one row of sums at a time, its 2n terms side by side in registers, where
+// G rows of sums at a time, their 2n terms side by side in registers, where
 // the compiler turns them into vector operations when N (the band count,
 // or 0: n at run time) is known. The row of the constant 1 (multiplier w)
 // gives w x and w y; row j (multiplier w x_j) gives w x_j x' and w x_j y'.
-// Row j's w x_j x_k for k < j (the lower triangle) is computed and dropped.
-template <int N>
-void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
-              const double* __restrict z, double* __restrict sums)
+// Row j's w x_j x_k for k < j (the lower triangle) is computed and dropped,
+// and so are the rows a last group of G holds beyond row n - 1 (they repeat
+// it). Each sum waits on the one before it: G rows side by side keep the
+// processor's adders busy where a register holds four lanes.
+template <int N, int G>
+[[gnu::always_inline]] inline void sum_rows(int n_runtime, std::size_t count,
+                                            const double* __restrict w,
+                                            const double* __restrict z, double* __restrict sums)
 {
     const int n = N > 0 ? N : n_runtime;
     const std::size_t nb = static_cast<std::size_t>(n);
@@ -65,44 +69,81 @@ void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
     double total = 0.0;
     for (std::size_t i = 0; i < count; ++i) total += w[i];
     sums[0] = total;
-    constexpr int MOST = 2 * (N > 0 ? N : 1);  // the row held in registers
-    double fixed[MOST];
-    std::vector<double> grown;  // the row when n is known only at run time
-    if (N == 0) grown.resize(row_length);
+    constexpr int MOST = 2 * (N > 0 ? N : 1);  // a row held in registers
+    double fixed[G * MOST];
+    std::vector<double> grown;  // the rows when n is known only at run time
+    if (N == 0) grown.resize(G * row_length);
     double* const acc = N > 0 ? fixed : grown.data();
-    for (int j = -1; j < n; ++j) {
-        std::fill(acc, acc + row_length, 0.0);
+    for (int first = -1; first < n; first += G) {
+        std::fill(acc, acc + G * row_length, 0.0);
         for (std::size_t i = 0; i < count; ++i) {
             const double* zi = z + i * row_length;
-            const double m = j < 0 ? w[i] : w[i] * zi[j];
-            // Unrolled whole, so that the row stays in registers.
+#pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+                const int j = std::min(first + g, n - 1);
+                const double m = j < 0 ? w[i] : w[i] * zi[j];
+                double* const row = acc + g * row_length;
+                // Unrolled whole, so that the rows stay in registers.
 #pragma GCC unroll 16
-            for (std::size_t v = 0; v < row_length; ++v) acc[v] += m * zi[v];
+                for (std::size_t v = 0; v < row_length; ++v) row[v] += m * zi[v];
+            }
         }
-        if (j < 0) {
-            std::copy(acc, acc + nb, sx);
-            std::copy(acc + nb, acc + row_length, sy);
-        } else {
-            const std::size_t r = static_cast<std::size_t>(j);
-            std::copy(acc + r, acc + nb, sxx + r * nb + r);
-            std::copy(acc + nb, acc + row_length, sxy + r * nb);
+        for (int g = 0; g < G && first + g < n; ++g) {
+            const int j = first + g;
+            const double* const row = acc + g * row_length;
+            if (j < 0) {
+                std::copy(row, row + nb, sx);
+                std::copy(row + nb, row + row_length, sy);
+            } else {
+                const std::size_t r = static_cast<std::size_t>(j);
+                std::copy(row + r, row + nb, sxx + r * nb + r);
+                std::copy(row + nb, row + row_length, sxy + r * nb);
+            }
         }
     }
 }
 
+// Rows side by side with four-lane registers: as many as about ten such
+// registers hold (a row of 2N doubles takes (2N + 3) / 4).
+template <int N>
+constexpr int rows_side_by_side()
+{
+    return N > 0 ? std::max(1, 10 / ((2 * N + 3) / 4)) : 1;
+}
+
+// The band counts of the usual images get a row of fixed length: 3
+// (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
+// bands); any other count a row of run-time length, the same sums. `wide`:
+// several rows side by side.
+template <bool wide>
+[[gnu::always_inline]] inline void sum_candidates_by(int n, std::size_t count, const double* w,
+                                                     const double* z, double* sums)
+{
+    switch (n) {
+    case 3: return sum_rows<3, wide ? rows_side_by_side<3>() : 1>(n, count, w, z, sums);
+    case 4: return sum_rows<4, wide ? rows_side_by_side<4>() : 1>(n, count, w, z, sums);
+    case 6: return sum_rows<6, wide ? rows_side_by_side<6>() : 1>(n, count, w, z, sums);
+    case 7: return sum_rows<7, wide ? rows_side_by_side<7>() : 1>(n, count, w, z, sums);
+    case 8: return sum_rows<8, wide ? rows_side_by_side<8>() : 1>(n, count, w, z, sums);
+    default: return sum_rows<0, 1>(n, count, w, z, sums);
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void sum_candidates_avx2(int n, std::size_t count, const double* w,
+                                                       const double* z, double* sums)
+{
+    sum_candidates_by<true>(n, count, w, z, sums);
+}
+#endif
+
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
-    // The band counts of the usual images get a row of fixed length: 3
-    // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
-    // bands); any other count a row of run-time length, the same sums.
-    switch (n) {
-    case 3: return sum_rows<3>(n, count, w, z, sums);
-    case 4: return sum_rows<4>(n, count, w, z, sums);
-    case 6: return sum_rows<6>(n, count, w, z, sums);
-    case 7: return sum_rows<7>(n, count, w, z, sums);
-    case 8: return sum_rows<8>(n, count, w, z, sums);
-    default: return sum_rows<0>(n, count, w, z, sums);
-    }
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return sum_candidates_avx2(n, count, w, z, sums);
+#endif
+    sum_candidates_by<false>(n, count, w, z, sums);
 }
 
 }  // namespace
@@ -111,8 +152,8 @@ void local_candidate_weights(std::size_t count, const double* spectral2, const d
                              double* weight, bool vector)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx = __builtin_cpu_supports("avx");
-    if (vector && avx) return candidate_weights_avx(count, spectral2, pixel2, weight);
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (vector && avx2) return candidate_weights_avx2(count, spectral2, pixel2, weight);
 #endif
     (void)vector;
     candidate_weights_plain(count, spectral2, pixel2, weight);
@@ -275,7 +316,12 @@ void wide_plane_slopes(const SimilarSearch& s, const double* sums, int block_beg
                      ++wc) {
                     const double* b = sums + (static_cast<std::size_t>(wr) * block_cols + wc) * size;
                     const double weight = 1.0 / (1.0 + (wr - br) * (wr - br) + (wc - bc) * (wc - bc));
-                    for (std::size_t v = 0; v < size; ++v) window[v] += weight * b[v];
+                    // Four sums at a time, which the compiler makes vector
+                    // operations (each sum's terms stay in their order).
+                    std::size_t v = 0;
+                    for (; v + 4 <= size; v += 4)
+                        for (std::size_t i = v; i < v + 4; ++i) window[i] += weight * b[i];
+                    for (; v < size; ++v) window[v] += weight * b[v];
                 }
             double* const slope = slopes + (static_cast<std::size_t>(br) * block_cols + bc) * nb * nb;
             if (!(window[0] >= LOCAL_FEWEST) ||

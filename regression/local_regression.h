@@ -45,7 +45,7 @@ struct LocalScratch {
 // The candidates' weights from their squared spectral distances and squared
 // distances in pixels: weight[i] = 1 / ((sqrt(spectral2[i]) +
 // SIMILAR_DISTANCE_OFFSET)^2 pixel2[i]) (weight may be spectral2). Four at
-// a time where the processor has AVX and `vector` is true: the same IEEE
+// a time where the processor has AVX2 and `vector` is true: the same IEEE
 // operations in each lane, so the same bits as the plain loop.
 void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
                              double* weight, bool vector = true);
