@@ -172,17 +172,21 @@ bool cholesky_solve(double* a, int n, double* r, int m)
                 a[i * n + j] = t / a[j * n + j];
             }
         }
-    for (int v = 0; v < m; ++v) {
-        double* x = r + v * n;
-        for (int i = 0; i < n; ++i) {
+    // Forward, then back substitution: each right-hand side's steps in
+    // order, but the sides' steps interleaved, so that one side's division
+    // does not hold up the others.
+    for (int i = 0; i < n; ++i)
+        for (int v = 0; v < m; ++v) {
+            double* x = r + v * n;
             for (int k = 0; k < i; ++k) x[i] -= a[i * n + k] * x[k];
             x[i] /= a[i * n + i];
         }
-        for (int i = n - 1; i >= 0; --i) {
+    for (int i = n - 1; i >= 0; --i)
+        for (int v = 0; v < m; ++v) {
+            double* x = r + v * n;
             for (int k = i + 1; k < n; ++k) x[i] -= a[k * n + i] * x[k];
             x[i] /= a[i * n + i];
         }
-    }
     return true;
 }
 
@@ -246,16 +250,20 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
             for (int c = c0; c <= c1; ++c) {
                 const std::size_t q = line + c;
                 if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-                // The weights once the window is settled (w holds the
-                // squared spectral distances until then).
-                work.w[count] = spectral_distance2(s, own, q);
-                work.pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
                 const float* xf = s.scaled_fill + q * nb;
                 double* const z = work.z.data() + count * 2 * nb;
+                // The weights once the window is settled: w holds the
+                // squared spectral distances until then, summed as
+                // spectral_distance2 sums them.
+                double spectral2 = 0.0;
                 for (int j = 0; j < n; ++j) {
                     z[j] = static_cast<double>(xf[j]) - own[j];
                     z[nb + j] = s.target[j][q];
+                    spectral2 += z[j] * z[j];
                 }
+                spectral2 /= n;
+                work.w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
+                work.pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
                 ++count;
             }
         }
