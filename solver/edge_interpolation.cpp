@@ -138,6 +138,12 @@ static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
 
 EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
 
+EdgeWeightCache& EdgeWeightCache::of_this_thread()
+{
+    thread_local EdgeWeightCache cache;
+    return cache;
+}
+
 int edge_octant(int dy, int dx)
 {
     if (dx > 0 && dy >= 0) return dx > dy ? 0 : 1;
@@ -370,7 +376,7 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
     const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::size_t missed = 0;
-    thread_local EdgeWeightCache cache;  // one per thread, kept from call to call
+    EdgeWeightCache& cache = EdgeWeightCache::of_this_thread();
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t at[N];
         double weight[N];
