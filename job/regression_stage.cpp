@@ -116,7 +116,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     static_assert(EDGE_NEIGHBOURS <= NEIGHBOUR_WEIGHTS_MOST);
     const NeighbourWeights kriging = [&](const unsigned char* gap, std::size_t pos, int exclude,
                                          std::size_t* at, double* weight) {
-        return interpolator.weights(gap, s.width, s.rows, pos, exclude, REFINE_OCTANT_QUOTA, at, weight);
+        return interpolator.weights(gap, s.width, s.rows, pos, exclude, REFINE_OCTANT_QUOTA, at,
+                                    weight, &EdgeWeightCache::of_this_thread());
     };
     // The local plane's prior: the wide plane's slopes, per block. Each
     // block's sums, then each block's slopes from the sums around it; both

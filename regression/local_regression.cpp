@@ -7,30 +7,57 @@
 #include <limits>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace pelvane {
 
 namespace {
 
-// The weight of candidate q at (dr, dc) from the pixel whose scaled fill
-// values are `own`.
-double candidate_weight(const SimilarSearch& s, const float* own, std::size_t q, int dr, int dc)
+void candidate_weights_plain(std::size_t count, const double* spectral2, const double* pixel2,
+                             double* weight)
 {
-    const double spectral = std::sqrt(spectral_distance2(s, own, q)) + SIMILAR_DISTANCE_OFFSET;
-    return 1.0 / (spectral * spectral * (dr * dr + dc * dc));
+    for (std::size_t i = 0; i < count; ++i) {
+        const double spectral = std::sqrt(spectral2[i]) + SIMILAR_DISTANCE_OFFSET;
+        weight[i] = 1.0 / (spectral * spectral * pixel2[i]);
+    }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The square roots and divisions, the slow part, four lanes at once.
+__attribute__((target("avx2"))) void candidate_weights_avx2(std::size_t count,
+                                                          const double* spectral2,
+                                                          const double* pixel2, double* weight)
+{
+    const __m256d offset = _mm256_set1_pd(SIMILAR_DISTANCE_OFFSET);
+    const __m256d one = _mm256_set1_pd(1.0);
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d spectral = _mm256_add_pd(_mm256_sqrt_pd(_mm256_loadu_pd(spectral2 + i)), offset);
+        const __m256d product = _mm256_mul_pd(_mm256_mul_pd(spectral, spectral), _mm256_loadu_pd(pixel2 + i));
+        _mm256_storeu_pd(weight + i, _mm256_div_pd(one, product));
+    }
+    candidate_weights_plain(count - i, spectral2 + i, pixel2 + i, weight + i);
+}
+#endif
 
 // The sums laid out as in local_regression_predict, from the candidates'
 // weights w[i] and rows z[i] = (x, y) (2n values each, candidate after
 // candidate). Each sum runs over the candidates in their order from 0, as
 // adding them one candidate at a time would, so the bits are the same; but
-// one row of sums at a time, its 2n terms side by side in registers, where
+// G rows of sums at a time, their 2n terms side by side in registers, where
 // the compiler turns them into vector operations when N (the band count,
 // or 0: n at run time) is known. The row of the constant 1 (multiplier w)
 // gives w x and w y; row j (multiplier w x_j) gives w x_j x' and w x_j y'.
-// Row j's w x_j x_k for k < j (the lower triangle) is computed and dropped.
-template <int N>
-void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
-              const double* __restrict z, double* __restrict sums)
+// Row j's w x_j x_k for k < j (the lower triangle) is computed and dropped,
+// and so are the rows a last group of G holds beyond row n - 1 (they repeat
+// it). Each sum waits on the one before it: G rows side by side keep the
+// processor's adders busy where a register holds four lanes.
+template <int N, int G>
+[[gnu::always_inline]] inline void sum_rows(int n_runtime, std::size_t count,
+                                            const double* __restrict w,
+                                            const double* __restrict z, double* __restrict sums)
 {
     const int n = N > 0 ? N : n_runtime;
     const std::size_t nb = static_cast<std::size_t>(n);
@@ -42,47 +69,95 @@ void sum_rows(int n_runtime, std::size_t count, const double* __restrict w,
     double total = 0.0;
     for (std::size_t i = 0; i < count; ++i) total += w[i];
     sums[0] = total;
-    constexpr int MOST = 2 * (N > 0 ? N : 1);  // the row held in registers
-    double fixed[MOST];
-    std::vector<double> grown;  // the row when n is known only at run time
-    if (N == 0) grown.resize(row_length);
+    constexpr int MOST = 2 * (N > 0 ? N : 1);  // a row held in registers
+    double fixed[G * MOST];
+    std::vector<double> grown;  // the rows when n is known only at run time
+    if (N == 0) grown.resize(G * row_length);
     double* const acc = N > 0 ? fixed : grown.data();
-    for (int j = -1; j < n; ++j) {
-        std::fill(acc, acc + row_length, 0.0);
+    for (int first = -1; first < n; first += G) {
+        std::fill(acc, acc + G * row_length, 0.0);
         for (std::size_t i = 0; i < count; ++i) {
             const double* zi = z + i * row_length;
-            const double m = j < 0 ? w[i] : w[i] * zi[j];
-            // Unrolled whole, so that the row stays in registers.
+#pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+                const int j = std::min(first + g, n - 1);
+                const double m = j < 0 ? w[i] : w[i] * zi[j];
+                double* const row = acc + g * row_length;
+                // Unrolled whole, so that the rows stay in registers.
 #pragma GCC unroll 16
-            for (std::size_t v = 0; v < row_length; ++v) acc[v] += m * zi[v];
+                for (std::size_t v = 0; v < row_length; ++v) row[v] += m * zi[v];
+            }
         }
-        if (j < 0) {
-            std::copy(acc, acc + nb, sx);
-            std::copy(acc + nb, acc + row_length, sy);
-        } else {
-            const std::size_t r = static_cast<std::size_t>(j);
-            std::copy(acc + r, acc + nb, sxx + r * nb + r);
-            std::copy(acc + nb, acc + row_length, sxy + r * nb);
+        for (int g = 0; g < G && first + g < n; ++g) {
+            const int j = first + g;
+            const double* const row = acc + g * row_length;
+            if (j < 0) {
+                std::copy(row, row + nb, sx);
+                std::copy(row + nb, row + row_length, sy);
+            } else {
+                const std::size_t r = static_cast<std::size_t>(j);
+                std::copy(row + r, row + nb, sxx + r * nb + r);
+                std::copy(row + nb, row + row_length, sxy + r * nb);
+            }
         }
     }
 }
+
+// Rows side by side with four-lane registers: as many as about ten such
+// registers hold (a row of 2N doubles takes (2N + 3) / 4).
+template <int N>
+constexpr int rows_side_by_side()
+{
+    return N > 0 ? std::max(1, 10 / ((2 * N + 3) / 4)) : 1;
+}
+
+// The band counts of the usual images get a row of fixed length: 3
+// (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
+// bands); any other count a row of run-time length, the same sums. `wide`:
+// several rows side by side.
+template <bool wide>
+[[gnu::always_inline]] inline void sum_candidates_by(int n, std::size_t count, const double* w,
+                                                     const double* z, double* sums)
+{
+    switch (n) {
+    case 3: return sum_rows<3, wide ? rows_side_by_side<3>() : 1>(n, count, w, z, sums);
+    case 4: return sum_rows<4, wide ? rows_side_by_side<4>() : 1>(n, count, w, z, sums);
+    case 6: return sum_rows<6, wide ? rows_side_by_side<6>() : 1>(n, count, w, z, sums);
+    case 7: return sum_rows<7, wide ? rows_side_by_side<7>() : 1>(n, count, w, z, sums);
+    case 8: return sum_rows<8, wide ? rows_side_by_side<8>() : 1>(n, count, w, z, sums);
+    default: return sum_rows<0, 1>(n, count, w, z, sums);
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void sum_candidates_avx2(int n, std::size_t count, const double* w,
+                                                       const double* z, double* sums)
+{
+    sum_candidates_by<true>(n, count, w, z, sums);
+}
+#endif
 
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
-    // The band counts of the usual images get a row of fixed length: 3
-    // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
-    // bands); any other count a row of run-time length, the same sums.
-    switch (n) {
-    case 3: return sum_rows<3>(n, count, w, z, sums);
-    case 4: return sum_rows<4>(n, count, w, z, sums);
-    case 6: return sum_rows<6>(n, count, w, z, sums);
-    case 7: return sum_rows<7>(n, count, w, z, sums);
-    case 8: return sum_rows<8>(n, count, w, z, sums);
-    default: return sum_rows<0>(n, count, w, z, sums);
-    }
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return sum_candidates_avx2(n, count, w, z, sums);
+#endif
+    sum_candidates_by<false>(n, count, w, z, sums);
 }
 
 }  // namespace
+
+void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
+                             double* weight, bool vector)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (vector && avx2) return candidate_weights_avx2(count, spectral2, pixel2, weight);
+#endif
+    (void)vector;
+    candidate_weights_plain(count, spectral2, pixel2, weight);
+}
 
 bool cholesky_solve(double* a, int n, double* r, int m)
 {
@@ -97,17 +172,21 @@ bool cholesky_solve(double* a, int n, double* r, int m)
                 a[i * n + j] = t / a[j * n + j];
             }
         }
-    for (int v = 0; v < m; ++v) {
-        double* x = r + v * n;
-        for (int i = 0; i < n; ++i) {
+    // Forward, then back substitution: each right-hand side's steps in
+    // order, but the sides' steps interleaved, so that one side's division
+    // does not hold up the others.
+    for (int i = 0; i < n; ++i)
+        for (int v = 0; v < m; ++v) {
+            double* x = r + v * n;
             for (int k = 0; k < i; ++k) x[i] -= a[i * n + k] * x[k];
             x[i] /= a[i * n + i];
         }
-        for (int i = n - 1; i >= 0; --i) {
+    for (int i = n - 1; i >= 0; --i)
+        for (int v = 0; v < m; ++v) {
+            double* x = r + v * n;
             for (int k = i + 1; k < n; ++k) x[i] -= a[k * n + i] * x[k];
             x[i] /= a[i * n + i];
         }
-    }
     return true;
 }
 
@@ -161,6 +240,7 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
         // then the target values), in raster order.
         const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
         work.w.resize(side * side);
+        work.pixel2.resize(side * side);
         work.z.resize(side * side * 2 * nb);
         count = 0;
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
@@ -170,18 +250,26 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
             for (int c = c0; c <= c1; ++c) {
                 const std::size_t q = line + c;
                 if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-                work.w[count] = candidate_weight(s, own, q, r - row, c - col);
                 const float* xf = s.scaled_fill + q * nb;
                 double* const z = work.z.data() + count * 2 * nb;
+                // The weights once the window is settled: w holds the
+                // squared spectral distances until then, summed as
+                // spectral_distance2 sums them.
+                double spectral2 = 0.0;
                 for (int j = 0; j < n; ++j) {
                     z[j] = static_cast<double>(xf[j]) - own[j];
                     z[nb + j] = s.target[j][q];
+                    spectral2 += z[j] * z[j];
                 }
+                spectral2 /= n;
+                work.w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
+                work.pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
                 ++count;
             }
         }
         if (count >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
     }
+    local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
     std::fill(work.sums.begin(), work.sums.end(), 0.0);
     sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());
     const double sw = work.sums[0];
@@ -236,7 +324,12 @@ void wide_plane_slopes(const SimilarSearch& s, const double* sums, int block_beg
                      ++wc) {
                     const double* b = sums + (static_cast<std::size_t>(wr) * block_cols + wc) * size;
                     const double weight = 1.0 / (1.0 + (wr - br) * (wr - br) + (wc - bc) * (wc - bc));
-                    for (std::size_t v = 0; v < size; ++v) window[v] += weight * b[v];
+                    // Four sums at a time, which the compiler makes vector
+                    // operations (each sum's terms stay in their order).
+                    std::size_t v = 0;
+                    for (; v + 4 <= size; v += 4)
+                        for (std::size_t i = v; i < v + 4; ++i) window[i] += weight * b[i];
+                    for (; v < size; ++v) window[v] += weight * b[v];
                 }
             double* const slope = slopes + (static_cast<std::size_t>(br) * block_cols + bc) * nb * nb;
             if (!(window[0] >= LOCAL_FEWEST) ||

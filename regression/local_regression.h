@@ -39,8 +39,16 @@ constexpr double LOCAL_RIDGE = 0.003;
 
 // Working storage of one thread, reused from pixel to pixel.
 struct LocalScratch {
-    std::vector<double> sums, w, z, slope;
+    std::vector<double> sums, w, z, slope, pixel2;
 };
+
+// The candidates' weights from their squared spectral distances and squared
+// distances in pixels: weight[i] = 1 / ((sqrt(spectral2[i]) +
+// SIMILAR_DISTANCE_OFFSET)^2 pixel2[i]) (weight may be spectral2). Four at
+// a time where the processor has AVX2 and `vector` is true: the same IEEE
+// operations in each lane, so the same bits as the plain loop.
+void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
+                             double* weight, bool vector = true);
 
 // Solves a x = r for symmetric positive definite a (n x n, row-major, its
 // lower triangle overwritten by the Cholesky factor) and m right-hand sides

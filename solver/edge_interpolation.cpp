@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -47,30 +48,101 @@ void octant_bounds(int right, int down, int left, int up, int* bound)
 struct Offset {
     int dy;
     int dx;
-    int octant;
     int distance2;  // dy^2 + dx^2
+    int rank;       // the place in the search order
 };
 
-// Every offset within reach, in the order the search takes them; made once.
-const std::vector<Offset>& search_order()
+// Every offset within reach in the order the search takes them (by
+// distance, then row, then column), split by octant; made once. An octant
+// no longer taking pixels is not walked through.
+const std::vector<Offset>* octant_orders()
 {
-    static const std::vector<Offset> offsets = [] {
+    static const std::vector<std::vector<Offset>> octants = [] {
         std::vector<Offset> list;
         for (int dy = -EDGE_REACH; dy <= EDGE_REACH; ++dy)
             for (int dx = -EDGE_REACH; dx <= EDGE_REACH; ++dx)
                 if ((dy != 0 || dx != 0) && dy * dy + dx * dx <= EDGE_REACH * EDGE_REACH)
-                    list.push_back({dy, dx, edge_octant(dy, dx), dy * dy + dx * dx});
+                    list.push_back({dy, dx, dy * dy + dx * dx, 0});
         std::sort(list.begin(), list.end(), [](const Offset& a, const Offset& b) {
             if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
             if (a.dy != b.dy) return a.dy < b.dy;
             return a.dx < b.dx;
         });
-        return list;
+        std::vector<std::vector<Offset>> split(8);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            list[i].rank = static_cast<int>(i);
+            split[edge_octant(list[i].dy, list[i].dx)].push_back(list[i]);
+        }
+        return split;
     }();
-    return offsets;
+    return octants.data();
+}
+
+// The Cholesky factorisation of the correlations among n known pixels,
+// column by column: column c of l (l[c * N + r], r >= c, N =
+// EDGE_NEIGHBOURS) holds C(r, c) on entry and L(r, c) on return, with
+// L(r, c) = (C(r, c) - sum over k < c of L(r, k) L(c, k)) / L(c, c), each
+// sum's terms in the order of k, as a row-by-row factorisation takes them
+// (the same bits). But the entries of a column do not wait for one
+// another: four at a time, their sums in registers, which the compiler
+// makes vector operations.
+[[gnu::always_inline]] inline void factor_columns_by_four(double* l, int n)
+{
+    constexpr int N = EDGE_NEIGHBOURS;
+    for (int c = 0; c < n; ++c) {
+        double* column = l + c * N;
+        int r = c;
+        for (; r + 4 <= n; r += 4) {
+            double s[4] = {column[r], column[r + 1], column[r + 2], column[r + 3]};
+            for (int k = 0; k < c; ++k) {
+                const double* before = l + k * N;
+                const double lck = before[c];
+                for (int i = 0; i < 4; ++i) s[i] -= before[r + i] * lck;
+            }
+            std::copy(s, s + 4, column + r);
+        }
+        for (; r < n; ++r) {
+            double s = column[r];
+            for (int k = 0; k < c; ++k) s -= l[k * N + r] * l[k * N + c];
+            column[r] = s;
+        }
+        const double pivot = std::sqrt(column[c]);
+        column[c] = pivot;
+        for (r = c + 1; r < n; ++r) column[r] /= pivot;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void factor_columns_avx2(double* l, int n)
+{
+    factor_columns_by_four(l, n);
+}
+#endif
+
+void factor_columns(double* l, int n)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return factor_columns_avx2(l, n);
+#endif
+    factor_columns_by_four(l, n);
 }
 
 }  // namespace
+
+// An offset (dy, dx) within reach as one 16-bit number, dy * OFFSET_BASE +
+// dx: OFFSET_BASE exceeds the 2 * EDGE_REACH + 1 values dx takes.
+constexpr int OFFSET_BASE = 256;
+static_assert(OFFSET_BASE > 2 * EDGE_REACH + 1);
+static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
+
+EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
+
+EdgeWeightCache& EdgeWeightCache::of_this_thread()
+{
+    thread_local EdgeWeightCache cache;
+    return cache;
+}
 
 int edge_octant(int dy, int dx)
 {
@@ -186,71 +258,103 @@ double EdgeInterpolator::correlation(int dy, int dx) const
 }
 
 int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos,
-                              int exclude, int quota, std::size_t* at, double* weight) const
+                              int exclude, int quota, std::size_t* at, double* weight,
+                              EdgeWeightCache* cache) const
 {
     constexpr int N = EDGE_NEIGHBOURS;
     const std::size_t w = static_cast<std::size_t>(width);
     const int y = static_cast<int>(pos / w);
     const int x = static_cast<int>(pos % w);
 
-    // The known pixels taken, nearest first, up to the quota of each octant.
-    int dy[N], dx[N];
-    int per_octant[8] = {};
+    // The known pixels taken, nearest first, up to the quota of each octant:
+    // each octant's own, then all in the search order. Pixels of an octant
+    // lie within its bound or outside the strip.
     int bound[8];
     octant_bounds(width - 1 - x, rows - 1 - y, x, y, bound);
-    int limit = *std::max_element(bound, bound + 8);
+    const std::vector<Offset>* orders = octant_orders();
+    quota = std::clamp(quota, 0, EDGE_OCTANT_QUOTA);  // room for EDGE_NEIGHBOURS
+    const Offset* taken[N];
     int n = 0;
-    for (const Offset& o : search_order()) {
-        if (o.distance2 > limit) break;
-        if (per_octant[o.octant] == quota) continue;
-        if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
-        const int yy = y + o.dy;
-        const int xx = x + o.dx;
-        if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
-        const std::size_t q = static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx);
-        if (gap_mask[q] != 0) continue;
-        dy[n] = o.dy;
-        dx[n] = o.dx;
-        at[n] = q;
-        if (++per_octant[o.octant] == quota) {
-            limit = -1;
-            for (int k = 0; k < 8; ++k)
-                if (per_octant[k] < quota) limit = std::max(limit, bound[k]);
+    for (int k = 0; k < 8; ++k) {
+        int got = 0;
+        for (const Offset& o : orders[k]) {
+            if (got == quota || o.distance2 > bound[k]) break;
+            if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
+            const int yy = y + o.dy;
+            const int xx = x + o.dx;
+            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+            if (gap_mask[static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx)] != 0) continue;
+            taken[n++] = &o;
+            ++got;
         }
-        if (++n == N) break;
+    }
+    std::sort(taken, taken + n, [](const Offset* a, const Offset* b) { return a->rank < b->rank; });
+    int dy[N], dx[N];
+    for (int k = 0; k < n; ++k) {
+        dy[k] = taken[k]->dy;
+        dx[k] = taken[k]->dx;
+        at[k] = static_cast<std::size_t>(y + dy[k]) * w + static_cast<std::size_t>(x + dx[k]);
     }
     if (n == 0) return 0;
-
-    // Cholesky factor L (lower, row-major) of the correlations among them.
-    double l[N * N];
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c <= r; ++c) {
-            double s = correlation(dy[r] - dy[c], dx[r] - dx[c]);
-            for (int k = 0; k < c; ++k) s -= l[r * N + k] * l[c * N + k];
-            l[r * N + c] = c == r ? std::sqrt(s) : s / l[c * N + c];
-        }
+    if (cache == nullptr) {
+        solve(dy, dx, n, weight);
+        return n;
     }
-    // lambda = C^-1 c0 and nu = C^-1 1, forward then back substitution.
+    if (cache->model_.nugget != model_.nugget || cache->model_.range != model_.range) {
+        cache->model_ = model_;
+        for (EdgeWeightCache::Entry& e : cache->entries_) e.n = 0;
+    }
+    // FNV-1a over the offsets, the usual cheap hash with well-mixed low bits.
+    std::int16_t offset[N];
+    std::uint32_t hash = 2166136261u;
+    for (int k = 0; k < n; ++k) {
+        offset[k] = static_cast<std::int16_t>(dy[k] * OFFSET_BASE + dx[k]);
+        hash = (hash ^ static_cast<std::uint16_t>(offset[k])) * 16777619u;
+    }
+    EdgeWeightCache::Entry& entry = cache->entries_[hash % EdgeWeightCache::SLOTS];
+    if (entry.n != n || !std::equal(offset, offset + n, entry.offset)) {
+        solve(dy, dx, n, entry.weight);
+        entry.n = n;
+        std::copy(offset, offset + n, entry.offset);
+    }
+    std::copy(entry.weight, entry.weight + n, weight);
+    return n;
+}
+
+void EdgeInterpolator::solve(const int* dy, const int* dx, int n, double* weight) const
+{
+    constexpr int N = EDGE_NEIGHBOURS;
+    double l[N * N];
+    for (int c = 0; c < n; ++c)
+        for (int r = c; r < n; ++r) l[c * N + r] = correlation(dy[r] - dy[c], dx[r] - dx[c]);
+    factor_columns(l, n);
+    // lambda = C^-1 c0 and nu = C^-1 1: forward substitution column by
+    // column (each entry's terms again in the order of k), then back
+    // substitution row by row.
     double lambda[N], nu[N];
     for (int r = 0; r < n; ++r) {
-        double s = correlation(dy[r], dx[r]);
-        double t = 1.0;
-        for (int k = 0; k < r; ++k) {
-            s -= l[r * N + k] * lambda[k];
-            t -= l[r * N + k] * nu[k];
+        lambda[r] = correlation(dy[r], dx[r]);
+        nu[r] = 1.0;
+    }
+    for (int k = 0; k < n; ++k) {
+        const double* column = l + k * N;
+        lambda[k] /= column[k];
+        nu[k] /= column[k];
+        for (int r = k + 1; r < n; ++r) {
+            lambda[r] -= column[r] * lambda[k];
+            nu[r] -= column[r] * nu[k];
         }
-        lambda[r] = s / l[r * N + r];
-        nu[r] = t / l[r * N + r];
     }
     for (int r = n - 1; r >= 0; --r) {
+        const double* column = l + r * N;
         double s = lambda[r];
         double t = nu[r];
         for (int k = r + 1; k < n; ++k) {
-            s -= l[k * N + r] * lambda[k];
-            t -= l[k * N + r] * nu[k];
+            s -= column[k] * lambda[k];
+            t -= column[k] * nu[k];
         }
-        lambda[r] = s / l[r * N + r];
-        nu[r] = t / l[r * N + r];
+        lambda[r] = s / column[r];
+        nu[r] = t / column[r];
     }
     // The weights sum to 1: w = lambda + mu nu.
     double sum_lambda = 0.0, sum_nu = 0.0;
@@ -260,7 +364,6 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     }
     const double mu = (1.0 - sum_lambda) / sum_nu;
     for (int k = 0; k < n; ++k) weight[k] = lambda[k] + mu * nu[k];
-    return n;
 }
 
 std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count,
@@ -273,10 +376,12 @@ std::size_t EdgeInterpolator::predict(const double* const* bands, int band_count
     const std::size_t nb = static_cast<std::size_t>(std::max(band_count, 0));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::size_t missed = 0;
+    EdgeWeightCache& cache = EdgeWeightCache::of_this_thread();
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t at[N];
         double weight[N];
-        const int n = weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight);
+        const int n =
+            weights(gap_mask, width, rows, positions[i], 1, EDGE_OCTANT_QUOTA, at, weight, &cache);
         double* out = values + i * nb;
         double* out_spread = spread != nullptr ? spread + i * nb : nullptr;
         if (n == 0) {

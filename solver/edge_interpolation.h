@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace pelvane {
@@ -73,6 +74,8 @@ EdgeModel fit_edge_variogram(const double* gamma);
 EdgeModel fit_edge_model(const double* const* bands, int band_count,
                          const unsigned char* gap_mask, int width, int rows, int row_step);
 
+class EdgeWeightCache;
+
 // Interpolates gap pixels with one model; built once (it tabulates the
 // correlations), then used from any number of threads.
 class EdgeInterpolator {
@@ -112,8 +115,10 @@ public:
     // at[0 .. n - 1] and the weights into weight[0 .. n - 1] (both
     // EDGE_NEIGHBOURS long); returns n, 0 when no known pixel lies within
     // reach.
+    // With `cache` (or null), weights solved before for the same offsets
+    // are taken from there, and new ones kept there: the same bits.
     int weights(const unsigned char* gap_mask, int width, int rows, std::size_t pos, int exclude,
-                int quota, std::size_t* at, double* weight) const;
+                int quota, std::size_t* at, double* weight, EdgeWeightCache* cache = nullptr) const;
 
     const EdgeModel& model() const { return model_; }
 
@@ -121,6 +126,39 @@ private:
     EdgeModel model_;
     std::vector<double> correlation_;  // by |dy| * (2 * EDGE_REACH + 1) + |dx|
     double correlation(int dy, int dx) const;
+    // The kriging weights of n known pixels at offsets (dy, dx) from the
+    // pixel, into weight[0 .. n - 1].
+    void solve(const int* dy, const int* dx, int n, double* weight) const;
+};
+
+// Kriging weights kept by the offsets of their known pixels. Along a gap of
+// even width, neighbouring gap pixels often take their known pixels at the
+// same offsets, and the same offsets give the same weights (the same
+// arithmetic on the same correlations): a pixel whose offsets are here
+// skips the factorisation. Direct-mapped by a hash of the offsets, each
+// entry compared in full; it keeps the model it was filled under and
+// empties itself for another. Not for several threads at once: one each.
+class EdgeWeightCache {
+public:
+    EdgeWeightCache();
+    // The calling thread's own, kept while the thread lives (about 5 MiB).
+    static EdgeWeightCache& of_this_thread();
+
+private:
+    friend class EdgeInterpolator;
+    // Entries (about 330 bytes each): a tilted stripe shows a pixel's
+    // offsets again a row further on, some columns along, so the cache
+    // holds about a row's worth. On the 2000 x 700 demo scene 256, 2048,
+    // 8192 and 32768 entries saved the factorisation for 37, 70, 83 and
+    // 89 % of the pixels.
+    static constexpr std::size_t SLOTS = 16384;
+    struct Entry {
+        int n = 0;  // 0: empty
+        std::int16_t offset[EDGE_NEIGHBOURS];  // dy * OFFSET_BASE + dx, in the order taken
+        double weight[EDGE_NEIGHBOURS];
+    };
+    EdgeModel model_;
+    std::vector<Entry> entries_;
 };
 
 // The octant of offset (dy, dx) != (0, 0), 0 .. 7: octant k holds the

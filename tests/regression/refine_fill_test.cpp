@@ -197,6 +197,13 @@ TEST(LocalRegression, MatchesThePlainReferenceAndReadsOneBandFromAnother)
                   local_regression_reference(*in.similar, row, 13, 1, slow, prior));
         for (int b = 0; b < B; ++b) EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b]));
     }
+    // The candidates' weights four at a time are the plain loop's bits (7: a tail too).
+    const double spectral2[7] = {0.0, 1e-300, 0.37, 2.5, 1e300, INFINITY, 0.01}, pixel2[7] = {1, 2, 5, 8, 1, 9, 200};
+    double lanes[7], plain[7];
+    local_candidate_weights(7, spectral2, pixel2, lanes);
+    local_candidate_weights(7, spectral2, pixel2, plain, false);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(lanes[i], plain[i]) << i;
+    EXPECT_DOUBLE_EQ(plain[2], 1.0 / (std::pow(std::sqrt(0.37) + 0.1, 2) * 5.0));
     // Each target band the mirror of the next fill band: one band's own line
     // cannot follow it, the plane over all of them can (the ridge and the
     // other bands' noise leave a little).
