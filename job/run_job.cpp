@@ -32,6 +32,7 @@
 #include "job/strip_plan.h"
 #include "job/write_back.h"
 #include "regression/local_regression.h"
+#include "solver/edge_interpolation.h"
 
 namespace pelvane {
 
@@ -255,9 +256,10 @@ void copy_nodata_value(GDALDataset& target, GDALDataset& output)
 
 // The bytes one strip of the plan holds at its peak, during the regression:
 // four band stacks of doubles, two gap masks and the pixel status; with
-// overlapping strips (strips_overlap), the next strip's input on top.
+// overlapping strips (strips_overlap), the next strip's input on top; in the
+// refined fill, each of the job's `threads` keeps its kriging weights.
 double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refine,
-                        std::size_t fill_count, bool overlap)
+                        std::size_t fill_count, bool overlap, int threads)
 {
     const double window_rows = std::min(plan.height, plan.rows_per_strip + 2 * OVERLAP_ROWS);
     // The refined fill keeps per band a leave-one-out prediction, three more
@@ -289,7 +291,10 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // twice over at the regression; the check stays on the safe side.
     if (overlap)
         per_pixel += 16.0 * image.band_count + 2.0;
-    return window_rows * image.width * per_pixel;
+    const double kept_weights =
+        refine ? static_cast<double>(std::max(threads, 1)) * static_cast<double>(EdgeWeightCache::bytes())
+               : 0.0;
+    return window_rows * image.width * per_pixel + kept_weights;
 }
 
 // What marked the gaps, as the warnings about them say it.
@@ -440,7 +445,8 @@ JobResult open_inputs(const JobPlan& plan, OpenInputs& in)
                             plan.options.strip_budget);
     const GIntBig memory = CPLGetUsablePhysicalRAM();
     const double strip_bytes = strip_peak_bytes(in.strips, image, plan.refine, plan.fills.size(),
-                                               strips_overlap(plan.options.threads, in.strips));
+                                               strips_overlap(plan.options.threads, in.strips),
+                                               plan.options.threads);
     if (memory > 0 && strip_bytes > static_cast<double>(memory)) {
         char need[160];
         std::snprintf(need, sizeof need, ": one strip needs %.0f MB, the machine has %.0f MB",

@@ -138,6 +138,11 @@ static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
 
 EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
 
+std::size_t EdgeWeightCache::bytes()
+{
+    return SLOTS * sizeof(Entry);
+}
+
 EdgeWeightCache& EdgeWeightCache::of_this_thread()
 {
     thread_local EdgeWeightCache cache;

@@ -143,6 +143,8 @@ public:
     EdgeWeightCache();
     // The calling thread's own, kept while the thread lives (about 5 MiB).
     static EdgeWeightCache& of_this_thread();
+    // The bytes one cache holds once filled.
+    static std::size_t bytes();
 
 private:
     friend class EdgeInterpolator;
