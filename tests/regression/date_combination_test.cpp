@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "regression/date_combination.h"
@@ -95,22 +96,24 @@ TEST(DateErrorCovariance, OneCorrelationPerBandAndTheWorstErrorForAnUnmeasuredDa
 }
 
 // One band, 4 copies of 10 pixels; date 0 errs by 2 everywhere. Date 1
-// errs by -2 and 0 in turn on every copy: weighed 0.4 and 0.6, the two err
-// by -0.4 and 0.8, a sure gain, kept. The same on the first copy only and
-// by 2 elsewhere: the same weights gain 3.6 in square on one copy of four
-// (a mean gain of 0.9, its standard error 0.9), not sure enough, left out.
+// errs by -2 and 0 in turn on the first `helped` copies and by 2 elsewhere:
+// there the two dates err alike, and every copy it helps gains the same.
+// On all four copies (weighed 0.4 and 0.6, the two err by -0.4 and 0.8) a
+// sure gain, kept; on three of four the mean gain is 3 of its standard
+// errors, kept; on two of four 1.73, which passes 1.5 but not Student's
+// 2.04 for three degrees of freedom, left out; on one of four 1, left out.
 TEST(HelpfulDates, TakesALaterDateOnlyWhenItsGainHoldsOverTheCopies)
 {
     const std::size_t n = 40;
     std::vector<int> copy(n);
     for (std::size_t j = 0; j < n; ++j) copy[j] = static_cast<int>(j / 10);
-    for (const bool everywhere : {true, false}) {
+    for (const auto& [helped, expect_kept] : {std::pair{4, 1}, {3, 1}, {2, 0}, {1, 0}}) {
         std::vector<double> errors(2 * n, 2.0);
         for (std::size_t j = 0; j < n; ++j)
-            if (everywhere || j < 10) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
+            if (copy[j] < helped) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
         const std::vector<double> c = date_error_covariance(errors.data(), 2, 1, n);
         const std::vector<unsigned char> kept = helpful_dates(errors.data(), 2, 1, n, copy.data(), 4, c.data());
-        EXPECT_EQ(kept, (std::vector<unsigned char>{1, static_cast<unsigned char>(everywhere)})) << everywhere;
+        EXPECT_EQ(kept, (std::vector<unsigned char>{1, static_cast<unsigned char>(expect_kept)})) << helped;
     }
 }
 
