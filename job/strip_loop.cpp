@@ -344,15 +344,19 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
 
     // First the dates, each date's own fill, by their errors on the copies:
     // per band, each date's mean squared error and one correlation for every
-    // pair of dates (date_error_covariance). The same weights at the copies
-    // give the combination's own errors there.
-    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    // pair of dates (date_error_covariance). A later date counts only in the
+    // bands where it lowered the copies' error (helpful_dates), and the
+    // correlation is then measured over the pairs of dates taken, so that
+    // adding a date that is not taken changes nothing where the dates taken
+    // fill the pixel. The same weights at the copies give the combination's
+    // own errors there.
+    std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    std::vector<unsigned char> kept;
+    if (!covariance.empty()) {
+        kept = helpful_dates(copy_error.data(), dates, bands, n, copy_label.data(), copy_count);
+        covariance = date_error_covariance(copy_error.data(), dates, bands, n, kept.data());
+    }
     const double* measured = covariance.empty() ? nullptr : covariance.data();
-    // A later date counts only in the bands where it lowered the copies' error.
-    const std::vector<unsigned char> kept =
-        measured != nullptr ? helpful_dates(copy_error.data(), dates, bands, n, copy_label.data(),
-                                            copy_count, measured)
-                            : std::vector<unsigned char>{};
     const unsigned char* kept_dates = kept.empty() ? nullptr : kept.data();
     {
         std::vector<double*> values, errors;

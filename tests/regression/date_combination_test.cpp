@@ -91,29 +91,44 @@ TEST(DateErrorCovariance, OneCorrelationPerBandAndTheWorstErrorForAnUnmeasuredDa
     const std::vector<double> expected = {1, 2.0 / 3, 1, 1, 2.0 / 3, 4, 2, 2, 1, 2, 9, 3, 1, 2, 3, 9};
     ASSERT_EQ(c.size(), expected.size());
     for (std::size_t k = 0; k < c.size(); ++k) EXPECT_NEAR(c[k], expected[k], 1e-12) << k;
+    // Dates 0 and 2 alone counted: their correlation, 1, for every pair.
+    const std::vector<unsigned char> kept = {1, 0, 1, 0};
+    const std::vector<double> ck = date_error_covariance(errors.data(), 4, 1, n, kept.data());
+    const std::vector<double> expected_kept = {1, 2, 3, 3, 2, 4, 6, 6, 3, 6, 9, 9, 3, 6, 9, 9};
+    ASSERT_EQ(ck.size(), expected_kept.size());
+    for (std::size_t k = 0; k < ck.size(); ++k) EXPECT_NEAR(ck[k], expected_kept[k], 1e-12) << k;
     errors.assign(4 * n, NaN);  // no date measured
     EXPECT_TRUE(date_error_covariance(errors.data(), 4, 1, n).empty());
 }
 
-// One band, 4 copies of 10 pixels; date 0 errs by 2 everywhere. Date 1
-// errs by -2 and 0 in turn on the first `helped` copies and by 2 elsewhere:
-// there the two dates err alike, and every copy it helps gains the same.
-// On all four copies (weighed 0.4 and 0.6, the two err by -0.4 and 0.8) a
-// sure gain, kept; on three of four the mean gain is 3 of its standard
-// errors, kept; on two of four 1.73, which passes 1.5 but not Student's
-// 2.04 for three degrees of freedom, left out; on one of four 1, left out.
+// One band, 40 pixels in `copies` copies; date 0 errs by 2 everywhere.
+// Date 1 errs by -2 and 0 in turn on the first `helped` copies and by 2
+// elsewhere: there the two dates err alike, and every copy it helps gains
+// the same. Of four copies: all four (weighed 0.4 and 0.6, the two err by
+// -0.4 and 0.8), a sure gain, kept; three, the mean gain 3 of its standard
+// errors, kept; two, 1.73, which passes 1.5 but not Student's 2.04 for
+// three degrees of freedom, left out; one, left out. Of three copies, all
+// three, kept; of two, both, left out: too few copies. A third date that
+// errs by 5 everywhere is left out and changes nothing about date 1.
 TEST(HelpfulDates, TakesALaterDateOnlyWhenItsGainHoldsOverTheCopies)
 {
     const std::size_t n = 40;
-    std::vector<int> copy(n);
-    for (std::size_t j = 0; j < n; ++j) copy[j] = static_cast<int>(j / 10);
-    for (const auto& [helped, expect_kept] : {std::pair{4, 1}, {3, 1}, {2, 0}, {1, 0}}) {
-        std::vector<double> errors(2 * n, 2.0);
-        for (std::size_t j = 0; j < n; ++j)
-            if (copy[j] < helped) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
-        const std::vector<double> c = date_error_covariance(errors.data(), 2, 1, n);
-        const std::vector<unsigned char> kept = helpful_dates(errors.data(), 2, 1, n, copy.data(), 4, c.data());
-        EXPECT_EQ(kept, (std::vector<unsigned char>{1, static_cast<unsigned char>(expect_kept)})) << helped;
+    struct Row {
+        int copies, helped;
+        unsigned char kept;
+    };
+    for (const Row& row : {Row{4, 4, 1}, Row{4, 3, 1}, Row{4, 2, 0}, Row{4, 1, 0}, Row{3, 3, 1}, Row{2, 2, 0}}) {
+        std::vector<int> copy(n);
+        for (std::size_t j = 0; j < n; ++j) copy[j] = static_cast<int>(j * static_cast<std::size_t>(row.copies) / n);
+        std::vector<double> errors(3 * n, 2.0);
+        for (std::size_t j = 0; j < n; ++j) {
+            if (copy[j] < row.helped) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
+            errors[2 * n + j] = 5.0;
+        }
+        EXPECT_EQ(helpful_dates(errors.data(), 2, 1, n, copy.data(), row.copies),
+                  (std::vector<unsigned char>{1, row.kept})) << row.copies << " " << row.helped;
+        EXPECT_EQ(helpful_dates(errors.data(), 3, 1, n, copy.data(), row.copies),
+                  (std::vector<unsigned char>{1, row.kept, 0})) << row.copies << " " << row.helped;
     }
 }
 
