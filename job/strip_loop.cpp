@@ -115,6 +115,15 @@ bool write_error_interior(const StripContext& context, const Strip& strip, Strip
 // where the truth is known, to measure how the dates' errors go together:
 // as many as the edge fill takes to measure its error, for the same reason.
 constexpr std::size_t DATE_COPY_PIXELS = EDGE_COPY_PIXELS;
+// The side of the squares a long copy is cut into for the dates' guard: a
+// copy of a stripe across the strip is thousands of pixels whose errors,
+// read from windows (11 x 11 and up) far apart, are not one error. 64
+// pixels span several windows, so the pieces err apart; a copy of a cloud
+// hole or of a stripe across a small scene stays whole. On the 2000 x 700
+// demo scene the copies of its scan stripes are two per strip, 84 pieces:
+// as whole copies too few for the guard (DATE_COPIES_LEAST) to take any
+// later date.
+constexpr int DATE_COPY_PIECE = 64;
 
 // Fill image d (0: the first) over the strip, and the gap marks of the
 // target and of that image by the job's gap rule.
@@ -185,16 +194,14 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
     }
     // Which copy each copy pixel belongs to: the copies are kept apart, so
     // each is one 8-connected group. A copy's pixels err together; a date's
-    // gain on the copies is tested copy by copy (helpful_dates).
+    // gain on the copies is tested copy by copy (helpful_dates), a copy
+    // larger than DATE_COPY_PIECE in pieces of that size.
     std::vector<int> copy_label(copy_at.size());
     int copy_count = 0;
     {
-        std::vector<int> label(pixels, -1);
-        for_each_pixel_group(copies.data(), image.width, strip.window_rows,
-                             [&](const std::vector<std::size_t>& copy) {
-                                 for (const std::size_t q : copy) label[q] = copy_count;
-                                 ++copy_count;
-                             });
+        std::vector<int> label(pixels);
+        copy_count = label_group_pieces(copies.data(), image.width, strip.window_rows,
+                                        DATE_COPY_PIECE, label.data());
         for (std::size_t j = 0; j < copy_at.size(); ++j) copy_label[j] = label[copy_at[j]];
     }
     std::vector<unsigned char>().swap(sites);
@@ -344,15 +351,19 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
 
     // First the dates, each date's own fill, by their errors on the copies:
     // per band, each date's mean squared error and one correlation for every
-    // pair of dates (date_error_covariance). The same weights at the copies
-    // give the combination's own errors there.
-    const std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    // pair of dates (date_error_covariance). A later date counts only in the
+    // bands where it lowered the copies' error (helpful_dates), and the
+    // correlation is then measured over the pairs of dates taken, so that
+    // adding a date that is not taken changes nothing where the dates taken
+    // fill the pixel. The same weights at the copies give the combination's
+    // own errors there.
+    std::vector<double> covariance = date_error_covariance(copy_error.data(), dates, bands, n);
+    std::vector<unsigned char> kept;
+    if (!covariance.empty()) {
+        kept = helpful_dates(copy_error.data(), dates, bands, n, copy_label.data(), copy_count);
+        covariance = date_error_covariance(copy_error.data(), dates, bands, n, kept.data());
+    }
     const double* measured = covariance.empty() ? nullptr : covariance.data();
-    // A later date counts only in the bands where it lowered the copies' error.
-    const std::vector<unsigned char> kept =
-        measured != nullptr ? helpful_dates(copy_error.data(), dates, bands, n, copy_label.data(),
-                                            copy_count, measured)
-                            : std::vector<unsigned char>{};
     const unsigned char* kept_dates = kept.empty() ? nullptr : kept.data();
     {
         std::vector<double*> values, errors;

@@ -188,7 +188,7 @@ void combine_dates(int dates, int bands, std::size_t pixel_begin, std::size_t pi
 }
 
 std::vector<double> date_error_covariance(const double* copy_error, std::size_t dates, int bands,
-                                          std::size_t n)
+                                          std::size_t n, const unsigned char* kept)
 {
     std::vector<double> covariance(static_cast<std::size_t>(bands) * dates * dates);
     std::vector<std::size_t> count(dates * dates);
@@ -234,7 +234,9 @@ std::vector<double> date_error_covariance(const double* copy_error, std::size_t 
         }
         for (std::size_t d = 0; d < dates; ++d) {
             for (std::size_t e = d + 1; e < dates; ++e)
-                if (count[d * dates + e] >= DATE_PAIRS_LEAST) {
+                if (count[d * dates + e] >= DATE_PAIRS_LEAST &&
+                    (kept == nullptr || (kept[static_cast<std::size_t>(b) * dates + d] != 0 &&
+                                         kept[static_cast<std::size_t>(b) * dates + e] != 0))) {
                     correlations += c[d * dates + e] / std::sqrt(c[d * dates + d] * c[e * dates + e]);
                     ++measured;
                 }
@@ -278,9 +280,25 @@ void combined_squared_error(const double* copy_error, std::size_t dates, int ban
     }
 }
 
+// How many standard errors a mean of copies' gains must reach, with
+// `freedom` (the copies less one) degrees of freedom, for the same one-sided
+// chance as DATE_GAIN_SURE standard errors of a mean known exactly: the
+// quantile of Student's t there. From few copies the standard error itself
+// is uncertain: with two copies 1.5 of it is passed by chance a third of
+// the time. The first nine from the t distribution; beyond them the first
+// terms of its expansion about the normal, within 0.02 of it.
+double sure_gain_multiple(int freedom)
+{
+    constexpr double first[] = {4.694, 2.454, 2.043, 1.878, 1.789, 1.734, 1.696, 1.669, 1.649};
+    if (freedom <= 9) return first[std::max(freedom, 1) - 1];
+    const double z = DATE_GAIN_SURE;
+    return z + (z * z * z + z) / (4.0 * static_cast<double>(freedom));
+}
+
 // Whether `with` errs clearly less than `without` over the copies: the mean
-// of each copy's gain in squared error exceeds DATE_GAIN_SURE of its
-// standard error, every copy counted once.
+// of each copy's gain in squared error exceeds sure_gain_multiple of its
+// standard error, every copy counted once, over at least DATE_COPIES_LEAST
+// copies.
 bool clearly_less(const double* without, const double* with, const int* copy, std::size_t n,
                   int copies)
 {
@@ -300,32 +318,32 @@ bool clearly_less(const double* without, const double* with, const int* copy, st
             squares += g * g;
             ++measured;
         }
-    if (measured < 2) return false;
+    if (measured < DATE_COPIES_LEAST) return false;
     const double m = static_cast<double>(measured);
     const double mean = sum / m;
     const double variance = std::max(squares / m - mean * mean, 0.0) * m / (m - 1.0);
-    return mean > 0.0 && mean > DATE_GAIN_SURE * std::sqrt(variance / m);
+    return mean > 0.0 && mean > sure_gain_multiple(measured - 1) * std::sqrt(variance / m);
 }
 
 }  // namespace
 
 std::vector<unsigned char> helpful_dates(const double* copy_error, std::size_t dates, int bands,
-                                         std::size_t n, const int* copy, int copies,
-                                         const double* covariance)
+                                         std::size_t n, const int* copy, int copies)
 {
     std::vector<unsigned char> kept(static_cast<std::size_t>(bands) * dates, 0);
-    std::vector<double> best(n), with(n);
-    for (int b = 0; b < bands; ++b) {
-        unsigned char* k = kept.data() + static_cast<std::size_t>(b) * dates;
-        const double* c = covariance + static_cast<std::size_t>(b) * dates * dates;
-        k[0] = 1;
-        combined_squared_error(copy_error, dates, bands, b, n, c, k, best.data());
-        for (std::size_t d = 1; d < dates; ++d) {
+    std::vector<double> without(n), with(n);
+    for (int b = 0; b < bands; ++b) kept[static_cast<std::size_t>(b) * dates] = 1;
+    for (std::size_t d = 1; d < dates; ++d) {
+        // The errors of dates 0 ... d are the first rows of copy_error.
+        const std::vector<double> prefix = date_error_covariance(copy_error, d + 1, bands, n);
+        if (prefix.empty()) continue;  // no measured date among them: d is not seen to help
+        for (int b = 0; b < bands; ++b) {
+            unsigned char* k = kept.data() + static_cast<std::size_t>(b) * dates;
+            const double* c = prefix.data() + static_cast<std::size_t>(b) * (d + 1) * (d + 1);
+            combined_squared_error(copy_error, d + 1, bands, b, n, c, k, without.data());
             k[d] = 1;
-            combined_squared_error(copy_error, dates, bands, b, n, c, k, with.data());
-            if (clearly_less(best.data(), with.data(), copy, n, copies))
-                best.swap(with);
-            else
+            combined_squared_error(copy_error, d + 1, bands, b, n, c, k, with.data());
+            if (!clearly_less(without.data(), with.data(), copy, n, copies))
                 k[d] = 0;
         }
     }

@@ -34,4 +34,29 @@ void for_each_pixel_group(const unsigned char* mask, int width, int rows,
     }
 }
 
+int label_group_pieces(const unsigned char* mask, int width, int rows, int piece, int* label)
+{
+    if (width < 1 || rows < 1) return 0;
+    std::fill(label, label + static_cast<std::size_t>(width) * static_cast<std::size_t>(rows), -1);
+    const std::size_t w = static_cast<std::size_t>(width), side = static_cast<std::size_t>(std::max(piece, 1));
+    int count = 0;
+    for_each_pixel_group(mask, width, rows, [&](const std::vector<std::size_t>& group) {
+        std::size_t top = group.front() / w, left = group.front() % w, right = left;
+        for (const std::size_t q : group) {
+            top = std::min(top, q / w);
+            left = std::min(left, q % w);
+            right = std::max(right, q % w);
+        }
+        const std::size_t across = (right - left) / side + 1;
+        std::size_t most = 0;
+        for (const std::size_t q : group) {
+            const std::size_t k = (q / w - top) / side * across + (q % w - left) / side;
+            label[q] = count + static_cast<int>(k);
+            most = std::max(most, k);
+        }
+        count += static_cast<int>(most) + 1;
+    });
+    return count;
+}
+
 }  // namespace pelvane

@@ -2,6 +2,7 @@
 // reference written out pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -90,27 +91,35 @@ TEST(DateErrorCovariance, OneCorrelationPerBandAndTheWorstErrorForAnUnmeasuredDa
     const std::vector<double> expected = {1, 2.0 / 3, 1, 1, 2.0 / 3, 4, 2, 2, 1, 2, 9, 3, 1, 2, 3, 9};
     ASSERT_EQ(c.size(), expected.size());
     for (std::size_t k = 0; k < c.size(); ++k) EXPECT_NEAR(c[k], expected[k], 1e-12) << k;
+    const std::vector<unsigned char> kept = {1, 0, 1, 0};  // dates 0 and 2: correlation 1
+    const std::vector<double> ck = date_error_covariance(errors.data(), 4, 1, n, kept.data());
+    const std::vector<double> expected_kept = {1, 2, 3, 3, 2, 4, 6, 6, 3, 6, 9, 9, 3, 6, 9, 9};
+    ASSERT_EQ(ck.size(), expected_kept.size());
+    for (std::size_t k = 0; k < ck.size(); ++k) EXPECT_NEAR(ck[k], expected_kept[k], 1e-12) << k;
     errors.assign(4 * n, NaN);  // no date measured
     EXPECT_TRUE(date_error_covariance(errors.data(), 4, 1, n).empty());
 }
 
-// One band, 4 copies of 10 pixels; date 0 errs by 2 everywhere. Date 1
-// errs by -2 and 0 in turn on every copy: weighed 0.4 and 0.6, the two err
-// by -0.4 and 0.8, a sure gain, kept. The same on the first copy only and
-// by 2 elsewhere: the same weights gain 3.6 in square on one copy of four
-// (a mean gain of 0.9, its standard error 0.9), not sure enough, left out.
+// One band, 40 pixels in `copies` copies; date 0 errs by 2 everywhere,
+// date 1 by -2 and 0 in turn on the first `helped` copies and by 2 elsewhere
+// (as date 0), so every copy it helps gains alike. Of four copies, four and
+// three are sure gains (three: 3 standard errors); two, 1.73, falls short of
+// Student's 2.04 for three degrees of freedom; one, 1. Three of three is
+// sure; two of two too few copies. A third date erring by 5 is left out and
+// changes nothing about date 1.
 TEST(HelpfulDates, TakesALaterDateOnlyWhenItsGainHoldsOverTheCopies)
 {
     const std::size_t n = 40;
-    std::vector<int> copy(n);
-    for (std::size_t j = 0; j < n; ++j) copy[j] = static_cast<int>(j / 10);
-    for (const bool everywhere : {true, false}) {
-        std::vector<double> errors(2 * n, 2.0);
-        for (std::size_t j = 0; j < n; ++j)
-            if (everywhere || j < 10) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
-        const std::vector<double> c = date_error_covariance(errors.data(), 2, 1, n);
-        const std::vector<unsigned char> kept = helpful_dates(errors.data(), 2, 1, n, copy.data(), 4, c.data());
-        EXPECT_EQ(kept, (std::vector<unsigned char>{1, static_cast<unsigned char>(everywhere)})) << everywhere;
+    for (const auto& [copies, helped, kept] : {std::array{4, 4, 1}, {4, 3, 1}, {4, 2, 0}, {4, 1, 0}, {3, 3, 1}, {2, 2, 0}}) {
+        std::vector<int> copy(n);
+        std::vector<double> errors(3 * n, 2.0);
+        for (std::size_t j = 0; j < n; ++j) {
+            copy[j] = static_cast<int>(j * static_cast<std::size_t>(copies) / n);
+            if (copy[j] < helped) errors[n + j] = j % 2 == 0 ? -2.0 : 0.0;
+            errors[2 * n + j] = 5.0;
+        }
+        EXPECT_EQ(helpful_dates(errors.data(), 2, 1, n, copy.data(), copies), (std::vector<unsigned char>{1, static_cast<unsigned char>(kept)})) << copies << helped;
+        EXPECT_EQ(helpful_dates(errors.data(), 3, 1, n, copy.data(), copies), (std::vector<unsigned char>{1, static_cast<unsigned char>(kept), 0})) << copies << helped;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace pelvane {
@@ -62,6 +63,22 @@ TEST(PixelGroups, EightConnectedInRasterOrder)
         });
         EXPECT_EQ(got, c.groups) << c.what;
         EXPECT_EQ(seen, static_cast<std::size_t>(std::count(mask.begin(), mask.end(), 1))) << c.what;
+    }
+}
+
+// Groups cut into squares of a side from their bounding box's top left
+// corner, numbered row after row, squares a group does not reach counted.
+TEST(PixelGroups, PiecesOfASideFromEachGroupsCorner)
+{
+    for (const auto& [mask, want, count] : {std::tuple{"#####.....#....", "00112.....3....", 4},
+                                            {"#.....#.....#..", "0.....0.....3..", 4}}) {
+        std::vector<unsigned char> set;
+        for (const char* ch = mask; *ch != 0; ++ch) set.push_back(*ch == '#');
+        std::vector<int> label(set.size());
+        EXPECT_EQ(label_group_pieces(set.data(), 5, 3, 2, label.data()), count) << want;
+        std::string got;
+        for (const int l : label) got += l < 0 ? '.' : static_cast<char>('0' + l);
+        EXPECT_EQ(got, want);
     }
 }
 
