@@ -1,6 +1,6 @@
-// The refined fill from several dates, on three real dates 16 days apart:
-// the middle one striped as the target, the other two with stripes of their
-// own, scored against the truth.
+// The refined fill from several dates, on real dates 16 days apart: the
+// middle one striped as the target, the others with stripes of their own,
+// scored against the truth.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -132,6 +132,26 @@ TEST_F(SeveralDates, HazyLaterDateCostsAtMostTwoPercent)
     });
     const double alone = rmse(run({first}, 2, "alone.tif")), with_hazy = rmse(run({first, hazy}, 2, "hazy.out.tif"));
     EXPECT_LT(with_hazy, 1.02 * alone) << alone;
+}
+
+// Four real dates, nearest in time first, the third (2018-04-07) hazy
+// although nothing marks it, each with stripes of its own: every count of
+// dates beats the first date alone, and no added date, the hazy one
+// included, costs more than 2 % (measured 47.60, 43.64, 44.11, 43.87 DN).
+TEST_F(SeveralDates, MoreDatesNeverLoseToFewer)
+{
+    const std::string third = cut("third.tif", test::read_raster(DATA + "2018-04-07.tif"),
+                                  [](int x, int y) { return y % 10 == 1 || y % 10 == 7 || in_square(x, y); });
+    const std::string fourth = cut("fourth.tif", test::read_raster(DATA + "2018-06-10.tif"),
+                                   [](int x, int y) { return y % 10 == 4 || y % 10 == 8 || in_square(x, y); });
+    const std::vector<std::string> dates = {first, second, third, fourth};
+    std::vector<double> error;  // by the number of dates
+    for (std::size_t count = 1; count <= dates.size(); ++count)
+        error.push_back(rmse(run({dates.begin(), dates.begin() + count}, 2, std::to_string(count) + ".tif")));
+    for (std::size_t count = 2; count <= dates.size(); ++count) {
+        EXPECT_LT(error[count - 1], error[0]) << count << " dates";
+        EXPECT_LT(error[count - 1], 1.02 * error[count - 2]) << count << " dates";
+    }
 }
 
 }  // namespace
