@@ -137,11 +137,19 @@ __attribute__((target("avx2"))) void sum_candidates_avx2(int n, std::size_t coun
 }
 #endif
 
+#if defined(__x86_64__) || defined(__i386__)
+// Whether the processor runs the AVX2 paths above (asked once).
+bool has_avx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
+
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return sum_candidates_avx2(n, count, w, z, sums);
+    if (has_avx2()) return sum_candidates_avx2(n, count, w, z, sums);
 #endif
     sum_candidates_by<false>(n, count, w, z, sums);
 }
@@ -152,8 +160,7 @@ void local_candidate_weights(std::size_t count, const double* spectral2, const d
                              double* weight, bool vector)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (vector && avx2) return candidate_weights_avx2(count, spectral2, pixel2, weight);
+    if (vector && has_avx2()) return candidate_weights_avx2(count, spectral2, pixel2, weight);
 #endif
     (void)vector;
     candidate_weights_plain(count, spectral2, pixel2, weight);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "solver/skewed_sweep.h"  // simd_path_supported
+
 namespace pelvane {
 
 namespace {
@@ -122,7 +124,7 @@ __attribute__((target("avx2"))) void factor_columns_avx2(double* l, int n)
 void factor_columns(double* l, int n)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx2 = simd_path_supported(SIMD_AVX2);
     if (avx2) return factor_columns_avx2(l, n);
 #endif
     factor_columns_by_four(l, n);
