@@ -331,12 +331,7 @@ void wide_plane_slopes(const SimilarSearch& s, const double* sums, int block_beg
                      ++wc) {
                     const double* b = sums + (static_cast<std::size_t>(wr) * block_cols + wc) * size;
                     const double weight = 1.0 / (1.0 + (wr - br) * (wr - br) + (wc - bc) * (wc - bc));
-                    // Four sums at a time, which the compiler makes vector
-                    // operations (each sum's terms stay in their order).
-                    std::size_t v = 0;
-                    for (; v + 4 <= size; v += 4)
-                        for (std::size_t i = v; i < v + 4; ++i) window[i] += weight * b[i];
-                    for (; v < size; ++v) window[v] += weight * b[v];
+                    for (std::size_t v = 0; v < size; ++v) window[v] += weight * b[v];
                 }
             double* const slope = slopes + (static_cast<std::size_t>(br) * block_cols + bc) * nb * nb;
             if (!(window[0] >= LOCAL_FEWEST) ||
