@@ -120,6 +120,7 @@ BENCHMARK(BM_TvRestorePathL1)
     ->ArgsProduct({{kWidth, kWideWidth}, {SIMD_GENERIC, SIMD_AVX2, SIMD_AVX512},
                    {1, PIPELINE_DEPTH}, {PIPELINE_BLOCK}})
     ->ArgsProduct({{kWideWidth}, {SIMD_AVX2, SIMD_AVX512}, {2, 4, 8}, {32, 512}})
+    ->ArgsProduct({{kWidth}, {SIMD_AVX2, SIMD_AVX512}, {PIPELINE_DEPTH}, {16, 32, 64}})
     ->Unit(benchmark::kMillisecond);
 
 // One fused L1 sweep of a band of 8 x 1000 pixels that stays in cache: the
