@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "job/edge_fill_stage.h"
@@ -42,6 +43,16 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     const std::size_t pixels = static_cast<std::size_t>(s.rows) * width;
     auto first_row = [&](std::size_t chunk) { return static_cast<int>(chunk) * chunk_rows; };
     auto end_row = [&](std::size_t chunk) { return std::min(first_row(chunk) + chunk_rows, s.rows); };
+    // The rows whose gap pixels are predicted (all but in the refined fill),
+    // in chunks of their own.
+    const int wanted_first = s.refine ? std::clamp(s.wanted_first, 0, s.rows) : 0;
+    const int wanted_end =
+        s.refine && s.wanted_end >= 0 ? std::clamp(s.wanted_end, wanted_first, s.rows) : s.rows;
+    const std::size_t wanted_chunks =
+        static_cast<std::size_t>((wanted_end - wanted_first + chunk_rows - 1) / chunk_rows);
+    auto wanted_row = [&](std::size_t chunk) { return wanted_first + static_cast<int>(chunk) * chunk_rows; };
+    auto wanted_row_end = [&](std::size_t chunk) { return std::min(wanted_row(chunk) + chunk_rows, wanted_end); };
+    const std::size_t wanted_pixels = static_cast<std::size_t>(wanted_end - wanted_first) * width;
 
     // Prepared once per strip; its fill_rows may run on several workers at once.
     const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
@@ -51,10 +62,13 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     WorkerPool::Hooks hooks;
     hooks.finished = [&](std::size_t chunk) {
         // The calls the kernel's per-pixel callback would have made for these pixels.
-        const std::size_t end = static_cast<std::size_t>(end_row(chunk)) * width;
-        for (std::size_t pos = static_cast<std::size_t>(first_row(chunk)) * width; pos < end; ++pos)
+        const std::size_t begin = static_cast<std::size_t>(wanted_row(chunk)) * width;
+        const std::size_t end = static_cast<std::size_t>(wanted_row_end(chunk)) * width;
+        const std::size_t skipped = static_cast<std::size_t>(wanted_first) * width;
+        for (std::size_t pos = begin; pos < end; ++pos)
             report_progress(s.progress_from +
-                                s.progress_span * (static_cast<double>(pos) / static_cast<double>(pixels)),
+                                s.progress_span * (static_cast<double>(pos - skipped) /
+                                                   static_cast<double>(wanted_pixels)),
                             "", &host);
         return !host.stop_requested();
     };
@@ -63,14 +77,23 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return !host.stop_requested();
     };
     if (!pool.run(
-            chunks, pool.threads(),
+            wanted_chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                prepared.fill_rows(first_row(chunk), end_row(chunk), s.filled.bands(), s.status);
+                prepared.fill_rows(wanted_row(chunk), wanted_row_end(chunk), s.filled.bands(), s.status);
             },
             hooks))
         return JobResult::stopped();
     if (!s.refine)
         return {};
+    // The rows left out: the statuses the regression would give as far as
+    // the refinement reads them (predicted or not), the target's values.
+    for (const auto& [begin, end] : {std::pair{0, wanted_first}, std::pair{wanted_end, s.rows}})
+        for (std::size_t q = static_cast<std::size_t>(begin) * width; q < static_cast<std::size_t>(end) * width; ++q) {
+            s.status[q] = s.target_mask[q] == 0   ? PIXEL_VALID
+                          : s.fill_mask[q] == 0 ? PIXEL_SIMILAR_FIT
+                                                : PIXEL_BOTH_MISSING;
+            for (int b = 0; b < s.target.band_count(); ++b) s.filled.band(b)[q] = s.target.band(b)[q];
+        }
 
     // The regression's own errors around the predicted pixels: each such
     // pixel predicted as if it were a gap.
@@ -93,7 +116,9 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
     for (std::size_t q = 0; q < pixels; ++q) {
         both_valid[q] = s.target_mask[q] == 0 && s.fill_mask[q] == 0;
-        predicted[q] = s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT;
+        const int row = static_cast<int>(q / width);
+        predicted[q] = s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT &&
+                       row >= wanted_first && row < wanted_end;
         select[q] = residual_pixels[q] != 0 || predicted[q] != 0;
     }
     const std::vector<float> scaled_fill =
@@ -162,9 +187,9 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return JobResult::stopped();
     const RefineModel model = calibrate_refinement(refine, samples);
     if (!pool.run(
-            chunks, pool.threads(),
+            wanted_chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                refine_rows(model, refine, first_row(chunk), end_row(chunk), s.filled.bands(),
+                refine_rows(model, refine, wanted_row(chunk), wanted_row_end(chunk), s.filled.bands(),
                             s.error != nullptr ? s.error->bands() : nullptr, s.status, FILL_SPATIAL);
             },
             hooks))

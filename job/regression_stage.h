@@ -46,6 +46,13 @@ struct RegressionStageBuffers {
     // Refined fill only, when not null: the interpolation shared with the
     // strip's other fill dates (the same target and gaps).
     SharedInterpolation* interpolation = nullptr;
+    // Refined fill only: the rows whose gap pixels are predicted,
+    // wanted_first .. wanted_end - 1 (-1: to the last row). Outside them a
+    // gap pixel the fill image has gets status PIXEL_SIMILAR_FIT and the
+    // target's value, and no error; it still makes its neighbours residual
+    // pixels, so the calibration is that of the whole window.
+    int wanted_first = 0;
+    int wanted_end = -1;
 };
 
 // Sarnic's regression over the strip, in chunks of rows on the pool's

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -489,9 +490,11 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
     const ImageInfo& image = context.image;
     const JobPlan& plan = context.plan;
     const int bands = image.band_count;
-    const std::size_t pixels =
-        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(strip.window_rows);
-    const std::size_t interior_first = static_cast<std::size_t>(image.width) * strip.interior_offset;
+    // The rows worked on: the window, until the refined fill drops the rows
+    // it does not want (below).
+    int rows = strip.window_rows;
+    std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(rows);
+    std::size_t interior_first = static_cast<std::size_t>(image.width) * strip.interior_offset;
     const std::size_t interior_pixels = static_cast<std::size_t>(image.width) * strip.interior_rows;
     BandStack target = std::move(in.target), fill = std::move(in.fill);
     std::vector<unsigned char> target_mask = std::move(in.target_mask);
@@ -523,6 +526,15 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
                 error.band(b)[i] = target_mask[i] == 0 ? 0.0 : std::numeric_limits<double>::quiet_NaN();
     }
 
+    // The refined fill with both methods from one date predicts the gap
+    // pixels of the interior and of REFINED_MARGIN_ROWS rows around it only:
+    // the rest of the window, already read, still gives the calibration its
+    // samples, but its gaps are filled by the strips that own them.
+    const bool trims = plan.refine && plan.sarnic && !several_dates;
+    const int wanted_first = trims ? std::max(0, strip.interior_offset - REFINED_MARGIN_ROWS) : 0;
+    const int wanted_end =
+        trims ? std::min(rows, strip.interior_offset + strip.interior_rows + REFINED_MARGIN_ROWS) : rows;
+
     // Sarnic, run for every strip whichever methods are chosen: with Tolvek
     // alone the fill image is the target itself, so this only copies the
     // target and marks its gaps as missing in both.
@@ -536,17 +548,35 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
                                             .filled = filled,
                                             .status = pixel_status.get(),
                                             .refine = plan.refine,
-                                            .error = context.error_output != nullptr || several_dates ? &error : nullptr};
+                                            .error = context.error_output != nullptr || several_dates ? &error : nullptr,
+                                            .wanted_first = wanted_first,
+                                            .wanted_end = wanted_end};
     if (JobResult stop = several_dates
                              ? fill_from_dates(context, strip, pool, regression, fill_mask.data())
                              : run_regression_stage(pool, context.host, regression);
         !stop.done())
         return stop;
+    if (wanted_first > 0 || wanted_end < rows) {
+        // From here on the strip is the wanted rows.
+        const std::size_t from = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(wanted_first);
+        rows = wanted_end - wanted_first;
+        pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(rows);
+        interior_first -= from;
+        auto keep = [&](auto* values) { std::memmove(values, values + from, pixels * sizeof(*values)); };
+        for (int b = 0; b < bands; ++b) {
+            keep(filled.band(b));
+            keep(fill.band(b));
+            if (error.band_count() > 0) keep(error.band(b));
+        }
+        keep(pixel_status.get());
+        keep(target_mask.data());
+        keep(fill_mask.data());
+    }
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
     if (context.status_output != nullptr)
         fallback_written.assign(pixels, 0);
-    fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, strip.window_rows,
+    fallback_fill(filled.bands(), fill.bands(), pixel_status.get(), bands, rows,
                   image.width, show_host_message, &context.host,
                   fallback_written.empty() ? nullptr : fallback_written.data());
 
@@ -589,7 +619,7 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
             .filled = filled,
             .holes = target_mask.data(),
             .width = image.width,
-            .rows = strip.window_rows,
+            .rows = rows,
             .standard_error = context.error_output != nullptr ? &edge_error : nullptr,
             .sites = target_valid.empty() ? nullptr : target_valid.data(),
             .known_error = context.error_output != nullptr ? &error : nullptr};
@@ -613,14 +643,16 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
         begin_tolvek_work(context.host);
         if (JobResult stop =
                 run_tolvek_stage(pool, context.host, filled, target_mask.data(), image.width,
-                                 strip.window_rows, plan.tolvek_params, plan.options.solver_progress);
+                                 rows, plan.tolvek_params, plan.options.solver_progress);
             !stop.done())
             return stop;
     }
 
     std::vector<unsigned char>().swap(target_mask);
 
-    JobResult converted = convert_interior(context, strip, filled, out);
+    Strip kept = strip;  // the interior within the rows worked on
+    kept.interior_offset = static_cast<int>(interior_first / static_cast<std::size_t>(image.width));
+    JobResult converted = convert_interior(context, kept, filled, out);
     end_strip_work(context.host);
     return converted;
 }

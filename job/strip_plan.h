@@ -8,6 +8,15 @@ constexpr long long STRIP_BUDGET = 90000000;
 // Rows of context read above and below a strip's interior.
 constexpr int OVERLAP_ROWS = 50;
 
+// Rows beyond a strip's interior whose gap pixels the refined fill still
+// predicts: there the edge interpolation of the interior's pixels missing in
+// both images finds its known pixels, and 10 is twice the longest
+// correlation range measured on real scenes (3 to 5 pixels). The interior's
+// other values do not depend on it. On a 8000 x 1500 cut of the typical
+// scene 10 and 25 rows gave the same RMSE where both images miss the pixel
+// (12.1365 DN, 12.1381 with all 50 rows of the overlap).
+constexpr int REFINED_MARGIN_ROWS = 10;
+
 // How an image of `height` rows is cut into horizontal strips. Every strip
 // spans the full width.
 struct StripPlan {
