@@ -11,6 +11,7 @@
 #include "job/progress.h"
 #include "regression/local_regression.h"
 #include "regression/refine_fill.h"
+#include "regression/ring_stats.h"
 #include "regression/pixel_status.h"
 #include "regression/regression_strip.h"
 #include "regression/sarnic_rules.h"
@@ -101,6 +102,15 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     std::vector<unsigned char> residual_pixels(pixels);
     mark_residual_pixels(s.status, s.target_mask, s.fill_mask, s.rows, s.width,
                          residual_pixels.data());
+    {
+        // Only those the wanted rows' refinement reads (RING_REACH rings
+        // around): the rest of the window would calibrate the model for
+        // pixels other strips predict.
+        const std::size_t keep_first = static_cast<std::size_t>(std::max(0, wanted_first - RING_REACH)) * width;
+        const std::size_t keep_end = static_cast<std::size_t>(std::min(s.rows, wanted_end + RING_REACH)) * width;
+        std::fill(residual_pixels.begin(), residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_first), 0);
+        std::fill(residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_end), residual_pixels.end(), 0);
+    }
     BandStack loo(bands, pixels);
     hooks.finished = [&](std::size_t) { return !host.stop_requested(); };
     if (!pool.run(

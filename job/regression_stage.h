@@ -49,8 +49,9 @@ struct RegressionStageBuffers {
     // Refined fill only: the rows whose gap pixels are predicted,
     // wanted_first .. wanted_end - 1 (-1: to the last row). Outside them a
     // gap pixel the fill image has gets status PIXEL_SIMILAR_FIT and the
-    // target's value, and no error; it still makes its neighbours residual
-    // pixels, so the calibration is that of the whole window.
+    // target's value, and no error. The residual pixels, and with them the
+    // calibration's samples, are those within RING_REACH rows of these rows:
+    // the ones their refinement reads.
     int wanted_first = 0;
     int wanted_end = -1;
 };
