@@ -152,10 +152,12 @@ struct RefineModel {
 // the calibration predicts each sample again once per ring, and that many
 // samples give each ring and band hundreds of terms.
 constexpr int REFINE_SAMPLE_EVERY = 10;
-// 5000 samples measure as well as 20000 (the real pairs, with fewer
-// residual pixels, and the 2000 x 700 demo scene, 6.4484 against 6.4482 DN)
-// for a quarter of the calibration's time.
-constexpr long long REFINE_SAMPLE_MOST = 5000;
+// 2500 samples measure as well as 5000 and 20000 (the 2000 x 700 demo scene,
+// 6.4484 DN with 5000 against 6.4482 with 20000; the typical scene's 2000 x
+// 700 crop 5.0296 DN with 2500 and with 5000, its 8000 x 1500 cut 6.0399
+// against 6.0398) for half the calibration's time. The real pairs and
+// olinda have fewer than 25000 residual pixels: every 10th either way.
+constexpr long long REFINE_SAMPLE_MOST = 2500;
 RefineModel calibrate_refinement(const RefineInputs& in);
 
 // The same in steps, so that the samples' predictions (nearly all of the
