@@ -527,9 +527,10 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
     }
 
     // The refined fill with both methods from one date predicts the gap
-    // pixels of the interior and of REFINED_MARGIN_ROWS rows around it only:
-    // the rest of the window, already read, still gives the calibration its
-    // samples, but its gaps are filled by the strips that own them.
+    // pixels of the interior and of REFINED_MARGIN_ROWS rows around it only
+    // (and calibrates on the residual pixels those rows read): the rest of
+    // the window is read for their candidates; its gaps are filled by the
+    // strips that own them.
     const bool trims = plan.refine && plan.sarnic && !several_dates;
     const int wanted_first = trims ? std::max(0, strip.interior_offset - REFINED_MARGIN_ROWS) : 0;
     const int wanted_end =
