@@ -189,7 +189,10 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
-                              s.width,          wide_slopes.data()};
+                              s.width,          wide_slopes.data(),
+                              // One fill date: several are combined by their errors, which the
+                              // spectral correction would draw together (refine_fill.h).
+                              s.interpolation == nullptr};
     CalibrationSamples samples = calibration_samples(refine);
     if (!pool.run(
             samples.chunks(), pool.threads(),

@@ -146,9 +146,11 @@ struct Combined {
 
 // prediction(k): predictor k's value (NaN: none); residuals: the ring
 // statistics of all predictors' residuals around the pixel.
+// spectral (or null): the spectral neighbours' mean residuals
+// (spectral_residual_mean, predictor by predictor, band by band).
 template <class Prediction>
 Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
-                 const RingStats& residuals)
+                 const RingStats& residuals, const double* spectral)
 {
     const int bands = m.bands;
     double value[P], variance[P];
@@ -158,6 +160,8 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
         value[k] = prediction(k);
         have[k] = std::isfinite(value[k]);
         variance[k] = 1.0;  // without residuals around: equal weights
+        if (have[k] && spectral != nullptr)
+            value[k] -= m.spectral_carry[static_cast<std::size_t>(k) * bands + b] * spectral[k * bands + b];
         if (!have[k] || residuals.ring == 0) continue;
         // Corrected by the share of the residuals' mean that carries over;
         // what is left of the residuals around is its error one ring out,
@@ -310,6 +314,45 @@ void fit_error_line(RefineModel& m, const std::vector<int>& seen_ring,
 }
 
 }  // namespace
+
+int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
+                           int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
+                           double* mean)
+{
+    const int values = table.count;
+    std::fill(mean, mean + values, 0.0);
+    const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
+    const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
+    const int gap = std::max(exclude, 1);
+    scratch.clear();
+    for (int r = std::max(row - SPECTRAL_HALF, 0); r <= std::min(row + SPECTRAL_HALF, s.rows - 1); ++r) {
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
+        const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
+        const auto row_end = table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r + 1]);
+        for (auto it = std::lower_bound(table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r]),
+                                        row_end, first);
+             it != row_end && *it <= last; ++it) {
+            const int c = static_cast<int>(*it - line);
+            if (std::abs(r - row) < gap && std::abs(c - col) < gap) continue;
+            scratch.emplace_back(spectral_distance2(s, own, *it),
+                                 static_cast<std::size_t>(it - table.at.begin()));
+        }
+    }
+    // The nearest, ties to the earlier pixel: (distance, entry) pairs are
+    // all different, so the set taken and its order are the same however
+    // they were laid out.
+    const std::size_t n = std::min<std::size_t>(scratch.size(), SPECTRAL_NEIGHBOURS);
+    if (n == 0) return 0;
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end());
+    std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
+        for (int v = 0; v < values; ++v) mean[v] += x[v];
+    }
+    for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
+    return static_cast<int>(n);
+}
 
 void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
                           const unsigned char* fill_mask, int rows, int width,
@@ -498,6 +541,63 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
             }
         }
 
+    // The residual pixels' residuals after the rings' correction, as a gap
+    // pixel's predictions are corrected.
+    const std::size_t pixels = static_cast<std::size_t>(in.rows) * in.width;
+    const std::size_t values = static_cast<std::size_t>(P) * nb;
+    m.corrected = {};
+    if (in.spectral) {
+        m.corrected.count = P * bands;
+        m.corrected.row_first.assign(static_cast<std::size_t>(in.rows) + 1, 0);
+        RingStats around(P * bands);
+        std::vector<double> raw(values);
+        for (std::size_t q = 0; q < pixels; ++q) {
+            if (in.residual_pixels[q] == 0) continue;
+            const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
+            ring_stats(r, c, in.rows, in.width, 1, P * bands, ResidualPixel{in}, Residual{in}, around);
+            const int nearest = nearest_valid_ring(in.target_mask, r, c, in.rows, in.width, 1);
+            const int ring = nearest > 0 ? nearest : RING_REACH;
+            residual(q, raw.data());
+            m.corrected.at.push_back(q);
+            ++m.corrected.row_first[static_cast<std::size_t>(r) + 1];
+            for (std::size_t v = 0; v < values; ++v) {
+                const int k = static_cast<int>(v / nb), b = static_cast<int>(v % nb);
+                const double carried = around.ring > 0 ? m.carry[slot(bands, k, ring, b)] * around.mean[v] : 0.0;
+                m.corrected.values.push_back(static_cast<float>(raw[v] - carried));
+            }
+        }
+        for (int r = 0; r < in.rows; ++r) m.corrected.row_first[r + 1] += m.corrected.row_first[r];
+    }
+    // Pass 1b: the share of the spectral neighbours' mean residual that
+    // carries over, by least squares of each visit's corrected error on it;
+    // the neighbours at least two rings away even for a sample seen from
+    // the first: its nearest neighbours share its error more than those of
+    // a gap pixel, which lie across a gap.
+    std::vector<double> spectral_means;
+    m.spectral_carry.assign(values, 0.0);
+    if (in.spectral) {
+        std::vector<std::pair<double, std::size_t>> scratch;
+        std::vector<double> mean(values);
+        std::vector<double> error_by_mean(values, 0.0), mean_squared_s(values, 0.0);
+        for_each_ring([&](std::size_t q, int ring) {
+            const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
+            spectral_residual_mean(*in.similar, m.corrected, r, c, std::max(ring, 2), scratch, mean.data());
+            spectral_means.insert(spectral_means.end(), mean.begin(), mean.end());
+            if (residuals.ring == 0) return;
+            for (int k = 0; k < P; ++k)
+                for (int b = 0; b < bands; ++b) {
+                    const std::size_t v = static_cast<std::size_t>(k) * nb + b;
+                    const double e = value_of(q, k, b) - m.carry[slot(bands, k, ring, b)] * residuals.mean[v] -
+                                     in.target[b][q];
+                    if (!std::isfinite(e)) continue;
+                    error_by_mean[v] += e * mean[v];
+                    mean_squared_s[v] += mean[v] * mean[v];
+                }
+        });
+        for (std::size_t v = 0; v < values; ++v)
+            if (mean_squared_s[v] > 0.0) m.spectral_carry[v] = std::clamp(error_by_mean[v] / mean_squared_s[v], 0.0, 1.0);
+    }
+
     // Pass 2: the combination at the samples, its squared error against its
     // estimate, per ring and band.
     const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * bands;
@@ -506,9 +606,11 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     std::vector<int> seen_ring;
     std::vector<double> seen_variance, seen_error;
     for_each_ring([&](std::size_t q, int ring) {
+        const double* spectral = in.spectral ? spectral_means.data() + seen_ring.size() * values : nullptr;
         seen_ring.push_back(ring);
         for (int b = 0; b < bands; ++b) {
-            const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals);
+            const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals,
+                                       spectral);
             const double e = x.value - in.target[b][q];
             const bool known = std::isfinite(e) && std::isfinite(x.variance);
             seen_variance.push_back(known ? x.variance : NONE);
@@ -539,6 +641,8 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
     const int rows = in.rows, width = in.width;
     RingStats residuals(P * bands);
     std::vector<double> sigma(static_cast<std::size_t>(bands));
+    std::vector<std::pair<double, std::size_t>> scratch;
+    std::vector<double> spectral(static_cast<std::size_t>(P) * bands);
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
@@ -547,6 +651,8 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
             // Beyond the rings searched, the farthest ring measured stands.
             const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
             const int ring = nearest > 0 ? nearest : RING_REACH;
+            if (in.spectral)
+                spectral_residual_mean(*in.similar, m.corrected, r, c, 1, scratch, spectral.data());
             int spatial_bands = 0;
             for (int b = 0; b < bands; ++b) {
                 const double regression = filled[b][pos];
@@ -554,7 +660,8 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
                     return k == PREDICT_REGRESSION ? regression
                                                    : in.predictions[(k - 1) * bands + b][pos];
                 };
-                const Combined x = combine(m, ring, b, prediction, residuals);
+                const Combined x =
+                    combine(m, ring, b, prediction, residuals, in.spectral ? spectral.data() : nullptr);
                 filled[b][pos] = std::isfinite(x.value) ? x.value : regression;
                 sigma[b] = std::sqrt(m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
                 spatial_bands += x.spatial_weight > 0.5;  // more than all the others'

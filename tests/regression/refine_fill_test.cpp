@@ -369,6 +369,50 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
                   0);
 }
 
+// The spectral neighbours' mean against a plain search: every residual pixel
+// of the window outside the left-out square, all sorted by (distance,
+// raster place), the first SPECTRAL_NEIGHBOURS averaged. Rows: a corner,
+// the middle with and without rings left out, a pixel with none around.
+TEST(SpectralResidualMean, MatchesAPlainSearch)
+{
+    constexpr int W = 40, H = 35, B = 3, V = 2;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+    std::vector<float> scaled(static_cast<std::size_t>(W) * H * B);
+    for (float& x : scaled) x = std::round(uniform(random) * 8.0f) / 8.0f;  // ties in distance
+    ResidualTable table;
+    table.count = V;
+    table.row_first.assign(H + 1, 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            if (uniform(random) < 0.3f && !(y > 25 && x > 30)) {  // none in the far corner
+                table.at.push_back(static_cast<std::size_t>(y) * W + x);
+                ++table.row_first[y + 1];
+                for (int v = 0; v < V; ++v) table.values.push_back(uniform(random) - 0.5f);
+            }
+    for (int y = 0; y < H; ++y) table.row_first[y + 1] += table.row_first[y];
+    const SimilarSearch s{nullptr, nullptr, nullptr, scaled.data(), B, H, W, 0};
+    const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}};
+    for (const auto& [row, col, exclude] : cases) {
+        std::vector<std::pair<double, std::size_t>> plain, scratch;
+        const float* own = scaled.data() + (static_cast<std::size_t>(row) * W + col) * B;
+        for (std::size_t e = 0; e < table.at.size(); ++e) {
+            const int y = static_cast<int>(table.at[e] / W), x = static_cast<int>(table.at[e] % W);
+            const int dy = std::abs(y - row), dx = std::abs(x - col);
+            if (dy <= SPECTRAL_HALF && dx <= SPECTRAL_HALF && std::max(dy, dx) >= exclude)
+                plain.emplace_back(spectral_distance2(s, own, table.at[e]), e);
+        }
+        std::sort(plain.begin(), plain.end());
+        plain.resize(std::min<std::size_t>(plain.size(), SPECTRAL_NEIGHBOURS));
+        double expected[V] = {0.0, 0.0}, mean[V] = {1.0, 1.0};
+        for (const auto& p : plain)
+            for (int v = 0; v < V; ++v) expected[v] += double{table.values[p.second * V + v]} / plain.size();
+        EXPECT_EQ(spectral_residual_mean(s, table, row, col, exclude, scratch, mean),
+                  static_cast<int>(plain.size()));
+        for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+    }
+}
+
 TEST(PredictRefinedRows, KeptInterpolationsAreReadAndKeptAsMadeAnew)
 {
     // The rows below 24 made and kept first, then every row: the same bits
