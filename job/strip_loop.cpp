@@ -89,14 +89,18 @@ JobResult write_interior(const StripContext& context, const Strip& strip, const 
     return {};
 }
 
-// The fill codes of the strip's interior rows (out.status).
+// The fill codes of the strip's interior rows (out.status). Like the
+// output, the status and error rasters are flushed strip by strip: blocks
+// left to the cache would be written when it fills, in an order that hangs
+// on the threads' timing, and a compressed file's layout with them.
 bool write_status_interior(const StripContext& context, const Strip& strip, StripOutput& out)
 {
     const int width = context.image.width;
     GDALRasterBand* band = context.status_output->GetRasterBand(1);
     return band->RasterIO(GF_Write, 0, strip.interior_first_row, width, strip.interior_rows,
                           out.status.data(), width, strip.interior_rows, GDT_Byte, 0, 0,
-                          nullptr) == CE_None;
+                          nullptr) == CE_None &&
+           band->FlushCache() == CE_None;
 }
 
 // The estimated errors of the strip's interior rows (out.error), as Float32.
@@ -109,6 +113,9 @@ bool write_error_interior(const StripContext& context, const Strip& strip, Strip
                            strip.interior_rows, GDT_Float64, 0, 0, nullptr) != CE_None)
             return false;
     }
+    for (int b = 0; b < out.error.band_count(); ++b)
+        if (context.error_output->GetRasterBand(b + 1)->FlushCache() != CE_None)
+            return false;
     return true;
 }
 
