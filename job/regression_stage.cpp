@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -198,7 +199,12 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             samples.chunks(), pool.threads(),
             [&](std::size_t chunk, int) { visit_samples(refine, samples, chunk); }, hooks))
         return JobResult::stopped();
-    const RefineModel model = calibrate_refinement(refine, samples);
+    const RefineModel model = calibrate_refinement(
+        refine, samples, [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+            pool.run(count, pool.threads(), [&](std::size_t i, int) { work(i); }, hooks);
+        });
+    if (host.stop_requested())
+        return JobResult::stopped();
     if (!pool.run(
             wanted_chunks, pool.threads(),
             [&](std::size_t chunk, int) {

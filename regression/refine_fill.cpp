@@ -464,7 +464,13 @@ RefineModel calibrate_refinement(const RefineInputs& in)
     return calibrate_refinement(in, samples);
 }
 
-RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples)
+void one_by_one(std::size_t count, const std::function<void(std::size_t)>& work)
+{
+    for (std::size_t i = 0; i < count; ++i) work(i);
+}
+
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples,
+                                 const InChunks& in_chunks)
 {
     const int bands = in.band_count;
     const std::size_t nb = static_cast<std::size_t>(bands);
@@ -549,24 +555,33 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     if (in.spectral) {
         m.corrected.count = P * bands;
         m.corrected.row_first.assign(static_cast<std::size_t>(in.rows) + 1, 0);
-        RingStats around(P * bands);
-        std::vector<double> raw(values);
-        for (std::size_t q = 0; q < pixels; ++q) {
-            if (in.residual_pixels[q] == 0) continue;
-            const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
-            ring_stats(r, c, in.rows, in.width, 1, P * bands, ResidualPixel{in}, Residual{in}, around);
-            const int nearest = nearest_valid_ring(in.target_mask, r, c, in.rows, in.width, 1);
-            const int ring = nearest > 0 ? nearest : RING_REACH;
-            residual(q, raw.data());
-            m.corrected.at.push_back(q);
-            ++m.corrected.row_first[static_cast<std::size_t>(r) + 1];
-            for (std::size_t v = 0; v < values; ++v) {
-                const int k = static_cast<int>(v / nb), b = static_cast<int>(v % nb);
-                const double carried = around.ring > 0 ? m.carry[slot(bands, k, ring, b)] * around.mean[v] : 0.0;
-                m.corrected.values.push_back(static_cast<float>(raw[v] - carried));
+        for (std::size_t q = 0; q < pixels; ++q)
+            if (in.residual_pixels[q] != 0) {
+                m.corrected.at.push_back(q);
+                ++m.corrected.row_first[q / in.width + 1];
             }
-        }
         for (int r = 0; r < in.rows; ++r) m.corrected.row_first[r + 1] += m.corrected.row_first[r];
+        m.corrected.values.resize(m.corrected.at.size() * values);
+        // Each entry its own values, so the rows may run in any order.
+        in_chunks(static_cast<std::size_t>(in.rows), [&](std::size_t row) {
+            RingStats around(P * bands);
+            std::vector<double> raw(values);
+            for (std::size_t e = m.corrected.row_first[row]; e < m.corrected.row_first[row + 1]; ++e) {
+                const std::size_t q = m.corrected.at[e];
+                const int r = static_cast<int>(row), c = static_cast<int>(q % in.width);
+                ring_stats(r, c, in.rows, in.width, 1, P * bands, ResidualPixel{in}, Residual{in}, around);
+                const int nearest = nearest_valid_ring(in.target_mask, r, c, in.rows, in.width, 1);
+                const int ring = nearest > 0 ? nearest : RING_REACH;
+                residual(q, raw.data());
+                float* corrected = m.corrected.values.data() + e * values;
+                for (std::size_t v = 0; v < values; ++v) {
+                    const int k = static_cast<int>(v / nb), b = static_cast<int>(v % nb);
+                    const double carried =
+                        around.ring > 0 ? m.carry[slot(bands, k, ring, b)] * around.mean[v] : 0.0;
+                    corrected[v] = static_cast<float>(raw[v] - carried);
+                }
+            }
+        });
     }
     // Pass 1b: the share of the spectral neighbours' mean residual that
     // carries over, by least squares of each visit's corrected error on it;
@@ -576,13 +591,26 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     std::vector<double> spectral_means;
     m.spectral_carry.assign(values, 0.0);
     if (in.spectral) {
-        std::vector<std::pair<double, std::size_t>> scratch;
-        std::vector<double> mean(values);
+        // Each visit's mean on its own, in chunks of visits; then the sums
+        // in visit order.
+        std::vector<std::pair<std::size_t, int>> visited;
+        for_each_ring([&](std::size_t q, int ring) { visited.emplace_back(q, ring); });
+        spectral_means.resize(visited.size() * values);
+        in_chunks((visited.size() + CalibrationSamples::CHUNK - 1) / CalibrationSamples::CHUNK,
+                  [&](std::size_t chunk) {
+                      std::vector<std::pair<double, std::size_t>> scratch;
+                      const std::size_t first = chunk * CalibrationSamples::CHUNK;
+                      for (std::size_t i = first; i < std::min(first + CalibrationSamples::CHUNK, visited.size()); ++i) {
+                          const auto [q, ring] = visited[i];
+                          const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
+                          spectral_residual_mean(*in.similar, m.corrected, r, c, std::max(ring, 2), scratch,
+                                                 spectral_means.data() + i * values);
+                      }
+                  });
         std::vector<double> error_by_mean(values, 0.0), mean_squared_s(values, 0.0);
+        std::size_t seen = 0;
         for_each_ring([&](std::size_t q, int ring) {
-            const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
-            spectral_residual_mean(*in.similar, m.corrected, r, c, std::max(ring, 2), scratch, mean.data());
-            spectral_means.insert(spectral_means.end(), mean.begin(), mean.end());
+            const double* mean = spectral_means.data() + seen++ * values;
             if (residuals.ring == 0) return;
             for (int k = 0; k < P; ++k)
                 for (int b = 0; b < bands; ++b) {

@@ -233,7 +233,13 @@ struct CalibrationSamples {
 };
 CalibrationSamples calibration_samples(const RefineInputs& in);
 void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk);
-RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples);
+// Runs work(0) .. work(count - 1), on several threads at once if it likes;
+// one_by_one runs them in turn. The spectral correction's tables are made
+// in such chunks, each entry by itself, so the model is the same either way.
+using InChunks = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
+void one_by_one(std::size_t count, const std::function<void(std::size_t)>& work);
+RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples,
+                                 const InChunks& in_chunks = one_by_one);
 
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows
 // row_begin .. row_end - 1: `filled` holds the regression there on entry,
