@@ -191,9 +191,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width,          wide_slopes.data(),
-                              // One fill date: several are combined by their errors, which the
-                              // spectral correction would draw together (refine_fill.h).
-                              s.interpolation == nullptr};
+                              s.spectral_correction};
     CalibrationSamples samples = calibration_samples(refine);
     if (!pool.run(
             samples.chunks(), pool.threads(),

@@ -46,6 +46,10 @@ struct RegressionStageBuffers {
     // Refined fill only, when not null: the interpolation shared with the
     // strip's other fill dates (the same target and gaps).
     SharedInterpolation* interpolation = nullptr;
+    // Refined fill only: whether the spectral neighbours' residuals correct
+    // the predictions (RefineInputs::spectral); off for each of several
+    // fill dates.
+    bool spectral_correction = true;
     // Refined fill only: the rows whose gap pixels are predicted,
     // wanted_first .. wanted_end - 1 (-1: to the last row). Outside them a
     // gap pixel the fill image has gets status PIXEL_SIMILAR_FIT and the

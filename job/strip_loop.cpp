@@ -237,7 +237,10 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
                                            .error = &error,
                                            .progress_from = static_cast<double>(d) * span,
                                            .progress_span = span,
-                                           .interpolation = &interpolation};
+                                           .interpolation = &interpolation,
+                                           // The dates are combined by their errors, which
+                                           // the correction would draw together (refine_fill.h).
+                                           .spectral_correction = false};
         if (JobResult stop = run_regression_stage(pool, context.host, stage); !stop.done())
             return stop;
         for (int b = 0; b < bands; ++b) {
