@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -366,6 +367,24 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
     for (int b = 0; b < Strip::B; ++b)
         EXPECT_EQ(std::memcmp(chunked[b].data(), s.filled[b].data(),
                               chunked[b].size() * sizeof(double)),
+                  0);
+
+    // The model from samples visited and tables made in chunks, last first:
+    // the same values.
+    CalibrationSamples samples = calibration_samples(in);
+    for (std::size_t chunk = samples.chunks(); chunk-- > 0;) visit_samples(in, samples, chunk);
+    const RefineModel backwards = calibrate_refinement(
+        in, samples, [](std::size_t count, const std::function<void(std::size_t)>& work) {
+            for (std::size_t i = count; i-- > 0;) work(i);
+        });
+    auto from_backwards = regressed;
+    std::vector<unsigned char> backwards_status = regressed_status;
+    refine_rows(backwards, in, 0, Strip::H, s.ptrs(from_backwards).data(), nullptr,
+                backwards_status.data(), SPATIAL);
+    EXPECT_EQ(backwards_status, status);
+    for (int b = 0; b < Strip::B; ++b)
+        EXPECT_EQ(std::memcmp(from_backwards[b].data(), s.filled[b].data(),
+                              from_backwards[b].size() * sizeof(double)),
                   0);
 }
 
