@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <vector>
@@ -357,35 +358,29 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
         }
     EXPECT_GT(in_patch / n_in, 5.0 * outside / n_out);
 
+    // Refines the regression's values with `m` over the rows of `firsts`
+    // (20 each), in that order; the values and statuses must be those above.
+    auto same_as_above = [&](const RefineModel& m, std::initializer_list<int> firsts) {
+        auto values = regressed;
+        std::vector<unsigned char> codes = regressed_status;
+        for (int first : firsts)
+            refine_rows(m, in, first, first + 20, s.ptrs(values).data(), nullptr, codes.data(), SPATIAL);
+        EXPECT_EQ(codes, status);
+        for (int b = 0; b < Strip::B; ++b)
+            EXPECT_EQ(std::memcmp(values[b].data(), s.filled[b].data(), values[b].size() * sizeof(double)), 0);
+    };
     // The same model applied in chunks of rows, last chunk first.
-    auto chunked = regressed;
-    std::vector<unsigned char> chunked_status = regressed_status;
-    for (int first : {40, 20, 0})
-        refine_rows(model, in, first, first + 20, s.ptrs(chunked).data(), nullptr,
-                    chunked_status.data(), SPATIAL);
-    EXPECT_EQ(chunked_status, status);
-    for (int b = 0; b < Strip::B; ++b)
-        EXPECT_EQ(std::memcmp(chunked[b].data(), s.filled[b].data(),
-                              chunked[b].size() * sizeof(double)),
-                  0);
+    same_as_above(model, {40, 20, 0});
 
     // The model from samples visited and tables made in chunks, last first:
     // the same values.
     CalibrationSamples samples = calibration_samples(in);
     for (std::size_t chunk = samples.chunks(); chunk-- > 0;) visit_samples(in, samples, chunk);
-    const RefineModel backwards = calibrate_refinement(
-        in, samples, [](std::size_t count, const std::function<void(std::size_t)>& work) {
-            for (std::size_t i = count; i-- > 0;) work(i);
-        });
-    auto from_backwards = regressed;
-    std::vector<unsigned char> backwards_status = regressed_status;
-    refine_rows(backwards, in, 0, Strip::H, s.ptrs(from_backwards).data(), nullptr,
-                backwards_status.data(), SPATIAL);
-    EXPECT_EQ(backwards_status, status);
-    for (int b = 0; b < Strip::B; ++b)
-        EXPECT_EQ(std::memcmp(from_backwards[b].data(), s.filled[b].data(),
-                              from_backwards[b].size() * sizeof(double)),
-                  0);
+    same_as_above(calibrate_refinement(in, samples,
+                                       [](std::size_t count, const std::function<void(std::size_t)>& work) {
+                                           for (std::size_t i = count; i-- > 0;) work(i);
+                                       }),
+                  {0, 20, 40});
 }
 
 // The spectral neighbours' mean against a plain search: every residual pixel
