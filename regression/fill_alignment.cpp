@@ -131,71 +131,57 @@ FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& paral
     if (B < 1 || rows < 4 || width < 4)
         return {};
     const std::vector<std::size_t> gaps = gap_integral(s.fill_gap, rows, width);
-    // The candidates of samples: valid in both images. A lattice over them
-    // keeps their count near FILL_SHIFT_SAMPLES.
-    auto usable = [&](std::size_t i) { return s.target_gap[i] == 0 && s.fill_gap[i] == 0; };
-    const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width);
+    // The samples: pixels valid in the target whose support is valid and
+    // inside the strip at every shift searched, so that every shift is
+    // scored at the same pixels. Scored at pixels of their own, the shifts
+    // far from zero (whose supports reach farthest) would be scored at fewer
+    // pixels and win by chance more often; on the CBERS series with stripes
+    // that chose harmful shifts. A lattice over the samples keeps their
+    // count near FILL_SHIFT_SAMPLES.
+    const int lo = support_first(-FILL_SHIFT_MAX), hi = support_first(FILL_SHIFT_MAX) + 3;
+    auto usable = [&](int y, int x) {
+        return s.target_gap[static_cast<std::size_t>(y) * width + x] == 0 &&
+               gaps_in(gaps, width, y + lo, y + hi, x + lo, x + hi) == 0;
+    };
+    const int y_end = rows - hi, x_end = width - hi;
     std::size_t usable_count = 0;
-    for (std::size_t i = 0; i < pixels; ++i) usable_count += usable(i);
-    const int step = std::max(1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(usable_count) / static_cast<double>(FILL_SHIFT_SAMPLES)))));
+    for (int y = -lo; y < y_end; ++y)
+        for (int x = -lo; x < x_end; ++x) usable_count += usable(y, x);
+    const int step = std::max(
+        1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(usable_count) / static_cast<double>(FILL_SHIFT_SAMPLES)))));
     Samples samples;
+    std::vector<std::size_t> all;
     // The lattice starts half a step in, so it sits alike at both ends.
-    for (int y = step / 2; y < rows; y += step)
-        for (int x = step / 2; x < width; x += step) {
-            const std::size_t i = static_cast<std::size_t>(y) * width + x;
-            if (usable(i)) {
+    for (int y = -lo + step / 2; y < y_end; y += step)
+        for (int x = -lo + step / 2; x < x_end; x += step)
+            if (usable(y, x)) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                all.push_back(samples.at.size());
                 samples.at.push_back(i);
                 for (int b = 0; b < B; ++b) samples.target.push_back(s.target[b][i]);
             }
-        }
-    const std::size_t least = FILL_SHIFT_SAMPLES_PER_TERM * static_cast<std::size_t>(B + 1);
-    if (samples.at.size() < least)
+    if (all.size() < FILL_SHIFT_SAMPLES_PER_TERM * static_cast<std::size_t>(B + 1))
+        return {};
+    const double none = shift_score(s, samples, all, 0.0, 0.0);
+    if (!(none > 0.0))
         return {};
 
-    // Each shift d is scored against no shift and against -d at the samples
-    // whose support is valid and inside the strip at d and at -d: the same
-    // pixels for the three. -d smooths the fill as much as d (the kernel's
-    // weights mirrored), so beating it as well as no shift tells a real
-    // displacement from the smoothing alone, which on noisy images lowers
-    // the residual a little at any fractional shift.
     struct Candidate {
         double dy, dx;
-        double ratio = 1.0;   // score at d over score at no shift
-        double mirror = 1.0;  // score at d over score at -d
-        bool scored = false;
-    };
-    auto supported = [&](std::size_t i, double dy, double dx) {
-        const int y = static_cast<int>(i / static_cast<std::size_t>(width)) + support_first(dy);
-        const int x = static_cast<int>(i % static_cast<std::size_t>(width)) + support_first(dx);
-        return y >= 0 && x >= 0 && y + 3 < rows && x + 3 < width && gaps_in(gaps, width, y, y + 3, x, x + 3) == 0;
-    };
-    auto score = [&](Candidate& c) {
-        std::vector<std::size_t> use;
-        for (std::size_t j = 0; j < samples.at.size(); ++j)
-            if (supported(samples.at[j], c.dy, c.dx) && supported(samples.at[j], -c.dy, -c.dx)) use.push_back(j);
-        if (use.size() < least)
-            return;
-        const double at = shift_score(s, samples, use, c.dy, c.dx);
-        const double none = shift_score(s, samples, use, 0.0, 0.0);
-        const double mirror = shift_score(s, samples, use, -c.dy, -c.dx);
-        if (!(none > 0.0) || !(mirror > 0.0))
-            return;
-        c.ratio = at / none;
-        c.mirror = at / mirror;
-        c.scored = true;
+        double score = std::numeric_limits<double>::infinity();
     };
     auto score_all = [&](std::vector<Candidate>& list) {
-        auto work = [&](std::size_t k) { score(list[k]); };
+        auto work = [&](std::size_t k) { list[k].score = shift_score(s, samples, all, list[k].dy, list[k].dx); };
         if (parallel)
             parallel(list.size(), work);
         else
             for (std::size_t k = 0; k < list.size(); ++k) work(k);
     };
-    Candidate best{0.0, 0.0};
+    Candidate best{0.0, 0.0, none};
     // Ties go to the earlier candidate: the search's order, not the threads', decides.
     auto take_best = [&](const std::vector<Candidate>& list) {
         for (const Candidate& c : list)
-            if (c.scored && c.ratio < best.ratio) best = c;
+            if (c.score < best.score) best = c;
     };
     // The first stage: half pixels over the whole range.
     std::vector<Candidate> grid;
@@ -218,9 +204,16 @@ FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& paral
         score_all(around);
         take_best(around);
     }
-    if (!best.scored || best.ratio > 1.0 - FILL_SHIFT_MARGIN || best.mirror > 1.0 - FILL_SHIFT_MARGIN)
+    if (best.dy == 0.0 && best.dx == 0.0)
+        return {};
+    // -d smooths the fill as much as d (the kernel's weights mirrored):
+    // beating it as well as no shift tells a real displacement from the
+    // smoothing alone, which on noisy images lowers the residual a little at
+    // any fractional shift.
+    const double mirror = shift_score(s, samples, all, -best.dy, -best.dx);
+    if (best.score > (1.0 - FILL_SHIFT_MARGIN) * std::min(none, mirror))
         return {0.0, 0.0, 1.0};
-    return {best.dy, best.dx, best.ratio};
+    return {best.dy, best.dx, best.score / none};
 }
 
 void shift_fill(double* const* fill, const unsigned char* fill_gap, int bands, int rows, int width,

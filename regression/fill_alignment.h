@@ -46,13 +46,13 @@ constexpr double FILL_SHIFT_MAX = 2.0;
 // by a few tenths of a percent between neighbouring eighths near the least.
 constexpr double FILL_SHIFT_STEP = 0.125;
 // About this many sample pixels per strip score a shift: a lattice over the
-// pixels valid in both images. On the real Landsat pairs half as many
+// pixels where every shift can be scored. On the real Landsat pairs half as many
 // samples gave the same shifts but one (an RMSE 0.3 % higher there); the
 // search costs 5 to 7 % of the refined fill's CPU time on the 2000 x 700
 // demo scene.
 constexpr std::size_t FILL_SHIFT_SAMPLES = 12000;
-// Fewer usable samples than this many per fitted term and a shift is not
-// scored: the residual would move by chance more than by the shift.
+// Fewer samples than this many per fitted term and no shift is sought: the
+// residual would move by chance more than by the shift.
 constexpr std::size_t FILL_SHIFT_SAMPLES_PER_TERM = 40;
 // A shift is taken only if its score is at least this share below the
 // score at no shift and below the score at the opposite shift. Resampling
@@ -70,14 +70,13 @@ using AlignmentFor = std::function<void(std::size_t count, const std::function<v
 // The shift of the fill that best explains the target. A shift's score is
 // the residual variance, summed over the target's bands, of each target band
 // regressed by least squares on all the shifted fill's bands plus an
-// intercept, at a lattice of sample pixels valid in both images. Each shift
-// d is scored with no shift and with -d at the samples whose supports at d
-// and at -d are valid and inside the strip (the same samples for the three),
-// and ranked by its score over the score at no shift. The search scores a
-// grid of half pixels within FILL_SHIFT_MAX, then the neighbours of the best
-// at a quarter and at an eighth of a pixel. No shift is returned unless the
-// best passes FILL_SHIFT_MARGIN. `parallel` (may be empty: one after
-// another) runs the shifts of a stage; the result does not depend on it.
+// intercept, at a lattice of sample pixels valid in the target whose support
+// in the fill is valid and inside the strip at every shift searched (the
+// same samples for every shift). The search scores a grid of half pixels
+// within FILL_SHIFT_MAX, then the neighbours of the best at a quarter and at
+// an eighth of a pixel. No shift is returned unless the best passes
+// FILL_SHIFT_MARGIN. `parallel` (may be empty: one after another) runs the
+// shifts of a stage; the result does not depend on it.
 FillShift estimate_fill_shift(const AlignmentStrip& strip, const AlignmentFor& parallel = {});
 
 // Resamples the fill's bands in place at `shift` by separable cubic

@@ -17,10 +17,8 @@ namespace {
 const std::string DATA = std::string(PELVANE_TEST_DATA) + "/real/cbers_series/cbers4_awfi_022024_";
 constexpr double GAP = -9999.0;
 // RMSE over the gaps (DN) as last measured (48.18, 60.12, 44.06 before the
-// local plane's prior and the 32-pixel interpolation; 47.16, 59.29, 43.64
-// before each fill image was aligned to the target: the second date moves
-// by half a pixel, the first by none).
-constexpr double FIRST_ALONE = 47.16, SECOND_ALONE = 57.56, BOTH = 43.77;
+// local plane's prior and the 32-pixel interpolation).
+constexpr double FIRST_ALONE = 47.16, SECOND_ALONE = 59.29, BOTH = 43.64;
 
 // Rows 0 to 2 of every ten are the target's gaps; the first fill image
 // misses rows 2 and 3, the second rows 0 and 5; all three miss a square.
@@ -139,9 +137,7 @@ TEST_F(SeveralDates, HazyLaterDateCostsAtMostTwoPercent)
 // Four real dates, nearest in time first, the third (2018-04-07) hazy
 // although nothing marks it, each with stripes of its own: every count of
 // dates beats the first date alone, and no added date, the hazy one
-// included, costs more than 2.5 % (measured 47.16, 43.77, 44.69, 44.39 DN;
-// 47.16, 43.64, 44.11, 43.87 before each date was aligned to the target,
-// the hazy one by 0.625, -1.375 pixels).
+// included, costs more than 2 % (measured 47.16, 43.64, 44.11, 43.87 DN).
 TEST_F(SeveralDates, MoreDatesNeverLoseToFewer)
 {
     const std::string third = cut("third.tif", test::read_raster(DATA + "2018-04-07.tif"),
@@ -154,7 +150,7 @@ TEST_F(SeveralDates, MoreDatesNeverLoseToFewer)
         error.push_back(rmse(run({dates.begin(), dates.begin() + count}, 2, std::to_string(count) + ".tif")));
     for (std::size_t count = 2; count <= dates.size(); ++count) {
         EXPECT_LT(error[count - 1], error[0]) << count << " dates";
-        EXPECT_LT(error[count - 1], 1.025 * error[count - 2]) << count << " dates";
+        EXPECT_LT(error[count - 1], 1.02 * error[count - 2]) << count << " dates";
     }
 }
 
