@@ -46,10 +46,10 @@ constexpr double FILL_SHIFT_MAX = 2.0;
 // by a few tenths of a percent between neighbouring eighths near the least.
 constexpr double FILL_SHIFT_STEP = 0.125;
 // About this many sample pixels per strip score a shift: a lattice over the
-// pixels where every shift can be scored. On the real Landsat pairs half as many
-// samples gave the same shifts but one (an RMSE 0.3 % higher there); the
-// search costs 5 to 7 % of the refined fill's CPU time on the 2000 x 700
-// demo scene.
+// pixels where every shift can be scored. On the real Landsat pairs half as
+// many samples gave the same shifts but one (an RMSE 0.3 % higher there, with
+// an earlier form of the search); the search costs about 3 % of the refined
+// fill's CPU time on the 2000 x 700 demo scene.
 constexpr std::size_t FILL_SHIFT_SAMPLES = 12000;
 // Fewer samples than this many per fitted term and no shift is sought: the
 // residual would move by chance more than by the shift.
@@ -59,8 +59,8 @@ constexpr std::size_t FILL_SHIFT_SAMPLES_PER_TERM = 40;
 // smooths the fill, and on noisy images the smoothing alone lowers the
 // residual a little at any fractional shift, by as much at -d as at d; a
 // real displacement scores well below both. On the real Landsat pairs the
-// shift taken scores 4 to 9 % below no shift and 8 to 10 % below its
-// opposite; on olinda, registered to the pixel, no shift scores best.
+// shift taken scores 4 to 10 % below no shift and more below its opposite;
+// on olinda, registered to the pixel, no shift scores best.
 constexpr double FILL_SHIFT_MARGIN = 0.02;
 
 // Runs work(i) for every i in [0, count), in any order and at the same time
