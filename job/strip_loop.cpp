@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include "job/tolvek_stage.h"
 #include "job/write_back.h"
 #include "regression/date_combination.h"
+#include "regression/fill_alignment.h"
 #include "regression/fallback_fill.h"
 #include "regression/joint_regression.h"
 #include "regression/pixel_status.h"
@@ -163,6 +165,26 @@ JobResult read_fill_date(const StripContext& context, const Strip& strip, const 
     return {};
 }
 
+// The refined fill's fill image moved onto the target (fill_alignment.h):
+// the shift that best explains the target over the strip, the fill's bands
+// resampled at it. Its gap marks stay as they are.
+void align_fill_date(WorkerPool& pool, const BandStack& target, const unsigned char* target_mask,
+                     BandStack& fill, const unsigned char* fill_mask, int rows, int width)
+{
+    const AlignmentStrip strip{.target = target.bands(),
+                               .target_gap = target_mask,
+                               .fill = fill.bands(),
+                               .fill_gap = fill_mask,
+                               .bands = target.band_count(),
+                               .rows = rows,
+                               .width = width};
+    const FillShift shift = estimate_fill_shift(
+        strip, [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+            pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
+        });
+    shift_fill(fill.bands(), fill_mask, fill.band_count(), rows, width, shift);
+}
+
 bool predicted_status(unsigned char status)
 {
     return (status >= PIXEL_SIMILAR_FIT && status <= PIXEL_RATIO_FIT) || status == FILL_SPATIAL;
@@ -285,6 +307,8 @@ JobResult fill_from_dates(const StripContext& context, const Strip& strip, Worke
             !stop.done())
             return stop;
         if (files.owns_lock()) files.unlock();
+        align_fill_date(pool, regression.target, regression.target_mask, fill, date_mask.data(),
+                        strip.window_rows, image.width);
         filled[d - 1] = BandStack(bands, pixels);
         error[d - 1] = BandStack(bands, pixels);
         status[d - 1] = std::make_unique_for_overwrite<unsigned char[]>(pixels);
@@ -522,6 +546,12 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
     begin_strip_work(context.host, strip_work(predicted, pixels, bands, plan.refine, solves,
                                               plan.tolvek_params.max_iterations,
                                               plan.tolvek_params.tolerance));
+
+    // The refined fill regresses the target on the fill: the fill is first
+    // moved onto the target, each further date in its own turn (fill_from_dates).
+    if (plan.refine && plan.sarnic)
+        align_fill_date(pool, target, target_mask.data(), fill, fill_mask.data(), strip.window_rows,
+                        image.width);
 
     BandStack filled(bands, pixels);
     ByteBuffer pixel_status = std::make_unique_for_overwrite<unsigned char[]>(pixels);

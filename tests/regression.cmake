@@ -24,3 +24,6 @@ pelvane_add_test(date_combination_test
 pelvane_add_test(joint_regression_test
   SOURCES regression/joint_regression_test.cpp
   LIBS pelvane_regression)
+pelvane_add_test(fill_alignment_test
+  SOURCES regression/fill_alignment_test.cpp
+  LIBS pelvane_regression)

@@ -211,11 +211,13 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
     // Measured: standard 6.24, refined 5.07 DN (the refined fill before the
     // combination of predictors: 5.77; with the similar pixels' mean and line
     // as predictors instead of the kriging and the local plane: 5.27; 5.04 since;
-    // 5.01 with the spectral neighbours' correction).
-    EXPECT_LT(std::sqrt(sum[1] / n), 5.05);
-    EXPECT_LT(std::sqrt(sum[1] / n), 0.83 * std::sqrt(sum[0] / n));
-    // Measured: 65 % within one estimated error, rank correlation 0.52
-    // (before the error line and its steadying: 60 %, 0.50).
+    // 5.01 with the spectral neighbours' correction; 4.76 with the fill
+    // image aligned to the target).
+    EXPECT_LT(std::sqrt(sum[1] / n), 4.80);
+    EXPECT_LT(std::sqrt(sum[1] / n), 0.78 * std::sqrt(sum[0] / n));
+    // Measured: 69 % within one estimated error, rank correlation 0.504
+    // (before the error line and its steadying: 60 %, 0.50; before the fill
+    // image was aligned, whose gain the estimates do not see: 65 %, 0.52).
     EXPECT_GT(within / n, 0.55);
     EXPECT_LT(within / n, 0.70);
     auto ranks = [](const std::vector<double>& v) {
@@ -239,7 +241,7 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
         saa += (re[k] - mean) * (re[k] - mean);
         sbb += (ra[k] - mean) * (ra[k] - mean);
     }
-    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.505);
+    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.50);
 }
 
 }  // namespace

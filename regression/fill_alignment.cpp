@@ -1,0 +1,273 @@
+#include "regression/fill_alignment.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace pelvane {
+
+namespace {
+
+// Keys' cubic convolution kernel, a = -0.5: the weights of the taps at
+// offsets -1, 0, 1, 2 from floor(position), t = position - floor(position).
+void cubic_weights(double t, double* w)
+{
+    constexpr double a = -0.5;
+    auto near = [](double x) { return ((a + 2.0) * x - (a + 3.0)) * x * x + 1.0; };
+    auto far = [](double x) { return ((a * x - 5.0 * a) * x + 8.0 * a) * x - 4.0 * a; };
+    w[0] = far(1.0 + t);
+    w[1] = near(t);
+    w[2] = near(1.0 - t);
+    w[3] = far(2.0 - t);
+}
+
+// The counts of gap pixels of every rectangle from the integral image
+// `sum` ((rows + 1) x (width + 1)).
+std::vector<std::size_t> gap_integral(const unsigned char* gap, int rows, int width)
+{
+    const std::size_t stride = static_cast<std::size_t>(width) + 1;
+    std::vector<std::size_t> sum(stride * (static_cast<std::size_t>(rows) + 1), 0);
+    for (int y = 0; y < rows; ++y) {
+        std::size_t line = 0;
+        for (int x = 0; x < width; ++x) {
+            line += gap[static_cast<std::size_t>(y) * width + x] != 0;
+            sum[(y + 1) * stride + x + 1] = sum[y * stride + x + 1] + line;
+        }
+    }
+    return sum;
+}
+
+// Gap pixels in rows y0..y1, columns x0..x1 (inclusive).
+std::size_t gaps_in(const std::vector<std::size_t>& sum, int width, int y0, int y1, int x0, int x1)
+{
+    const std::size_t stride = static_cast<std::size_t>(width) + 1;
+    return sum[(y1 + 1) * stride + x1 + 1] - sum[y0 * stride + x1 + 1] -
+           sum[(y1 + 1) * stride + x0] + sum[y0 * stride + x0];
+}
+
+// The sample pixels: their index in the strip and the target's values there.
+struct Samples {
+    std::vector<std::size_t> at;
+    std::vector<double> target;  // sample after sample, band after band
+};
+
+// The rows and columns of the 4 x 4 support of a shift: from floor(d) - 1.
+int support_first(double d)
+{
+    return static_cast<int>(std::floor(d)) - 1;
+}
+
+// The sum over target bands of the residual variance of each regressed on
+// the fill's bands shifted by (dy, dx) plus an intercept, at the samples
+// `use` lists.
+double shift_score(const AlignmentStrip& s, const Samples& samples, const std::vector<std::size_t>& use,
+                   double dy, double dx)
+{
+    const int B = s.bands;
+    double wy[4], wx[4];
+    cubic_weights(dy - std::floor(dy), wy);
+    cubic_weights(dx - std::floor(dx), wx);
+    const long w = s.width;
+    const long offset = support_first(dy) * w + support_first(dx);
+    const std::size_t m = static_cast<std::size_t>(B);
+    std::vector<double> sxx(m * m, 0.0), sxy(m * m, 0.0), sx(m, 0.0), sy(m, 0.0), syy(m, 0.0), x(m);
+    for (const std::size_t j : use) {
+        const long at = static_cast<long>(samples.at[j]) + offset;
+        for (int c = 0; c < B; ++c) {
+            const double* p = s.fill[c] + at;
+            double v = 0.0;
+            for (int r = 0; r < 4; ++r, p += w)
+                v += wy[r] * (wx[0] * p[0] + wx[1] * p[1] + wx[2] * p[2] + wx[3] * p[3]);
+            x[c] = v;
+        }
+        const double* t = samples.target.data() + j * m;
+        for (std::size_t c = 0; c < m; ++c) {
+            sx[c] += x[c];
+            sy[c] += t[c];
+            syy[c] += t[c] * t[c];
+            for (std::size_t d = 0; d <= c; ++d) sxx[c * m + d] += x[c] * x[d];
+            for (std::size_t b = 0; b < m; ++b) sxy[c * m + b] += x[c] * t[b];
+        }
+    }
+    const double n = static_cast<double>(use.size());
+    // Centred sums: the intercept drops out.
+    double trace = 0.0;
+    for (std::size_t c = 0; c < m; ++c) {
+        for (std::size_t d = 0; d <= c; ++d) sxx[c * m + d] -= sx[c] * sx[d] / n;
+        for (std::size_t b = 0; b < m; ++b) sxy[c * m + b] -= sx[c] * sy[b] / n;
+        trace += sxx[c * m + c];
+    }
+    // Cholesky factor of sxx, with a ridge far below any real variance for
+    // bands that copy one another.
+    std::vector<double> L(m * m, 0.0), z(m);
+    const double ridge = 1e-10 * trace / static_cast<double>(m) + std::numeric_limits<double>::min();
+    for (std::size_t c = 0; c < m; ++c)
+        for (std::size_t d = 0; d <= c; ++d) {
+            double v = sxx[c * m + d] + (c == d ? ridge : 0.0);
+            for (std::size_t k = 0; k < d; ++k) v -= L[c * m + k] * L[d * m + k];
+            L[c * m + d] = c == d ? std::sqrt(std::max(v, ridge)) : v / L[d * m + d];
+        }
+    double total = 0.0;
+    for (std::size_t b = 0; b < m; ++b) {
+        // The explained sum of squares is |L^-1 sxy_b|^2.
+        double explained = 0.0;
+        for (std::size_t c = 0; c < m; ++c) {
+            double v = sxy[c * m + b];
+            for (std::size_t k = 0; k < c; ++k) v -= L[c * m + k] * z[k];
+            z[c] = v / L[c * m + c];
+            explained += z[c] * z[c];
+        }
+        total += std::max(syy[b] - sy[b] * sy[b] / n - explained, 0.0);
+    }
+    return total / n;
+}
+
+}  // namespace
+
+FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& parallel)
+{
+    const int B = s.bands, rows = s.rows, width = s.width;
+    if (B < 1 || rows < 4 || width < 4)
+        return {};
+    const std::vector<std::size_t> gaps = gap_integral(s.fill_gap, rows, width);
+    // The samples: pixels valid in the target whose support is valid and
+    // inside the strip at every shift searched, so that every shift is
+    // scored at the same pixels. Scored at pixels of their own, the shifts
+    // far from zero (whose supports reach farthest) would be scored at fewer
+    // pixels and win by chance more often; on the CBERS series with stripes
+    // that chose harmful shifts. A lattice over the samples keeps their
+    // count near FILL_SHIFT_SAMPLES.
+    const int lo = support_first(-FILL_SHIFT_MAX), hi = support_first(FILL_SHIFT_MAX) + 3;
+    auto usable = [&](int y, int x) {
+        return s.target_gap[static_cast<std::size_t>(y) * width + x] == 0 &&
+               gaps_in(gaps, width, y + lo, y + hi, x + lo, x + hi) == 0;
+    };
+    const int y_end = rows - hi, x_end = width - hi;
+    std::size_t usable_count = 0;
+    for (int y = -lo; y < y_end; ++y)
+        for (int x = -lo; x < x_end; ++x) usable_count += usable(y, x);
+    const int step = std::max(
+        1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(usable_count) / static_cast<double>(FILL_SHIFT_SAMPLES)))));
+    Samples samples;
+    std::vector<std::size_t> all;
+    // The lattice starts half a step in, so it sits alike at both ends.
+    for (int y = -lo + step / 2; y < y_end; y += step)
+        for (int x = -lo + step / 2; x < x_end; x += step)
+            if (usable(y, x)) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                all.push_back(samples.at.size());
+                samples.at.push_back(i);
+                for (int b = 0; b < B; ++b) samples.target.push_back(s.target[b][i]);
+            }
+    if (all.size() < FILL_SHIFT_SAMPLES_PER_TERM * static_cast<std::size_t>(B + 1))
+        return {};
+    const double none = shift_score(s, samples, all, 0.0, 0.0);
+    if (!(none > 0.0))
+        return {};
+
+    struct Candidate {
+        double dy, dx;
+        double score = std::numeric_limits<double>::infinity();
+    };
+    auto score_all = [&](std::vector<Candidate>& list) {
+        auto work = [&](std::size_t k) { list[k].score = shift_score(s, samples, all, list[k].dy, list[k].dx); };
+        if (parallel)
+            parallel(list.size(), work);
+        else
+            for (std::size_t k = 0; k < list.size(); ++k) work(k);
+    };
+    Candidate best{0.0, 0.0, none};
+    // Ties go to the earlier candidate: the search's order, not the threads', decides.
+    auto take_best = [&](const std::vector<Candidate>& list) {
+        for (const Candidate& c : list)
+            if (c.score < best.score) best = c;
+    };
+    // The first stage: half pixels over the whole range.
+    std::vector<Candidate> grid;
+    const int half_steps = static_cast<int>(std::lround(FILL_SHIFT_MAX / 0.5));
+    for (int i = -half_steps; i <= half_steps; ++i)
+        for (int j = -half_steps; j <= half_steps; ++j)
+            if (i != 0 || j != 0) grid.push_back({0.5 * i, 0.5 * j});
+    score_all(grid);
+    take_best(grid);
+    for (double step_size = 0.25; step_size >= FILL_SHIFT_STEP; step_size *= 0.5) {
+        if (best.dy == 0.0 && best.dx == 0.0) break;
+        std::vector<Candidate> around;
+        for (int i = -1; i <= 1; ++i)
+            for (int j = -1; j <= 1; ++j) {
+                const double dy = best.dy + i * step_size, dx = best.dx + j * step_size;
+                if ((i != 0 || j != 0) && (dy != 0.0 || dx != 0.0) && std::fabs(dy) <= FILL_SHIFT_MAX &&
+                    std::fabs(dx) <= FILL_SHIFT_MAX)
+                    around.push_back({dy, dx});
+            }
+        score_all(around);
+        take_best(around);
+    }
+    if (best.dy == 0.0 && best.dx == 0.0)
+        return {};
+    // -d smooths the fill as much as d (the kernel's weights mirrored):
+    // beating it as well as no shift tells a real displacement from the
+    // smoothing alone, which on noisy images lowers the residual a little at
+    // any fractional shift.
+    const double mirror = shift_score(s, samples, all, -best.dy, -best.dx);
+    if (best.score > (1.0 - FILL_SHIFT_MARGIN) * std::min(none, mirror))
+        return {0.0, 0.0, 1.0};
+    return {best.dy, best.dx, best.score / none};
+}
+
+void shift_fill(double* const* fill, const unsigned char* fill_gap, int bands, int rows, int width,
+                const FillShift& shift)
+{
+    if (shift.none() || rows < 1 || width < 1)
+        return;
+    const double fy = std::floor(shift.dy), fx = std::floor(shift.dx);
+    const double ty = shift.dy - fy, tx = shift.dx - fx;
+    double wy[4], wx[4];
+    cubic_weights(ty, wy);
+    cubic_weights(tx, wx);
+    const int oy = static_cast<int>(fy) - 1, ox = static_cast<int>(fx) - 1;
+    const std::vector<std::size_t> gaps = gap_integral(fill_gap, rows, width);
+    const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    // Per column, the four tap columns clamped to the strip.
+    std::vector<int> col(static_cast<std::size_t>(width) * 4);
+    for (int x = 0; x < width; ++x)
+        for (int k = 0; k < 4; ++k) col[x * 4 + k] = std::clamp(x + ox + k, 0, width - 1);
+    std::vector<double> src(pixels);
+    for (int b = 0; b < bands; ++b) {
+        std::copy(fill[b], fill[b] + pixels, src.begin());
+        double* out = fill[b];
+        for (int y = 0; y < rows; ++y) {
+            int row[4];
+            for (int k = 0; k < 4; ++k) row[k] = std::clamp(y + oy + k, 0, rows - 1);
+            const int y0 = row[0], y1 = row[3];
+            for (int x = 0; x < width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                if (fill_gap[i] != 0) continue;
+                const int* c = &col[x * 4];
+                if (gaps_in(gaps, width, y0, y1, c[0], c[3]) == 0) {
+                    double v = 0.0;
+                    for (int r = 0; r < 4; ++r) {
+                        const double* p = src.data() + static_cast<std::size_t>(row[r]) * width;
+                        v += wy[r] * (wx[0] * p[c[0]] + wx[1] * p[c[1]] + wx[2] * p[c[2]] + wx[3] * p[c[3]]);
+                    }
+                    out[i] = v;
+                    continue;
+                }
+                // Bilinear over the valid ones of the 2 x 2 nearest taps.
+                double v = 0.0, ws = 0.0;
+                for (int r = 1; r <= 2; ++r)
+                    for (int k = 1; k <= 2; ++k) {
+                        const std::size_t at = static_cast<std::size_t>(row[r]) * width + c[k];
+                        if (fill_gap[at] != 0) continue;
+                        const double w = (r == 1 ? 1.0 - ty : ty) * (k == 1 ? 1.0 - tx : tx);
+                        v += w * src[at];
+                        ws += w;
+                    }
+                if (ws > 0.0) out[i] = v / ws;
+            }
+        }
+    }
+}
+
+}  // namespace pelvane
