@@ -291,6 +291,9 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
     // twice over at the regression; the check stays on the safe side.
     if (overlap)
         per_pixel += 16.0 * image.band_count + 2.0;
+    // Aligning a fill image (fill_alignment.h) takes 16 bytes per pixel
+    // for a moment before that date's regression, whose own buffers, far
+    // larger, are not held then: the peak above covers it.
     const double kept_weights =
         refine ? static_cast<double>(std::max(threads, 1)) * static_cast<double>(EdgeWeightCache::bytes())
                : 0.0;
