@@ -85,8 +85,9 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
 
     bool refine = false;
     CLI::Option* refine_flag = app.add_flag("--refine", refine,
-                 "Refined fill: Sarnic combines several predictions by the errors each made at "
-                 "the valid pixels around; pixels missing in both images are interpolated from "
+                 "Refined fill: the fill image is aligned to the target, then Sarnic combines "
+                 "several predictions by the errors each made at the valid pixels around; "
+                 "pixels missing in both images are interpolated from "
                  "the edges of their gap (Tolvek alone starts from a smooth interpolation)");
     app.add_option("--status-output", s.status_output_path,
                    "Also write a one-band Byte GeoTIFF telling how each pixel was filled "

@@ -229,7 +229,9 @@ def fill(target: npt.ArrayLike,
         the same fraction every quarter second while it does not. Returning
         False stops the job; it is not called again after that.
     refine : bool, optional
-        The refined fill (``pelvane-cli --refine``): pixels missing in both
+        The refined fill (``pelvane-cli --refine``): the fill image is first
+        moved onto the target by the sub-pixel shift that best explains it;
+        pixels missing in both
         images are interpolated from the edges of their gap (with Tolvek
         alone, Tolvek starts from a smooth interpolation); Sarnic corrects its
         prediction by its errors at the valid pixels around and leans on a

@@ -25,6 +25,7 @@
 #include "job/gap_masks.h"
 #include "job/range_masker.h"
 #include "regression/fallback_fill.h"
+#include "regression/fill_alignment.h"
 #include "regression/local_regression.h"
 #include "regression/refine_fill.h"
 #include "regression/regression_strip.h"
@@ -133,6 +134,41 @@ public:
     int set_progress_position(int position) override { return position; }
 };
 
+// The fill image's alignment: the shift searched within its range, the same
+// whatever order the shifts are scored in, and the resampling leaving the
+// gap pixels as they are and, from finite values, giving finite ones.
+void fuzz_alignment(std::uint64_t seed, long long k, Random& r, const BandStack& target,
+                    const std::vector<unsigned char>& target_mask, const BandStack& fill,
+                    const std::vector<unsigned char>& fill_mask, int width, int rows)
+{
+    const int bands = target.band_count();
+    const std::size_t pixels = fill_mask.size();
+    const AlignmentStrip strip{target.bands(), target_mask.data(), fill.bands(), fill_mask.data(), bands, rows, width};
+    const FillShift shift = estimate_fill_shift(strip);
+    const FillShift backwards = estimate_fill_shift(strip, [](std::size_t count, const std::function<void(std::size_t)>& work) {
+        for (std::size_t i = count; i-- > 0;) work(i);
+    });
+    CHECK(std::fabs(shift.dy) <= FILL_SHIFT_MAX && std::fabs(shift.dx) <= FILL_SHIFT_MAX,
+          "estimate_fill_shift gave a shift out of its range");
+    CHECK(same_bits(shift.dy, backwards.dy) && same_bits(shift.dx, backwards.dx),
+          "estimate_fill_shift depends on the order its shifts are scored in");
+    const FillShift tried = r.chance(0.5) ? shift : FillShift{r.pick({-1.75, -0.5, 0.125, 1.0}), r.pick({-0.25, 0.0, 0.625, 2.0})};
+    Stack moved(bands, pixels, 0.0);
+    bool finite = true;  // every valid pixel of the fill
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i) {
+            moved.bands[b][i] = fill.band(b)[i];
+            finite = finite && (fill_mask[i] || std::isfinite(fill.band(b)[i]));
+        }
+    shift_fill(moved.pointers.data(), fill_mask.data(), bands, rows, width, tried);
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < pixels; ++i) {
+            CHECK(!fill_mask[i] || same_bits(moved.bands[b][i], fill.band(b)[i]), "shift_fill changed a gap pixel");
+            CHECK(fill_mask[i] || !finite || std::isfinite(moved.bands[b][i]), "shift_fill gave a value that is not finite");
+            CHECK(!tried.none() || same_bits(moved.bands[b][i], fill.band(b)[i]), "shift_fill moved a fill without a shift");
+        }
+}
+
 // The refined fill's kernels for the pixels missing in both images: push-pull,
 // the edge interpolation's model, the hole copies, and the stage that runs
 // them with the interpolation itself, on 1 and 2 threads.
@@ -235,6 +271,8 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
             fill_mask[i] = r.chance(fill_density);
         }
     }
+
+    fuzz_alignment(seed, k, r, target, target_mask, fill, fill_mask, width, rows);
 
     // Sarnic, whole strip and in row ranges.
     const int similar = r.pick({30, 0, -5, 1, 2, 100000});
