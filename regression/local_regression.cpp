@@ -154,6 +154,78 @@ void sum_candidates(int n, std::size_t count, const double* w, const double* z, 
     sum_candidates_by<false>(n, count, w, z, sums);
 }
 
+// The candidates of the window of half-width `half` around (row, col) that
+// lie beyond the one of half-width `inner` (-1: the whole window): the
+// pixels valid in both images at least `exclude` rows or columns away.
+std::size_t count_window_candidates(const SimilarSearch& s, int row, int col, int exclude,
+                                    int inner, int half)
+{
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    std::size_t found = 0;
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const unsigned char* valid = s.both_valid + static_cast<std::size_t>(r) * s.width;
+        const int dr = std::abs(r - row);
+        // The columns this near the pixel are left out: too near, or
+        // counted with the inner window.
+        const int too_near = dr < exclude ? exclude : 0;
+        const int near = dr <= inner ? std::max(inner + 1, too_near) : too_near;
+        for (int c = c0; c <= c1; ++c) found += valid[c] != 0 && std::abs(c - col) >= near;
+    }
+    return found;
+}
+
+// Gathers the candidates of the window of half-width `half` in raster
+// order: per candidate its squared spectral distance (in w, summed as
+// spectral_distance2 sums it), its squared distance in pixels and its row
+// z (the scaled fill values less the pixel's own `own`, then the target
+// values). Returns their number. N: the band count, or 0 (known at run
+// time only).
+template <int N>
+std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int half,
+                      const float* __restrict own, double* __restrict w,
+                      double* __restrict pixel2, double* __restrict z)
+{
+    const int n = N > 0 ? N : s.bands;
+    const std::size_t nb = static_cast<std::size_t>(n);
+    std::size_t count = 0;
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const bool near_row = std::abs(r - row) < exclude;
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        for (int c = c0; c <= c1; ++c) {
+            const std::size_t q = line + c;
+            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
+            const float* xf = s.scaled_fill + q * nb;
+            double* const zi = z + count * 2 * nb;
+            double spectral2 = 0.0;
+            for (int j = 0; j < n; ++j) {
+                zi[j] = static_cast<double>(xf[j]) - own[j];
+                zi[nb + j] = s.target[j][q];
+                spectral2 += zi[j] * zi[j];
+            }
+            spectral2 /= n;
+            w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
+            pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int exclude, int half,
+                              const float* own, LocalScratch& work)
+{
+    double* const w = work.w.data();
+    double* const pixel2 = work.pixel2.data();
+    double* const z = work.z.data();
+    switch (s.bands) {
+    case 3: return gather_by<3>(s, row, col, exclude, half, own, w, pixel2, z);
+    case 4: return gather_by<4>(s, row, col, exclude, half, own, w, pixel2, z);
+    case 6: return gather_by<6>(s, row, col, exclude, half, own, w, pixel2, z);
+    default: return gather_by<0>(s, row, col, exclude, half, own, w, pixel2, z);
+    }
+}
+
 }  // namespace
 
 void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
@@ -240,42 +312,27 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     // Sums: w; w x (n); w y (n); w x x' (n x n, upper triangle); w x y' (n x n, x major).
     work.sums.resize(1 + 2 * nb + 2 * nb * nb);
     work.slope.resize(nb * nb);
+    // The scratch only grows: a vector grown back after a smaller window
+    // would clear its new part, most of the work of a small window.
+    auto at_least = [](std::vector<double>& v, std::size_t size) {
+        if (v.size() < size) v.resize(size);
+    };
 
-    std::size_t count = 0;
-    for (int half = LOCAL_HALF;; half = next_similar_half(half)) {
-        // The candidates' weights and rows (the bands less the pixel's own,
-        // then the target values), in raster order.
-        const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
-        work.w.resize(side * side);
-        work.pixel2.resize(side * side);
-        work.z.resize(side * side * 2 * nb);
-        count = 0;
-        const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
-        for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
-            const bool near_row = std::abs(r - row) < exclude;
-            const std::size_t line = static_cast<std::size_t>(r) * s.width;
-            for (int c = c0; c <= c1; ++c) {
-                const std::size_t q = line + c;
-                if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-                const float* xf = s.scaled_fill + q * nb;
-                double* const z = work.z.data() + count * 2 * nb;
-                // The weights once the window is settled: w holds the
-                // squared spectral distances until then, summed as
-                // spectral_distance2 sums them.
-                double spectral2 = 0.0;
-                for (int j = 0; j < n; ++j) {
-                    z[j] = static_cast<double>(xf[j]) - own[j];
-                    z[nb + j] = s.target[j][q];
-                    spectral2 += z[j] * z[j];
-                }
-                spectral2 /= n;
-                work.w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
-                work.pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
-                ++count;
-            }
-        }
-        if (count >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
+    // The window first: grown while it holds too few candidates, each
+    // growth counting only its new ring. Then its candidates are gathered
+    // once, in raster order.
+    int half = LOCAL_HALF;
+    std::size_t found = 0;
+    for (int inner = -1;; half = next_similar_half(half)) {
+        found += count_window_candidates(s, row, col, exclude, inner, half);
+        inner = half;
+        if (found >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
     }
+    const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
+    at_least(work.w, side * side);
+    at_least(work.pixel2, side * side);
+    at_least(work.z, side * side * 2 * nb);
+    const std::size_t count = gather_candidates(s, row, col, exclude, half, own, work);
     local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
     std::fill(work.sums.begin(), work.sums.end(), 0.0);
     sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());

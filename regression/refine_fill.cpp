@@ -315,6 +315,22 @@ void fit_error_line(RefineModel& m, const std::vector<int>& seen_ring,
 
 }  // namespace
 
+void index_residual_table(ResidualTable& table, int width)
+{
+    const int rows = static_cast<int>(table.row_first.size()) - 1;
+    table.blocks = (width + RESIDUAL_BLOCK - 1) / RESIDUAL_BLOCK;
+    table.block_first.resize(static_cast<std::size_t>(std::max(rows, 0)) * table.blocks);
+    for (int r = 0; r < rows; ++r) {
+        std::size_t e = table.row_first[r];
+        const std::size_t line = static_cast<std::size_t>(r) * width;
+        for (int k = 0; k < table.blocks; ++k) {
+            const std::size_t start = line + static_cast<std::size_t>(k) * RESIDUAL_BLOCK;
+            while (e < table.row_first[r + 1] && table.at[e] < start) ++e;
+            table.block_first[static_cast<std::size_t>(r) * table.blocks + k] = e;
+        }
+    }
+}
+
 int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
                            int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
                            double* mean)
@@ -330,11 +346,18 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
         const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
         const auto row_end = table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r + 1]);
-        for (auto it = std::lower_bound(table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r]),
-                                        row_end, first);
-             it != row_end && *it <= last; ++it) {
-            const int c = static_cast<int>(*it - line);
-            if (std::abs(r - row) < gap && std::abs(c - col) < gap) continue;
+        const bool near_row = std::abs(r - row) < gap;
+        auto it = table.at.begin();
+        if (table.block_first.empty()) {
+            it = std::lower_bound(it + static_cast<std::ptrdiff_t>(table.row_first[r]), row_end, first);
+        } else {
+            const std::size_t block = static_cast<std::size_t>(r) * table.blocks +
+                                      static_cast<std::size_t>((first - line) / RESIDUAL_BLOCK);
+            it += static_cast<std::ptrdiff_t>(table.block_first[block]);
+            while (it != row_end && *it < first) ++it;
+        }
+        for (; it != row_end && *it <= last; ++it) {
+            if (near_row && std::abs(static_cast<int>(*it - line) - col) < gap) continue;
             scratch.emplace_back(spectral_distance2(s, own, *it),
                                  static_cast<std::size_t>(it - table.at.begin()));
         }
@@ -561,6 +584,7 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
                 ++m.corrected.row_first[q / in.width + 1];
             }
         for (int r = 0; r < in.rows; ++r) m.corrected.row_first[r + 1] += m.corrected.row_first[r];
+        index_residual_table(m.corrected, in.width);
         m.corrected.values.resize(m.corrected.at.size() * values);
         // Each entry its own values, so the rows may run in any order.
         in_chunks(static_cast<std::size_t>(in.rows), [&](std::size_t row) {

@@ -145,12 +145,22 @@ constexpr int SPECTRAL_NEIGHBOURS = 20;
 // Numbers kept per residual pixel: the pixels in raster order (`at`), the
 // first entry of each row and one past the last row's (`row_first`, rows +
 // 1 of them), and `count` values per entry, entry after entry. A window
-// reads only the entries of its rows and columns.
+// reads only the entries of its rows and columns. `block_first` (or empty:
+// a search in the row's entries instead) holds, per row and block of
+// RESIDUAL_BLOCK columns, the first entry at or after the block's first
+// column (index_residual_table).
+constexpr int RESIDUAL_BLOCK = 16;
 struct ResidualTable {
     int count = 0;
     std::vector<std::size_t> at, row_first;
     std::vector<float> values;
+    int blocks = 0;  // per row
+    std::vector<std::size_t> block_first;
 };
+
+// Fills the table's block_first from its `at` and `row_first`, for a strip
+// of `width` columns.
+void index_residual_table(ResidualTable& table, int width);
 
 // The mean of the table's values over the SPECTRAL_NEIGHBOURS residual
 // pixels nearest to (row, col) in spectral distance within SPECTRAL_HALF

@@ -405,8 +405,10 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
                 for (int v = 0; v < V; ++v) table.values.push_back(uniform(random) - 0.5f);
             }
     for (int y = 0; y < H; ++y) table.row_first[y + 1] += table.row_first[y];
+    ResidualTable indexed = table;
+    index_residual_table(indexed, W);
     const SimilarSearch s{nullptr, nullptr, nullptr, scaled.data(), B, H, W, 0};
-    const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}};
+    const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}, {20, 31, 1}};
     for (const auto& [row, col, exclude] : cases) {
         std::vector<std::pair<double, std::size_t>> plain, scratch;
         const float* own = scaled.data() + (static_cast<std::size_t>(row) * W + col) * B;
@@ -421,9 +423,12 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
         double expected[V] = {0.0, 0.0}, mean[V] = {1.0, 1.0};
         for (const auto& p : plain)
             for (int v = 0; v < V; ++v) expected[v] += double{table.values[p.second * V + v]} / plain.size();
-        EXPECT_EQ(spectral_residual_mean(s, table, row, col, exclude, scratch, mean),
-                  static_cast<int>(plain.size()));
-        for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+        // The same through the table's per-block index of each row.
+        for (const ResidualTable* t : {&table, &indexed}) {
+            EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean),
+                      static_cast<int>(plain.size()));
+            for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+        }
     }
 }
 
