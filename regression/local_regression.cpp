@@ -154,6 +154,14 @@ void sum_candidates(int n, std::size_t count, const double* w, const double* z, 
     sum_candidates_by<false>(n, count, w, z, sums);
 }
 
+// The nonzero bytes of v[first .. last] (none when last < first).
+std::size_t count_valid(const unsigned char* v, int first, int last)
+{
+    unsigned found = 0;
+    for (int c = first; c <= last; ++c) found += v[c] != 0;
+    return found;
+}
+
 // The candidates of the window of half-width `half` around (row, col) that
 // lie beyond the one of half-width `inner` (-1: the whole window): the
 // pixels valid in both images at least `exclude` rows or columns away.
@@ -169,7 +177,12 @@ std::size_t count_window_candidates(const SimilarSearch& s, int row, int col, in
         // counted with the inner window.
         const int too_near = dr < exclude ? exclude : 0;
         const int near = dr <= inner ? std::max(inner + 1, too_near) : too_near;
-        for (int c = c0; c <= c1; ++c) found += valid[c] != 0 && std::abs(c - col) >= near;
+        if (near == 0) {
+            found += count_valid(valid, c0, c1);
+        } else {
+            found += count_valid(valid, c0, std::min(col - near, c1));
+            found += count_valid(valid, std::max(col + near, c0), c1);
+        }
     }
     return found;
 }
