@@ -111,6 +111,72 @@ constexpr int rows_side_by_side()
     return N > 0 ? std::max(1, 10 / ((2 * N + 3) / 4)) : 1;
 }
 
+// Rows FIRST .. FIRST + G - 1 of the sums of sum_rows (row -1: the
+// constant 1), with the band count N known: the same sums, term by term,
+// but each row from column OFF on, the first multiple of four at or below
+// FIRST: the terms of the lower triangle in whole registers before it are
+// not computed at all.
+template <int N, int G, int FIRST>
+[[gnu::always_inline]] inline void sum_group(std::size_t count, const double* __restrict w,
+                                             const double* __restrict z, double* __restrict sums)
+{
+    constexpr int OFF = FIRST <= 0 ? 0 : FIRST / 4 * 4;
+    constexpr int LENGTH = 2 * N - OFF;
+    double* const sx = sums + 1;
+    double* const sy = sx + N;
+    double* const sxx = sy + N;
+    double* const sxy = sxx + N * N;
+    double acc[G * LENGTH] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        const double* zi = z + i * 2 * N;
+#pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) {
+            const int j = FIRST + g;
+            const double m = j < 0 ? w[i] : w[i] * zi[j];
+            double* const row = acc + g * LENGTH;
+#pragma GCC unroll 16
+            for (int v = 0; v < LENGTH; ++v) row[v] += m * zi[OFF + v];
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        const int j = FIRST + g;
+        const double* const row = acc + g * LENGTH;
+        if (j < 0) {
+            std::copy(row, row + N, sx);
+            std::copy(row + N, row + 2 * N, sy);
+        } else {
+            std::copy(row + (j - OFF), row + (N - OFF), sxx + j * N + j);
+            std::copy(row + (N - OFF), row + LENGTH, sxy + j * N);
+        }
+    }
+}
+
+// Rows FIRST .. N - 1 in groups of at most MOST rows, as even as they come
+// (7 rows in groups of three: 3, 2, 2; no group repeats a row).
+template <int N, int MOST, int FIRST>
+[[gnu::always_inline]] inline void sum_groups(std::size_t count, const double* w, const double* z,
+                                              double* sums)
+{
+    if constexpr (FIRST < N) {
+        constexpr int LEFT = N - FIRST;
+        constexpr int GROUPS = (LEFT + MOST - 1) / MOST;
+        constexpr int G = (LEFT + GROUPS - 1) / GROUPS;
+        sum_group<N, G, FIRST>(count, w, z, sums);
+        sum_groups<N, MOST, FIRST + G>(count, w, z, sums);
+    }
+}
+
+// All the sums of sum_rows by groups of rows, with the band count N known.
+template <int N>
+[[gnu::always_inline]] inline void sum_rows_grouped(std::size_t count, const double* w,
+                                                    const double* z, double* sums)
+{
+    double total = 0.0;
+    for (std::size_t i = 0; i < count; ++i) total += w[i];
+    sums[0] = total;
+    sum_groups<N, rows_side_by_side<N>(), -1>(count, w, z, sums);
+}
+
 // The band counts of the usual images get a row of fixed length: 3
 // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
 // bands); any other count a row of run-time length, the same sums. `wide`:
@@ -119,14 +185,26 @@ template <bool wide>
 [[gnu::always_inline]] inline void sum_candidates_by(int n, std::size_t count, const double* w,
                                                      const double* z, double* sums)
 {
-    switch (n) {
-    case 3: return sum_rows<3, wide ? rows_side_by_side<3>() : 1>(n, count, w, z, sums);
-    case 4: return sum_rows<4, wide ? rows_side_by_side<4>() : 1>(n, count, w, z, sums);
-    case 6: return sum_rows<6, wide ? rows_side_by_side<6>() : 1>(n, count, w, z, sums);
-    case 7: return sum_rows<7, wide ? rows_side_by_side<7>() : 1>(n, count, w, z, sums);
-    case 8: return sum_rows<8, wide ? rows_side_by_side<8>() : 1>(n, count, w, z, sums);
-    default: return sum_rows<0, 1>(n, count, w, z, sums);
+    if constexpr (wide) {
+        switch (n) {
+        case 3: return sum_rows_grouped<3>(count, w, z, sums);
+        case 4: return sum_rows_grouped<4>(count, w, z, sums);
+        case 6: return sum_rows_grouped<6>(count, w, z, sums);
+        case 7: return sum_rows_grouped<7>(count, w, z, sums);
+        case 8: return sum_rows_grouped<8>(count, w, z, sums);
+        default: break;
+        }
+    } else {
+        switch (n) {
+        case 3: return sum_rows<3, 1>(n, count, w, z, sums);
+        case 4: return sum_rows<4, 1>(n, count, w, z, sums);
+        case 6: return sum_rows<6, 1>(n, count, w, z, sums);
+        case 7: return sum_rows<7, 1>(n, count, w, z, sums);
+        case 8: return sum_rows<8, 1>(n, count, w, z, sums);
+        default: break;
+        }
     }
+    return sum_rows<0, 1>(n, count, w, z, sums);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
