@@ -63,6 +63,79 @@ struct Residual {
     }
 };
 
+// ring_stats of the residuals (ResidualPixel, Residual) with the band count
+// known: the same sums in the same order, the sums held in registers.
+template <int BANDS>
+[[gnu::always_inline]] inline void residual_ring_stats_by(const RefineInputs& in, int r, int c,
+                                                          int start, RingStats& out)
+{
+    constexpr int V = P * BANDS;
+    double mean[V] = {}, square[V] = {}, x[V];
+    double sw = 0.0;
+    int found = 0;
+    int last = RING_REACH;
+    for (int h = std::max(start, 1); h <= last; ++h) {
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, in.rows - 1); ++rr) {
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
+                if (cc < 0 || cc >= in.width) continue;
+                const std::size_t q = static_cast<std::size_t>(rr) * in.width + cc;
+                if (in.residual_pixels[q] == 0) continue;
+                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
+                const double w = 1.0 / d2;
+                sw += w;
+                for (int b = 0; b < BANDS; ++b) {
+                    const double t = in.target[b][q];
+                    const double p = in.loo_regression[b][q];
+                    x[b] = std::isfinite(p) ? p - t : 0.0;
+                    for (int k = 1; k < P; ++k) {
+                        const double o = in.predictions[(k - 1) * BANDS + b][q];
+                        x[k * BANDS + b] = std::isfinite(o) ? o - t : 0.0;
+                    }
+                }
+                for (int v = 0; v < V; ++v) {
+                    mean[v] += w * x[v];
+                    square[v] += w * x[v] * x[v];
+                }
+                if (found == 0) {
+                    found = h;
+                    last = std::min(last, h + RING_ANNULUS - 1);
+                }
+            }
+        }
+    }
+    out.ring = found;
+    const bool any = sw > 0.0;
+    for (int v = 0; v < V; ++v) {
+        out.mean[v] = any ? mean[v] / sw : 0.0;
+        out.square[v] = any ? square[v] / sw : 0.0;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void residual_ring_stats_avx2(const RefineInputs& in, int r, int c,
+                                                            int start, RingStats& out)
+{
+    residual_ring_stats_by<6>(in, r, c, start, out);
+}
+#endif
+
+}  // namespace
+
+void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingStats& out)
+{
+    if (in.band_count == 6) {
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2) return residual_ring_stats_avx2(in, r, c, start, out);
+#endif
+        return residual_ring_stats_by<6>(in, r, c, start, out);
+    }
+    ring_stats(r, c, in.rows, in.width, start, P * in.band_count, ResidualPixel{in}, Residual{in}, out);
+}
+
+namespace {
+
 std::size_t slot(int bands, int k, int ring, int b)
 {
     return (static_cast<std::size_t>(k) * (RING_REACH + 1) + ring) * bands + b;
@@ -464,8 +537,7 @@ void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::siz
                                             work, out.data(), line.data(), nullptr,
                                             in.wide_slopes);
             if (ring == 0) break;
-            ring_stats(r, c, in.rows, in.width, ring, P * bands, ResidualPixel{in}, Residual{in},
-                       residuals);
+            residual_ring_stats(in, r, c, ring, residuals);
             v.at.push_back(q);
             v.ring.push_back(ring);
             v.residual_ring.push_back(residuals.ring);
@@ -593,7 +665,7 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
             for (std::size_t e = m.corrected.row_first[row]; e < m.corrected.row_first[row + 1]; ++e) {
                 const std::size_t q = m.corrected.at[e];
                 const int r = static_cast<int>(row), c = static_cast<int>(q % in.width);
-                ring_stats(r, c, in.rows, in.width, 1, P * bands, ResidualPixel{in}, Residual{in}, around);
+                residual_ring_stats(in, r, c, 1, around);
                 const int nearest = nearest_valid_ring(in.target_mask, r, c, in.rows, in.width, 1);
                 const int ring = nearest > 0 ? nearest : RING_REACH;
                 residual(q, raw.data());
@@ -699,7 +771,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             if (!predicted(status[pos])) continue;
-            ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
+            residual_ring_stats(in, r, c, 1, residuals);
             // Beyond the rings searched, the farthest ring measured stands.
             const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
             const int ring = nearest > 0 ? nearest : RING_REACH;

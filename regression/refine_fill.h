@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "regression/ring_stats.h"
 #include "regression/similar_pixels.h"
 
 namespace pelvane {
@@ -108,6 +109,13 @@ struct RefineInputs {
     // DN with 2 / 4 / 8 dates against 528.6 / 524.8 / 523.0 without it).
     bool spectral = true;
 };
+
+// ring_stats around (r, c) from ring `start` on over the residual pixels,
+// of the PREDICTOR_COUNT x band_count residuals (predictor k's value minus
+// the target in band b at k * band_count + b; the regression's the
+// leave-one-out one; 0 where a prediction is not finite). The same bits as
+// ring_stats itself, faster for the usual band counts.
+void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingStats& out);
 
 // The interpolation at a strip's pixels, kept for every fill date: it reads
 // only the target and its gaps, which all dates share. `known` marks (1) the

@@ -1,6 +1,7 @@
 #include "solver/edge_interpolation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -194,15 +195,17 @@ bool edge_variogram(const double* const* bands, int band_count, const unsigned c
                     const std::size_t below = right * w;
                     double* const a = along + h * VARIOGRAM_CHUNK;
                     double* const d = down + h * VARIOGRAM_CHUNK;
-                    long long count = 0;
+                    // The pairs that are not there masked to +0.0 (all bits
+                    // clear), so that the loop runs on vector lanes.
+                    std::int64_t count = 0;
                     for (int i = 0; i < length; ++i) {
                         const std::size_t p = p0 + static_cast<std::size_t>(i);
                         const double da = v[p] - v[p + right], dd = v[p] - v[p + below];
-                        const bool pair_along = (gap_mask[p] | gap_mask[p + right]) == 0;
-                        const bool pair_down = (gap_mask[p] | gap_mask[p + below]) == 0;
-                        a[i] = pair_along ? da * da : 0.0;
-                        d[i] = pair_down ? dd * dd : 0.0;
-                        count += static_cast<long long>(pair_along) + static_cast<long long>(pair_down);
+                        const std::int64_t pair_along = (gap_mask[p] | gap_mask[p + right]) == 0 ? -1 : 0;
+                        const std::int64_t pair_down = (gap_mask[p] | gap_mask[p + below]) == 0 ? -1 : 0;
+                        a[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(da * da) & pair_along);
+                        d[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(dd * dd) & pair_down);
+                        count -= pair_along + pair_down;
                     }
                     pairs[h] += count;
                 }
