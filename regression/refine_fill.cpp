@@ -440,8 +440,9 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     // they were laid out.
     const std::size_t n = std::min<std::size_t>(scratch.size(), SPECTRAL_NEIGHBOURS);
     if (n == 0) return 0;
-    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end());
-    std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n));
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end(),
+                     NearerPair{});
+    std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
         for (int v = 0; v < values; ++v) mean[v] += x[v];
