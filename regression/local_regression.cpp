@@ -266,8 +266,8 @@ std::size_t count_window_candidates(const SimilarSearch& s, int row, int col, in
 }
 
 // Gathers the candidates of the window of half-width `half` in raster
-// order: per candidate its squared spectral distance (in w, summed as
-// spectral_distance2 sums it), its squared distance in pixels and its row
+// order: per candidate its sum of squared spectral differences (in w, summed
+// as spectral_distance2 sums them), its squared distance in pixels and its row
 // z (the scaled fill values less the pixel's own `own`, then the target
 // values). Returns their number. N: the band count, or 0 (known at run
 // time only).
@@ -294,13 +294,39 @@ std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int
                 zi[nb + j] = s.target[j][q];
                 spectral2 += zi[j] * zi[j];
             }
-            spectral2 /= n;
-            w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
+            w[count] = spectral2;  // divided by n below, all at once
             pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
             ++count;
         }
     }
     return count;
+}
+
+// The summed squares w[0 .. count - 1] over n: the squared spectral
+// distances, +infinity where not a number (as spectral_distance2 makes
+// them). One division per lane.
+[[gnu::always_inline]] inline void mean_squares_by(std::size_t count, int n, double* w)
+{
+    const double bands = n;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double d = w[i] / bands;
+        w[i] = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void mean_squares_avx2(std::size_t count, int n, double* w)
+{
+    mean_squares_by(count, n, w);
+}
+#endif
+
+void mean_squares(std::size_t count, int n, double* w)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (has_avx2()) return mean_squares_avx2(count, n, w);
+#endif
+    mean_squares_by(count, n, w);
 }
 
 std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int exclude, int half,
@@ -424,6 +450,7 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     at_least(work.pixel2, side * side);
     at_least(work.z, side * side * 2 * nb);
     const std::size_t count = gather_candidates(s, row, col, exclude, half, own, work);
+    mean_squares(count, n, work.w.data());
     local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
     std::fill(work.sums.begin(), work.sums.end(), 0.0);
     sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());
