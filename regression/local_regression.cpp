@@ -111,6 +111,72 @@ constexpr int rows_side_by_side()
     return N > 0 ? std::max(1, 10 / ((2 * N + 3) / 4)) : 1;
 }
 
+// Rows FIRST .. FIRST + G - 1 of the sums of sum_rows (row -1: the
+// constant 1), with the band count N known: the same sums, term by term,
+// but each row from column OFF on, the first multiple of four at or below
+// FIRST: the terms of the lower triangle in whole registers before it are
+// not computed at all.
+template <int N, int G, int FIRST>
+[[gnu::always_inline]] inline void sum_group(std::size_t count, const double* __restrict w,
+                                             const double* __restrict z, double* __restrict sums)
+{
+    constexpr int OFF = FIRST <= 0 ? 0 : FIRST / 4 * 4;
+    constexpr int LENGTH = 2 * N - OFF;
+    double* const sx = sums + 1;
+    double* const sy = sx + N;
+    double* const sxx = sy + N;
+    double* const sxy = sxx + N * N;
+    double acc[G * LENGTH] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        const double* zi = z + i * 2 * N;
+#pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) {
+            const int j = FIRST + g;
+            const double m = j < 0 ? w[i] : w[i] * zi[j];
+            double* const row = acc + g * LENGTH;
+#pragma GCC unroll 16
+            for (int v = 0; v < LENGTH; ++v) row[v] += m * zi[OFF + v];
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        const int j = FIRST + g;
+        const double* const row = acc + g * LENGTH;
+        if (j < 0) {
+            std::copy(row, row + N, sx);
+            std::copy(row + N, row + 2 * N, sy);
+        } else {
+            std::copy(row + (j - OFF), row + (N - OFF), sxx + j * N + j);
+            std::copy(row + (N - OFF), row + LENGTH, sxy + j * N);
+        }
+    }
+}
+
+// Rows FIRST .. N - 1 in groups of at most MOST rows, as even as they come
+// (7 rows in groups of three: 3, 2, 2; no group repeats a row).
+template <int N, int MOST, int FIRST>
+[[gnu::always_inline]] inline void sum_groups(std::size_t count, const double* w, const double* z,
+                                              double* sums)
+{
+    if constexpr (FIRST < N) {
+        constexpr int LEFT = N - FIRST;
+        constexpr int GROUPS = (LEFT + MOST - 1) / MOST;
+        constexpr int G = (LEFT + GROUPS - 1) / GROUPS;
+        sum_group<N, G, FIRST>(count, w, z, sums);
+        sum_groups<N, MOST, FIRST + G>(count, w, z, sums);
+    }
+}
+
+// All the sums of sum_rows by groups of rows, with the band count N known.
+template <int N>
+[[gnu::always_inline]] inline void sum_rows_grouped(std::size_t count, const double* w,
+                                                    const double* z, double* sums)
+{
+    double total = 0.0;
+    for (std::size_t i = 0; i < count; ++i) total += w[i];
+    sums[0] = total;
+    sum_groups<N, rows_side_by_side<N>(), -1>(count, w, z, sums);
+}
+
 // The band counts of the usual images get a row of fixed length: 3
 // (colour), 4 (colour and near infrared), 6 to 8 (Landsat's reflective
 // bands); any other count a row of run-time length, the same sums. `wide`:
@@ -119,14 +185,26 @@ template <bool wide>
 [[gnu::always_inline]] inline void sum_candidates_by(int n, std::size_t count, const double* w,
                                                      const double* z, double* sums)
 {
-    switch (n) {
-    case 3: return sum_rows<3, wide ? rows_side_by_side<3>() : 1>(n, count, w, z, sums);
-    case 4: return sum_rows<4, wide ? rows_side_by_side<4>() : 1>(n, count, w, z, sums);
-    case 6: return sum_rows<6, wide ? rows_side_by_side<6>() : 1>(n, count, w, z, sums);
-    case 7: return sum_rows<7, wide ? rows_side_by_side<7>() : 1>(n, count, w, z, sums);
-    case 8: return sum_rows<8, wide ? rows_side_by_side<8>() : 1>(n, count, w, z, sums);
-    default: return sum_rows<0, 1>(n, count, w, z, sums);
+    if constexpr (wide) {
+        switch (n) {
+        case 3: return sum_rows_grouped<3>(count, w, z, sums);
+        case 4: return sum_rows_grouped<4>(count, w, z, sums);
+        case 6: return sum_rows_grouped<6>(count, w, z, sums);
+        case 7: return sum_rows_grouped<7>(count, w, z, sums);
+        case 8: return sum_rows_grouped<8>(count, w, z, sums);
+        default: break;
+        }
+    } else {
+        switch (n) {
+        case 3: return sum_rows<3, 1>(n, count, w, z, sums);
+        case 4: return sum_rows<4, 1>(n, count, w, z, sums);
+        case 6: return sum_rows<6, 1>(n, count, w, z, sums);
+        case 7: return sum_rows<7, 1>(n, count, w, z, sums);
+        case 8: return sum_rows<8, 1>(n, count, w, z, sums);
+        default: break;
+        }
     }
+    return sum_rows<0, 1>(n, count, w, z, sums);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -152,6 +230,117 @@ void sum_candidates(int n, std::size_t count, const double* w, const double* z, 
     if (has_avx2()) return sum_candidates_avx2(n, count, w, z, sums);
 #endif
     sum_candidates_by<false>(n, count, w, z, sums);
+}
+
+// The nonzero bytes of v[first .. last] (none when last < first).
+std::size_t count_valid(const unsigned char* v, int first, int last)
+{
+    unsigned found = 0;
+    for (int c = first; c <= last; ++c) found += v[c] != 0;
+    return found;
+}
+
+// The candidates of the window of half-width `half` around (row, col) that
+// lie beyond the one of half-width `inner` (-1: the whole window): the
+// pixels valid in both images at least `exclude` rows or columns away.
+std::size_t count_window_candidates(const SimilarSearch& s, int row, int col, int exclude,
+                                    int inner, int half)
+{
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    std::size_t found = 0;
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const unsigned char* valid = s.both_valid + static_cast<std::size_t>(r) * s.width;
+        const int dr = std::abs(r - row);
+        // The columns this near the pixel are left out: too near, or
+        // counted with the inner window.
+        const int too_near = dr < exclude ? exclude : 0;
+        const int near = dr <= inner ? std::max(inner + 1, too_near) : too_near;
+        if (near == 0) {
+            found += count_valid(valid, c0, c1);
+        } else {
+            found += count_valid(valid, c0, std::min(col - near, c1));
+            found += count_valid(valid, std::max(col + near, c0), c1);
+        }
+    }
+    return found;
+}
+
+// Gathers the candidates of the window of half-width `half` in raster
+// order: per candidate its sum of squared spectral differences (in w, summed
+// as spectral_distance2 sums them), its squared distance in pixels and its row
+// z (the scaled fill values less the pixel's own `own`, then the target
+// values). Returns their number. N: the band count, or 0 (known at run
+// time only).
+template <int N>
+std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int half,
+                      const float* __restrict own, double* __restrict w,
+                      double* __restrict pixel2, double* __restrict z)
+{
+    const int n = N > 0 ? N : s.bands;
+    const std::size_t nb = static_cast<std::size_t>(n);
+    std::size_t count = 0;
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const bool near_row = std::abs(r - row) < exclude;
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        for (int c = c0; c <= c1; ++c) {
+            const std::size_t q = line + c;
+            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
+            const float* xf = s.scaled_fill + q * nb;
+            double* const zi = z + count * 2 * nb;
+            double spectral2 = 0.0;
+            for (int j = 0; j < n; ++j) {
+                zi[j] = static_cast<double>(xf[j]) - own[j];
+                zi[nb + j] = s.target[j][q];
+                spectral2 += zi[j] * zi[j];
+            }
+            w[count] = spectral2;  // divided by n below, all at once
+            pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The summed squares w[0 .. count - 1] over n: the squared spectral
+// distances, +infinity where not a number (as spectral_distance2 makes
+// them). One division per lane.
+[[gnu::always_inline]] inline void mean_squares_by(std::size_t count, int n, double* w)
+{
+    const double bands = n;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double d = w[i] / bands;
+        w[i] = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void mean_squares_avx2(std::size_t count, int n, double* w)
+{
+    mean_squares_by(count, n, w);
+}
+#endif
+
+void mean_squares(std::size_t count, int n, double* w)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (has_avx2()) return mean_squares_avx2(count, n, w);
+#endif
+    mean_squares_by(count, n, w);
+}
+
+std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int exclude, int half,
+                              const float* own, LocalScratch& work)
+{
+    double* const w = work.w.data();
+    double* const pixel2 = work.pixel2.data();
+    double* const z = work.z.data();
+    switch (s.bands) {
+    case 3: return gather_by<3>(s, row, col, exclude, half, own, w, pixel2, z);
+    case 4: return gather_by<4>(s, row, col, exclude, half, own, w, pixel2, z);
+    case 6: return gather_by<6>(s, row, col, exclude, half, own, w, pixel2, z);
+    default: return gather_by<0>(s, row, col, exclude, half, own, w, pixel2, z);
+    }
 }
 
 }  // namespace
@@ -240,42 +429,28 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     // Sums: w; w x (n); w y (n); w x x' (n x n, upper triangle); w x y' (n x n, x major).
     work.sums.resize(1 + 2 * nb + 2 * nb * nb);
     work.slope.resize(nb * nb);
+    // The scratch only grows: a vector grown back after a smaller window
+    // would clear its new part, most of the work of a small window.
+    auto at_least = [](std::vector<double>& v, std::size_t size) {
+        if (v.size() < size) v.resize(size);
+    };
 
-    std::size_t count = 0;
-    for (int half = LOCAL_HALF;; half = next_similar_half(half)) {
-        // The candidates' weights and rows (the bands less the pixel's own,
-        // then the target values), in raster order.
-        const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
-        work.w.resize(side * side);
-        work.pixel2.resize(side * side);
-        work.z.resize(side * side * 2 * nb);
-        count = 0;
-        const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
-        for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
-            const bool near_row = std::abs(r - row) < exclude;
-            const std::size_t line = static_cast<std::size_t>(r) * s.width;
-            for (int c = c0; c <= c1; ++c) {
-                const std::size_t q = line + c;
-                if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-                const float* xf = s.scaled_fill + q * nb;
-                double* const z = work.z.data() + count * 2 * nb;
-                // The weights once the window is settled: w holds the
-                // squared spectral distances until then, summed as
-                // spectral_distance2 sums them.
-                double spectral2 = 0.0;
-                for (int j = 0; j < n; ++j) {
-                    z[j] = static_cast<double>(xf[j]) - own[j];
-                    z[nb + j] = s.target[j][q];
-                    spectral2 += z[j] * z[j];
-                }
-                spectral2 /= n;
-                work.w[count] = std::isnan(spectral2) ? std::numeric_limits<double>::infinity() : spectral2;
-                work.pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
-                ++count;
-            }
-        }
-        if (count >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
+    // The window first: grown while it holds too few candidates, each
+    // growth counting only its new ring. Then its candidates are gathered
+    // once, in raster order.
+    int half = LOCAL_HALF;
+    std::size_t found = 0;
+    for (int inner = -1;; half = next_similar_half(half)) {
+        found += count_window_candidates(s, row, col, exclude, inner, half);
+        inner = half;
+        if (found >= static_cast<std::size_t>(LOCAL_FEWEST) || half >= SIMILAR_MAX_HALF) break;
     }
+    const std::size_t side = 2 * static_cast<std::size_t>(half) + 1;
+    at_least(work.w, side * side);
+    at_least(work.pixel2, side * side);
+    at_least(work.z, side * side * 2 * nb);
+    const std::size_t count = gather_candidates(s, row, col, exclude, half, own, work);
+    mean_squares(count, n, work.w.data());
     local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
     std::fill(work.sums.begin(), work.sums.end(), 0.0);
     sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());

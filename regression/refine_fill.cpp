@@ -63,6 +63,79 @@ struct Residual {
     }
 };
 
+// ring_stats of the residuals (ResidualPixel, Residual) with the band count
+// known: the same sums in the same order, the sums held in registers.
+template <int BANDS>
+[[gnu::always_inline]] inline void residual_ring_stats_by(const RefineInputs& in, int r, int c,
+                                                          int start, RingStats& out)
+{
+    constexpr int V = P * BANDS;
+    double mean[V] = {}, square[V] = {}, x[V];
+    double sw = 0.0;
+    int found = 0;
+    int last = RING_REACH;
+    for (int h = std::max(start, 1); h <= last; ++h) {
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, in.rows - 1); ++rr) {
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
+                if (cc < 0 || cc >= in.width) continue;
+                const std::size_t q = static_cast<std::size_t>(rr) * in.width + cc;
+                if (in.residual_pixels[q] == 0) continue;
+                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
+                const double w = 1.0 / d2;
+                sw += w;
+                for (int b = 0; b < BANDS; ++b) {
+                    const double t = in.target[b][q];
+                    const double p = in.loo_regression[b][q];
+                    x[b] = std::isfinite(p) ? p - t : 0.0;
+                    for (int k = 1; k < P; ++k) {
+                        const double o = in.predictions[(k - 1) * BANDS + b][q];
+                        x[k * BANDS + b] = std::isfinite(o) ? o - t : 0.0;
+                    }
+                }
+                for (int v = 0; v < V; ++v) {
+                    mean[v] += w * x[v];
+                    square[v] += w * x[v] * x[v];
+                }
+                if (found == 0) {
+                    found = h;
+                    last = std::min(last, h + RING_ANNULUS - 1);
+                }
+            }
+        }
+    }
+    out.ring = found;
+    const bool any = sw > 0.0;
+    for (int v = 0; v < V; ++v) {
+        out.mean[v] = any ? mean[v] / sw : 0.0;
+        out.square[v] = any ? square[v] / sw : 0.0;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void residual_ring_stats_avx2(const RefineInputs& in, int r, int c,
+                                                            int start, RingStats& out)
+{
+    residual_ring_stats_by<6>(in, r, c, start, out);
+}
+#endif
+
+}  // namespace
+
+void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingStats& out)
+{
+    if (in.band_count == 6) {
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2) return residual_ring_stats_avx2(in, r, c, start, out);
+#endif
+        return residual_ring_stats_by<6>(in, r, c, start, out);
+    }
+    ring_stats(r, c, in.rows, in.width, start, P * in.band_count, ResidualPixel{in}, Residual{in}, out);
+}
+
+namespace {
+
 std::size_t slot(int bands, int k, int ring, int b)
 {
     return (static_cast<std::size_t>(k) * (RING_REACH + 1) + ring) * bands + b;
@@ -315,6 +388,22 @@ void fit_error_line(RefineModel& m, const std::vector<int>& seen_ring,
 
 }  // namespace
 
+void index_residual_table(ResidualTable& table, int width)
+{
+    const int rows = static_cast<int>(table.row_first.size()) - 1;
+    table.blocks = (width + RESIDUAL_BLOCK - 1) / RESIDUAL_BLOCK;
+    table.block_first.resize(static_cast<std::size_t>(std::max(rows, 0)) * table.blocks);
+    for (int r = 0; r < rows; ++r) {
+        std::size_t e = table.row_first[r];
+        const std::size_t line = static_cast<std::size_t>(r) * width;
+        for (int k = 0; k < table.blocks; ++k) {
+            const std::size_t start = line + static_cast<std::size_t>(k) * RESIDUAL_BLOCK;
+            while (e < table.row_first[r + 1] && table.at[e] < start) ++e;
+            table.block_first[static_cast<std::size_t>(r) * table.blocks + k] = e;
+        }
+    }
+}
+
 int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
                            int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
                            double* mean)
@@ -330,11 +419,18 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
         const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
         const auto row_end = table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r + 1]);
-        for (auto it = std::lower_bound(table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r]),
-                                        row_end, first);
-             it != row_end && *it <= last; ++it) {
-            const int c = static_cast<int>(*it - line);
-            if (std::abs(r - row) < gap && std::abs(c - col) < gap) continue;
+        const bool near_row = std::abs(r - row) < gap;
+        auto it = table.at.begin();
+        if (table.block_first.empty()) {
+            it = std::lower_bound(it + static_cast<std::ptrdiff_t>(table.row_first[r]), row_end, first);
+        } else {
+            const std::size_t block = static_cast<std::size_t>(r) * table.blocks +
+                                      static_cast<std::size_t>((first - line) / RESIDUAL_BLOCK);
+            it += static_cast<std::ptrdiff_t>(table.block_first[block]);
+            while (it != row_end && *it < first) ++it;
+        }
+        for (; it != row_end && *it <= last; ++it) {
+            if (near_row && std::abs(static_cast<int>(*it - line) - col) < gap) continue;
             scratch.emplace_back(spectral_distance2(s, own, *it),
                                  static_cast<std::size_t>(it - table.at.begin()));
         }
@@ -344,8 +440,9 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     // they were laid out.
     const std::size_t n = std::min<std::size_t>(scratch.size(), SPECTRAL_NEIGHBOURS);
     if (n == 0) return 0;
-    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end());
-    std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n));
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end(),
+                     NearerPair{});
+    std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
         for (int v = 0; v < values; ++v) mean[v] += x[v];
@@ -441,8 +538,7 @@ void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::siz
                                             work, out.data(), line.data(), nullptr,
                                             in.wide_slopes);
             if (ring == 0) break;
-            ring_stats(r, c, in.rows, in.width, ring, P * bands, ResidualPixel{in}, Residual{in},
-                       residuals);
+            residual_ring_stats(in, r, c, ring, residuals);
             v.at.push_back(q);
             v.ring.push_back(ring);
             v.residual_ring.push_back(residuals.ring);
@@ -561,6 +657,7 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
                 ++m.corrected.row_first[q / in.width + 1];
             }
         for (int r = 0; r < in.rows; ++r) m.corrected.row_first[r + 1] += m.corrected.row_first[r];
+        index_residual_table(m.corrected, in.width);
         m.corrected.values.resize(m.corrected.at.size() * values);
         // Each entry its own values, so the rows may run in any order.
         in_chunks(static_cast<std::size_t>(in.rows), [&](std::size_t row) {
@@ -569,7 +666,7 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
             for (std::size_t e = m.corrected.row_first[row]; e < m.corrected.row_first[row + 1]; ++e) {
                 const std::size_t q = m.corrected.at[e];
                 const int r = static_cast<int>(row), c = static_cast<int>(q % in.width);
-                ring_stats(r, c, in.rows, in.width, 1, P * bands, ResidualPixel{in}, Residual{in}, around);
+                residual_ring_stats(in, r, c, 1, around);
                 const int nearest = nearest_valid_ring(in.target_mask, r, c, in.rows, in.width, 1);
                 const int ring = nearest > 0 ? nearest : RING_REACH;
                 residual(q, raw.data());
@@ -675,7 +772,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             if (!predicted(status[pos])) continue;
-            ring_stats(r, c, rows, width, 1, P * bands, ResidualPixel{in}, Residual{in}, residuals);
+            residual_ring_stats(in, r, c, 1, residuals);
             // Beyond the rings searched, the farthest ring measured stands.
             const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
             const int ring = nearest > 0 ? nearest : RING_REACH;

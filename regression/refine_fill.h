@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "regression/ring_stats.h"
 #include "regression/similar_pixels.h"
 
 namespace pelvane {
@@ -109,6 +110,13 @@ struct RefineInputs {
     bool spectral = true;
 };
 
+// ring_stats around (r, c) from ring `start` on over the residual pixels,
+// of the PREDICTOR_COUNT x band_count residuals (predictor k's value minus
+// the target in band b at k * band_count + b; the regression's the
+// leave-one-out one; 0 where a prediction is not finite). The same bits as
+// ring_stats itself, faster for the usual band counts.
+void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingStats& out);
+
 // The interpolation at a strip's pixels, kept for every fill date: it reads
 // only the target and its gaps, which all dates share. `known` marks (1) the
 // pixels whose band_count values in `values` (band pointers) are made.
@@ -145,12 +153,22 @@ constexpr int SPECTRAL_NEIGHBOURS = 20;
 // Numbers kept per residual pixel: the pixels in raster order (`at`), the
 // first entry of each row and one past the last row's (`row_first`, rows +
 // 1 of them), and `count` values per entry, entry after entry. A window
-// reads only the entries of its rows and columns.
+// reads only the entries of its rows and columns. `block_first` (or empty:
+// a search in the row's entries instead) holds, per row and block of
+// RESIDUAL_BLOCK columns, the first entry at or after the block's first
+// column (index_residual_table).
+constexpr int RESIDUAL_BLOCK = 16;
 struct ResidualTable {
     int count = 0;
     std::vector<std::size_t> at, row_first;
     std::vector<float> values;
+    int blocks = 0;  // per row
+    std::vector<std::size_t> block_first;
 };
+
+// Fills the table's block_first from its `at` and `row_first`, for a strip
+// of `width` columns.
+void index_residual_table(ResidualTable& table, int width);
 
 // The mean of the table's values over the SPECTRAL_NEIGHBOURS residual
 // pixels nearest to (row, col) in spectral distance within SPECTRAL_HALF

@@ -123,8 +123,9 @@ int similar_predict(const SimilarSearch& s, int row, int col, int exclude, Simil
     }
     // The `count` most similar, in order (pairs compare by distance, then pixel).
     const std::size_t n = std::min(w.found.size(), static_cast<std::size_t>(std::max(s.count, 0)));
-    std::nth_element(w.found.begin(), w.found.begin() + static_cast<std::ptrdiff_t>(n), w.found.end());
-    std::sort(w.found.begin(), w.found.begin() + static_cast<std::ptrdiff_t>(n));
+    std::nth_element(w.found.begin(), w.found.begin() + static_cast<std::ptrdiff_t>(n), w.found.end(),
+                     NearerPair{});
+    std::sort(w.found.begin(), w.found.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
     w.chosen.resize(n);
     w.chosen_distance2.resize(n);
     w.weight.resize(n);

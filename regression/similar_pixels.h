@@ -75,6 +75,18 @@ inline double spectral_distance2(const SimilarSearch& s, const float* centre, st
     return std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
 }
 
+// Orders (squared distance, pixel or entry) pairs by distance, then by the
+// second: the pairs' own order, for distances that are never NaN (as
+// spectral_distance2 makes them), without the three-way comparison the
+// pairs' operator< goes through.
+struct NearerPair {
+    template <class Pair>
+    bool operator()(const Pair& a, const Pair& b) const
+    {
+        return a.first < b.first || (a.first == b.first && a.second < b.second);
+    }
+};
+
 // The fill values the spectral distance reads: per pixel and band, the
 // value divided by the standard deviation of the band's fill values at the
 // pixels valid in both images (0 for a band where that vanishes or is not

@@ -1,6 +1,7 @@
 #include "solver/edge_interpolation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,9 @@ constexpr double MIN_NUGGET = 1e-3;
 constexpr int RANGE_STEPS = 60;
 constexpr double RANGE_FIRST = 0.5;
 constexpr double RANGE_LAST = 50.0;
+
+// Columns whose variogram terms are made at once: a few tens of KiB of them.
+constexpr int VARIOGRAM_CHUNK = 256;
 
 // The correlation table covers every offset within EDGE_REACH either way.
 constexpr int TABLE_SIDE = 2 * EDGE_REACH + 1;
@@ -167,12 +171,49 @@ bool edge_variogram(const double* const* bands, int band_count, const unsigned c
     row_step = std::max(row_step, 1);
     const std::size_t w = static_cast<std::size_t>(width);
     int usable = 0;
+    std::vector<double> terms(2 * static_cast<std::size_t>(EDGE_LAGS) * VARIOGRAM_CHUNK);
+    double* const along = terms.data();
+    double* const down = along + EDGE_LAGS * VARIOGRAM_CHUNK;
     for (int b = 0; b < band_count; ++b) {
         const double* v = bands[b];
         double sum[EDGE_LAGS] = {};
         long long pairs[EDGE_LAGS] = {};
         for (int y = 0; y < rows; y += row_step) {
-            for (int x = 0; x < width; ++x) {
+            // Where all the pairs of a pixel lie in the strip, in chunks of
+            // columns: first every term of the chunk, lag by lag (a pair
+            // that is not there, or of a pixel in a gap, is +0.0), then
+            // each sum's terms in the order of the pixels, the pair along
+            // the row before the one down the column. Adding +0.0 leaves a
+            // sum as it was (of squares, it is never -0.0): the same bits.
+            const int inside = y + EDGE_LAGS < rows ? std::max(width - EDGE_LAGS, 0) : 0;
+            const std::size_t line = static_cast<std::size_t>(y) * w;
+            for (int x0 = 0; x0 < inside; x0 += VARIOGRAM_CHUNK) {
+                const int length = std::min(VARIOGRAM_CHUNK, inside - x0);
+                const std::size_t p0 = line + static_cast<std::size_t>(x0);
+                for (int h = 0; h < EDGE_LAGS; ++h) {
+                    const std::size_t right = static_cast<std::size_t>(h) + 1;
+                    const std::size_t below = right * w;
+                    double* const a = along + h * VARIOGRAM_CHUNK;
+                    double* const d = down + h * VARIOGRAM_CHUNK;
+                    // The pairs that are not there masked to +0.0 (all bits
+                    // clear), so that the loop runs on vector lanes.
+                    std::int64_t count = 0;
+                    for (int i = 0; i < length; ++i) {
+                        const std::size_t p = p0 + static_cast<std::size_t>(i);
+                        const double da = v[p] - v[p + right], dd = v[p] - v[p + below];
+                        const std::int64_t pair_along = (gap_mask[p] | gap_mask[p + right]) == 0 ? -1 : 0;
+                        const std::int64_t pair_down = (gap_mask[p] | gap_mask[p + below]) == 0 ? -1 : 0;
+                        a[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(da * da) & pair_along);
+                        d[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(dd * dd) & pair_down);
+                        count -= pair_along + pair_down;
+                    }
+                    pairs[h] += count;
+                }
+                for (int i = 0; i < length; ++i)
+                    for (int h = 0; h < EDGE_LAGS; ++h)
+                        sum[h] = (sum[h] + along[h * VARIOGRAM_CHUNK + i]) + down[h * VARIOGRAM_CHUNK + i];
+            }
+            for (int x = inside; x < width; ++x) {
                 const std::size_t p = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
                 if (gap_mask[p] != 0) continue;
                 for (int h = 1; h <= EDGE_LAGS; ++h) {
@@ -282,6 +323,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     quota = std::clamp(quota, 0, EDGE_OCTANT_QUOTA);  // room for EDGE_NEIGHBOURS
     const Offset* taken[N];
     int n = 0;
+    int run_end[9] = {};  // octant k's pixels: taken[run_end[k] .. run_end[k + 1] - 1]
     for (int k = 0; k < 8; ++k) {
         int got = 0;
         for (const Offset& o : orders[k]) {
@@ -294,8 +336,24 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
             taken[n++] = &o;
             ++got;
         }
+        run_end[k + 1] = n;
     }
-    std::sort(taken, taken + n, [](const Offset* a, const Offset* b) { return a->rank < b->rank; });
+    // Each octant's pixels are in the search order already: the eight runs
+    // merged in pairs, then the pairs, then the halves (the ranks differ).
+    const Offset* merged[N];
+    for (int span = 1; span < 8; span *= 2) {
+        for (int k = 0; k < 8; k += 2 * span) {
+            const Offset** a = taken + run_end[k];
+            const Offset** const a_end = taken + run_end[k + span];
+            const Offset** b = a_end;
+            const Offset** const b_end = taken + run_end[k + 2 * span];
+            const Offset** out = merged + run_end[k];
+            while (a != a_end && b != b_end) *out++ = (*b)->rank < (*a)->rank ? *b++ : *a++;
+            out = std::copy(a, a_end, out);
+            std::copy(b, b_end, out);
+        }
+        std::copy(merged, merged + n, taken);
+    }
     int dy[N], dx[N];
     for (int k = 0; k < n; ++k) {
         dy[k] = taken[k]->dy;

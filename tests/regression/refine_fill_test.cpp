@@ -383,6 +383,47 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
                   {0, 20, 40});
 }
 
+// The residuals' ring statistics of six bands (the usual band count, which
+// has a way of its own) against ring_stats reading each value as defined,
+// bit for bit, with predictions missing here and there: near the corners,
+// in the middle, from a later ring, and around a pixel with none near.
+TEST(ResidualRingStats, SixBandsMatchRingStatsBitForBit)
+{
+    constexpr int W = 30, H = 20, B = 6, V = PREDICTOR_COUNT * B;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> uniform(0.0, 100.0);
+    std::vector<std::vector<double>> target(B, std::vector<double>(W * H)), loo(target),
+        predictions((PREDICTOR_COUNT - 1) * B, std::vector<double>(W * H));
+    std::vector<unsigned char> residual(W * H);
+    for (int i = 0; i < W * H; ++i) {
+        residual[i] = uniform(random) < 30.0 && !(i % W > 20 && i / W > 12);
+        for (auto& band : target) band[i] = uniform(random);
+        for (auto* stack : {&loo, &predictions})
+            for (auto& band : *stack) band[i] = uniform(random) < 3.0 ? NAN : uniform(random);
+    }
+    std::vector<const double*> t, l, p;
+    for (auto& band : target) t.push_back(band.data());
+    for (auto& band : loo) l.push_back(band.data());
+    for (auto& band : predictions) p.push_back(band.data());
+    const RefineInputs in{t.data(), nullptr, residual.data(), l.data(), p.data(), nullptr, nullptr, B, H, W};
+    auto value = [&](std::size_t q, double* x) {
+        for (int v = 0; v < V; ++v) {
+            const int k = v / B, b = v % B;
+            const double o = k == 0 ? loo[b][q] : predictions[(k - 1) * B + b][q];
+            x[v] = std::isfinite(o) ? o - target[b][q] : 0.0;
+        }
+    };
+    const int cases[][3] = {{0, 0, 1}, {10, 15, 1}, {10, 15, 3}, {19, 29, 1}, {17, 26, 1}};
+    for (const auto& [row, col, start] : cases) {
+        RingStats fast(V), plain(V);
+        residual_ring_stats(in, row, col, start, fast);
+        ring_stats(row, col, H, W, start, V, [&](std::size_t q) { return residual[q] != 0; }, value, plain);
+        EXPECT_EQ(fast.ring, plain.ring) << row << "," << col;
+        for (int v = 0; v < V; ++v)
+            EXPECT_TRUE(fast.mean[v] == plain.mean[v] && fast.square[v] == plain.square[v]) << row << "," << col;
+    }
+}
+
 // The spectral neighbours' mean against a plain search: every residual pixel
 // of the window outside the left-out square, all sorted by (distance,
 // raster place), the first SPECTRAL_NEIGHBOURS averaged. Rows: a corner,
@@ -405,8 +446,10 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
                 for (int v = 0; v < V; ++v) table.values.push_back(uniform(random) - 0.5f);
             }
     for (int y = 0; y < H; ++y) table.row_first[y + 1] += table.row_first[y];
+    ResidualTable indexed = table;
+    index_residual_table(indexed, W);
     const SimilarSearch s{nullptr, nullptr, nullptr, scaled.data(), B, H, W, 0};
-    const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}};
+    const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}, {20, 31, 1}};
     for (const auto& [row, col, exclude] : cases) {
         std::vector<std::pair<double, std::size_t>> plain, scratch;
         const float* own = scaled.data() + (static_cast<std::size_t>(row) * W + col) * B;
@@ -421,9 +464,12 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
         double expected[V] = {0.0, 0.0}, mean[V] = {1.0, 1.0};
         for (const auto& p : plain)
             for (int v = 0; v < V; ++v) expected[v] += double{table.values[p.second * V + v]} / plain.size();
-        EXPECT_EQ(spectral_residual_mean(s, table, row, col, exclude, scratch, mean),
-                  static_cast<int>(plain.size()));
-        for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+        // The same through the table's per-block index of each row.
+        for (const ResidualTable* t : {&table, &indexed}) {
+            EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean),
+                      static_cast<int>(plain.size()));
+            for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+        }
     }
 }
 

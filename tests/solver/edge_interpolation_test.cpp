@@ -153,6 +153,29 @@ TEST(EdgeInterpolation, VariogramAndItsFit)
     EXPECT_LT(gamma[0], 0.02);
     EXPECT_FALSE(edge_variogram(bands + 1, 1, gap.data(), width, rows, 1, gamma));  // flat only
 
+    // Noise with scattered gaps against the pairs summed one at a time, in
+    // the same order: the same bits, near the strip's edges too, over more
+    // columns than are summed at once.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> noise(0.0, 50.0);
+    const int wide = 300;
+    std::vector<double> values(wide * rows);
+    std::vector<unsigned char> holes(wide * rows);
+    for (int p = 0; p < wide * rows; ++p) values[p] = noise(random), holes[p] = noise(random) < 15.0;
+    const double* noisy[1] = {values.data()};
+    for (const int step : {1, 4}) {
+        double sum[EDGE_LAGS] = {}, pairs[EDGE_LAGS] = {};
+        for (int y = 0; y < rows; y += step)
+            for (int x = 0; x < wide; ++x)
+                for (int h = 1; h <= EDGE_LAGS && holes[y * wide + x] == 0; ++h)
+                    for (const int q : {x + h < wide ? y * wide + x + h : -1, y + h < rows ? (y + h) * wide + x : -1})
+                        if (q >= 0 && holes[q] == 0)
+                            sum[h - 1] += (values[y * wide + x] - values[q]) * (values[y * wide + x] - values[q]), ++pairs[h - 1];
+        ASSERT_TRUE(edge_variogram(noisy, 1, holes.data(), wide, rows, step, gamma));
+        for (int h = 0; h < EDGE_LAGS; ++h)
+            EXPECT_EQ(gamma[h], sum[h] / (2.0 * pairs[h]) / (sum[EDGE_LAGS - 1] / (2.0 * pairs[EDGE_LAGS - 1]))) << h;
+    }
+
     // An exact exponential curve on the grid of ranges gives its model back;
     // a falling one fits no range.
     const double range = 0.5 * std::pow(100.0, 20.0 / 59.0);
