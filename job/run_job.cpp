@@ -32,6 +32,7 @@
 #include "job/strip_plan.h"
 #include "job/write_back.h"
 #include "regression/local_regression.h"
+#include "regression/refine_fill.h"
 #include "solver/edge_interpolation.h"
 
 namespace pelvane {
@@ -276,6 +277,10 @@ double strip_peak_bytes(const StripPlan& plan, const ImageInfo& image, bool refi
                      static_cast<double>(wide_sums_size(image.band_count) +
                                          static_cast<std::size_t>(image.band_count) * image.band_count) /
                      (WIDE_BLOCK * WIDE_BLOCK);
+    // The refined fill's residual table indexes, per row, the first
+    // residual pixel of every RESIDUAL_BLOCK columns.
+    if (refine)
+        per_pixel += static_cast<double>(sizeof(std::size_t)) / RESIDUAL_BLOCK;
     // Each fill image after the first keeps its values, fill and estimated
     // errors per band, its mask and its status until the dates are
     // combined; the first date's errors are kept whether or not the error
