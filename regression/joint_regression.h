@@ -35,8 +35,13 @@ constexpr int JOINT_HALF = 5;
 // bands, two dates: eight terms) the 4-date RMSEs summed to 536.0 DN with
 // 4 per term, 529.6 with 8 and 527.9 with 12 (larger windows still); on
 // the 2000 x 700 demo scene 8 made the whole two-date fill about 12 %
-// slower than 4 (one run side by side on a busy machine).
-constexpr int JOINT_PER_TERM = 8;
+// slower than 4 (one run side by side on a busy machine). With every date
+// aligned on the target (fill_alignment.h) the larger windows gained more:
+// 2 / 4 / 8-date sums 499.9 / 494.2 / 493.6 DN with 8 per term, 496.6 /
+// 490.7 / 490.1 with 12, 494.9 / 489.3 / 488.6 with 16 and 494.4 / 488.1
+// / 487.4 with 24, for about 14, 19 and 24 s of CPU for the two-date fill
+// of the demo scene with 8, 16 and 24 (medians of four, alternated).
+constexpr int JOINT_PER_TERM = 16;
 constexpr int JOINT_FEWEST = 40;  // as the local plane's LOCAL_FEWEST
 // Ridge, as the local plane's: JOINT_RIDGE times the summed weights added
 // to the diagonal of the weighted scatter of the scaled date values (each

@@ -17,8 +17,9 @@ namespace {
 const std::string DATA = std::string(PELVANE_TEST_DATA) + "/real/cbers_series/cbers4_awfi_022024_";
 constexpr double GAP = -9999.0;
 // RMSE over the gaps (DN) as last measured (48.18, 60.12, 44.06 before the
-// local plane's prior and the 32-pixel interpolation).
-constexpr double FIRST_ALONE = 47.16, SECOND_ALONE = 59.29, BOTH = 43.64;
+// local plane's prior and the 32-pixel interpolation; both dates 43.64 with
+// the joint fit's smaller windows).
+constexpr double FIRST_ALONE = 47.16, SECOND_ALONE = 59.29, BOTH = 43.22;
 
 // Rows 0 to 2 of every ten are the target's gaps; the first fill image
 // misses rows 2 and 3, the second rows 0 and 5; all three miss a square.
@@ -85,7 +86,7 @@ TEST_F(SeveralDates, TwoDatesBeatEitherAloneAndGiveTheSameBytesOnAnyThreadCount)
     EXPECT_NEAR(first_alone, FIRST_ALONE, 0.05);
     EXPECT_NEAR(second_alone, SECOND_ALONE, 0.05);
     EXPECT_NEAR(rmse(both), BOTH, 0.05);
-    EXPECT_LT(rmse(both), 0.97 * std::min(first_alone, second_alone));
+    EXPECT_LT(rmse(both), 0.93 * std::min(first_alone, second_alone));
     for (int threads : {2, 3})
         EXPECT_EQ(test::file_bytes(run({first, second}, threads, "both" + std::to_string(threads) + ".tif")),
                   test::file_bytes(both))
@@ -136,8 +137,9 @@ TEST_F(SeveralDates, HazyLaterDateCostsAtMostTwoPercent)
 
 // Four real dates, nearest in time first, the third (2018-04-07) hazy
 // although nothing marks it, each with stripes of its own: every count of
-// dates beats the first date alone, and no added date, the hazy one
-// included, costs more than 2 % (measured 47.16, 43.64, 44.11, 43.87 DN).
+// dates beats the first date alone, and every added date, the hazy one
+// included, lowers the error (measured 47.16, 43.22, 42.98, 42.74 DN; with
+// the joint fit's smaller windows 43.64, 44.11, 43.87).
 TEST_F(SeveralDates, MoreDatesNeverLoseToFewer)
 {
     const std::string third = cut("third.tif", test::read_raster(DATA + "2018-04-07.tif"),
@@ -150,7 +152,7 @@ TEST_F(SeveralDates, MoreDatesNeverLoseToFewer)
         error.push_back(rmse(run({dates.begin(), dates.begin() + count}, 2, std::to_string(count) + ".tif")));
     for (std::size_t count = 2; count <= dates.size(); ++count) {
         EXPECT_LT(error[count - 1], error[0]) << count << " dates";
-        EXPECT_LT(error[count - 1], 1.02 * error[count - 2]) << count << " dates";
+        EXPECT_LT(error[count - 1], error[count - 2]) << count << " dates";
     }
 }
 
