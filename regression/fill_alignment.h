@@ -75,8 +75,8 @@ using AlignmentFor = std::function<void(std::size_t count, const std::function<v
 // same samples for every shift). The search scores a grid of whole pixels
 // within FILL_SHIFT_MAX, then the neighbours of the best at a half, a
 // quarter and an eighth of a pixel (50 shifts in all; a first grid of half
-// pixels, twice as many, found the same shifts on the real pairs and the
-// CBERS series). No shift is returned unless the best passes
+// pixels, twice as many, found the same shifts on the real pairs and in all
+// but 2 of the 270 fills of the CBERS series, docs/method.md). No shift is returned unless the best passes
 // FILL_SHIFT_MARGIN. `parallel` (may be empty: one after another) runs the
 // shifts of a stage; the result does not depend on it.
 FillShift estimate_fill_shift(const AlignmentStrip& strip, const AlignmentFor& parallel = {});
