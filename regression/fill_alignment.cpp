@@ -183,16 +183,19 @@ FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& paral
         for (const Candidate& c : list)
             if (c.score < best.score) best = c;
     };
-    // The first stage: half pixels over the whole range.
+    // The first stage: whole pixels over the whole range. A displacement of
+    // half a pixel scores alike at the whole pixels on either side, so the
+    // half pixels around the best, no shift included, are always scored
+    // next; the finer steps only around a shift.
     std::vector<Candidate> grid;
-    const int half_steps = static_cast<int>(std::lround(FILL_SHIFT_MAX / 0.5));
-    for (int i = -half_steps; i <= half_steps; ++i)
-        for (int j = -half_steps; j <= half_steps; ++j)
-            if (i != 0 || j != 0) grid.push_back({0.5 * i, 0.5 * j});
+    const int whole_steps = static_cast<int>(std::lround(FILL_SHIFT_MAX));
+    for (int i = -whole_steps; i <= whole_steps; ++i)
+        for (int j = -whole_steps; j <= whole_steps; ++j)
+            if (i != 0 || j != 0) grid.push_back({static_cast<double>(i), static_cast<double>(j)});
     score_all(grid);
     take_best(grid);
-    for (double step_size = 0.25; step_size >= FILL_SHIFT_STEP; step_size *= 0.5) {
-        if (best.dy == 0.0 && best.dx == 0.0) break;
+    for (double step_size = 0.5; step_size >= FILL_SHIFT_STEP; step_size *= 0.5) {
+        if (best.dy == 0.0 && best.dx == 0.0 && step_size < 0.5) break;
         std::vector<Candidate> around;
         for (int i = -1; i <= 1; ++i)
             for (int j = -1; j <= 1; ++j) {
