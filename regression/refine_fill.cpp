@@ -34,6 +34,21 @@ struct ResidualPixel {
     const RefineInputs& in;
     bool operator()(std::size_t q) const { return in.residual_pixels[q] != 0; }
 };
+// Every residual of pixel q, value k * bands + b as Residual gives it;
+// inlined, a constant `bands` fixes the loops' lengths.
+[[gnu::always_inline]] inline void residuals_at(const RefineInputs& in, std::size_t q, int bands, double* x)
+{
+    for (int b = 0; b < bands; ++b) {
+        const double t = in.target[b][q];
+        const double p = in.loo_regression[b][q];
+        x[b] = std::isfinite(p) ? p - t : 0.0;
+        for (int k = 1; k < P; ++k) {
+            const double o = in.predictions[(k - 1) * bands + b][q];
+            x[k * bands + b] = std::isfinite(o) ? o - t : 0.0;
+        }
+    }
+}
+
 // Value k * bands + b: predictor k's leave-one-out prediction minus the
 // target in band b; 0 where the predictor had none (rare: a residual pixel
 // alone in a wide gap).
@@ -48,19 +63,7 @@ struct Residual {
         return std::isfinite(p) ? p - in.target[b][q] : 0.0;
     }
     // Every value of pixel q, in order.
-    void operator()(std::size_t q, double* x) const
-    {
-        const int bands = in.band_count;
-        for (int b = 0; b < bands; ++b) {
-            const double t = in.target[b][q];
-            const double p = in.loo_regression[b][q];
-            x[b] = std::isfinite(p) ? p - t : 0.0;
-            for (int k = 1; k < P; ++k) {
-                const double o = in.predictions[(k - 1) * bands + b][q];
-                x[k * bands + b] = std::isfinite(o) ? o - t : 0.0;
-            }
-        }
-    }
+    void operator()(std::size_t q, double* x) const { residuals_at(in, q, in.band_count, x); }
 };
 
 // ring_stats of the residuals (ResidualPixel, Residual) with the band count
@@ -84,15 +87,7 @@ template <int BANDS>
                 const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
                 const double w = 1.0 / d2;
                 sw += w;
-                for (int b = 0; b < BANDS; ++b) {
-                    const double t = in.target[b][q];
-                    const double p = in.loo_regression[b][q];
-                    x[b] = std::isfinite(p) ? p - t : 0.0;
-                    for (int k = 1; k < P; ++k) {
-                        const double o = in.predictions[(k - 1) * BANDS + b][q];
-                        x[k * BANDS + b] = std::isfinite(o) ? o - t : 0.0;
-                    }
-                }
+                residuals_at(in, q, BANDS, x);
                 for (int v = 0; v < V; ++v) {
                     mean[v] += w * x[v];
                     square[v] += w * x[v] * x[v];
