@@ -66,45 +66,14 @@ struct Residual {
     void operator()(std::size_t q, double* x) const { residuals_at(in, q, in.band_count, x); }
 };
 
-// ring_stats of the residuals (ResidualPixel, Residual) with the band count
-// known: the same sums in the same order, the sums held in registers.
+// ring_stats of the residuals with the band count known: the sums held in
+// registers.
 template <int BANDS>
 [[gnu::always_inline]] inline void residual_ring_stats_by(const RefineInputs& in, int r, int c,
                                                           int start, RingStats& out)
 {
-    constexpr int V = P * BANDS;
-    double mean[V] = {}, square[V] = {}, x[V];
-    double sw = 0.0;
-    int found = 0;
-    int last = RING_REACH;
-    for (int h = std::max(start, 1); h <= last; ++h) {
-        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, in.rows - 1); ++rr) {
-            const bool edge_row = rr == r - h || rr == r + h;
-            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
-                if (cc < 0 || cc >= in.width) continue;
-                const std::size_t q = static_cast<std::size_t>(rr) * in.width + cc;
-                if (in.residual_pixels[q] == 0) continue;
-                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
-                const double w = 1.0 / d2;
-                sw += w;
-                residuals_at(in, q, BANDS, x);
-                for (int v = 0; v < V; ++v) {
-                    mean[v] += w * x[v];
-                    square[v] += w * x[v] * x[v];
-                }
-                if (found == 0) {
-                    found = h;
-                    last = std::min(last, h + RING_ANNULUS - 1);
-                }
-            }
-        }
-    }
-    out.ring = found;
-    const bool any = sw > 0.0;
-    for (int v = 0; v < V; ++v) {
-        out.mean[v] = any ? mean[v] / sw : 0.0;
-        out.square[v] = any ? square[v] / sw : 0.0;
-    }
+    ring_stats<P * BANDS>(r, c, in.rows, in.width, start, P * BANDS, ResidualPixel{in},
+                          [&](std::size_t q, double* x) { residuals_at(in, q, BANDS, x); }, out);
 }
 
 #if defined(__x86_64__) || defined(__i386__)

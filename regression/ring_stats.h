@@ -32,14 +32,22 @@ struct RingStats {
 };
 
 // marked(q) says whether pixel q counts; values(q, x) writes its values
-// x[0 .. values - 1], all at once.
-template <class Marked, class Value>
-void ring_stats(int r, int c, int rows, int width, int start, int values, Marked marked,
+// x[0 .. values - 1], all at once. VALUES, when the count is known at
+// compile time (it must then equal `values`), keeps the sums in local
+// arrays the compiler holds in registers: the same sums in the same order.
+template <int VALUES = 0, class Marked, class Value>
+[[gnu::always_inline]] inline void ring_stats(int r, int c, int rows, int width, int start, int values, Marked marked,
                 Value value, RingStats& out)
 {
+    constexpr int LOCAL = VALUES > 0 ? VALUES : 1;
+    double local_mean[LOCAL] = {}, local_square[LOCAL] = {}, local_pixel[LOCAL];
+    const int n = VALUES > 0 ? VALUES : values;
+    double* const mean = VALUES > 0 ? local_mean : out.mean.data();
+    double* const square = VALUES > 0 ? local_square : out.square.data();
+    double* const pixel = VALUES > 0 ? local_pixel : out.pixel.data();
     out.ring = 0;
-    std::fill(out.mean.begin(), out.mean.end(), 0.0);
-    std::fill(out.square.begin(), out.square.end(), 0.0);
+    std::fill(mean, mean + n, 0.0);
+    std::fill(square, square + n, 0.0);
     double sw = 0.0;
     int last = RING_REACH;
     for (int h = std::max(start, 1); h <= last; ++h) {
@@ -53,11 +61,11 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
                 const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
                 const double w = 1.0 / d2;
                 sw += w;
-                value(q, out.pixel.data());
-                for (int v = 0; v < values; ++v) {
-                    const double x = out.pixel[v];
-                    out.mean[v] += w * x;
-                    out.square[v] += w * x * x;
+                value(q, pixel);
+                for (int v = 0; v < n; ++v) {
+                    const double x = pixel[v];
+                    mean[v] += w * x;
+                    square[v] += w * x * x;
                 }
                 if (out.ring == 0) {
                     // The first ring that holds a pixel: the search ends
@@ -68,10 +76,10 @@ void ring_stats(int r, int c, int rows, int width, int start, int values, Marked
             }
         }
     }
-    if (sw <= 0.0) return;
-    for (int v = 0; v < values; ++v) {
-        out.mean[v] /= sw;
-        out.square[v] /= sw;
+    const bool any = sw > 0.0;
+    for (int v = 0; v < n; ++v) {
+        out.mean[v] = any ? mean[v] / sw : 0.0;
+        out.square[v] = any ? square[v] / sw : 0.0;
     }
 }
 
