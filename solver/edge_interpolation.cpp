@@ -341,17 +341,11 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     // Each octant's pixels are in the search order already: the eight runs
     // merged in pairs, then the pairs, then the halves (the ranks differ).
     const Offset* merged[N];
+    const auto by_rank = [](const Offset* a, const Offset* b) { return a->rank < b->rank; };
     for (int span = 1; span < 8; span *= 2) {
-        for (int k = 0; k < 8; k += 2 * span) {
-            const Offset** a = taken + run_end[k];
-            const Offset** const a_end = taken + run_end[k + span];
-            const Offset** b = a_end;
-            const Offset** const b_end = taken + run_end[k + 2 * span];
-            const Offset** out = merged + run_end[k];
-            while (a != a_end && b != b_end) *out++ = (*b)->rank < (*a)->rank ? *b++ : *a++;
-            out = std::copy(a, a_end, out);
-            std::copy(b, b_end, out);
-        }
+        for (int k = 0; k < 8; k += 2 * span)
+            std::merge(taken + run_end[k], taken + run_end[k + span], taken + run_end[k + span],
+                       taken + run_end[k + 2 * span], merged + run_end[k], by_rank);
         std::copy(merged, merged + n, taken);
     }
     int dy[N], dx[N];
