@@ -193,7 +193,7 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
                  const double* spectral_square = nullptr)
 {
     const int bands = m.bands;
-    double value[P], variance[P];
+    double value[P], variance[P], spectral_variance[P];
     bool have[P];
     double largest = 0.0;
     for (int k = 0; k < P; ++k) {
@@ -211,9 +211,17 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
         const double c = m.carry[slot(bands, k, ring, b)];
         const double mean = residuals.mean[k * bands + b];
         value[k] -= c * mean;
-        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
-                      m.growth[slot(bands, k, ring, b)];
+        const double growth = m.growth[slot(bands, k, ring, b)];
+        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) * growth;
         largest = std::max(largest, variance[k]);
+        // The same of the spectral neighbours' residuals after their own
+        // correction, for the estimated error alone.
+        if (spectral_square != nullptr) {
+            const std::size_t i = static_cast<std::size_t>(k) * bands + b;
+            const double cs = m.spectral_carry[i];
+            spectral_variance[k] =
+                std::max(spectral_square[i] - (2.0 * cs - cs * cs) * spectral[i] * spectral[i], 0.0) * growth;
+        }
     }
     // A vanishing estimated error takes (nearly) all the weight, never all of
     // it: no weight exceeds 1e12 times that of the predictor with the
@@ -241,20 +249,17 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
     // their residuals after the spectral correction, grown to the ring as
     // v_k is: the residuals of the pixels most like it in the fill image
     // tell its error too, but the weights stay those of the rings alone.
-    double own = 1.0 / sw, spread = 0.0;
-    if (spectral_square != nullptr) own = 0.0;
+    // w_k^2 v_k^(3/4) u_k^(1/4) = (u_k / v_k)^(1/4) / (v_k sw^2).
+    const bool mixed = spectral_square != nullptr && residuals.ring > 0;
+    double own = mixed ? 0.0 : 1.0 / sw, spread = 0.0;
     for (int k = 0; k < P; ++k)
         if (have[k]) {
             const double v = std::max(variance[k], floor);
             const double w = 1.0 / v / sw;
             spread += w * (value[k] - out.value) * (value[k] - out.value);
-            if (spectral_square == nullptr) continue;
-            const std::size_t i = static_cast<std::size_t>(k) * bands + b;
-            const double c = m.spectral_carry[i];
-            const double u = std::max(spectral_square[i] - (2.0 * c - c * c) * spectral[i] * spectral[i], 0.0) *
-                             m.growth[slot(bands, k, ring, b)];
-            own += w * w * v * std::sqrt(std::sqrt(std::max(u, floor) / v));
+            if (mixed) own += std::sqrt(std::sqrt(std::max(spectral_variance[k], floor) / v)) / v;
         }
+    if (mixed) own /= sw * sw;
     out.variance = (residuals.ring > 0 ? own : 0.0) + spread;
     return out;
 }
@@ -427,9 +432,15 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
-        for (int v = 0; v < values; ++v) mean[v] += x[v];
-        if (square != nullptr)
-            for (int v = 0; v < values; ++v) square[v] += static_cast<double>(x[v]) * x[v];
+        if (square == nullptr) {
+            for (int v = 0; v < values; ++v) mean[v] += x[v];
+            continue;
+        }
+        for (int v = 0; v < values; ++v) {
+            const double y = x[v];
+            mean[v] += y;
+            square[v] += y * y;
+        }
     }
     for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
     if (square != nullptr)
