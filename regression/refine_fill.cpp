@@ -184,13 +184,16 @@ struct Combined {
 // prediction(k): predictor k's value (NaN: none); residuals: the ring
 // statistics of all predictors' residuals around the pixel.
 // spectral (or null): the spectral neighbours' mean residuals
-// (spectral_residual_mean, predictor by predictor, band by band).
+// (spectral_residual_mean, predictor by predictor, band by band);
+// spectral_square (or null) their mean squares, which only the estimated
+// error reads.
 template <class Prediction>
 Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
-                 const RingStats& residuals, const double* spectral)
+                 const RingStats& residuals, const double* spectral,
+                 const double* spectral_square = nullptr)
 {
     const int bands = m.bands;
-    double value[P], variance[P];
+    double value[P], variance[P], spectral_variance[P];
     bool have[P];
     double largest = 0.0;
     for (int k = 0; k < P; ++k) {
@@ -208,9 +211,17 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
         const double c = m.carry[slot(bands, k, ring, b)];
         const double mean = residuals.mean[k * bands + b];
         value[k] -= c * mean;
-        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) *
-                      m.growth[slot(bands, k, ring, b)];
+        const double growth = m.growth[slot(bands, k, ring, b)];
+        variance[k] = std::max(residuals.square[k * bands + b] - (2.0 * c - c * c) * mean * mean, 0.0) * growth;
         largest = std::max(largest, variance[k]);
+        // The same of the spectral neighbours' residuals after their own
+        // correction, for the estimated error alone.
+        if (spectral_square != nullptr) {
+            const std::size_t i = static_cast<std::size_t>(k) * bands + b;
+            const double cs = m.spectral_carry[i];
+            spectral_variance[k] =
+                std::max(spectral_square[i] - (2.0 * cs - cs * cs) * spectral[i] * spectral[i], 0.0) * growth;
+        }
     }
     // A vanishing estimated error takes (nearly) all the weight, never all of
     // it: no weight exceeds 1e12 times that of the predictor with the
@@ -232,13 +243,24 @@ Combined combine(const RefineModel& m, int ring, int b, Prediction prediction,
     // The combination's own error, as if the predictors' errors were
     // independent, plus their disagreement around it: where they differ, at
     // least one of them is wrong. Without residuals around, only the latter.
-    double spread = 0.0;
+    // The former is sum_k w_k^2 v_k for the normalised weights w_k = 1 /
+    // (v_k sw), i.e. 1 / sw. With the spectral neighbours' residuals, each
+    // v_k in it becomes v_k^(3/4) u_k^(1/4), where u_k is what is left of
+    // their residuals after the spectral correction, grown to the ring as
+    // v_k is: the residuals of the pixels most like it in the fill image
+    // tell its error too, but the weights stay those of the rings alone.
+    // w_k^2 v_k^(3/4) u_k^(1/4) = (u_k / v_k)^(1/4) / (v_k sw^2).
+    const bool mixed = spectral_square != nullptr && residuals.ring > 0;
+    double own = mixed ? 0.0 : 1.0 / sw, spread = 0.0;
     for (int k = 0; k < P; ++k)
         if (have[k]) {
-            const double w = 1.0 / std::max(variance[k], floor) / sw;
+            const double v = std::max(variance[k], floor);
+            const double w = 1.0 / v / sw;
             spread += w * (value[k] - out.value) * (value[k] - out.value);
+            if (mixed) own += std::sqrt(std::sqrt(std::max(spectral_variance[k], floor) / v)) / v;
         }
-    out.variance = (residuals.ring > 0 ? 1.0 / sw : 0.0) + spread;
+    if (mixed) own /= sw * sw;
+    out.variance = (residuals.ring > 0 ? own : 0.0) + spread;
     return out;
 }
 
@@ -370,10 +392,11 @@ void index_residual_table(ResidualTable& table, int width)
 
 int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
                            int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
-                           double* mean)
+                           double* mean, double* square)
 {
     const int values = table.count;
     std::fill(mean, mean + values, 0.0);
+    if (square != nullptr) std::fill(square, square + values, 0.0);
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
     const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
     const int gap = std::max(exclude, 1);
@@ -409,9 +432,19 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
     for (std::size_t i = 0; i < n; ++i) {
         const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
-        for (int v = 0; v < values; ++v) mean[v] += x[v];
+        if (square == nullptr) {
+            for (int v = 0; v < values; ++v) mean[v] += x[v];
+            continue;
+        }
+        for (int v = 0; v < values; ++v) {
+            const double y = x[v];
+            mean[v] += y;
+            square[v] += y * y;
+        }
     }
     for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
+    if (square != nullptr)
+        for (int v = 0; v < values; ++v) square[v] /= static_cast<double>(n);
     return static_cast<int>(n);
 }
 
@@ -649,7 +682,10 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     // the neighbours at least two rings away even for a sample seen from
     // the first: its nearest neighbours share its error more than those of
     // a gap pixel, which lie across a gap.
-    std::vector<double> spectral_means;
+    // Per visit: its spectral neighbours' mean residuals and mean squares,
+    // and whether it had any.
+    std::vector<double> spectral_means, spectral_squares;
+    std::vector<unsigned char> spectral_found;
     m.spectral_carry.assign(values, 0.0);
     if (in.spectral) {
         // Each visit's mean on its own, in chunks of visits; then the sums
@@ -657,6 +693,8 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
         std::vector<std::pair<std::size_t, int>> visited;
         for_each_ring([&](std::size_t q, int ring) { visited.emplace_back(q, ring); });
         spectral_means.resize(visited.size() * values);
+        spectral_squares.resize(visited.size() * values);
+        spectral_found.resize(visited.size());
         in_chunks((visited.size() + CalibrationSamples::CHUNK - 1) / CalibrationSamples::CHUNK,
                   [&](std::size_t chunk) {
                       std::vector<std::pair<double, std::size_t>> scratch;
@@ -664,8 +702,9 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
                       for (std::size_t i = first; i < std::min(first + CalibrationSamples::CHUNK, visited.size()); ++i) {
                           const auto [q, ring] = visited[i];
                           const int r = static_cast<int>(q / in.width), c = static_cast<int>(q % in.width);
-                          spectral_residual_mean(*in.similar, m.corrected, r, c, std::max(ring, 2), scratch,
-                                                 spectral_means.data() + i * values);
+                          spectral_found[i] = spectral_residual_mean(
+                              *in.similar, m.corrected, r, c, std::max(ring, 2), scratch,
+                              spectral_means.data() + i * values, spectral_squares.data() + i * values) > 0;
                       }
                   });
         std::vector<double> error_by_mean(values, 0.0), mean_squared_s(values, 0.0);
@@ -695,11 +734,14 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     std::vector<int> seen_ring;
     std::vector<double> seen_variance, seen_error;
     for_each_ring([&](std::size_t q, int ring) {
-        const double* spectral = in.spectral ? spectral_means.data() + seen_ring.size() * values : nullptr;
+        const std::size_t visit = seen_ring.size();
+        const double* spectral = in.spectral ? spectral_means.data() + visit * values : nullptr;
+        const double* square =
+            in.spectral && spectral_found[visit] != 0 ? spectral_squares.data() + visit * values : nullptr;
         seen_ring.push_back(ring);
         for (int b = 0; b < bands; ++b) {
             const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals,
-                                       spectral);
+                                       spectral, square);
             const double e = x.value - in.target[b][q];
             const bool known = std::isfinite(e) && std::isfinite(x.variance);
             seen_variance.push_back(known ? x.variance : NONE);
@@ -731,7 +773,7 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
     RingStats residuals(P * bands);
     std::vector<double> sigma(static_cast<std::size_t>(bands));
     std::vector<std::pair<double, std::size_t>> scratch;
-    std::vector<double> spectral(static_cast<std::size_t>(P) * bands);
+    std::vector<double> spectral(static_cast<std::size_t>(P) * bands), square(spectral.size());
     for (int r = std::max(row_begin, 0); r < std::min(row_end, rows); ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
@@ -740,8 +782,11 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
             // Beyond the rings searched, the farthest ring measured stands.
             const int nearest = nearest_valid_ring(in.target_mask, r, c, rows, width, 1);
             const int ring = nearest > 0 ? nearest : RING_REACH;
+            // The mean squares only for the estimated error.
+            bool found = false;
             if (in.spectral)
-                spectral_residual_mean(*in.similar, m.corrected, r, c, 1, scratch, spectral.data());
+                found = spectral_residual_mean(*in.similar, m.corrected, r, c, 1, scratch, spectral.data(),
+                                               error != nullptr ? square.data() : nullptr) > 0;
             int spatial_bands = 0;
             for (int b = 0; b < bands; ++b) {
                 const double regression = filled[b][pos];
@@ -749,8 +794,9 @@ void refine_rows(const RefineModel& m, const RefineInputs& in, int row_begin, in
                     return k == PREDICT_REGRESSION ? regression
                                                    : in.predictions[(k - 1) * bands + b][pos];
                 };
-                const Combined x =
-                    combine(m, ring, b, prediction, residuals, in.spectral ? spectral.data() : nullptr);
+                const Combined x = combine(m, ring, b, prediction, residuals,
+                                           in.spectral ? spectral.data() : nullptr,
+                                           found && error != nullptr ? square.data() : nullptr);
                 filled[b][pos] = std::isfinite(x.value) ? x.value : regression;
                 sigma[b] = std::sqrt(m.error_scale[static_cast<std::size_t>(ring) * bands + b] * x.variance);
                 spatial_bands += x.spatial_weight > 0.5;  // more than all the others'

@@ -174,11 +174,12 @@ void index_residual_table(ResidualTable& table, int width);
 // pixels nearest to (row, col) in spectral distance within SPECTRAL_HALF
 // rows and columns, leaving out those fewer than `exclude` rows and columns
 // away (and the pixel itself); ties go to the earlier pixel in raster
-// order. Writes mean[0 .. table.count - 1] (zeros when none) and returns
-// how many were averaged.
+// order. Writes mean[0 .. table.count - 1] (zeros when none) and, with
+// `square`, the mean of their squares beside it; returns how many were
+// averaged.
 int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
                            int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
-                           double* mean);
+                           double* mean, double* square = nullptr);
 
 // What one strip's samples say, per predictor, ring s (1 .. RING_REACH: the
 // distance of the nearest valid pixel) and band.

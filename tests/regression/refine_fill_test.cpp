@@ -461,15 +461,21 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
         }
         std::sort(plain.begin(), plain.end());
         plain.resize(std::min<std::size_t>(plain.size(), SPECTRAL_NEIGHBOURS));
-        double expected[V] = {0.0, 0.0}, mean[V] = {1.0, 1.0};
+        double expected[V] = {0.0, 0.0}, mean[V] = {1.0, 1.0}, squares[V] = {0.0, 0.0}, square[V] = {1.0, 1.0};
         for (const auto& p : plain)
-            for (int v = 0; v < V; ++v) expected[v] += double{table.values[p.second * V + v]} / plain.size();
-        // The same through the table's per-block index of each row.
+            for (int v = 0; v < V; ++v) {
+                expected[v] += double{table.values[p.second * V + v]} / plain.size();
+                squares[v] += std::pow(double{table.values[p.second * V + v]}, 2) / plain.size();
+            }
+        // The same through the table's per-block index of each row, there
+        // with the mean squares beside.
         for (const ResidualTable* t : {&table, &indexed}) {
-            EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean),
+            EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean,
+                                             t == &indexed ? square : nullptr),
                       static_cast<int>(plain.size()));
             for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
         }
+        for (int v = 0; v < V; ++v) EXPECT_NEAR(square[v], squares[v], 1e-12) << row << " " << col;
     }
 }
 
