@@ -74,7 +74,7 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& command,
     app.add_option("--method", method, "Fill method")
         ->check(CLI::IsMember({"sarnic", "tolvek", "both"}))
         ->capture_default_str();
-    app.add_option("--similar", s.similar_pixel_count, "Similar pixels per regression")
+    app.add_option("--similar", s.similar_pixel_count, "Similar pixels per regression (the refined fill: at most 15)")
         ->capture_default_str();
     app.add_option("--regularization", s.regularization, "Weight of the valid pixels in Tolvek")
         ->capture_default_str();

@@ -26,6 +26,23 @@ namespace {
 // Pixels per chunk at most, unless one row holds more.
 constexpr int CHUNK_PIXELS = 8192;
 
+// The refined fill's regression: one of three predictors, weighed by its
+// errors nearby, it needs fewer similar pixels than the standard fill's.
+// Its search stops at REFINED_SIMILAR_MOST similar pixels and, from the
+// REFINED_SIMILAR_SIDE window on, at REFINED_SIMILAR_ENOUGH; a smaller
+// --similar count stands. The statuses stay those of the full search. On
+// the real pairs and olinda the refined fill lost at most 0.6 % in any gap
+// class for about 0.73 times its processor time (docs/method.md).
+constexpr int REFINED_SIMILAR_MOST = 15;
+constexpr int REFINED_SIMILAR_SIDE = 15;
+constexpr int REFINED_SIMILAR_ENOUGH = 8;
+
+RegressionStrip::Reach refined_reach(int similar_pixel_count)
+{
+    return {std::min(similar_pixel_count, REFINED_SIMILAR_MOST), REFINED_SIMILAR_SIDE,
+            std::min(similar_pixel_count, REFINED_SIMILAR_ENOUGH)};
+}
+
 }  // namespace
 
 int regression_chunk_rows(int rows, int width, int threads)
@@ -60,6 +77,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
                                    s.target.band_count(), s.rows, s.width, sarnic::WEIGHT_OFFSET,
                                    s.similar_pixel_count);
+    const RegressionStrip::Reach reach =
+        s.refine ? refined_reach(s.similar_pixel_count) : prepared.full_reach();
 
     WorkerPool::Hooks hooks;
     hooks.finished = [&](std::size_t chunk) {
@@ -81,7 +100,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     if (!pool.run(
             wanted_chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                prepared.fill_rows(wanted_row(chunk), wanted_row_end(chunk), s.filled.bands(), s.status);
+                prepared.fill_rows(wanted_row(chunk), wanted_row_end(chunk), s.filled.bands(), s.status, reach);
             },
             hooks))
         return JobResult::stopped();
@@ -118,7 +137,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
                 prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.data(),
-                                      loo.bands());
+                                      loo.bands(), reach);
             },
             hooks))
         return JobResult::stopped();

@@ -281,7 +281,7 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
 // groups of a run are chosen once, leaving out, in the similar search, those
 // whose tile proves that no position can pass, and then tested row by row.
 template <bool Similar, int Bands>
-void RegressionStrip::search(int row, int col, Scratch& w) const
+void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) const
 {
     const int bands = Bands > 0 ? Bands : bands_;
     // Stores the candidate at q: y, x and the band weights summed over the
@@ -432,13 +432,28 @@ void RegressionStrip::search(int row, int col, Scratch& w) const
                 }
             }
         }
-        if (static_cast<long long>(w.size()) >= similar_pixel_count_) return;
+        const long long found = static_cast<long long>(w.size());
+        if (found >= reach.similar_pixels || (found >= reach.enough && side >= reach.max_side)) return;
         inner = half;
     }
 }
 
+RegressionStrip::Reach RegressionStrip::full_reach() const
+{
+    return {similar_pixel_count_, MAX_SIDE, similar_pixel_count_};
+}
+
+void RegressionStrip::similar_search(int row, int col, Scratch& w, const Reach& reach) const
+{
+    switch (bands_) {
+    case 3: search<true, 3>(row, col, w, reach); break;
+    case 6: search<true, 6>(row, col, w, reach); break;
+    default: search<true, 0>(row, col, w, reach); break;
+    }
+}
+
 void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const* filled,
-                                    unsigned char& status) const
+                                    unsigned char& status, const Reach& reach) const
 {
     const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
     for (int b = 0; b < bands_; ++b) w.centre[b] = fill_[b][pos];
@@ -448,13 +463,7 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
     // tolerance of the pixel's own fill values. When no fill value can pass
     // in some band the search would find nothing anywhere: it is skipped.
     w.clear();
-    if (similar_bounds(w)) {
-        switch (bands_) {
-        case 3: search<true, 3>(row, col, w); break;
-        case 6: search<true, 6>(row, col, w); break;
-        default: search<true, 0>(row, col, w); break;
-        }
-    }
+    if (similar_bounds(w)) similar_search(row, col, w, reach);
     bool similar_fit = w.size() >= 2;
     if (!similar_fit) {
         // Too few similar pixels: every position valid in both images counts.
@@ -463,7 +472,7 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
             w.fill_min[b] = FILL_RANGE_LOW_START;
             w.fill_max[b] = FILL_RANGE_HIGH_START;
         }
-        search<false, 0>(row, col, w);
+        search<false, 0>(row, col, w, full_reach());
     }
 
     const std::size_t n = w.size();
@@ -473,11 +482,11 @@ void RegressionStrip::predict_pixel(int row, int col, Scratch& w, double* const*
 }
 
 void RegressionStrip::fill_pixel(int row, int col, Scratch& work, double* const* filled,
-                                 unsigned char* status) const
+                                 unsigned char* status, const Reach& reach) const
 {
     const std::size_t pos = static_cast<std::size_t>(row) * width_ + col;
     if (target_mask_[pos] != 0 && fill_mask_[pos] == 0) {
-        predict_pixel(row, col, work, filled, status[pos]);
+        predict_pixel(row, col, work, filled, status[pos], reach);
         return;
     }
     for (int b = 0; b < bands_; ++b) filled[b][pos] = target_[b][pos];
@@ -498,6 +507,7 @@ void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* fille
     if (first >= end) return;
     const std::size_t pixels = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(width_);
     const bool report = progress != nullptr && progress_context != nullptr;
+    const Reach reach = full_reach();
     Scratch work(bands_);
     for (int row = first; row < end; ++row) {
         for (int col = 0; col < width_; ++col) {
@@ -506,13 +516,27 @@ void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* fille
                 progress(static_cast<double>(pos) / static_cast<double>(pixels), "",
                          progress_context);
             }
-            fill_pixel(row, col, work, filled, status);
+            fill_pixel(row, col, work, filled, status, reach);
         }
     }
 }
 
+void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
+                                unsigned char* status, const Reach& reach) const
+{
+    Scratch work(bands_);
+    for (int row = std::max(row_begin, 0); row < std::min(row_end, rows_); ++row)
+        for (int col = 0; col < width_; ++col) fill_pixel(row, col, work, filled, status, reach);
+}
+
 void RegressionStrip::predict_rows(int row_begin, int row_end, const unsigned char* select,
                                    double* const* prediction) const
+{
+    predict_rows(row_begin, row_end, select, prediction, full_reach());
+}
+
+void RegressionStrip::predict_rows(int row_begin, int row_end, const unsigned char* select,
+                                   double* const* prediction, const Reach& reach) const
 {
     const int first = std::max(row_begin, 0), end = std::min(row_end, rows_);
     Scratch work(bands_);
@@ -520,7 +544,7 @@ void RegressionStrip::predict_rows(int row_begin, int row_end, const unsigned ch
     for (int row = first; row < end; ++row)
         for (int col = 0; col < width_; ++col)
             if (select[static_cast<std::size_t>(row) * width_ + col] != 0)
-                predict_pixel(row, col, work, prediction, status);
+                predict_pixel(row, col, work, prediction, status, reach);
 }
 
 }  // namespace pelvane

@@ -62,6 +62,25 @@ public:
     void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
                    ProgressFn progress, void* progress_context) const;
 
+    // How far the similar search goes: it stops after the first window that
+    // holds `similar_pixels` candidates or, from the first window whose side
+    // reaches `max_side` on, after the first that holds `enough`. With
+    // `enough` at least 2 (or equal to `similar_pixels`) a pixel gets status
+    // 1 exactly where the full search gives it: two similar pixels within
+    // the largest window. The co-valid search of the others (statuses 2 and
+    // 3) is always the full one.
+    struct Reach {
+        int similar_pixels;
+        int max_side;
+        int enough;
+    };
+    // The strip's own: its similar pixel count, whatever the window.
+    Reach full_reach() const;
+
+    // As fill_rows above (no progress), the similar fits with `reach`.
+    void fill_rows(int row_begin, int row_end, double* const* filled, unsigned char* status,
+                   const Reach& reach) const;
+
     // The regression at every pixel of rows row_begin .. row_end - 1 whose
     // `select` byte is nonzero, as if it were a gap, whatever its masks say:
     // written into `prediction` (band pointers, the strip's layout), nothing
@@ -70,6 +89,8 @@ public:
     // regression's error.
     void predict_rows(int row_begin, int row_end, const unsigned char* select,
                       double* const* prediction) const;
+    void predict_rows(int row_begin, int row_end, const unsigned char* select,
+                      double* const* prediction, const Reach& reach) const;
 
     int rows() const { return rows_; }
     int width() const { return width_; }
@@ -88,13 +109,14 @@ private:
     };
 
     void fill_pixel(int row, int col, Scratch& work, double* const* filled,
-                    unsigned char* status) const;
+                    unsigned char* status, const Reach& reach) const;
     void predict_pixel(int row, int col, Scratch& work, double* const* filled,
-                       unsigned char& status) const;
+                       unsigned char& status, const Reach& reach) const;
     void compute_tolerance(int row, int col, Scratch& work) const;
     bool similar_bounds(Scratch& work) const;
+    void similar_search(int row, int col, Scratch& work, const Reach& reach) const;
     template <bool Similar, int Bands>
-    void search(int row, int col, Scratch& work) const;
+    void search(int row, int col, Scratch& work, const Reach& reach) const;
 
     unsigned char* lane_group(int row, int group)
     {

@@ -212,7 +212,8 @@ def fill(target: npt.ArrayLike,
         Sarnic, the regression against the fill image; Tolvek, the
         total-variation restoration of the pixels missing in both; or both.
     similar : int, optional
-        Similar pixels per regression.
+        Similar pixels per regression (with refine: at most 15, and at
+        most 8 once the search's window reaches 15 x 15 pixels).
     regularization : float, optional
         Weight of the valid pixels in Tolvek.
     max_iterations : int, optional

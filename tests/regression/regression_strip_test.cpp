@@ -4,6 +4,7 @@
 // olinda scene.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
 #include "regression/regression_fill_reference.h"
 #include "regression/regression_strip.h"
@@ -212,6 +214,17 @@ void check_all_paths(const Inputs& s, int count)
         regression_fill_rows(t.data(), f.data(), s.target_mask.data(), s.fill_mask.data(), s.bands,
                              s.rows, s.width, q.data(), wrapper.status.data(), 0.5, count, r, r + 4);
     expect_same(wrapper, want, "regression_fill_rows");
+
+    // A shorter similar search: the full search's statuses everywhere, and
+    // its values wherever the similar search is not the one shortened.
+    Outputs near = blank(s);
+    auto nr = out_pointers(near);
+    strip.fill_rows(0, s.rows, nr.data(), near.status.data(),
+                    RegressionStrip::Reach{std::min(count, 6), 11, std::min(count, 3)});
+    for (std::size_t i = 0; i < near.status.size(); ++i)
+        for (std::size_t b = 0; b < near.filled.size() && near.status[i] == PIXEL_SIMILAR_FIT; ++b)
+            near.filled[b][i] = want.filled[b][i];
+    expect_same(near, want, "fill_rows with a shorter reach");
     if (s.rows * s.width <= 20000) check_predict_rows(s, count, want);  // not olinda: a run per pixel
 }
 
