@@ -496,18 +496,30 @@ void RegressionStrip::fill_pixel(int row, int col, Scratch& work, double* const*
 void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
                                 unsigned char* status) const
 {
-    fill_rows(row_begin, row_end, filled, status, nullptr, nullptr);
+    fill_rows_within(row_begin, row_end, filled, status, full_reach(), nullptr, nullptr);
 }
 
 void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
                                 unsigned char* status, ProgressFn progress,
                                 void* progress_context) const
 {
+    fill_rows_within(row_begin, row_end, filled, status, full_reach(), progress, progress_context);
+}
+
+void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
+                                unsigned char* status, const Reach& reach) const
+{
+    fill_rows_within(row_begin, row_end, filled, status, reach, nullptr, nullptr);
+}
+
+void RegressionStrip::fill_rows_within(int row_begin, int row_end, double* const* filled,
+                                       unsigned char* status, const Reach& reach,
+                                       ProgressFn progress, void* progress_context) const
+{
     const int first = std::max(row_begin, 0), end = std::min(row_end, rows_);
     if (first >= end) return;
     const std::size_t pixels = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(width_);
     const bool report = progress != nullptr && progress_context != nullptr;
-    const Reach reach = full_reach();
     Scratch work(bands_);
     for (int row = first; row < end; ++row) {
         for (int col = 0; col < width_; ++col) {
@@ -519,14 +531,6 @@ void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* fille
             fill_pixel(row, col, work, filled, status, reach);
         }
     }
-}
-
-void RegressionStrip::fill_rows(int row_begin, int row_end, double* const* filled,
-                                unsigned char* status, const Reach& reach) const
-{
-    Scratch work(bands_);
-    for (int row = std::max(row_begin, 0); row < std::min(row_end, rows_); ++row)
-        for (int col = 0; col < width_; ++col) fill_pixel(row, col, work, filled, status, reach);
 }
 
 void RegressionStrip::predict_rows(int row_begin, int row_end, const unsigned char* select,

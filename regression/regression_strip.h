@@ -108,6 +108,8 @@ private:
         unsigned char bytes[64];
     };
 
+    void fill_rows_within(int row_begin, int row_end, double* const* filled, unsigned char* status,
+                          const Reach& reach, ProgressFn progress, void* progress_context) const;
     void fill_pixel(int row, int col, Scratch& work, double* const* filled,
                     unsigned char* status, const Reach& reach) const;
     void predict_pixel(int row, int col, Scratch& work, double* const* filled,
