@@ -151,8 +151,11 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
                        row >= wanted_first && row < wanted_end;
         select[q] = residual_pixels[q] != 0 || predicted[q] != 0;
     }
+    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
+    };
     const std::vector<float> scaled_fill =
-        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels);
+        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels, on_pool);
     const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
                                 scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
@@ -163,7 +166,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     std::optional<EdgeInterpolator>& fitted = s.interpolation != nullptr ? s.interpolation->interpolator : own;
     if (!fitted)
         fitted.emplace(fit_edge_model(s.target.bands(), bands, s.target_mask, s.width, s.rows,
-                                      EDGE_VARIOGRAM_ROW_STEP));
+                                      EDGE_VARIOGRAM_ROW_STEP, on_pool));
     const EdgeInterpolator& interpolator = *fitted;
     std::optional<KnownInterpolation> kept;
     if (s.interpolation != nullptr)

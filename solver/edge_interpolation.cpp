@@ -164,20 +164,26 @@ int edge_octant(int dy, int dx)
 }
 
 bool edge_variogram(const double* const* bands, int band_count, const unsigned char* gap_mask,
-                    int width, int rows, int row_step, double* gamma)
+                    int width, int rows, int row_step, double* gamma, const EdgeItems& items)
 {
     std::fill(gamma, gamma + EDGE_LAGS, 0.0);
     if (band_count < 1 || width < 1 || rows < 1) return false;
     row_step = std::max(row_step, 1);
     const std::size_t w = static_cast<std::size_t>(width);
-    int usable = 0;
-    std::vector<double> terms(2 * static_cast<std::size_t>(EDGE_LAGS) * VARIOGRAM_CHUNK);
-    double* const along = terms.data();
-    double* const down = along + EDGE_LAGS * VARIOGRAM_CHUNK;
-    for (int b = 0; b < band_count; ++b) {
+    // Each band's sums on their own (in any order, on any thread), then
+    // pooled band by band.
+    struct BandSums {
+        double sum[EDGE_LAGS] = {};
+        long long pairs[EDGE_LAGS] = {};
+    };
+    std::vector<BandSums> by_band(static_cast<std::size_t>(band_count));
+    auto band_sums = [&](std::size_t b) {
         const double* v = bands[b];
         double sum[EDGE_LAGS] = {};
         long long pairs[EDGE_LAGS] = {};
+        std::vector<double> terms(2 * static_cast<std::size_t>(EDGE_LAGS) * VARIOGRAM_CHUNK);
+        double* const along = terms.data();
+        double* const down = along + EDGE_LAGS * VARIOGRAM_CHUNK;
         for (int y = 0; y < rows; y += row_step) {
             // Where all the pairs of a pixel lie in the strip, in chunks of
             // columns: first every term of the chunk, lag by lag (a pair
@@ -230,6 +236,17 @@ bool edge_variogram(const double* const* bands, int band_count, const unsigned c
                 }
             }
         }
+        std::copy(sum, sum + EDGE_LAGS, by_band[b].sum);
+        std::copy(pairs, pairs + EDGE_LAGS, by_band[b].pairs);
+    };
+    if (items)
+        items(by_band.size(), band_sums);
+    else
+        for (std::size_t b = 0; b < by_band.size(); ++b) band_sums(b);
+    int usable = 0;
+    for (const BandSums& band : by_band) {
+        const double* const sum = band.sum;
+        const long long* const pairs = band.pairs;
         if (std::find(pairs, pairs + EDGE_LAGS, 0LL) != pairs + EDGE_LAGS) continue;
         const double last = sum[EDGE_LAGS - 1] / (2.0 * static_cast<double>(pairs[EDGE_LAGS - 1]));
         if (!(last > 0.0)) continue;
@@ -281,10 +298,11 @@ EdgeModel fit_edge_variogram(const double* gamma)
 }
 
 EdgeModel fit_edge_model(const double* const* bands, int band_count,
-                         const unsigned char* gap_mask, int width, int rows, int row_step)
+                         const unsigned char* gap_mask, int width, int rows, int row_step,
+                         const EdgeItems& items)
 {
     double gamma[EDGE_LAGS];
-    if (!edge_variogram(bands, band_count, gap_mask, width, rows, row_step, gamma))
+    if (!edge_variogram(bands, band_count, gap_mask, width, rows, row_step, gamma, items))
         return EdgeModel{};
     return fit_edge_variogram(gamma);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace pelvane {
@@ -58,9 +59,12 @@ constexpr int EDGE_REACH = 100;
 // row of the strip (row 0, row_step, ...). Written to gamma[0 .. EDGE_LAGS-1];
 // returns false, with gamma all 0, when no band has a pair at every lag.
 // Sums run band by band, lag by lag, row pairs of a row before its column
-// pairs, in raster order.
+// pairs, in raster order. `items` (or empty: one after another) runs each
+// band's sums, which are then pooled in band order: the same bits on any
+// number of threads.
+using EdgeItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 bool edge_variogram(const double* const* bands, int band_count, const unsigned char* gap_mask,
-                    int width, int rows, int row_step, double* gamma);
+                    int width, int rows, int row_step, double* gamma, const EdgeItems& items = {});
 
 // Fits gamma(h) = nugget' + sill * (1 - exp(-h / range)) to gamma[0 ..
 // EDGE_LAGS-1] (lags 1 .. EDGE_LAGS) by least squares, over 60 ranges from
@@ -72,7 +76,8 @@ EdgeModel fit_edge_variogram(const double* gamma);
 
 // The model of a strip: edge_variogram over every `row_step`-th row, fitted.
 EdgeModel fit_edge_model(const double* const* bands, int band_count,
-                         const unsigned char* gap_mask, int width, int rows, int row_step);
+                         const unsigned char* gap_mask, int width, int rows, int row_step,
+                         const EdgeItems& items = {});
 
 class EdgeWeightCache;
 

@@ -198,6 +198,12 @@ TEST(LocalRegression, MatchesThePlainReferenceForEveryBandCount)
         std::vector<const double*> t, f;
         for (int b = 0; b < bands; ++b) t.push_back(target[b].data()), f.push_back(fill[b].data());
         const std::vector<float> scaled = similar_scaled_fill(f.data(), valid.data(), bands, W * H);
+        // Its bands run in any order (on any threads): the same values.
+        EXPECT_EQ(similar_scaled_fill(f.data(), valid.data(), bands, W * H,
+                                      [](std::size_t n, const std::function<void(std::size_t)>& work) {
+                                          for (std::size_t i = n; i-- > 0;) work(i);
+                                      }),
+                  scaled);
         const SimilarSearch search{t.data(), f.data(), valid.data(), scaled.data(), bands, H, W, 30};
         std::vector<double> prior(bands * bands), fast(bands), slow(bands);
         for (double& p : prior) p = u(rng) - 0.5;
