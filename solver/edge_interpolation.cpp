@@ -342,15 +342,25 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     const Offset* taken[N];
     int n = 0;
     int run_end[9] = {};  // octant k's pixels: taken[run_end[k] .. run_end[k + 1] - 1]
+    // Offsets no farther than the nearest side of the strip lie inside it,
+    // and those left out (fewer than `exclude` rows and columns away) lie
+    // nearer than sqrt(2) * exclude: the tests that cannot fail are not made.
+    const int side = std::min(std::min(x, width - 1 - x), std::min(y, rows - 1 - y));
+    const int inside2 = side * side;
+    const int left_out2 = 2 * exclude * exclude;
+    const std::ptrdiff_t row_step = static_cast<std::ptrdiff_t>(width);
+    const unsigned char* const here = gap_mask + pos;
     for (int k = 0; k < 8; ++k) {
         int got = 0;
         for (const Offset& o : orders[k]) {
             if (got == quota || o.distance2 > bound[k]) break;
-            if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
-            const int yy = y + o.dy;
-            const int xx = x + o.dx;
-            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
-            if (gap_mask[static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx)] != 0) continue;
+            if (o.distance2 < left_out2 && std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
+            if (o.distance2 > inside2) {
+                const int yy = y + o.dy;
+                const int xx = x + o.dx;
+                if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+            }
+            if (here[o.dy * row_step + o.dx] != 0) continue;
             taken[n++] = &o;
             ++got;
         }
