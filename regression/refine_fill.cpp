@@ -407,22 +407,22 @@ void index_residual_fill(ResidualTable& table, const SimilarSearch& s)
 namespace {
 
 // The SPECTRAL_NEIGHBOURS least (distance, entry) pairs offered so far, in
-// their order. The entries are offered in increasing order, so a pair as
-// near as one kept goes after it: the order a sort of all the pairs gives.
+// the pairs' order (by distance, then entry), whatever the order offered.
 struct NearestEntries {
     double distance[SPECTRAL_NEIGHBOURS];
     std::size_t entry[SPECTRAL_NEIGHBOURS];
     int n = 0;
     void offer(double d, std::size_t e)
     {
+        auto after = [&](int i) { return distance[i] > d || (distance[i] == d && entry[i] > e); };
         int i = n;
         if (n == SPECTRAL_NEIGHBOURS) {
-            if (!(d < distance[n - 1])) return;
+            if (!after(n - 1)) return;
             --i;  // the last one goes
         } else {
             ++n;
         }
-        for (; i > 0 && distance[i - 1] > d; --i) {
+        for (; i > 0 && after(i - 1); --i) {
             distance[i] = distance[i - 1];
             entry[i] = entry[i - 1];
         }
@@ -484,10 +484,14 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
     const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
     const int gap = std::max(exclude, 1);
-    // Calls visit(first, end) for the runs of entries in the window, in
-    // order, those fewer than `gap` rows and columns away left out.
+    // Calls visit(first, end) for the runs of entries in the window, those
+    // fewer than `gap` rows and columns away left out: row by row from the
+    // pixel's row outward, the nearer rows first, whose pixels tend to be
+    // the more alike.
     auto for_each_run = [&](auto visit) {
-        for (int r = std::max(row - SPECTRAL_HALF, 0); r <= std::min(row + SPECTRAL_HALF, s.rows - 1); ++r) {
+        for (int k = 0; k <= 2 * SPECTRAL_HALF; ++k) {
+            const int r = row + (k % 2 == 0 ? k / 2 : -(k + 1) / 2);
+            if (r < 0 || r >= s.rows) continue;
             const std::size_t line = static_cast<std::size_t>(r) * s.width;
             const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
             const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
@@ -538,7 +542,8 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         return static_cast<int>(n);
     };
     if (!table.fill.empty()) {
-        // Each run's distances at once, then the nearest kept as they come.
+        // Each run's distances at once, then the nearest kept as they come:
+        // a near threshold found early spares most of the insertions.
 #if defined(__x86_64__) || defined(__i386__)
         static const bool avx2 = __builtin_cpu_supports("avx2");
         const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
