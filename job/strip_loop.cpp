@@ -605,14 +605,19 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
         pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(rows);
         interior_first -= from;
         auto keep = [&](auto* values) { std::memmove(values, values + from, pixels * sizeof(*values)); };
-        for (int b = 0; b < bands; ++b) {
-            keep(filled.band(b));
-            keep(fill.band(b));
-            if (error.band_count() > 0) keep(error.band(b));
-        }
-        keep(pixel_status.get());
-        keep(target_mask.data());
-        keep(fill_mask.data());
+        // A band's buffers, or (the last item) the byte buffers, per item.
+        pool.run(static_cast<std::size_t>(bands) + 1, pool.threads(), [&](std::size_t item, int) {
+            const int b = static_cast<int>(item);
+            if (b < bands) {
+                keep(filled.band(b));
+                keep(fill.band(b));
+                if (error.band_count() > 0) keep(error.band(b));
+                return;
+            }
+            keep(pixel_status.get());
+            keep(target_mask.data());
+            keep(fill_mask.data());
+        });
     }
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
