@@ -142,11 +142,11 @@ constexpr int OFFSET_BASE = 256;
 static_assert(OFFSET_BASE > 2 * EDGE_REACH + 1);
 static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
 
-EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
+EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS), recent_(SLOTS / 2, 0) {}
 
 std::size_t EdgeWeightCache::bytes()
 {
-    return SLOTS * sizeof(Entry);
+    return SLOTS * sizeof(Entry) + SLOTS / 2;
 }
 
 EdgeWeightCache& EdgeWeightCache::of_this_thread()
@@ -398,13 +398,21 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         offset[k] = static_cast<std::int16_t>(dy[k] * OFFSET_BASE + dx[k]);
         hash = (hash ^ static_cast<std::uint16_t>(offset[k])) * 16777619u;
     }
-    EdgeWeightCache::Entry& entry = cache->entries_[hash % EdgeWeightCache::SLOTS];
-    if (entry.n != n || !std::equal(offset, offset + n, entry.offset)) {
+    const std::size_t pair = hash % (EdgeWeightCache::SLOTS / 2);
+    EdgeWeightCache::Entry* const ways = &cache->entries_[2 * pair];
+    auto holds = [&](const EdgeWeightCache::Entry& e) {
+        return e.n == n && std::equal(offset, offset + n, e.offset);
+    };
+    int way = holds(ways[0]) ? 0 : holds(ways[1]) ? 1 : -1;
+    if (way < 0) {
+        way = cache->recent_[pair] ^ 1;
+        EdgeWeightCache::Entry& entry = ways[way];
         solve(dy, dx, n, entry.weight);
         entry.n = n;
         std::copy(offset, offset + n, entry.offset);
     }
-    std::copy(entry.weight, entry.weight + n, weight);
+    cache->recent_[pair] = static_cast<unsigned char>(way);
+    std::copy(ways[way].weight, ways[way].weight + n, weight);
     return n;
 }
 
