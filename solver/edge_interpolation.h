@@ -144,8 +144,8 @@ private:
 // each compared in full; a new set of weights takes the place of the one
 // of the pair used less lately (a pair, not one entry: the hashes of
 // patterns in use at once fall on one place often enough that with one
-// entry per place nearly twice as many systems were solved on the demo
-// scene). It keeps the model it was filled under and empties itself for
+// entry per place 1.44 times as many systems were solved by the refined
+// fill of the 2000 x 700 demo scene). It keeps the model it was filled under and empties itself for
 // another. Not for several threads at once: one each.
 class EdgeWeightCache {
 public:
