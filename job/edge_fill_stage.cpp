@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "solver/edge_interpolation.h"
@@ -104,7 +105,10 @@ JobResult run_edge_fill_stage(WorkerPool& pool, JobHost& host, const EdgeFillBuf
     const bool want_error = s.standard_error != nullptr && s.sites != nullptr;
 
     const EdgeInterpolator interpolator(fit_edge_model(
-        s.filled.bands(), bands, s.holes, s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP));
+        s.filled.bands(), bands, s.holes, s.width, s.rows, EDGE_VARIOGRAM_ROW_STEP,
+        [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+            pool.run(count, pool.threads(), [&](std::size_t band, int) { work(band); });
+        }));
     const std::vector<std::size_t> holes = marked_positions(s.holes, pixels);
     std::vector<double> values, spread, carried;
     const bool carry = want_error && s.known_error != nullptr;

@@ -143,16 +143,22 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
+    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
+    };
     std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
-    for (std::size_t q = 0; q < pixels; ++q) {
-        both_valid[q] = s.target_mask[q] == 0 && s.fill_mask[q] == 0;
-        const int row = static_cast<int>(q / width);
-        predicted[q] = s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT &&
-                       row >= wanted_first && row < wanted_end;
-        select[q] = residual_pixels[q] != 0 || predicted[q] != 0;
-    }
+    constexpr std::size_t PIECE = 65536;  // pixels marked per item
+    on_pool((pixels + PIECE - 1) / PIECE, [&](std::size_t piece) {
+        for (std::size_t q = piece * PIECE; q < std::min(pixels, (piece + 1) * PIECE); ++q) {
+            both_valid[q] = s.target_mask[q] == 0 && s.fill_mask[q] == 0;
+            const int row = static_cast<int>(q / width);
+            predicted[q] = s.status[q] >= PIXEL_SIMILAR_FIT && s.status[q] <= PIXEL_RATIO_FIT &&
+                           row >= wanted_first && row < wanted_end;
+            select[q] = residual_pixels[q] != 0 || predicted[q] != 0;
+        }
+    });
     const std::vector<float> scaled_fill =
-        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels);
+        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels, on_pool);
     const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
                                 scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
@@ -163,7 +169,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     std::optional<EdgeInterpolator>& fitted = s.interpolation != nullptr ? s.interpolation->interpolator : own;
     if (!fitted)
         fitted.emplace(fit_edge_model(s.target.bands(), bands, s.target_mask, s.width, s.rows,
-                                      EDGE_VARIOGRAM_ROW_STEP));
+                                      EDGE_VARIOGRAM_ROW_STEP, on_pool));
     const EdgeInterpolator& interpolator = *fitted;
     std::optional<KnownInterpolation> kept;
     if (s.interpolation != nullptr)

@@ -39,9 +39,9 @@ namespace {
 using ByteBuffer = std::unique_ptr<unsigned char[]>;
 
 // Converts each band's interior rows of `filled` to the output sample type,
-// into out.samples.
-JobResult convert_interior(const StripContext& context, const Strip& strip, BandStack& filled,
-                           StripOutput& out)
+// into out.samples, the bands on the pool's threads.
+JobResult convert_interior(const StripContext& context, const Strip& strip, WorkerPool& pool,
+                           BandStack& filled, StripOutput& out)
 {
     const ImageInfo& image = context.image;
     const std::size_t width = static_cast<std::size_t>(image.width);
@@ -50,20 +50,21 @@ JobResult convert_interior(const StripContext& context, const Strip& strip, Band
     const std::size_t first = width * static_cast<std::size_t>(strip.interior_offset);
 
     out.samples.clear();
-    out.samples.reserve(static_cast<std::size_t>(image.band_count));
+    out.samples.resize(static_cast<std::size_t>(image.band_count));
     // The refined fill rounds to the nearest integer where the samples are
     // integers; the standard write-back truncates, 0.5 too low on average.
     const bool round = context.plan.refine && !GDALDataTypeIsFloating(image.sample_type);
-    for (int b = 0; b < image.band_count; ++b) {
-        if (round) {
-            double* values = filled.band(b) + first;
+    std::vector<unsigned char> converted(out.samples.size(), 0);
+    pool.run(out.samples.size(), pool.threads(), [&](std::size_t b, int) {
+        double* values = filled.band(static_cast<int>(b)) + first;
+        if (round)
             for (std::size_t i = 0; i < samples; ++i) values[i] = std::round(values[i]);
-        }
-        out.samples.push_back(std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes));
-        if (!convert_samples(filled.band(b) + first, samples, image.sample_type,
-                             out.samples.back().get(), image.nan_nodata))
-            return msg::COMPLEX_TYPE;
-    }
+        out.samples[b] = std::make_unique_for_overwrite<unsigned char[]>(samples * sample_bytes);
+        converted[b] = convert_samples(values, samples, image.sample_type, out.samples[b].get(),
+                                       image.nan_nodata);
+    });
+    if (std::find(converted.begin(), converted.end(), 0) != converted.end())
+        return msg::COMPLEX_TYPE;
     return {};
 }
 
@@ -604,14 +605,19 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
         pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(rows);
         interior_first -= from;
         auto keep = [&](auto* values) { std::memmove(values, values + from, pixels * sizeof(*values)); };
-        for (int b = 0; b < bands; ++b) {
-            keep(filled.band(b));
-            keep(fill.band(b));
-            if (error.band_count() > 0) keep(error.band(b));
-        }
-        keep(pixel_status.get());
-        keep(target_mask.data());
-        keep(fill_mask.data());
+        // A band's buffers, or (the last item) the byte buffers, per item.
+        pool.run(static_cast<std::size_t>(bands) + 1, pool.threads(), [&](std::size_t item, int) {
+            const int b = static_cast<int>(item);
+            if (b < bands) {
+                keep(filled.band(b));
+                keep(fill.band(b));
+                if (error.band_count() > 0) keep(error.band(b));
+                return;
+            }
+            keep(pixel_status.get());
+            keep(target_mask.data());
+            keep(fill_mask.data());
+        });
     }
     // Each pixel sees the values written before it: one thread, in raster order.
     std::vector<unsigned char> fallback_written;
@@ -693,7 +699,7 @@ JobResult compute_strip(const StripContext& context, const Strip& strip, WorkerP
 
     Strip kept = strip;  // the interior within the rows worked on
     kept.interior_offset = static_cast<int>(interior_first / static_cast<std::size_t>(image.width));
-    JobResult converted = convert_interior(context, kept, filled, out);
+    JobResult converted = convert_interior(context, kept, pool, filled, out);
     end_strip_work(context.host);
     return converted;
 }

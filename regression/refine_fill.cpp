@@ -11,6 +11,10 @@
 #include "regression/pixel_status.h"
 #include "regression/ring_stats.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace pelvane {
 
 namespace {
@@ -390,6 +394,86 @@ void index_residual_table(ResidualTable& table, int width)
     }
 }
 
+void index_residual_fill(ResidualTable& table, const SimilarSearch& s)
+{
+    const std::size_t entries = table.at.size(), nb = static_cast<std::size_t>(s.bands);
+    table.fill_stride = entries + 3;
+    table.fill.assign(table.fill_stride * nb, 0.0f);
+    for (std::size_t b = 0; b < nb; ++b)
+        for (std::size_t e = 0; e < entries; ++e)
+            table.fill[b * table.fill_stride + e] = s.scaled_fill[table.at[e] * nb + b];
+}
+
+namespace {
+
+// The SPECTRAL_NEIGHBOURS least (distance, entry) pairs offered so far, in
+// the pairs' order (by distance, then entry), whatever the order offered.
+struct NearestEntries {
+    double distance[SPECTRAL_NEIGHBOURS];
+    std::size_t entry[SPECTRAL_NEIGHBOURS];
+    int n = 0;
+    void offer(double d, std::size_t e)
+    {
+        auto after = [&](int i) { return distance[i] > d || (distance[i] == d && entry[i] > e); };
+        int i = n;
+        if (n == SPECTRAL_NEIGHBOURS) {
+            if (!after(n - 1)) return;
+            --i;  // the last one goes
+        } else {
+            ++n;
+        }
+        for (; i > 0 && after(i - 1); --i) {
+            distance[i] = distance[i - 1];
+            entry[i] = entry[i - 1];
+        }
+        distance[i] = d;
+        entry[i] = e;
+    }
+};
+
+// The spectral distances of `count` consecutive entries from `first`
+// (spectral_distance2's, from the table's fill) into out[0 .. count - 1].
+void entry_distances_plain(const ResidualTable& t, int bands, const float* own, std::size_t first,
+                           std::size_t count, double* out)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        double sum = 0.0;
+        for (int b = 0; b < bands; ++b) {
+            const double d = static_cast<double>(t.fill[b * t.fill_stride + first + i]) - own[b];
+            sum += d * d;
+        }
+        sum /= bands;
+        out[i] = std::isnan(sum) ? std::numeric_limits<double>::infinity() : sum;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same, four entries on four lanes, each lane's operations those of the
+// plain form: out gets up to three values more (of the entries after, or of
+// the stride's room).
+__attribute__((target("avx2"))) void entry_distances_avx2(const ResidualTable& t, int bands,
+                                                         const float* own, std::size_t first,
+                                                         std::size_t count, double* out)
+{
+    const float* const f = t.fill.data() + first;
+    const __m256d divisor = _mm256_set1_pd(static_cast<double>(bands));
+    const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    for (std::size_t i = 0; i < count; i += 4) {
+        __m256d sum = _mm256_setzero_pd();
+        for (int b = 0; b < bands; ++b) {
+            const __m256d x = _mm256_cvtps_pd(_mm_loadu_ps(f + b * t.fill_stride + i));
+            const __m256d d = _mm256_sub_pd(x, _mm256_set1_pd(static_cast<double>(own[b])));
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(d, d));
+        }
+        sum = _mm256_div_pd(sum, divisor);
+        sum = _mm256_blendv_pd(sum, infinity, _mm256_cmp_pd(sum, sum, _CMP_UNORD_Q));
+        _mm256_storeu_pd(out + i, sum);
+    }
+}
+#endif
+
+}  // namespace
+
 int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, int row, int col,
                            int exclude, std::vector<std::pair<double, std::size_t>>& scratch,
                            double* mean, double* square)
@@ -400,28 +484,87 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     const std::size_t centre = static_cast<std::size_t>(row) * s.width + col;
     const float* own = s.scaled_fill + centre * static_cast<std::size_t>(s.bands);
     const int gap = std::max(exclude, 1);
-    scratch.clear();
-    for (int r = std::max(row - SPECTRAL_HALF, 0); r <= std::min(row + SPECTRAL_HALF, s.rows - 1); ++r) {
-        const std::size_t line = static_cast<std::size_t>(r) * s.width;
-        const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
-        const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
-        const auto row_end = table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r + 1]);
-        const bool near_row = std::abs(r - row) < gap;
-        auto it = table.at.begin();
-        if (table.block_first.empty()) {
-            it = std::lower_bound(it + static_cast<std::ptrdiff_t>(table.row_first[r]), row_end, first);
-        } else {
-            const std::size_t block = static_cast<std::size_t>(r) * table.blocks +
-                                      static_cast<std::size_t>((first - line) / RESIDUAL_BLOCK);
-            it += static_cast<std::ptrdiff_t>(table.block_first[block]);
-            while (it != row_end && *it < first) ++it;
+    // Calls visit(first, end) for the runs of entries in the window, those
+    // fewer than `gap` rows and columns away left out: row by row from the
+    // pixel's row outward, the nearer rows first, whose pixels tend to be
+    // the more alike.
+    auto for_each_run = [&](auto visit) {
+        for (int k = 0; k <= 2 * SPECTRAL_HALF; ++k) {
+            const int r = row + (k % 2 == 0 ? k / 2 : -(k + 1) / 2);
+            if (r < 0 || r >= s.rows) continue;
+            const std::size_t line = static_cast<std::size_t>(r) * s.width;
+            const std::size_t first = line + static_cast<std::size_t>(std::max(col - SPECTRAL_HALF, 0));
+            const std::size_t last = line + static_cast<std::size_t>(std::min(col + SPECTRAL_HALF, s.width - 1));
+            const std::size_t row_end = table.row_first[r + 1];
+            std::size_t e = 0;
+            if (table.block_first.empty()) {
+                e = static_cast<std::size_t>(
+                    std::lower_bound(table.at.begin() + static_cast<std::ptrdiff_t>(table.row_first[r]),
+                                     table.at.begin() + static_cast<std::ptrdiff_t>(row_end), first) -
+                    table.at.begin());
+            } else {
+                const std::size_t block = static_cast<std::size_t>(r) * table.blocks +
+                                          static_cast<std::size_t>((first - line) / RESIDUAL_BLOCK);
+                e = table.block_first[block];
+                while (e != row_end && table.at[e] < first) ++e;
+            }
+            std::size_t end = e;
+            while (end != row_end && table.at[end] <= last) ++end;
+            if (std::abs(r - row) >= gap) {
+                visit(e, end);
+                continue;
+            }
+            // The row's entries left and right of the square left out.
+            std::size_t left_end = e;
+            while (left_end != end && static_cast<int>(table.at[left_end] - line) <= col - gap) ++left_end;
+            std::size_t right = left_end;
+            while (right != end && static_cast<int>(table.at[right] - line) < col + gap) ++right;
+            visit(e, left_end);
+            visit(right, end);
         }
-        for (; it != row_end && *it <= last; ++it) {
-            if (near_row && std::abs(static_cast<int>(*it - line) - col) < gap) continue;
-            scratch.emplace_back(spectral_distance2(s, own, *it),
-                                 static_cast<std::size_t>(it - table.at.begin()));
+    };
+    auto average = [&](std::size_t n, auto entry_of) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const float* x = table.values.data() + entry_of(i) * static_cast<std::size_t>(values);
+            if (square == nullptr) {
+                for (int v = 0; v < values; ++v) mean[v] += x[v];
+                continue;
+            }
+            for (int v = 0; v < values; ++v) {
+                const double y = x[v];
+                mean[v] += y;
+                square[v] += y * y;
+            }
         }
+        for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
+        if (square != nullptr)
+            for (int v = 0; v < values; ++v) square[v] /= static_cast<double>(n);
+        return static_cast<int>(n);
+    };
+    if (!table.fill.empty()) {
+        // Each run's distances at once, then the nearest kept as they come:
+        // a near threshold found early spares most of the insertions.
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
+#else
+        const auto distances = entry_distances_plain;
+#endif
+        NearestEntries nearest;
+        double d[2 * SPECTRAL_HALF + 1 + 3];
+        for_each_run([&](std::size_t first, std::size_t end) {
+            if (first == end) return;
+            distances(table, s.bands, own, first, end - first, d);
+            for (std::size_t e = first; e < end; ++e) nearest.offer(d[e - first], e);
+        });
+        if (nearest.n == 0) return 0;
+        return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });
     }
+    scratch.clear();
+    for_each_run([&](std::size_t first, std::size_t end) {
+        for (std::size_t e = first; e < end; ++e)
+            scratch.emplace_back(spectral_distance2(s, own, table.at[e]), e);
+    });
     // The nearest, ties to the earlier pixel: (distance, entry) pairs are
     // all different, so the set taken and its order are the same however
     // they were laid out.
@@ -430,22 +573,7 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n - 1), scratch.end(),
                      NearerPair{});
     std::sort(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(n), NearerPair{});
-    for (std::size_t i = 0; i < n; ++i) {
-        const float* x = table.values.data() + scratch[i].second * static_cast<std::size_t>(values);
-        if (square == nullptr) {
-            for (int v = 0; v < values; ++v) mean[v] += x[v];
-            continue;
-        }
-        for (int v = 0; v < values; ++v) {
-            const double y = x[v];
-            mean[v] += y;
-            square[v] += y * y;
-        }
-    }
-    for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
-    if (square != nullptr)
-        for (int v = 0; v < values; ++v) square[v] /= static_cast<double>(n);
-    return static_cast<int>(n);
+    return average(n, [&](std::size_t i) { return scratch[i].second; });
 }
 
 void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
@@ -655,6 +783,7 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
             }
         for (int r = 0; r < in.rows; ++r) m.corrected.row_first[r + 1] += m.corrected.row_first[r];
         index_residual_table(m.corrected, in.width);
+        index_residual_fill(m.corrected, *in.similar);
         m.corrected.values.resize(m.corrected.at.size() * values);
         // Each entry its own values, so the rows may run in any order.
         in_chunks(static_cast<std::size_t>(in.rows), [&](std::size_t row) {

@@ -156,7 +156,12 @@ constexpr int SPECTRAL_NEIGHBOURS = 20;
 // reads only the entries of its rows and columns. `block_first` (or empty:
 // a search in the row's entries instead) holds, per row and block of
 // RESIDUAL_BLOCK columns, the first entry at or after the block's first
-// column (index_residual_table).
+// column (index_residual_table). `fill` (or empty: read from the strip
+// instead) holds each entry's scaled fill values (SimilarSearch::
+// scaled_fill) band by band, band b's at b * fill_stride + entry, the
+// stride leaving room for reads of four entries past any one
+// (index_residual_fill): the distances of a row's entries are then made
+// four at a time from consecutive floats.
 constexpr int RESIDUAL_BLOCK = 16;
 struct ResidualTable {
     int count = 0;
@@ -164,11 +169,16 @@ struct ResidualTable {
     std::vector<float> values;
     int blocks = 0;  // per row
     std::vector<std::size_t> block_first;
+    std::vector<float> fill;
+    std::size_t fill_stride = 0;
 };
 
 // Fills the table's block_first from its `at` and `row_first`, for a strip
 // of `width` columns.
 void index_residual_table(ResidualTable& table, int width);
+
+// Fills the table's `fill` from the strip's scaled fill values.
+void index_residual_fill(ResidualTable& table, const SimilarSearch& s);
 
 // The mean of the table's values over the SPECTRAL_NEIGHBOURS residual
 // pixels nearest to (row, col) in spectral distance within SPECTRAL_HALF

@@ -76,26 +76,42 @@ int predict(const SimilarSearch& s, int row, int col, const std::size_t* chosen,
 }  // namespace
 
 std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
-                                       int bands, std::size_t pixels)
+                                       int bands, std::size_t pixels, const SimilarItems& items)
 {
-    std::vector<float> scaled(pixels * static_cast<std::size_t>(bands), 0.0f);
-    for (int b = 0; b < bands; ++b) {
+    auto run = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+        if (items)
+            items(count, work);
+        else
+            for (std::size_t i = 0; i < count; ++i) work(i);
+    };
+    // Each band's spread (0: the band is left at 0), then the pixels in
+    // pieces, each value written once.
+    std::vector<double> spread(static_cast<std::size_t>(std::max(bands, 0)), 0.0);
+    run(spread.size(), [&](std::size_t b) {
         double n = 0.0, sum = 0.0;
         for (std::size_t q = 0; q < pixels; ++q)
             if (both_valid[q] != 0) {
                 sum += fill[b][q];
                 n += 1.0;
             }
-        if (n < 2.0) continue;
+        if (n < 2.0) return;
         const double mean = sum / n;
         double squares = 0.0;
         for (std::size_t q = 0; q < pixels; ++q)
             if (both_valid[q] != 0) squares += (fill[b][q] - mean) * (fill[b][q] - mean);
-        const double spread = std::sqrt(squares / n);
-        if (!(spread > 0.0) || !std::isfinite(spread)) continue;
-        for (std::size_t q = 0; q < pixels; ++q)
-            scaled[q * bands + b] = static_cast<float>(fill[b][q] / spread);
-    }
+        const double root = std::sqrt(squares / n);
+        if (root > 0.0 && std::isfinite(root)) spread[b] = root;
+    });
+    std::vector<float> scaled(pixels * static_cast<std::size_t>(bands), 0.0f);
+    constexpr std::size_t PIECE = 65536;
+    run((pixels + PIECE - 1) / PIECE, [&](std::size_t piece) {
+        const std::size_t end = std::min(pixels, (piece + 1) * PIECE);
+        for (int b = 0; b < bands; ++b) {
+            if (spread[b] == 0.0) continue;
+            for (std::size_t q = piece * PIECE; q < end; ++q)
+                scaled[q * bands + b] = static_cast<float>(fill[b][q] / spread[b]);
+        }
+    });
     return scaled;
 }
 

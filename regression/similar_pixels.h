@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -92,8 +93,11 @@ struct NearerPair {
 // pixels valid in both images (0 for a band where that vanishes or is not
 // finite), as floats, the bands of a pixel side by side: a quarter of the
 // memory of the doubles it comes from, read in one stretch per candidate.
+// `items` (or empty: one after another) runs the bands' spreads, then
+// pieces of the pixels: the same values on any number of threads.
+using SimilarItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
-                                       int bands, std::size_t pixels);
+                                       int bands, std::size_t pixels, const SimilarItems& items = {});
 
 // Working storage of one thread, reused from pixel to pixel.
 struct SimilarScratch {

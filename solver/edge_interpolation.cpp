@@ -142,11 +142,11 @@ constexpr int OFFSET_BASE = 256;
 static_assert(OFFSET_BASE > 2 * EDGE_REACH + 1);
 static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
 
-EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS) {}
+EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS), recent_(SLOTS / 2, 0) {}
 
 std::size_t EdgeWeightCache::bytes()
 {
-    return SLOTS * sizeof(Entry);
+    return SLOTS * sizeof(Entry) + SLOTS / 2;
 }
 
 EdgeWeightCache& EdgeWeightCache::of_this_thread()
@@ -164,20 +164,26 @@ int edge_octant(int dy, int dx)
 }
 
 bool edge_variogram(const double* const* bands, int band_count, const unsigned char* gap_mask,
-                    int width, int rows, int row_step, double* gamma)
+                    int width, int rows, int row_step, double* gamma, const EdgeItems& items)
 {
     std::fill(gamma, gamma + EDGE_LAGS, 0.0);
     if (band_count < 1 || width < 1 || rows < 1) return false;
     row_step = std::max(row_step, 1);
     const std::size_t w = static_cast<std::size_t>(width);
-    int usable = 0;
-    std::vector<double> terms(2 * static_cast<std::size_t>(EDGE_LAGS) * VARIOGRAM_CHUNK);
-    double* const along = terms.data();
-    double* const down = along + EDGE_LAGS * VARIOGRAM_CHUNK;
-    for (int b = 0; b < band_count; ++b) {
+    // Each band's sums on their own (in any order, on any thread), then
+    // pooled band by band.
+    struct BandSums {
+        double sum[EDGE_LAGS] = {};
+        long long pairs[EDGE_LAGS] = {};
+    };
+    std::vector<BandSums> by_band(static_cast<std::size_t>(band_count));
+    auto band_sums = [&](std::size_t b) {
         const double* v = bands[b];
         double sum[EDGE_LAGS] = {};
         long long pairs[EDGE_LAGS] = {};
+        std::vector<double> terms(2 * static_cast<std::size_t>(EDGE_LAGS) * VARIOGRAM_CHUNK);
+        double* const along = terms.data();
+        double* const down = along + EDGE_LAGS * VARIOGRAM_CHUNK;
         for (int y = 0; y < rows; y += row_step) {
             // Where all the pairs of a pixel lie in the strip, in chunks of
             // columns: first every term of the chunk, lag by lag (a pair
@@ -230,6 +236,17 @@ bool edge_variogram(const double* const* bands, int band_count, const unsigned c
                 }
             }
         }
+        std::copy(sum, sum + EDGE_LAGS, by_band[b].sum);
+        std::copy(pairs, pairs + EDGE_LAGS, by_band[b].pairs);
+    };
+    if (items)
+        items(by_band.size(), band_sums);
+    else
+        for (std::size_t b = 0; b < by_band.size(); ++b) band_sums(b);
+    int usable = 0;
+    for (const BandSums& band : by_band) {
+        const double* const sum = band.sum;
+        const long long* const pairs = band.pairs;
         if (std::find(pairs, pairs + EDGE_LAGS, 0LL) != pairs + EDGE_LAGS) continue;
         const double last = sum[EDGE_LAGS - 1] / (2.0 * static_cast<double>(pairs[EDGE_LAGS - 1]));
         if (!(last > 0.0)) continue;
@@ -281,10 +298,11 @@ EdgeModel fit_edge_variogram(const double* gamma)
 }
 
 EdgeModel fit_edge_model(const double* const* bands, int band_count,
-                         const unsigned char* gap_mask, int width, int rows, int row_step)
+                         const unsigned char* gap_mask, int width, int rows, int row_step,
+                         const EdgeItems& items)
 {
     double gamma[EDGE_LAGS];
-    if (!edge_variogram(bands, band_count, gap_mask, width, rows, row_step, gamma))
+    if (!edge_variogram(bands, band_count, gap_mask, width, rows, row_step, gamma, items))
         return EdgeModel{};
     return fit_edge_variogram(gamma);
 }
@@ -324,15 +342,25 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     const Offset* taken[N];
     int n = 0;
     int run_end[9] = {};  // octant k's pixels: taken[run_end[k] .. run_end[k + 1] - 1]
+    // Offsets no farther than the nearest side of the strip lie inside it,
+    // and those left out (fewer than `exclude` rows and columns away) lie
+    // nearer than sqrt(2) * exclude: the tests that cannot fail are not made.
+    const int side = std::min(std::min(x, width - 1 - x), std::min(y, rows - 1 - y));
+    const int inside2 = side * side;
+    const int left_out2 = 2 * exclude * exclude;
+    const std::ptrdiff_t row_step = static_cast<std::ptrdiff_t>(width);
+    const unsigned char* const here = gap_mask + pos;
     for (int k = 0; k < 8; ++k) {
         int got = 0;
         for (const Offset& o : orders[k]) {
             if (got == quota || o.distance2 > bound[k]) break;
-            if (std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
-            const int yy = y + o.dy;
-            const int xx = x + o.dx;
-            if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
-            if (gap_mask[static_cast<std::size_t>(yy) * w + static_cast<std::size_t>(xx)] != 0) continue;
+            if (o.distance2 < left_out2 && std::abs(o.dy) < exclude && std::abs(o.dx) < exclude) continue;
+            if (o.distance2 > inside2) {
+                const int yy = y + o.dy;
+                const int xx = x + o.dx;
+                if (yy < 0 || yy >= rows || xx < 0 || xx >= width) continue;
+            }
+            if (here[o.dy * row_step + o.dx] != 0) continue;
             taken[n++] = &o;
             ++got;
         }
@@ -370,13 +398,21 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         offset[k] = static_cast<std::int16_t>(dy[k] * OFFSET_BASE + dx[k]);
         hash = (hash ^ static_cast<std::uint16_t>(offset[k])) * 16777619u;
     }
-    EdgeWeightCache::Entry& entry = cache->entries_[hash % EdgeWeightCache::SLOTS];
-    if (entry.n != n || !std::equal(offset, offset + n, entry.offset)) {
+    const std::size_t pair = hash % (EdgeWeightCache::SLOTS / 2);
+    EdgeWeightCache::Entry* const ways = &cache->entries_[2 * pair];
+    auto holds = [&](const EdgeWeightCache::Entry& e) {
+        return e.n == n && std::equal(offset, offset + n, e.offset);
+    };
+    int way = holds(ways[0]) ? 0 : holds(ways[1]) ? 1 : -1;
+    if (way < 0) {
+        way = cache->recent_[pair] ^ 1;
+        EdgeWeightCache::Entry& entry = ways[way];
         solve(dy, dx, n, entry.weight);
         entry.n = n;
         std::copy(offset, offset + n, entry.offset);
     }
-    std::copy(entry.weight, entry.weight + n, weight);
+    cache->recent_[pair] = static_cast<unsigned char>(way);
+    std::copy(ways[way].weight, ways[way].weight + n, weight);
     return n;
 }
 

@@ -198,6 +198,12 @@ TEST(LocalRegression, MatchesThePlainReferenceForEveryBandCount)
         std::vector<const double*> t, f;
         for (int b = 0; b < bands; ++b) t.push_back(target[b].data()), f.push_back(fill[b].data());
         const std::vector<float> scaled = similar_scaled_fill(f.data(), valid.data(), bands, W * H);
+        // Its bands run in any order (on any threads): the same values.
+        EXPECT_EQ(similar_scaled_fill(f.data(), valid.data(), bands, W * H,
+                                      [](std::size_t n, const std::function<void(std::size_t)>& work) {
+                                          for (std::size_t i = n; i-- > 0;) work(i);
+                                      }),
+                  scaled);
         const SimilarSearch search{t.data(), f.data(), valid.data(), scaled.data(), bands, H, W, 30};
         std::vector<double> prior(bands * bands), fast(bands), slow(bands);
         for (double& p : prior) p = u(rng) - 0.5;
@@ -449,6 +455,8 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
     ResidualTable indexed = table;
     index_residual_table(indexed, W);
     const SimilarSearch s{nullptr, nullptr, nullptr, scaled.data(), B, H, W, 0};
+    ResidualTable with_fill = indexed;
+    index_residual_fill(with_fill, s);
     const int cases[][3] = {{0, 0, 1}, {17, 20, 1}, {17, 20, 3}, {34, 39, 1}, {20, 31, 1}};
     for (const auto& [row, col, exclude] : cases) {
         std::vector<std::pair<double, std::size_t>> plain, scratch;
@@ -467,15 +475,20 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
                 expected[v] += double{table.values[p.second * V + v]} / plain.size();
                 squares[v] += std::pow(double{table.values[p.second * V + v]}, 2) / plain.size();
             }
-        // The same through the table's per-block index of each row, there
-        // with the mean squares beside.
-        for (const ResidualTable* t : {&table, &indexed}) {
+        // The same through the table's per-block index of each row, and
+        // with its own copy of the fill (the nearest kept as found), those
+        // two with the mean squares beside.
+        std::vector<double> means;
+        for (const ResidualTable* t : {&table, &indexed, &with_fill}) {
             EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean,
-                                             t == &indexed ? square : nullptr),
+                                             t != &table ? square : nullptr),
                       static_cast<int>(plain.size()));
             for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
+            if (t != &table)
+                for (int v = 0; v < V; ++v) EXPECT_NEAR(square[v], squares[v], 1e-12) << row << " " << col;
+            means.insert(means.end(), mean, mean + V);
         }
-        for (int v = 0; v < V; ++v) EXPECT_NEAR(square[v], squares[v], 1e-12) << row << " " << col;
+        EXPECT_TRUE(std::equal(means.begin(), means.begin() + V, means.end() - V)) << row << " " << col;
     }
 }
 

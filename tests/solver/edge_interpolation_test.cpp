@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -109,6 +111,25 @@ TEST(EdgeInterpolation, MatchesThePlainKrigingSystem)
                 ASSERT_EQ(interpolator.weights(gap.data(), c.width, c.rows, p, 1, 3, near[1], w[1], &cache), n);
                 for (int k = 0; k < n; ++k) EXPECT_TRUE(near[0][k] == near[1][k] && w[0][k] == w[1][k]) << p;
             }
+        // Rings left out: the nearest known pixels outside the square of
+        // `exclude` - 1 around, in the search order, near the strip's sides too.
+        for (const int exclude : {2, 5})
+            for (std::size_t i = 0; i < at.size(); i += 5) {
+                const int y = static_cast<int>(at[i]) / c.width, x = static_cast<int>(at[i]) % c.width;
+                std::vector<std::tuple<int, int, int>> near;
+                for (int p = 0; p < c.width * c.rows; ++p) {
+                    const int dy = p / c.width - y, dx = p % c.width - x;
+                    if (std::max(std::abs(dy), std::abs(dx)) >= exclude && !gap[p]) near.emplace_back(dy * dy + dx * dx, dy, dx);
+                }
+                std::sort(near.begin(), near.end());
+                std::vector<std::size_t> expected, found(EDGE_NEIGHBOURS);
+                int quota[8] = {};
+                for (auto [d2, dy, dx] : near)
+                    if (quota[edge_octant(dy, dx)]++ < 3) expected.push_back(at[i] + dy * c.width + dx);
+                double w[EDGE_NEIGHBOURS];
+                found.resize(interpolator.weights(gap.data(), c.width, c.rows, at[i], exclude, 3, found.data(), w));
+                EXPECT_EQ(found, expected) << exclude << ": " << at[i];
+            }
     }
 }
 
@@ -151,6 +172,13 @@ TEST(EdgeInterpolation, VariogramAndItsFit)
     ramp[100] = steep[100] = 1e6, gap[100] = 1;
     ASSERT_TRUE(edge_variogram(bands, 3, gap.data(), width, rows, 3, gamma));
     EXPECT_LT(gamma[0], 0.02);
+    // The bands' sums run in any order (on any threads): the same bits.
+    double reversed[EDGE_LAGS];
+    ASSERT_TRUE(edge_variogram(bands, 3, gap.data(), width, rows, 3, reversed,
+                               [](std::size_t n, const std::function<void(std::size_t)>& work) {
+                                   for (std::size_t i = n; i-- > 0;) work(i);
+                               }));
+    EXPECT_EQ(std::memcmp(gamma, reversed, sizeof gamma), 0);
     EXPECT_FALSE(edge_variogram(bands + 1, 1, gap.data(), width, rows, 1, gamma));  // flat only
 
     // Noise with scattered gaps against the pairs summed one at a time, in
