@@ -484,8 +484,9 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
                                              t != &table ? square : nullptr),
                       static_cast<int>(plain.size()));
             for (int v = 0; v < V; ++v) EXPECT_NEAR(mean[v], expected[v], 1e-12) << row << " " << col;
-            if (t != &table)
+            if (t != &table) {
                 for (int v = 0; v < V; ++v) EXPECT_NEAR(square[v], squares[v], 1e-12) << row << " " << col;
+            }
             means.insert(means.end(), mean, mean + V);
         }
         EXPECT_TRUE(std::equal(means.begin(), means.begin() + V, means.end() - V)) << row << " " << col;
