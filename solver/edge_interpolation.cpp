@@ -388,8 +388,11 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         return n;
     }
     if (cache->model_.nugget != model_.nugget || cache->model_.range != model_.range) {
+        // The entries of the model before are left as they are, marked old
+        // by their generation: clearing them all cost a pass over the cache
+        // for each model.
         cache->model_ = model_;
-        for (EdgeWeightCache::Entry& e : cache->entries_) e.n = 0;
+        ++cache->generation_;
     }
     // FNV-1a over the offsets, the usual cheap hash with well-mixed low bits.
     std::int16_t offset[N];
@@ -401,7 +404,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     const std::size_t pair = hash % (EdgeWeightCache::SLOTS / 2);
     EdgeWeightCache::Entry* const ways = &cache->entries_[2 * pair];
     auto holds = [&](const EdgeWeightCache::Entry& e) {
-        return e.n == n && std::equal(offset, offset + n, e.offset);
+        return e.n == n && e.generation == cache->generation_ && std::equal(offset, offset + n, e.offset);
     };
     int way = holds(ways[0]) ? 0 : holds(ways[1]) ? 1 : -1;
     if (way < 0) {
@@ -409,6 +412,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         EdgeWeightCache::Entry& entry = ways[way];
         solve(dy, dx, n, entry.weight);
         entry.n = n;
+        entry.generation = cache->generation_;
         std::copy(offset, offset + n, entry.offset);
     }
     cache->recent_[pair] = static_cast<unsigned char>(way);
