@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace pelvane {
@@ -61,36 +62,112 @@ int support_first(double d)
 // The sum over target bands of the residual variance of each regressed on
 // the fill's bands shifted by (dy, dx) plus an intercept, at the samples
 // `use` lists.
+// How many shifts one pass over the samples scores: the samples' fill
+// values are read once for all of them instead of once per shift.
+constexpr std::size_t SHIFTS_PER_PASS = 4;
+
+// A shift's sums over the samples, laid out as xx (m x m, lower triangle),
+// xy (m x m), x, y, yy (m each).
+inline std::size_t shift_sums_size(std::size_t m)
+{
+    return 2 * m * m + 3 * m;
+}
+
+// The sums of the scores of `k` (1 .. SHIFTS_PER_PASS) shifts, those of
+// shift q into sums + q * shift_sums_size(m) (zeroed before): for every
+// shift the same terms in the same order as summing its samples alone
+// would take them, the shifts side by side in one pass over the samples.
+// N: the band count, or 0 (known at run time only).
+template <int N>
+void shift_sums(const AlignmentStrip& s, const Samples& samples, const std::vector<std::size_t>& use,
+                std::size_t k, const double (*wy)[4], const double (*wx)[4], const long* offset,
+                double* __restrict sums)
+{
+    const std::size_t m = N > 0 ? static_cast<std::size_t>(N) : static_cast<std::size_t>(s.bands);
+    const std::size_t size = shift_sums_size(m);
+    double x_fixed[N > 0 ? N : 1];
+    std::vector<double> x_grown(N > 0 ? 0 : m);
+    double* const x = N > 0 ? x_fixed : x_grown.data();
+    const long w = s.width;
+    for (const std::size_t j : use) {
+        const double* t = samples.target.data() + j * m;
+        for (std::size_t q = 0; q < k; ++q) {
+            const long at = static_cast<long>(samples.at[j]) + offset[q];
+            const double* const wyq = wy[q];
+            const double* const wxq = wx[q];
+            for (std::size_t c = 0; c < m; ++c) {
+                const double* p = s.fill[c] + at;
+                double v = 0.0;
+                for (int r = 0; r < 4; ++r, p += w)
+                    v += wyq[r] * (wxq[0] * p[0] + wxq[1] * p[1] + wxq[2] * p[2] + wxq[3] * p[3]);
+                x[c] = v;
+            }
+            double* const sxx = sums + q * size;
+            double* const sxy = sxx + m * m;
+            double* const sx = sxy + m * m;
+            double* const sy = sx + m;
+            double* const syy = sy + m;
+            for (std::size_t c = 0; c < m; ++c) {
+                sx[c] += x[c];
+                sy[c] += t[c];
+                syy[c] += t[c] * t[c];
+                for (std::size_t d = 0; d <= c; ++d) sxx[c * m + d] += x[c] * x[d];
+                for (std::size_t b = 0; b < m; ++b) sxy[c * m + b] += x[c] * t[b];
+            }
+        }
+    }
+}
+
+// The score of a shift from its sums (overwritten).
+double score_from_sums(std::size_t m, double n, double* sums);
+
+// The scores of the `k` shifts (dy[q], dx[q]) (k at most SHIFTS_PER_PASS)
+// into score[0 .. k - 1]: the sum over target bands of the residual
+// variance of each regressed on the fill's bands shifted by (dy, dx) plus
+// an intercept, at the samples `use` lists.
+void shift_scores(const AlignmentStrip& s, const Samples& samples, const std::vector<std::size_t>& use,
+                  std::size_t k, const double* dy, const double* dx, double* score)
+{
+    double wy[SHIFTS_PER_PASS][4], wx[SHIFTS_PER_PASS][4];
+    long offset[SHIFTS_PER_PASS];
+    const long w = s.width;
+    for (std::size_t q = 0; q < k; ++q) {
+        cubic_weights(dy[q] - std::floor(dy[q]), wy[q]);
+        cubic_weights(dx[q] - std::floor(dx[q]), wx[q]);
+        offset[q] = support_first(dy[q]) * w + support_first(dx[q]);
+    }
+    const std::size_t m = static_cast<std::size_t>(s.bands), size = shift_sums_size(m);
+    std::vector<double> sums(k * size, 0.0);
+    auto pass = [&](auto fixed) {
+        shift_sums<decltype(fixed)::value>(s, samples, use, k, wy, wx, offset, sums.data());
+    };
+    switch (s.bands) {
+    case 3: pass(std::integral_constant<int, 3>{}); break;
+    case 4: pass(std::integral_constant<int, 4>{}); break;
+    case 6: pass(std::integral_constant<int, 6>{}); break;
+    case 7: pass(std::integral_constant<int, 7>{}); break;
+    case 8: pass(std::integral_constant<int, 8>{}); break;
+    default: pass(std::integral_constant<int, 0>{}); break;
+    }
+    for (std::size_t q = 0; q < k; ++q)
+        score[q] = score_from_sums(m, static_cast<double>(use.size()), sums.data() + q * size);
+}
+
 double shift_score(const AlignmentStrip& s, const Samples& samples, const std::vector<std::size_t>& use,
                    double dy, double dx)
 {
-    const int B = s.bands;
-    double wy[4], wx[4];
-    cubic_weights(dy - std::floor(dy), wy);
-    cubic_weights(dx - std::floor(dx), wx);
-    const long w = s.width;
-    const long offset = support_first(dy) * w + support_first(dx);
-    const std::size_t m = static_cast<std::size_t>(B);
-    std::vector<double> sxx(m * m, 0.0), sxy(m * m, 0.0), sx(m, 0.0), sy(m, 0.0), syy(m, 0.0), x(m);
-    for (const std::size_t j : use) {
-        const long at = static_cast<long>(samples.at[j]) + offset;
-        for (int c = 0; c < B; ++c) {
-            const double* p = s.fill[c] + at;
-            double v = 0.0;
-            for (int r = 0; r < 4; ++r, p += w)
-                v += wy[r] * (wx[0] * p[0] + wx[1] * p[1] + wx[2] * p[2] + wx[3] * p[3]);
-            x[c] = v;
-        }
-        const double* t = samples.target.data() + j * m;
-        for (std::size_t c = 0; c < m; ++c) {
-            sx[c] += x[c];
-            sy[c] += t[c];
-            syy[c] += t[c] * t[c];
-            for (std::size_t d = 0; d <= c; ++d) sxx[c * m + d] += x[c] * x[d];
-            for (std::size_t b = 0; b < m; ++b) sxy[c * m + b] += x[c] * t[b];
-        }
-    }
-    const double n = static_cast<double>(use.size());
+    double score = 0.0;
+    shift_scores(s, samples, use, 1, &dy, &dx, &score);
+    return score;
+}
+
+double score_from_sums(std::size_t m, double n, double* sums)
+{
+    double* const sxx = sums;
+    double* const sxy = sxx + m * m;
+    const double* const sx = sxy + m * m;
+    const double* const sy = sx + m;
+    const double* const syy = sy + m;
     // Centred sums: the intercept drops out.
     double trace = 0.0;
     for (std::size_t c = 0; c < m; ++c) {
@@ -171,11 +248,23 @@ FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& paral
         double score = std::numeric_limits<double>::infinity();
     };
     auto score_all = [&](std::vector<Candidate>& list) {
-        auto work = [&](std::size_t k) { list[k].score = shift_score(s, samples, all, list[k].dy, list[k].dx); };
+        // SHIFTS_PER_PASS shifts of the list at a time, in one pass over the samples.
+        auto work = [&](std::size_t g) {
+            const std::size_t first = g * SHIFTS_PER_PASS;
+            const std::size_t k = std::min(SHIFTS_PER_PASS, list.size() - first);
+            double dy[SHIFTS_PER_PASS] = {}, dx[SHIFTS_PER_PASS] = {}, score[SHIFTS_PER_PASS] = {};
+            for (std::size_t q = 0; q < k; ++q) {
+                dy[q] = list[first + q].dy;
+                dx[q] = list[first + q].dx;
+            }
+            shift_scores(s, samples, all, k, dy, dx, score);
+            for (std::size_t q = 0; q < k; ++q) list[first + q].score = score[q];
+        };
+        const std::size_t groups = (list.size() + SHIFTS_PER_PASS - 1) / SHIFTS_PER_PASS;
         if (parallel)
-            parallel(list.size(), work);
+            parallel(groups, work);
         else
-            for (std::size_t k = 0; k < list.size(); ++k) work(k);
+            for (std::size_t g = 0; g < groups; ++g) work(g);
     };
     Candidate best{0.0, 0.0, none};
     // Ties go to the earlier candidate: the search's order, not the threads', decides.

@@ -48,7 +48,7 @@ constexpr double FILL_SHIFT_STEP = 0.125;
 // About this many sample pixels per strip score a shift: a lattice over the
 // pixels where every shift can be scored. On the real Landsat pairs half as
 // many samples gave the same shifts but one (an RMSE 0.3 % higher there, with
-// an earlier form of the search); the search costs about 3 % of the refined
+// an earlier form of the search); the search costs about 2 % of the refined
 // fill's CPU time on the 2000 x 700 demo scene.
 constexpr std::size_t FILL_SHIFT_SAMPLES = 12000;
 // Fewer samples than this many per fitted term and no shift is sought: the

@@ -280,6 +280,19 @@ std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int
     const std::size_t nb = static_cast<std::size_t>(n);
     std::size_t count = 0;
     const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    // The band pointers and the pixel's own values held once, so that the
+    // bands' loop unrolls with nothing to reload.
+    constexpr int M = N > 0 ? N : 1;
+    const double* target_fixed[M];
+    double own_fixed[M];
+    std::vector<const double*> target_grown(N > 0 ? 0 : nb);
+    std::vector<double> own_grown(N > 0 ? 0 : nb);
+    const double** const target = N > 0 ? target_fixed : target_grown.data();
+    double* const own_value = N > 0 ? own_fixed : own_grown.data();
+    for (int j = 0; j < n; ++j) {
+        target[j] = s.target[j];
+        own_value[j] = own[j];
+    }
     for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
         const bool near_row = std::abs(r - row) < exclude;
         const std::size_t line = static_cast<std::size_t>(r) * s.width;
@@ -289,10 +302,12 @@ std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int
             const float* xf = s.scaled_fill + q * nb;
             double* const zi = z + count * 2 * nb;
             double spectral2 = 0.0;
+#pragma GCC unroll 8
             for (int j = 0; j < n; ++j) {
-                zi[j] = static_cast<double>(xf[j]) - own[j];
-                zi[nb + j] = s.target[j][q];
-                spectral2 += zi[j] * zi[j];
+                const double d = static_cast<double>(xf[j]) - own_value[j];
+                zi[j] = d;
+                zi[nb + j] = target[j][q];
+                spectral2 += d * d;
             }
             w[count] = spectral2;  // divided by n below, all at once
             pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);

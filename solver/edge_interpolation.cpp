@@ -5,9 +5,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "solver/skewed_sweep.h"  // simd_path_supported
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace pelvane {
 
@@ -134,6 +139,71 @@ void factor_columns(double* l, int n)
     factor_columns_by_four(l, n);
 }
 
+// The variogram terms of `length` pixels from v, lag by lag: the squared
+// difference with the pixel `right` columns on into a[i], with the one
+// `below` places on into d[i]; a pair that is not there (either pixel in a
+// gap) masked to +0.0 (all bits clear), so that the loop runs on vector
+// lanes. Returns the pairs that are there.
+[[gnu::always_inline]] inline std::int64_t variogram_terms_by(const double* v, const unsigned char* gap,
+                                                              int length, std::size_t right,
+                                                              std::size_t below, double* __restrict a,
+                                                              double* __restrict d)
+{
+    std::int64_t count = 0;
+    for (int i = 0; i < length; ++i) {
+        const std::size_t p = static_cast<std::size_t>(i);
+        const double da = v[p] - v[p + right], dd = v[p] - v[p + below];
+        const std::int64_t pair_along = (gap[p] | gap[p + right]) == 0 ? -1 : 0;
+        const std::int64_t pair_down = (gap[p] | gap[p + below]) == 0 ? -1 : 0;
+        a[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(da * da) & pair_along);
+        d[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(dd * dd) & pair_down);
+        count -= pair_along + pair_down;
+    }
+    return count;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four lanes at a time: the same operations in each, so the same bits.
+__attribute__((target("avx2"))) std::int64_t variogram_terms_avx2(const double* v, const unsigned char* gap,
+                                                                 int length, std::size_t right,
+                                                                 std::size_t below, double* a, double* d)
+{
+    std::int64_t count = 0;
+    int i = 0;
+    const __m256i zero = _mm256_setzero_si256();
+    for (; i + 4 <= length; i += 4) {
+        const std::size_t p = static_cast<std::size_t>(i);
+        const __m256d here = _mm256_loadu_pd(v + p);
+        const __m256d da = _mm256_sub_pd(here, _mm256_loadu_pd(v + p + right));
+        const __m256d dd = _mm256_sub_pd(here, _mm256_loadu_pd(v + p + below));
+        std::uint32_t g0, g1, g2;
+        std::memcpy(&g0, gap + p, 4);
+        std::memcpy(&g1, gap + p + right, 4);
+        std::memcpy(&g2, gap + p + below, 4);
+        // A lane's mask: all bits set where both pixels of the pair are known.
+        const __m256i along = _mm256_cmpeq_epi64(
+            _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(g0 | g1))), zero);
+        const __m256i down = _mm256_cmpeq_epi64(
+            _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(g0 | g2))), zero);
+        _mm256_storeu_pd(a + p, _mm256_and_pd(_mm256_mul_pd(da, da), _mm256_castsi256_pd(along)));
+        _mm256_storeu_pd(d + p, _mm256_and_pd(_mm256_mul_pd(dd, dd), _mm256_castsi256_pd(down)));
+        count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(along)))) +
+                 __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(down))));
+    }
+    return count + variogram_terms_by(v + i, gap + i, length - i, right, below, a + i, d + i);
+}
+#endif
+
+std::int64_t variogram_terms(const double* v, const unsigned char* gap, int length, std::size_t right,
+                             std::size_t below, double* a, double* d)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = simd_path_supported(SIMD_AVX2);
+    if (avx2) return variogram_terms_avx2(v, gap, length, right, below, a, d);
+#endif
+    return variogram_terms_by(v, gap, length, right, below, a, d);
+}
+
 }  // namespace
 
 // An offset (dy, dx) within reach as one 16-bit number, dy * OFFSET_BASE +
@@ -201,19 +271,7 @@ bool edge_variogram(const double* const* bands, int band_count, const unsigned c
                     const std::size_t below = right * w;
                     double* const a = along + h * VARIOGRAM_CHUNK;
                     double* const d = down + h * VARIOGRAM_CHUNK;
-                    // The pairs that are not there masked to +0.0 (all bits
-                    // clear), so that the loop runs on vector lanes.
-                    std::int64_t count = 0;
-                    for (int i = 0; i < length; ++i) {
-                        const std::size_t p = p0 + static_cast<std::size_t>(i);
-                        const double da = v[p] - v[p + right], dd = v[p] - v[p + below];
-                        const std::int64_t pair_along = (gap_mask[p] | gap_mask[p + right]) == 0 ? -1 : 0;
-                        const std::int64_t pair_down = (gap_mask[p] | gap_mask[p + below]) == 0 ? -1 : 0;
-                        a[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(da * da) & pair_along);
-                        d[i] = std::bit_cast<double>(std::bit_cast<std::int64_t>(dd * dd) & pair_down);
-                        count -= pair_along + pair_down;
-                    }
-                    pairs[h] += count;
+                    pairs[h] += variogram_terms(v + p0, gap_mask + p0, length, right, below, a, d);
                 }
                 for (int i = 0; i < length; ++i)
                     for (int h = 0; h < EDGE_LAGS; ++h)
@@ -388,8 +446,11 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         return n;
     }
     if (cache->model_.nugget != model_.nugget || cache->model_.range != model_.range) {
+        // The entries of the model before are left as they are, marked old
+        // by their generation: clearing them all cost a pass over the cache
+        // for each model.
         cache->model_ = model_;
-        for (EdgeWeightCache::Entry& e : cache->entries_) e.n = 0;
+        ++cache->generation_;
     }
     // FNV-1a over the offsets, the usual cheap hash with well-mixed low bits.
     std::int16_t offset[N];
@@ -401,7 +462,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     const std::size_t pair = hash % (EdgeWeightCache::SLOTS / 2);
     EdgeWeightCache::Entry* const ways = &cache->entries_[2 * pair];
     auto holds = [&](const EdgeWeightCache::Entry& e) {
-        return e.n == n && std::equal(offset, offset + n, e.offset);
+        return e.n == n && e.generation == cache->generation_ && std::equal(offset, offset + n, e.offset);
     };
     int way = holds(ways[0]) ? 0 : holds(ways[1]) ? 1 : -1;
     if (way < 0) {
@@ -409,6 +470,7 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
         EdgeWeightCache::Entry& entry = ways[way];
         solve(dy, dx, n, entry.weight);
         entry.n = n;
+        entry.generation = cache->generation_;
         std::copy(offset, offset + n, entry.offset);
     }
     cache->recent_[pair] = static_cast<unsigned char>(way);
