@@ -73,10 +73,14 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     auto wanted_row_end = [&](std::size_t chunk) { return std::min(wanted_row(chunk) + chunk_rows, wanted_end); };
     const std::size_t wanted_pixels = static_cast<std::size_t>(wanted_end - wanted_first) * width;
 
-    // Prepared once per strip; its fill_rows may run on several workers at once.
+    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
+    };
+    // Prepared once per strip, on the pool; its fill_rows may run on several
+    // workers at once.
     const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
                                    s.target.band_count(), s.rows, s.width, sarnic::WEIGHT_OFFSET,
-                                   s.similar_pixel_count);
+                                   s.similar_pixel_count, on_pool);
     const RegressionStrip::Reach reach =
         s.refine ? refined_reach(s.similar_pixel_count) : prepared.full_reach();
 
@@ -143,9 +147,6 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
-    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
-        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
-    };
     std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
     constexpr std::size_t PIECE = 65536;  // pixels marked per item
     on_pool((pixels + PIECE - 1) / PIECE, [&](std::size_t piece) {

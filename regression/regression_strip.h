@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "regression/regression_fill.h"
 
 namespace pelvane {
+
+// Runs work(0) .. work(count - 1), in any order and on any threads, and
+// returns when all are done.
+using StripItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 
 // One strip made ready for regression_fill's searches: built once, then
 // filled in row ranges, from several threads at once if need be.
@@ -44,10 +49,15 @@ namespace pelvane {
 class RegressionStrip {
 public:
     // The arguments of regression_fill that describe the strip and the fit.
+    // The strip is prepared in pieces of whole rows handed to `parallel`
+    // (one after another when it is empty); each piece's share of a band's
+    // range is joined in piece order, so the same bytes come out whatever
+    // runs them.
     RegressionStrip(const double* const* target, const double* const* fill,
                     const unsigned char* target_mask, const unsigned char* fill_mask,
                     int band_count, int rows, int width,
-                    double weight_offset, int similar_pixel_count);
+                    double weight_offset, int similar_pixel_count,
+                    const StripItems& parallel = {});
 
     // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
     // (clipped to the strip) exactly as regression_fill writes them there,
