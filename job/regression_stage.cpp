@@ -112,20 +112,27 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return {};
     // The rows left out: the statuses the regression would give as far as
     // the refinement reads them (predicted or not), the target's values.
-    for (const auto& [begin, end] : {std::pair{0, wanted_first}, std::pair{wanted_end, s.rows}})
-        for (std::size_t q = static_cast<std::size_t>(begin) * width; q < static_cast<std::size_t>(end) * width; ++q) {
-            s.status[q] = s.target_mask[q] == 0   ? PIXEL_VALID
-                          : s.fill_mask[q] == 0 ? PIXEL_SIMILAR_FIT
-                                                : PIXEL_BOTH_MISSING;
-            for (int b = 0; b < s.target.band_count(); ++b) s.filled.band(b)[q] = s.target.band(b)[q];
+    // Each pixel by itself, on the pool in pieces of LEFT_OUT_ROWS rows.
+    constexpr int LEFT_OUT_ROWS = 16;
+    const int left_out = wanted_first + (s.rows - wanted_end);
+    on_pool(static_cast<std::size_t>((left_out + LEFT_OUT_ROWS - 1) / LEFT_OUT_ROWS), [&](std::size_t piece) {
+        for (int k = static_cast<int>(piece) * LEFT_OUT_ROWS; k < std::min(left_out, (static_cast<int>(piece) + 1) * LEFT_OUT_ROWS); ++k) {
+            const int row = k < wanted_first ? k : wanted_end + (k - wanted_first);
+            for (std::size_t q = static_cast<std::size_t>(row) * width; q < static_cast<std::size_t>(row + 1) * width; ++q) {
+                s.status[q] = s.target_mask[q] == 0   ? PIXEL_VALID
+                              : s.fill_mask[q] == 0 ? PIXEL_SIMILAR_FIT
+                                                    : PIXEL_BOTH_MISSING;
+                for (int b = 0; b < s.target.band_count(); ++b) s.filled.band(b)[q] = s.target.band(b)[q];
+            }
         }
+    });
 
     // The regression's own errors around the predicted pixels: each such
     // pixel predicted as if it were a gap.
     const int bands = s.target.band_count();
     std::vector<unsigned char> residual_pixels(pixels);
     mark_residual_pixels(s.status, s.target_mask, s.fill_mask, s.rows, s.width,
-                         residual_pixels.data());
+                         residual_pixels.data(), on_pool);
     {
         // Only those the wanted rows' refinement reads (RING_REACH rings
         // around): the rest of the window would calibrate the model for

@@ -576,14 +576,27 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     return average(n, [&](std::size_t i) { return scratch[i].second; });
 }
 
-void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
-                          const unsigned char* fill_mask, int rows, int width,
-                          unsigned char* residual_pixels)
+void mark_residual_pixels(
+    const unsigned char* status, const unsigned char* target_mask, const unsigned char* fill_mask,
+    int rows, int width, unsigned char* residual_pixels,
+    const std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>& in_pieces)
 {
     const std::size_t pixels = static_cast<std::size_t>(rows) * width;
+    constexpr int PIECE_ROWS = 64;
+    const std::size_t pieces = static_cast<std::size_t>((rows + PIECE_ROWS - 1) / PIECE_ROWS);
+    auto each_piece = [&](const std::function<void(int r)>& row_work) {
+        const std::function<void(std::size_t)> work = [&](std::size_t piece) {
+            const int first = static_cast<int>(piece) * PIECE_ROWS;
+            for (int r = first; r < std::min(rows, first + PIECE_ROWS); ++r) row_work(r);
+        };
+        if (in_pieces)
+            in_pieces(pieces, work);
+        else
+            for (std::size_t piece = 0; piece < pieces; ++piece) work(piece);
+    };
     // Whether a predicted pixel lies within reach along the row, then the column.
     std::vector<unsigned char> near_in_row(pixels, 0);
-    for (int r = 0; r < rows; ++r) {
+    each_piece([&](int r) {
         const std::size_t base = static_cast<std::size_t>(r) * width;
         int last = -RESIDUAL_REACH - 1;
         for (int c = 0; c < width; ++c) {
@@ -595,8 +608,8 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
             if (predicted(status[base + c])) last = c;
             near_in_row[base + c] |= last - c <= RESIDUAL_REACH;
         }
-    }
-    for (int r = 0; r < rows; ++r)
+    });
+    each_piece([&](int r) {
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             bool near = false;
@@ -605,6 +618,7 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
                 near = near_in_row[static_cast<std::size_t>(rr) * width + c] != 0;
             residual_pixels[pos] = near && target_mask[pos] == 0 && fill_mask[pos] == 0;
         }
+    });
 }
 
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
