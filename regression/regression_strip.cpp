@@ -5,7 +5,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <memory>
 
 #include "regression/code_groups.h"
 #include "regression/pixel_status.h"
@@ -163,12 +165,21 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
     // images are all whole bytes.
     groups_ = (width + GROUP - 1) / GROUP;
     group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
-    lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
+    // Both left to the pieces to clear, each its own rows, on its own thread.
+    lanes_ = std::make_unique_for_overwrite<CacheLine[]>(static_cast<std::size_t>(rows) * groups_ *
+                                                         group_bytes_ / 64);
     const std::size_t target_group_bytes = static_cast<std::size_t>(band_count) * GROUP;
-    target_bytes_.assign(static_cast<std::size_t>(rows) * groups_ * target_group_bytes, 0);
+    target_bytes_ = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(rows) *
+                                                                    groups_ * target_group_bytes);
     in_pieces([&](int first_row, int end_row, std::size_t piece) {
         char* whole = &piece_whole[piece * per_piece];
         char* target_whole = &piece_target_whole[piece * per_piece];
+        const std::size_t piece_rows = static_cast<std::size_t>(end_row - first_row);
+        for (int g = 0; g < groups_; ++g) {
+            std::memset(lane_group(first_row, g), 0, piece_rows * group_bytes_);
+            std::memset(&target_bytes_[(static_cast<std::size_t>(g) * rows + first_row) * target_group_bytes],
+                        0, piece_rows * target_group_bytes);
+        }
         for (int r = first_row; r < end_row; ++r) {
             const std::size_t line = static_cast<std::size_t>(r) * width;
             for (int g = 0; g < groups_; ++g) {
@@ -198,7 +209,7 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
             target_whole_[b] &= piece_target_whole[piece * per_piece + b];
         }
     if (std::find(target_whole_.begin(), target_whole_.end(), 1) == target_whole_.end())
-        std::vector<unsigned char>().swap(target_bytes_);
+        target_bytes_.reset();
 
     scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
     for (int b = 0; b < band_count; ++b)
@@ -379,11 +390,11 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
                                g - group_base};
         }
     };
-    // A group's rows follow each other. Empty target_bytes_ (no band of
+    // A group's rows follow each other. Null target_bytes_ (no band of
     // bytes) is never read: its rows stay 0 bytes apart.
     const std::size_t row_bytes = group_bytes_;
     const std::size_t target_row_bytes =
-        target_bytes_.empty() ? 0 : static_cast<std::size_t>(GROUP) * bands_;
+        target_bytes_ == nullptr ? 0 : static_cast<std::size_t>(GROUP) * bands_;
     const std::size_t target_group_stride = target_row_bytes * rows_;
 
     // The bounds in locals, which the compiler may keep in registers.
@@ -440,7 +451,7 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
             }
             const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
             const unsigned char* target_line =
-                target_bytes_.data() + static_cast<std::size_t>(r) * target_row_bytes;
+                target_bytes_.get() + static_cast<std::size_t>(r) * target_row_bytes;
             for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes) {
                 const std::size_t seen = static_cast<std::size_t>(r - row + SEEN_HALF) * SEEN_GROUPS;
                 std::uint32_t* stamps = Similar ? &w.group_stamp[seen] : nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "regression/regression_fill.h"
@@ -153,7 +154,7 @@ private:
     std::vector<int> inexact_bands_;  // bands whose codes do not decide the test alone
     int groups_ = 0;                  // groups per row, the last one padded
     std::size_t group_bytes_ = 0;     // lanes of one row of one group
-    std::vector<CacheLine> lanes_;
+    std::unique_ptr<CacheLine[]> lanes_;  // rows * groups_ * group_bytes_ bytes
     std::size_t tile_bytes_ = 0;      // 16 per 8 bands
     int tile_rows_ = 0;               // rows of tiles
     std::vector<unsigned char> tiles_;
@@ -163,7 +164,7 @@ private:
     // candidate's target values lie in one or two cache lines instead of
     // one per band. Other bands are read from the target image.
     std::vector<char> target_whole_;
-    std::vector<unsigned char> target_bytes_;
+    std::unique_ptr<unsigned char[]> target_bytes_;  // null when no band is of bytes
 };
 
 }  // namespace pelvane
