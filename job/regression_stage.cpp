@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -130,31 +131,35 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     // The regression's own errors around the predicted pixels: each such
     // pixel predicted as if it were a gap.
     const int bands = s.target.band_count();
-    std::vector<unsigned char> residual_pixels(pixels);
+    // Byte buffers of one per pixel, each written whole on the pool before
+    // it is read (no clearing on the job's thread first).
+    const auto pixel_bytes = [&] { return std::make_unique_for_overwrite<unsigned char[]>(pixels); };
+    const std::unique_ptr<unsigned char[]> residual_pixels = pixel_bytes();
     mark_residual_pixels(s.status, s.target_mask, s.fill_mask, s.rows, s.width,
-                         residual_pixels.data(), on_pool);
+                         residual_pixels.get(), on_pool);
     {
         // Only those the wanted rows' refinement reads (RING_REACH rings
         // around): the rest of the window would calibrate the model for
         // pixels other strips predict.
         const std::size_t keep_first = static_cast<std::size_t>(std::max(0, wanted_first - RING_REACH)) * width;
         const std::size_t keep_end = static_cast<std::size_t>(std::min(s.rows, wanted_end + RING_REACH)) * width;
-        std::fill(residual_pixels.begin(), residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_first), 0);
-        std::fill(residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_end), residual_pixels.end(), 0);
+        std::fill(residual_pixels.get(), residual_pixels.get() + keep_first, 0);
+        std::fill(residual_pixels.get() + keep_end, residual_pixels.get() + pixels, 0);
     }
     BandStack loo(bands, pixels);
     hooks.finished = [&](std::size_t) { return !host.stop_requested(); };
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.data(),
+                prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.get(),
                                       loo.bands(), reach);
             },
             hooks))
         return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
-    std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
+    const std::unique_ptr<unsigned char[]> both_valid = pixel_bytes(), select = pixel_bytes(),
+                                           predicted = pixel_bytes();
     constexpr std::size_t PIECE = 65536;  // pixels marked per item
     on_pool((pixels + PIECE - 1) / PIECE, [&](std::size_t piece) {
         for (std::size_t q = piece * PIECE; q < std::min(pixels, (piece + 1) * PIECE); ++q) {
@@ -166,8 +171,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         }
     });
     const std::vector<float> scaled_fill =
-        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels, on_pool);
-    const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
+        similar_scaled_fill(s.fill.bands(), both_valid.get(), bands, pixels, on_pool);
+    const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.get(),
                                 scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
     BandStack predictions((PREDICTOR_COUNT - 1) * bands, pixels);
@@ -210,7 +215,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                predict_refined_rows(similar, s.target_mask, kriging, select.data(),
+                predict_refined_rows(similar, s.target_mask, kriging, select.get(),
                                      first_row(chunk), end_row(chunk), predictions.bands(),
                                      kept ? &*kept : nullptr, wide_slopes.data());
             },
@@ -220,7 +225,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     // Calibrated from samples predicted in chunks and summed on the job's
     // thread in sample order, then applied in chunks: each pixel reads only
     // the inputs and its own values, so the chunks' order does not matter.
-    const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
+    const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.get(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width,          wide_slopes.data(),
@@ -245,7 +250,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             hooks))
         return JobResult::stopped();
     if (s.error != nullptr)
-        steady_errors(s.error->bands(), bands, predicted.data(), s.rows, s.width);
+        steady_errors(s.error->bands(), bands, predicted.get(), s.rows, s.width);
     return {};
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "regression/local_regression.h"
@@ -594,8 +595,9 @@ void mark_residual_pixels(
         else
             for (std::size_t piece = 0; piece < pieces; ++piece) work(piece);
     };
-    // Whether a predicted pixel lies within reach along the row, then the column.
-    std::vector<unsigned char> near_in_row(pixels, 0);
+    // Whether a predicted pixel lies within reach along the row, then the
+    // column; every byte written by the first pass.
+    const std::unique_ptr<unsigned char[]> near_in_row = std::make_unique_for_overwrite<unsigned char[]>(pixels);
     each_piece([&](int r) {
         const std::size_t base = static_cast<std::size_t>(r) * width;
         int last = -RESIDUAL_REACH - 1;
