@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -73,10 +74,14 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     auto wanted_row_end = [&](std::size_t chunk) { return std::min(wanted_row(chunk) + chunk_rows, wanted_end); };
     const std::size_t wanted_pixels = static_cast<std::size_t>(wanted_end - wanted_first) * width;
 
-    // Prepared once per strip; its fill_rows may run on several workers at once.
+    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
+        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
+    };
+    // Prepared once per strip, on the pool; its fill_rows may run on several
+    // workers at once.
     const RegressionStrip prepared(s.target.bands(), s.fill.bands(), s.target_mask, s.fill_mask,
                                    s.target.band_count(), s.rows, s.width, sarnic::WEIGHT_OFFSET,
-                                   s.similar_pixel_count);
+                                   s.similar_pixel_count, on_pool);
     const RegressionStrip::Reach reach =
         s.refine ? refined_reach(s.similar_pixel_count) : prepared.full_reach();
 
@@ -108,45 +113,53 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         return {};
     // The rows left out: the statuses the regression would give as far as
     // the refinement reads them (predicted or not), the target's values.
-    for (const auto& [begin, end] : {std::pair{0, wanted_first}, std::pair{wanted_end, s.rows}})
-        for (std::size_t q = static_cast<std::size_t>(begin) * width; q < static_cast<std::size_t>(end) * width; ++q) {
-            s.status[q] = s.target_mask[q] == 0   ? PIXEL_VALID
-                          : s.fill_mask[q] == 0 ? PIXEL_SIMILAR_FIT
-                                                : PIXEL_BOTH_MISSING;
-            for (int b = 0; b < s.target.band_count(); ++b) s.filled.band(b)[q] = s.target.band(b)[q];
+    // Each pixel by itself, on the pool in pieces of LEFT_OUT_ROWS rows.
+    constexpr int LEFT_OUT_ROWS = 16;
+    const int left_out = wanted_first + (s.rows - wanted_end);
+    on_pool(static_cast<std::size_t>((left_out + LEFT_OUT_ROWS - 1) / LEFT_OUT_ROWS), [&](std::size_t piece) {
+        for (int k = static_cast<int>(piece) * LEFT_OUT_ROWS; k < std::min(left_out, (static_cast<int>(piece) + 1) * LEFT_OUT_ROWS); ++k) {
+            const int row = k < wanted_first ? k : wanted_end + (k - wanted_first);
+            for (std::size_t q = static_cast<std::size_t>(row) * width; q < static_cast<std::size_t>(row + 1) * width; ++q) {
+                s.status[q] = s.target_mask[q] == 0   ? PIXEL_VALID
+                              : s.fill_mask[q] == 0 ? PIXEL_SIMILAR_FIT
+                                                    : PIXEL_BOTH_MISSING;
+                for (int b = 0; b < s.target.band_count(); ++b) s.filled.band(b)[q] = s.target.band(b)[q];
+            }
         }
+    });
 
     // The regression's own errors around the predicted pixels: each such
     // pixel predicted as if it were a gap.
     const int bands = s.target.band_count();
-    std::vector<unsigned char> residual_pixels(pixels);
+    // Byte buffers of one per pixel, each written whole on the pool before
+    // it is read (no clearing on the job's thread first).
+    const auto pixel_bytes = [&] { return std::make_unique_for_overwrite<unsigned char[]>(pixels); };
+    const std::unique_ptr<unsigned char[]> residual_pixels = pixel_bytes();
     mark_residual_pixels(s.status, s.target_mask, s.fill_mask, s.rows, s.width,
-                         residual_pixels.data());
+                         residual_pixels.get(), on_pool);
     {
         // Only those the wanted rows' refinement reads (RING_REACH rings
         // around): the rest of the window would calibrate the model for
         // pixels other strips predict.
         const std::size_t keep_first = static_cast<std::size_t>(std::max(0, wanted_first - RING_REACH)) * width;
         const std::size_t keep_end = static_cast<std::size_t>(std::min(s.rows, wanted_end + RING_REACH)) * width;
-        std::fill(residual_pixels.begin(), residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_first), 0);
-        std::fill(residual_pixels.begin() + static_cast<std::ptrdiff_t>(keep_end), residual_pixels.end(), 0);
+        std::fill(residual_pixels.get(), residual_pixels.get() + keep_first, 0);
+        std::fill(residual_pixels.get() + keep_end, residual_pixels.get() + pixels, 0);
     }
     BandStack loo(bands, pixels);
     hooks.finished = [&](std::size_t) { return !host.stop_requested(); };
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.data(),
+                prepared.predict_rows(first_row(chunk), end_row(chunk), residual_pixels.get(),
                                       loo.bands(), reach);
             },
             hooks))
         return JobResult::stopped();
 
     // The other predictors at the predicted and the residual pixels.
-    const auto on_pool = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
-        pool.run(count, pool.threads(), [&](std::size_t item, int) { work(item); });
-    };
-    std::vector<unsigned char> both_valid(pixels), select(pixels), predicted(pixels);
+    const std::unique_ptr<unsigned char[]> both_valid = pixel_bytes(), select = pixel_bytes(),
+                                           predicted = pixel_bytes();
     constexpr std::size_t PIECE = 65536;  // pixels marked per item
     on_pool((pixels + PIECE - 1) / PIECE, [&](std::size_t piece) {
         for (std::size_t q = piece * PIECE; q < std::min(pixels, (piece + 1) * PIECE); ++q) {
@@ -158,8 +171,8 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
         }
     });
     const std::vector<float> scaled_fill =
-        similar_scaled_fill(s.fill.bands(), both_valid.data(), bands, pixels, on_pool);
-    const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.data(),
+        similar_scaled_fill(s.fill.bands(), both_valid.get(), bands, pixels, on_pool);
+    const SimilarSearch similar{s.target.bands(), s.fill.bands(), both_valid.get(),
                                 scaled_fill.data(), bands, s.rows, s.width,
                                 s.similar_pixel_count};
     BandStack predictions((PREDICTOR_COUNT - 1) * bands, pixels);
@@ -202,7 +215,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     if (!pool.run(
             chunks, pool.threads(),
             [&](std::size_t chunk, int) {
-                predict_refined_rows(similar, s.target_mask, kriging, select.data(),
+                predict_refined_rows(similar, s.target_mask, kriging, select.get(),
                                      first_row(chunk), end_row(chunk), predictions.bands(),
                                      kept ? &*kept : nullptr, wide_slopes.data());
             },
@@ -212,7 +225,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
     // Calibrated from samples predicted in chunks and summed on the job's
     // thread in sample order, then applied in chunks: each pixel reads only
     // the inputs and its own values, so the chunks' order does not matter.
-    const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.data(),
+    const RefineInputs refine{s.target.bands(), s.target_mask, residual_pixels.get(),
                               loo.bands(),      predictions.bands(), &similar,
                               &kriging,         bands,             s.rows,
                               s.width,          wide_slopes.data(),
@@ -237,7 +250,7 @@ JobResult run_regression_stage(WorkerPool& pool, JobHost& host, const Regression
             hooks))
         return JobResult::stopped();
     if (s.error != nullptr)
-        steady_errors(s.error->bands(), bands, predicted.data(), s.rows, s.width);
+        steady_errors(s.error->bands(), bands, predicted.get(), s.rows, s.width);
     return {};
 }
 

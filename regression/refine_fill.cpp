@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "regression/local_regression.h"
@@ -576,14 +577,28 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
     return average(n, [&](std::size_t i) { return scratch[i].second; });
 }
 
-void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
-                          const unsigned char* fill_mask, int rows, int width,
-                          unsigned char* residual_pixels)
+void mark_residual_pixels(
+    const unsigned char* status, const unsigned char* target_mask, const unsigned char* fill_mask,
+    int rows, int width, unsigned char* residual_pixels,
+    const std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>& in_pieces)
 {
     const std::size_t pixels = static_cast<std::size_t>(rows) * width;
-    // Whether a predicted pixel lies within reach along the row, then the column.
-    std::vector<unsigned char> near_in_row(pixels, 0);
-    for (int r = 0; r < rows; ++r) {
+    constexpr int PIECE_ROWS = 64;
+    const std::size_t pieces = static_cast<std::size_t>((rows + PIECE_ROWS - 1) / PIECE_ROWS);
+    auto each_piece = [&](const std::function<void(int r)>& row_work) {
+        const std::function<void(std::size_t)> work = [&](std::size_t piece) {
+            const int first = static_cast<int>(piece) * PIECE_ROWS;
+            for (int r = first; r < std::min(rows, first + PIECE_ROWS); ++r) row_work(r);
+        };
+        if (in_pieces)
+            in_pieces(pieces, work);
+        else
+            for (std::size_t piece = 0; piece < pieces; ++piece) work(piece);
+    };
+    // Whether a predicted pixel lies within reach along the row, then the
+    // column; every byte written by the first pass.
+    const std::unique_ptr<unsigned char[]> near_in_row = std::make_unique_for_overwrite<unsigned char[]>(pixels);
+    each_piece([&](int r) {
         const std::size_t base = static_cast<std::size_t>(r) * width;
         int last = -RESIDUAL_REACH - 1;
         for (int c = 0; c < width; ++c) {
@@ -595,8 +610,8 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
             if (predicted(status[base + c])) last = c;
             near_in_row[base + c] |= last - c <= RESIDUAL_REACH;
         }
-    }
-    for (int r = 0; r < rows; ++r)
+    });
+    each_piece([&](int r) {
         for (int c = 0; c < width; ++c) {
             const std::size_t pos = static_cast<std::size_t>(r) * width + c;
             bool near = false;
@@ -605,6 +620,7 @@ void mark_residual_pixels(const unsigned char* status, const unsigned char* targ
                 near = near_in_row[static_cast<std::size_t>(rr) * width + c] != 0;
             residual_pixels[pos] = near && target_mask[pos] == 0 && fill_mask[pos] == 0;
         }
+    });
 }
 
 void predict_refined_rows(const SimilarSearch& similar, const unsigned char* target_mask,
@@ -730,24 +746,51 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     // taken to grow as the similar line's, the fit most like it.
     // Per slot: the sums of residual x mean and of mean^2 (the carry-over's
     // least squares), and of the squared errors with their count.
+    // Each visit's products and errors by themselves, in chunks of visits
+    // (the samples' chunks); then the sums in visit order.
+    std::vector<std::size_t> visit_first(samples.visits.size() + 1, 0);
+    for (std::size_t chunk = 0; chunk < samples.visits.size(); ++chunk)
+        visit_first[chunk + 1] = visit_first[chunk] + samples.visits[chunk].at.size();
+    const std::size_t visit_count = visit_first.back();
+    const std::size_t terms = static_cast<std::size_t>(P) * nb;  // per visit
+    std::vector<double> visit_product(visit_count * terms), visit_error(visit_count * terms);
+    in_chunks(samples.visits.size(), [&](std::size_t chunk) {
+        const CalibrationSamples::Visits& v = samples.visits[chunk];
+        for (std::size_t k = 0; k < v.at.size(); ++k) {
+            const std::size_t visit = visit_first[chunk] + k, q = v.at[k];
+            const double* own = v.values.data() + k * stride;  // as for_each_ring's
+            const double* own_line = own + OTHER_PREDICTORS * nb;
+            const double* mean = own_line + nb;
+            for (int p = 0; p < P; ++p)
+                for (int b = 0; b < bands; ++b) {
+                    const std::size_t t = visit * terms + static_cast<std::size_t>(p) * nb + b;
+                    if (v.residual_ring[k] > 0)
+                        visit_product[t] = residual(p * bands + b, q) * mean[p * bands + b];
+                    visit_error[t] = (p == PREDICT_REGRESSION ? own_line[b] : own[(p - 1) * bands + b]) -
+                                     in.target[b][q];
+                }
+        }
+    });
     std::vector<double> residual_by_mean(slots, 0.0), mean_squared(slots, 0.0);
     std::vector<double> error_squared(slots, 0.0), count(slots, 0.0);
-    for_each_ring([&](std::size_t q, int ring) {
+    std::size_t summed = 0;  // visits so far
+    for_each_ring([&](std::size_t, int ring) {
         for (int k = 0; k < P; ++k)
             for (int b = 0; b < bands; ++b) {
                 const std::size_t i = slot(bands, k, ring, b);
+                const std::size_t t = summed * terms + static_cast<std::size_t>(k) * nb + b;
                 if (residuals.ring > 0) {
                     const double mean = residuals.mean[k * bands + b];
-                    residual_by_mean[i] += residual(k * bands + b, q) * mean;
+                    residual_by_mean[i] += visit_product[t];
                     mean_squared[i] += mean * mean;
                 }
-                const double e = (k == PREDICT_REGRESSION ? line[b] : value_of(q, k, b)) -
-                                 in.target[b][q];
+                const double e = visit_error[t];
                 if (std::isfinite(e)) {
                     error_squared[i] += e * e;
                     count[i] += 1.0;
                 }
             }
+        ++summed;
     });
     m.carry.assign(slots, 0.0);
     m.growth.assign(slots, 1.0);
@@ -859,27 +902,48 @@ RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSample
     // estimate, per ring and band.
     const std::size_t ring_slots = static_cast<std::size_t>(RING_REACH + 1) * bands;
     std::vector<double> actual(ring_slots, 0.0), estimated(ring_slots, 0.0);
-    // Per visit and band: the estimated squared error (NaN: none) and the error.
-    std::vector<int> seen_ring;
-    std::vector<double> seen_variance, seen_error;
-    for_each_ring([&](std::size_t q, int ring) {
-        const std::size_t visit = seen_ring.size();
-        const double* spectral = in.spectral ? spectral_means.data() + visit * values : nullptr;
-        const double* square =
-            in.spectral && spectral_found[visit] != 0 ? spectral_squares.data() + visit * values : nullptr;
-        seen_ring.push_back(ring);
-        for (int b = 0; b < bands; ++b) {
-            const Combined x = combine(m, ring, b, [&](int k) { return value_of(q, k, b); }, residuals,
-                                       spectral, square);
-            const double e = x.value - in.target[b][q];
-            const bool known = std::isfinite(e) && std::isfinite(x.variance);
-            seen_variance.push_back(known ? x.variance : NONE);
-            seen_error.push_back(e);
-            if (!known) continue;
-            actual[static_cast<std::size_t>(ring) * bands + b] += e * e;
-            estimated[static_cast<std::size_t>(ring) * bands + b] += x.variance;
+    // Per visit and band: the estimated squared error (NaN: none) and the
+    // error, each visit's by itself in chunks of visits (the samples'
+    // chunks); then the sums in visit order.
+    std::vector<int> seen_ring(visit_count);
+    std::vector<double> seen_variance(visit_count * nb), seen_error(visit_count * nb);
+    std::vector<unsigned char> seen_known(visit_count * nb);
+    in_chunks(samples.visits.size(), [&](std::size_t chunk) {
+        const CalibrationSamples::Visits& v = samples.visits[chunk];
+        RingStats around(P * bands);
+        for (std::size_t k = 0; k < v.at.size(); ++k) {
+            const std::size_t visit = visit_first[chunk] + k, q = v.at[k];
+            const int ring = v.ring[k];
+            const double* own = v.values.data() + k * stride;  // as for_each_ring's
+            const double* mean = own + (OTHER_PREDICTORS + 1) * nb;
+            std::copy(mean, mean + P * nb, around.mean.begin());
+            std::copy(mean + P * nb, mean + 2 * P * nb, around.square.begin());
+            around.ring = v.residual_ring[k];
+            const double* spectral = in.spectral ? spectral_means.data() + visit * values : nullptr;
+            const double* square =
+                in.spectral && spectral_found[visit] != 0 ? spectral_squares.data() + visit * values : nullptr;
+            seen_ring[visit] = ring;
+            for (int b = 0; b < bands; ++b) {
+                const Combined x = combine(
+                    m, ring, b,
+                    [&](int p) { return p == PREDICT_REGRESSION ? in.loo_regression[b][q] : own[(p - 1) * bands + b]; },
+                    around, spectral, square);
+                const double e = x.value - in.target[b][q];
+                const bool known = std::isfinite(e) && std::isfinite(x.variance);
+                seen_variance[visit * nb + b] = known ? x.variance : NONE;
+                seen_error[visit * nb + b] = e;
+                seen_known[visit * nb + b] = known;
+            }
         }
     });
+    for (std::size_t visit = 0; visit < visit_count; ++visit)
+        for (int b = 0; b < bands; ++b) {
+            const std::size_t i = visit * nb + b;
+            if (seen_known[i] == 0) continue;
+            const std::size_t at = static_cast<std::size_t>(seen_ring[visit]) * bands + b;
+            actual[at] += seen_error[i] * seen_error[i];
+            estimated[at] += seen_variance[i];
+        }
     m.error_scale.assign(ring_slots, 1.0);
     for (std::size_t i = 0; i < ring_slots; ++i)
         if (estimated[i] > 0.0) m.error_scale[i] = actual[i] / estimated[i];

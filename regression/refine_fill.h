@@ -52,10 +52,13 @@ enum RefinePredictor {
 
 // Marks (1) the residual pixels: valid in both images, at most
 // RESIDUAL_REACH rows and columns from a pixel the regression predicted
-// (status 1 to 3). Others get 0.
-void mark_residual_pixels(const unsigned char* status, const unsigned char* target_mask,
-                          const unsigned char* fill_mask, int rows, int width,
-                          unsigned char* residual_pixels);
+// (status 1 to 3). Others get 0. The rows go in pieces to `in_pieces`
+// (work(0) .. work(count - 1), on any threads; in turn when empty), each
+// pixel's mark made alone, so the marks are the same either way.
+void mark_residual_pixels(
+    const unsigned char* status, const unsigned char* target_mask, const unsigned char* fill_mask,
+    int rows, int width, unsigned char* residual_pixels,
+    const std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>& in_pieces = {});
 
 // The interpolation's kriging weights (EdgeInterpolator::weights) of the
 // target's valid pixels (gap_mask zero; the caller passes the target's mask)

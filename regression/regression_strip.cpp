@@ -5,6 +5,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
 
 #include "regression/code_groups.h"
 #include "regression/pixel_status.h"
@@ -20,6 +23,7 @@ using Lanes = ByteLanes;
 constexpr int GROUP = BYTE_LANES;        // columns tested at once on their codes
 constexpr int TILE_ROWS = 8;             // rows of the tiles that summarise the codes
 constexpr int TILE_BANDS = 8;            // bands per 16-byte tile summary
+constexpr int PREPARE_ROWS = 8 * TILE_ROWS;  // rows per piece of the strip's preparation
 // The rings of one search test each group row and each tile once and keep
 // the results, per window row (tile row) and group relative to the pixel:
 // a window reaches MAX_SIDE / 2 rows and columns from the pixel, so at most
@@ -124,7 +128,8 @@ struct RegressionStrip::Scratch {
 RegressionStrip::RegressionStrip(const double* const* target, const double* const* fill,
                                  const unsigned char* target_mask,
                                  const unsigned char* fill_mask, int band_count, int rows,
-                                 int width, double weight_offset, int similar_pixel_count)
+                                 int width, double weight_offset, int similar_pixel_count,
+                                 const StripItems& parallel)
     : target_(target), fill_(fill), target_mask_(target_mask), fill_mask_(fill_mask),
       bands_(band_count), rows_(rows), width_(width), weight_offset_(weight_offset),
       similar_pixel_count_(similar_pixel_count)
@@ -133,90 +138,140 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
         rows_ = width_ = 0;
         return;
     }
+    // The rows in pieces of PREPARE_ROWS (whole tile rows), one item each.
+    const std::size_t pieces = static_cast<std::size_t>((rows + PREPARE_ROWS - 1) / PREPARE_ROWS);
+    auto in_pieces = [&](const std::function<void(int first, int end, std::size_t piece)>& work) {
+        const std::function<void(std::size_t)> item = [&](std::size_t piece) {
+            const int first = static_cast<int>(piece) * PREPARE_ROWS;
+            work(first, std::min(rows, first + PREPARE_ROWS), piece);
+        };
+        if (parallel)
+            parallel(pieces, item);
+        else
+            for (std::size_t piece = 0; piece < pieces; ++piece) item(piece);
+    };
+    const std::size_t per_piece = static_cast<std::size_t>(band_count);
+    // Per piece and band: whether the band's fill (target) values valid in
+    // both images are whole bytes there; all pieces' together, an AND.
+    std::vector<char> piece_whole(pieces * per_piece, 1), piece_target_whole(pieces * per_piece, 1);
+
     // Lanes of every (row, group): both-valid bytes, then the codes of each
     // band. Codes are read only where the position is valid in both images
     // (the group test and the tile summaries mask the others out), so they
     // are written wherever convenient. Every band is first coded by its
     // values; a band with a valid value that is not a whole byte (nor
-    // -0.0) is coded again on its range.
+    // -0.0) is coded again on its range. The target's values go into the
+    // same groups, kept only for the bands whose values valid in both
+    // images are all whole bytes.
     groups_ = (width + GROUP - 1) / GROUP;
     group_bytes_ = ((static_cast<std::size_t>(band_count) + 1) * GROUP + 63) / 64 * 64;
-    lanes_.assign(static_cast<std::size_t>(rows) * groups_ * group_bytes_ / 64, CacheLine{});
-    std::vector<char> whole(band_count, 1);
-    for (int r = 0; r < rows; ++r) {
-        const std::size_t line = static_cast<std::size_t>(r) * width;
-        for (int g = 0; g < groups_; ++g) {
-            unsigned char* group = lane_group(r, g);
-            const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
-            const int n = std::min(GROUP, width - g * GROUP);
-            for (int j = 0; j < n; ++j)
-                group[j] = target_mask[first + j] == 0 && fill_mask[first + j] == 0 ? 0xFF : 0;
-            const unsigned valid = valid_bits<Lanes>(group);
-            for (int b = 0; b < band_count; ++b)
-                if ((byte_codes<Lanes>(fill[b] + first, n, group + GROUP * (1 + b)) & valid) !=
-                    valid)
-                    whole[b] = 0;
-        }
-    }
-    // The target's values in the same groups, kept only for the bands
-    // whose values valid in both images are all whole bytes.
+    // Both left to the pieces to clear, each its own rows, on its own thread.
+    lanes_ = std::make_unique_for_overwrite<CacheLine[]>(static_cast<std::size_t>(rows) * groups_ *
+                                                         group_bytes_ / 64);
     const std::size_t target_group_bytes = static_cast<std::size_t>(band_count) * GROUP;
-    target_bytes_.assign(static_cast<std::size_t>(rows) * groups_ * target_group_bytes, 0);
-    target_whole_.assign(band_count, 1);
-    for (int r = 0; r < rows; ++r) {
-        const std::size_t line = static_cast<std::size_t>(r) * width;
+    target_bytes_ = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(rows) *
+                                                                    groups_ * target_group_bytes);
+    in_pieces([&](int first_row, int end_row, std::size_t piece) {
+        char* whole = &piece_whole[piece * per_piece];
+        char* target_whole = &piece_target_whole[piece * per_piece];
+        const std::size_t piece_rows = static_cast<std::size_t>(end_row - first_row);
         for (int g = 0; g < groups_; ++g) {
-            const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
-            const int n = std::min(GROUP, width - g * GROUP);
-            const unsigned valid = valid_bits<Lanes>(lane_group(r, g));
-            unsigned char* bytes =
-                &target_bytes_[(static_cast<std::size_t>(g) * rows + r) * target_group_bytes];
-            for (int b = 0; b < band_count; ++b)
-                if ((byte_codes<Lanes>(target[b] + first, n, bytes + GROUP * b) & valid) != valid)
-                    target_whole_[b] = 0;
+            std::memset(lane_group(first_row, g), 0, piece_rows * group_bytes_);
+            std::memset(&target_bytes_[(static_cast<std::size_t>(g) * rows + first_row) * target_group_bytes],
+                        0, piece_rows * target_group_bytes);
         }
-    }
+        for (int r = first_row; r < end_row; ++r) {
+            const std::size_t line = static_cast<std::size_t>(r) * width;
+            for (int g = 0; g < groups_; ++g) {
+                unsigned char* group = lane_group(r, g);
+                const std::size_t first = line + static_cast<std::size_t>(g) * GROUP;
+                const int n = std::min(GROUP, width - g * GROUP);
+                for (int j = 0; j < n; ++j)
+                    group[j] = target_mask[first + j] == 0 && fill_mask[first + j] == 0 ? 0xFF : 0;
+                const unsigned valid = valid_bits<Lanes>(group);
+                for (int b = 0; b < band_count; ++b)
+                    if ((byte_codes<Lanes>(fill[b] + first, n, group + GROUP * (1 + b)) & valid) !=
+                        valid)
+                        whole[b] = 0;
+                unsigned char* bytes =
+                    &target_bytes_[(static_cast<std::size_t>(g) * rows + r) * target_group_bytes];
+                for (int b = 0; b < band_count; ++b)
+                    if ((byte_codes<Lanes>(target[b] + first, n, bytes + GROUP * b) & valid) != valid)
+                        target_whole[b] = 0;
+            }
+        }
+    });
+    std::vector<char> whole(band_count, 1);
+    target_whole_.assign(band_count, 1);
+    for (std::size_t piece = 0; piece < pieces; ++piece)
+        for (int b = 0; b < band_count; ++b) {
+            whole[b] &= piece_whole[piece * per_piece + b];
+            target_whole_[b] &= piece_target_whole[piece * per_piece + b];
+        }
     if (std::find(target_whole_.begin(), target_whole_.end(), 1) == target_whole_.end())
-        std::vector<unsigned char>().swap(target_bytes_);
+        target_bytes_.reset();
 
     scales_.assign(band_count, CodeScale{true, 0.0, 1.0});
-    for (int b = 0; b < band_count; ++b) {
-        if (whole[b]) continue;
-        inexact_bands_.push_back(b);
-        double lowest = INFINITY, highest = -INFINITY;
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < width; ++c) {
-                const double v = fill[b][static_cast<std::size_t>(r) * width + c];
-                if (lane_group(r, c / GROUP)[c % GROUP] != 0 && std::isfinite(v)) {
-                    lowest = std::min(lowest, v);
-                    highest = std::max(highest, v);
-                }
+    for (int b = 0; b < band_count; ++b)
+        if (!whole[b]) inexact_bands_.push_back(b);
+    if (!inexact_bands_.empty()) {
+        // Each such band's lowest and highest finite value valid in both
+        // images, per piece in raster order, then over the pieces in their
+        // order: the first of equal values wins throughout, as in one pass.
+        const std::size_t inexact = inexact_bands_.size();
+        std::vector<double> lowest(pieces * inexact, INFINITY), highest(pieces * inexact, -INFINITY);
+        in_pieces([&](int first_row, int end_row, std::size_t piece) {
+            for (std::size_t k = 0; k < inexact; ++k) {
+                const int b = inexact_bands_[k];
+                double& low = lowest[piece * inexact + k];
+                double& high = highest[piece * inexact + k];
+                for (int r = first_row; r < end_row; ++r)
+                    for (int c = 0; c < width; ++c) {
+                        const double v = fill[b][static_cast<std::size_t>(r) * width + c];
+                        if (lane_group(r, c / GROUP)[c % GROUP] != 0 && std::isfinite(v)) {
+                            low = std::min(low, v);
+                            high = std::max(high, v);
+                        }
+                    }
             }
-        scales_[b] = range_scale(lowest, highest);
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < width; ++c)
-                lane_group(r, c / GROUP)[GROUP * (1 + b) + c % GROUP] = static_cast<unsigned char>(
-                    scaled_code(fill[b][static_cast<std::size_t>(r) * width + c], scales_[b]));
+        });
+        for (std::size_t k = 0; k < inexact; ++k) {
+            double low = INFINITY, high = -INFINITY;
+            for (std::size_t piece = 0; piece < pieces; ++piece) {
+                low = std::min(low, lowest[piece * inexact + k]);
+                high = std::max(high, highest[piece * inexact + k]);
+            }
+            scales_[inexact_bands_[k]] = range_scale(low, high);
+        }
     }
 
     // Tile summaries over TILE_ROWS rows of one group: lowest code and 255
     // minus the highest code per band, from the positions valid in both.
-    // Lanes of no band stay 0, which every query passes.
+    // Lanes of no band stay 0, which every query passes. A piece codes its
+    // rows of the bands not of whole bytes on their ranges first.
     tile_bytes_ = static_cast<std::size_t>((band_count + TILE_BANDS - 1) / TILE_BANDS) * 16;
     const int tile_rows = (rows + TILE_ROWS - 1) / TILE_ROWS;
     tile_rows_ = tile_rows;
     tiles_.assign(static_cast<std::size_t>(tile_rows) * groups_ * tile_bytes_, 0);
-    for (int t = 0; t < tile_rows; ++t)
-        for (int g = 0; g < groups_; ++g) {
-            unsigned char* summary =
-                &tiles_[(static_cast<std::size_t>(g) * tile_rows + t) * tile_bytes_];
-            const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
-            for (int b = 0; b < band_count; ++b) {
-                unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
-                summarise_codes<Lanes>(lane_group(t * TILE_ROWS, g), group_bytes_,
-                                       count, b, lane[0], lane[TILE_BANDS]);
+    in_pieces([&](int first_row, int end_row, std::size_t) {
+        for (int b : inexact_bands_)
+            for (int r = first_row; r < end_row; ++r)
+                for (int c = 0; c < width; ++c)
+                    lane_group(r, c / GROUP)[GROUP * (1 + b) + c % GROUP] =
+                        static_cast<unsigned char>(scaled_code(
+                            fill[b][static_cast<std::size_t>(r) * width + c], scales_[b]));
+        for (int t = first_row / TILE_ROWS; t * TILE_ROWS < end_row; ++t)
+            for (int g = 0; g < groups_; ++g) {
+                unsigned char* summary =
+                    &tiles_[(static_cast<std::size_t>(g) * tile_rows + t) * tile_bytes_];
+                const int count = std::min(rows, (t + 1) * TILE_ROWS) - t * TILE_ROWS;
+                for (int b = 0; b < band_count; ++b) {
+                    unsigned char* lane = summary + 16 * (b / TILE_BANDS) + b % TILE_BANDS;
+                    summarise_codes<Lanes>(lane_group(t * TILE_ROWS, g), group_bytes_,
+                                           count, b, lane[0], lane[TILE_BANDS]);
+                }
             }
-        }
+    });
 }
 
 // Tolerance from the fill values valid around the pixel.
@@ -335,11 +390,11 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
                                g - group_base};
         }
     };
-    // A group's rows follow each other. Empty target_bytes_ (no band of
+    // A group's rows follow each other. Null target_bytes_ (no band of
     // bytes) is never read: its rows stay 0 bytes apart.
     const std::size_t row_bytes = group_bytes_;
     const std::size_t target_row_bytes =
-        target_bytes_.empty() ? 0 : static_cast<std::size_t>(GROUP) * bands_;
+        target_bytes_ == nullptr ? 0 : static_cast<std::size_t>(GROUP) * bands_;
     const std::size_t target_group_stride = target_row_bytes * rows_;
 
     // The bounds in locals, which the compiler may keep in registers.
@@ -396,7 +451,7 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
             }
             const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
             const unsigned char* target_line =
-                target_bytes_.data() + static_cast<std::size_t>(r) * target_row_bytes;
+                target_bytes_.get() + static_cast<std::size_t>(r) * target_row_bytes;
             for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes) {
                 const std::size_t seen = static_cast<std::size_t>(r - row + SEEN_HALF) * SEEN_GROUPS;
                 std::uint32_t* stamps = Similar ? &w.group_stamp[seen] : nullptr;

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "regression/regression_fill.h"
 
 namespace pelvane {
+
+// Runs work(0) .. work(count - 1), in any order and on any threads, and
+// returns when all are done.
+using StripItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 
 // One strip made ready for regression_fill's searches: built once, then
 // filled in row ranges, from several threads at once if need be.
@@ -44,10 +50,15 @@ namespace pelvane {
 class RegressionStrip {
 public:
     // The arguments of regression_fill that describe the strip and the fit.
+    // The strip is prepared in pieces of whole rows handed to `parallel`
+    // (one after another when it is empty); each piece's share of a band's
+    // range is joined in piece order, so the same bytes come out whatever
+    // runs them.
     RegressionStrip(const double* const* target, const double* const* fill,
                     const unsigned char* target_mask, const unsigned char* fill_mask,
                     int band_count, int rows, int width,
-                    double weight_offset, int similar_pixel_count);
+                    double weight_offset, int similar_pixel_count,
+                    const StripItems& parallel = {});
 
     // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
     // (clipped to the strip) exactly as regression_fill writes them there,
@@ -143,7 +154,7 @@ private:
     std::vector<int> inexact_bands_;  // bands whose codes do not decide the test alone
     int groups_ = 0;                  // groups per row, the last one padded
     std::size_t group_bytes_ = 0;     // lanes of one row of one group
-    std::vector<CacheLine> lanes_;
+    std::unique_ptr<CacheLine[]> lanes_;  // rows * groups_ * group_bytes_ bytes
     std::size_t tile_bytes_ = 0;      // 16 per 8 bands
     int tile_rows_ = 0;               // rows of tiles
     std::vector<unsigned char> tiles_;
@@ -153,7 +164,7 @@ private:
     // candidate's target values lie in one or two cache lines instead of
     // one per band. Other bands are read from the target image.
     std::vector<char> target_whole_;
-    std::vector<unsigned char> target_bytes_;
+    std::unique_ptr<unsigned char[]> target_bytes_;  // null when no band is of bytes
 };
 
 }  // namespace pelvane

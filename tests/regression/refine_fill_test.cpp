@@ -124,22 +124,35 @@ struct Strip {
 
 TEST(MarkResidualPixels, ValidInBothImagesWithinReachOfAPrediction)
 {
-    const int w = 12, h = 9;
+    // Tall enough for several pieces of rows; one prediction on a piece's
+    // first row, its reach in the piece before.
+    const int w = 12, h = 140;
     std::vector<unsigned char> status(w * h, PIXEL_VALID), target_mask(w * h, 0),
-        fill_mask(w * h, 0), residual(w * h, 9);
+        fill_mask(w * h, 0);
     status[4 * w + 5] = PIXEL_COVALID_FIT;
     target_mask[4 * w + 5] = 1;
+    status[64 * w + 8] = PIXEL_SIMILAR_FIT;
+    target_mask[64 * w + 8] = 1;
     status[0] = PIXEL_BOTH_MISSING;  // not a prediction: marks nothing
     target_mask[0] = fill_mask[0] = 1;
     fill_mask[3 * w + 6] = 1;  // near, but not valid in the fill image
-    mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), h, w,
-                         residual.data());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::size_t i = x + w * y;
-            const bool near = std::abs(x - 5) <= RESIDUAL_REACH && std::abs(y - 4) <= RESIDUAL_REACH;
-            EXPECT_EQ(residual[i], near && !target_mask[i] && !fill_mask[i]) << x << "," << y;
-        }
+    const InChunks last_first = [](std::size_t n, const std::function<void(std::size_t)>& work) {
+        for (std::size_t i = n; i-- > 0;) work(i);
+    };
+    for (const bool pieces : {false, true}) {
+        std::vector<unsigned char> residual(w * h, 9);
+        mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), h, w,
+                             residual.data(), pieces ? last_first : InChunks{});
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = x + w * y;
+                auto near = [&](int px, int py) {
+                    return std::abs(x - px) <= RESIDUAL_REACH && std::abs(y - py) <= RESIDUAL_REACH;
+                };
+                EXPECT_EQ(residual[i], (near(5, 4) || near(8, 64)) && !target_mask[i] && !fill_mask[i])
+                    << x << "," << y << (pieces ? " in pieces" : "");
+            }
+    }
 }
 
 TEST(SimilarPredict, MatchesTheBruteForceReferenceBitForBit)
