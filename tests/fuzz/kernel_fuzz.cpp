@@ -9,15 +9,18 @@
 // Case k draws everything from the seed S and k alone, so a failing case is
 // rerun with --first k --cases 1. With --seconds the run ends after that
 // time, or after N cases if N is given too.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "job/band_stack.h"
@@ -312,6 +315,25 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
     for (int b = 0; b < bands; ++b)
         for (std::size_t i = 0; i < pixels; ++i)
             CHECK(same_bits(in_parts.bands[b][i], filled.bands[b][i]), "regression_fill_rows gives other values");
+    // A shorter search (the refined fill's), its strip prepared in pieces
+    // taken last to first: the full search's status codes everywhere, its
+    // values wherever the code is not a similar fit.
+    {
+        const int most = std::min(similar, r.between(2, 20));
+        const RegressionStrip::Reach reach{most, r.pick({3, 5, 11, 15}), std::min(similar, r.between(2, std::max(most, 2)))};
+        const RegressionStrip shorter(target.bands(), fill.bands(), target_mask.data(), fill_mask.data(), bands, rows,
+                                      width, 0.5, similar, [](std::size_t count, const std::function<void(std::size_t)>& work) {
+                                          for (std::size_t i = count; i-- > 0;) work(i);
+                                      });
+        Stack short_filled(bands, pixels, unwritten());
+        std::vector<unsigned char> short_status(pixels, 0xEE);
+        shorter.fill_rows(0, rows, short_filled.pointers.data(), short_status.data(), reach);
+        CHECK(short_status == status, "a shorter similar search gives other status codes");
+        for (int b = 0; b < bands; ++b)
+            for (std::size_t i = 0; i < pixels; ++i)
+                CHECK(status[i] == PIXEL_SIMILAR_FIT || same_bits(short_filled.bands[b][i], filled.bands[b][i]),
+                      "a shorter similar search changed a pixel it does not fit");
+    }
 
     // The refinement: the similar search against its reference, then the
     // combination whole and in row ranges, which change the predicted pixels only.
@@ -369,6 +391,40 @@ void fuzz_strip(std::uint64_t seed, long long k, Random& r)
         const RefineInputs in{target.bands(), target_mask.data(), residual.data(), loo.pointers.data(),
                               predictions.pointers.data(), &search, &kriging, bands, rows, width, slopes.data()};
         const RefineModel model = calibrate_refinement(in);
+        // The calibration in steps, its chunks visited and its tables made
+        // last to first: the same model.
+        {
+            CalibrationSamples samples = calibration_samples(in);
+            for (std::size_t chunk = samples.chunks(); chunk-- > 0;) visit_samples(in, samples, chunk);
+            const RefineModel stepped = calibrate_refinement(
+                in, samples, [](std::size_t count, const std::function<void(std::size_t)>& work) {
+                    for (std::size_t i = count; i-- > 0;) work(i);
+                });
+            for (const auto& [a, b] : {std::pair{&model.carry, &stepped.carry}, std::pair{&model.growth, &stepped.growth},
+                                      std::pair{&model.error_scale, &stepped.error_scale},
+                                      std::pair{&model.error_line, &stepped.error_line},
+                                      std::pair{&model.spectral_carry, &stepped.spectral_carry}})
+                CHECK(std::equal(a->begin(), a->end(), b->begin(), b->end(), same_value),
+                      "calibrate_refinement in steps gives another model");
+            // The spectral neighbours through the table's own copy of the
+            // fill: the same neighbours, the same means and mean squares.
+            ResidualTable copied = model.corrected;
+            index_residual_fill(copied, search);
+            const int values = model.corrected.count;
+            std::vector<double> mean(2 * values), square(2 * values);
+            std::vector<std::pair<double, std::size_t>> scratch;
+            for (int t = 0; t < 4 && values > 0; ++t) {
+                const int row = r.between(0, rows - 1), col = r.between(0, width - 1), exclude = r.between(1, 3);
+                const int n = spectral_residual_mean(search, model.corrected, row, col, exclude, scratch, mean.data(),
+                                                     square.data());
+                CHECK(n == spectral_residual_mean(search, copied, row, col, exclude, scratch, mean.data() + values,
+                                                  square.data() + values),
+                      "spectral_residual_mean through the fill's copy takes other neighbours");
+                for (int v = 0; v < values; ++v)
+                    CHECK(same_value(mean[v], mean[values + v]) && same_value(square[v], square[values + v]),
+                          "spectral_residual_mean through the fill's copy gives other means");
+            }
+        }
         Stack refined = filled, in_rows = filled, error(bands, pixels, unwritten());
         std::vector<unsigned char> refined_status = status, rows_status = status;
         refine_rows(model, in, 0, rows, refined.pointers.data(), error.pointers.data(), refined_status.data(), 7);
