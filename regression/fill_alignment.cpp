@@ -202,7 +202,7 @@ double score_from_sums(std::size_t m, double n, double* sums)
 
 }  // namespace
 
-FillShift estimate_fill_shift(const AlignmentStrip& s, const AlignmentFor& parallel)
+FillShift estimate_fill_shift(const AlignmentStrip& s, const WorkItems& parallel)
 {
     const int B = s.bands, rows = s.rows, width = s.width;
     if (B < 1 || rows < 4 || width < 4)

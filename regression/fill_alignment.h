@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <functional>
 
+#include "regression/work_items.h"
+
 namespace pelvane {
 
 // Aligning a fill image to the target before the refined fill regresses one
@@ -63,10 +65,6 @@ constexpr std::size_t FILL_SHIFT_SAMPLES_PER_TERM = 40;
 // on olinda, registered to the pixel, no shift scores best.
 constexpr double FILL_SHIFT_MARGIN = 0.02;
 
-// Runs work(i) for every i in [0, count), in any order and at the same time
-// if it likes; the results do not depend on how.
-using AlignmentFor = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
-
 // The shift of the fill that best explains the target. A shift's score is
 // the residual variance, summed over the target's bands, of each target band
 // regressed by least squares on all the shifted fill's bands plus an
@@ -79,7 +77,7 @@ using AlignmentFor = std::function<void(std::size_t count, const std::function<v
 // but 2 of the 270 fills of the CBERS series, docs/method.md). No shift is returned unless the best passes
 // FILL_SHIFT_MARGIN. `parallel` (may be empty: one after another) runs the
 // shifts of a stage; the result does not depend on it.
-FillShift estimate_fill_shift(const AlignmentStrip& strip, const AlignmentFor& parallel = {});
+FillShift estimate_fill_shift(const AlignmentStrip& strip, const WorkItems& parallel = {});
 
 // Resamples the fill's bands in place at `shift` by separable cubic
 // convolution (Keys, a = -0.5), rows and columns beyond the strip taken as

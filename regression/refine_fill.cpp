@@ -580,7 +580,7 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
 void mark_residual_pixels(
     const unsigned char* status, const unsigned char* target_mask, const unsigned char* fill_mask,
     int rows, int width, unsigned char* residual_pixels,
-    const std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>& in_pieces)
+    const WorkItems& in_pieces)
 {
     const std::size_t pixels = static_cast<std::size_t>(rows) * width;
     constexpr int PIECE_ROWS = 64;
@@ -707,7 +707,7 @@ void one_by_one(std::size_t count, const std::function<void(std::size_t)>& work)
 }
 
 RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples,
-                                 const InChunks& in_chunks)
+                                 const WorkItems& in_chunks)
 {
     const int bands = in.band_count;
     const std::size_t nb = static_cast<std::size_t>(bands);

@@ -7,6 +7,7 @@
 
 #include "regression/ring_stats.h"
 #include "regression/similar_pixels.h"
+#include "regression/work_items.h"
 
 namespace pelvane {
 
@@ -58,7 +59,7 @@ enum RefinePredictor {
 void mark_residual_pixels(
     const unsigned char* status, const unsigned char* target_mask, const unsigned char* fill_mask,
     int rows, int width, unsigned char* residual_pixels,
-    const std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>& in_pieces = {});
+    const WorkItems& in_pieces = {});
 
 // The interpolation's kriging weights (EdgeInterpolator::weights) of the
 // target's valid pixels (gap_mask zero; the caller passes the target's mask)
@@ -265,13 +266,12 @@ struct CalibrationSamples {
 };
 CalibrationSamples calibration_samples(const RefineInputs& in);
 void visit_samples(const RefineInputs& in, CalibrationSamples& samples, std::size_t chunk);
-// Runs work(0) .. work(count - 1), on several threads at once if it likes;
-// one_by_one runs them in turn. The spectral correction's tables are made
-// in such chunks, each entry by itself, so the model is the same either way.
-using InChunks = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
+// one_by_one runs the items in turn. The spectral correction's tables are
+// made in the items of `in_chunks` (work_items.h), each entry by itself, so
+// the model is the same however they ran.
 void one_by_one(std::size_t count, const std::function<void(std::size_t)>& work);
 RefineModel calibrate_refinement(const RefineInputs& in, const CalibrationSamples& samples,
-                                 const InChunks& in_chunks = one_by_one);
+                                 const WorkItems& in_chunks = one_by_one);
 
 // Combines the predictions at the predicted pixels (status 1 to 3) of rows
 // row_begin .. row_end - 1: `filled` holds the regression there on entry,

@@ -129,7 +129,7 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
                                  const unsigned char* target_mask,
                                  const unsigned char* fill_mask, int band_count, int rows,
                                  int width, double weight_offset, int similar_pixel_count,
-                                 const StripItems& parallel)
+                                 const WorkItems& parallel)
     : target_(target), fill_(fill), target_mask_(target_mask), fill_mask_(fill_mask),
       bands_(band_count), rows_(rows), width_(width), weight_offset_(weight_offset),
       similar_pixel_count_(similar_pixel_count)

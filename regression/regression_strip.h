@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "regression/regression_fill.h"
+#include "regression/work_items.h"
 
 namespace pelvane {
 
-// Runs work(0) .. work(count - 1), in any order and on any threads, and
-// returns when all are done.
-using StripItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 
 // One strip made ready for regression_fill's searches: built once, then
 // filled in row ranges, from several threads at once if need be.
@@ -58,7 +56,7 @@ public:
                     const unsigned char* target_mask, const unsigned char* fill_mask,
                     int band_count, int rows, int width,
                     double weight_offset, int similar_pixel_count,
-                    const StripItems& parallel = {});
+                    const WorkItems& parallel = {});
 
     // Writes `filled` and `status` in the strip rows row_begin .. row_end - 1
     // (clipped to the strip) exactly as regression_fill writes them there,

@@ -76,7 +76,7 @@ int predict(const SimilarSearch& s, int row, int col, const std::size_t* chosen,
 }  // namespace
 
 std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
-                                       int bands, std::size_t pixels, const SimilarItems& items)
+                                       int bands, std::size_t pixels, const WorkItems& items)
 {
     auto run = [&](std::size_t count, const std::function<void(std::size_t)>& work) {
         if (items)

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "regression/work_items.h"
+
 namespace pelvane {
 
 // The refined fill's similar pixels: the candidates valid in both images
@@ -95,9 +97,8 @@ struct NearerPair {
 // memory of the doubles it comes from, read in one stretch per candidate.
 // `items` (or empty: one after another) runs the bands' spreads, then
 // pieces of the pixels: the same values on any number of threads.
-using SimilarItems = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 std::vector<float> similar_scaled_fill(const double* const* fill, const unsigned char* both_valid,
-                                       int bands, std::size_t pixels, const SimilarItems& items = {});
+                                       int bands, std::size_t pixels, const WorkItems& items = {});
 
 // Working storage of one thread, reused from pixel to pixel.
 struct SimilarScratch {

@@ -136,13 +136,13 @@ TEST(MarkResidualPixels, ValidInBothImagesWithinReachOfAPrediction)
     status[0] = PIXEL_BOTH_MISSING;  // not a prediction: marks nothing
     target_mask[0] = fill_mask[0] = 1;
     fill_mask[3 * w + 6] = 1;  // near, but not valid in the fill image
-    const InChunks last_first = [](std::size_t n, const std::function<void(std::size_t)>& work) {
+    const WorkItems last_first = [](std::size_t n, const std::function<void(std::size_t)>& work) {
         for (std::size_t i = n; i-- > 0;) work(i);
     };
     for (const bool pieces : {false, true}) {
         std::vector<unsigned char> residual(w * h, 9);
         mark_residual_pixels(status.data(), target_mask.data(), fill_mask.data(), h, w,
-                             residual.data(), pieces ? last_first : InChunks{});
+                             residual.data(), pieces ? last_first : WorkItems{});
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const std::size_t i = x + w * y;
