@@ -99,7 +99,11 @@ struct RegressionStrip::Scratch {
     // Room for one more candidate.
     void reserve_one()
     {
-        if (count < capacity) return;
+        if (count >= capacity) grow();
+    }
+    // Twice the room (at least 256 entries), the entries kept.
+    void grow()
+    {
         const std::size_t grown = std::max<std::size_t>(256, 2 * capacity);
         std::vector<double> bigger((2 * static_cast<std::size_t>(bands) + 1) * grown);
         for (std::size_t k = 0; k < 2 * static_cast<std::size_t>(bands) + 1; ++k)
@@ -344,11 +348,36 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
     // (the same bits, already at hand), the others from the fill image.
     // The same for y, from target_bytes_ (the group's bytes at `target_group`
     // of the row's `target_line`).
+    // Where every band's x and y are bytes and the band count is known, the
+    // pixel's values and the offset sit in locals (the candidate's stores
+    // could otherwise change them, as far as the compiler knows), and each
+    // candidate's values go straight from the bytes to the store.
+    constexpr int KNOWN = Bands > 0 ? Bands : 1;
+    bool all_bytes = Bands > 0 && target_bytes_ != nullptr;
+    double centre[KNOWN];
+    for (int b = 0; b < Bands; ++b) {
+        all_bytes = all_bytes && scales_[b].whole_bytes && target_whole_[b];
+        centre[b] = w.centre[b];
+    }
+    const double offset = weight_offset_;
     auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group,
                    const unsigned char* target_line, std::size_t target_group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
         w.reserve_one();
         double combined = 0.0;
+        if (Bands > 0 && all_bytes) {
+            double* const at = w.store.data() + w.count;
+            const std::size_t blocks = w.capacity;
+            for (int b = 0; b < KNOWN; ++b) {
+                const double x = static_cast<double>(group[GROUP * (1 + b) + j]);
+                at[2 * b * blocks] = static_cast<double>(target_line[target_group + GROUP * b + j]);
+                at[(2 * b + 1) * blocks] = x;
+                combined += 1.0 / ((std::fabs(x - centre[b]) + offset) * distance);
+            }
+            at[2 * KNOWN * blocks] = combined;
+            ++w.count;
+            return;
+        }
         for (int b = 0; b < bands; ++b) {
             const double x = scales_[b].whole_bytes
                                  ? static_cast<double>(group[GROUP * (1 + b) + j])
