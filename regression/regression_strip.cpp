@@ -119,7 +119,8 @@ struct RegressionStrip::Scratch {
           tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
           query_bytes(tile_query.size() * 16),
           tile_stamp(static_cast<std::size_t>(SEEN_TILE_ROWS) * SEEN_GROUPS, 0),
-          group_bits(static_cast<std::size_t>(2 * SEEN_HALF + 1) * SEEN_GROUPS), tile_pass(tile_stamp.size()), bands(bands)
+          group_bits(static_cast<std::size_t>(2 * SEEN_HALF + 1) * SEEN_GROUPS),
+          tile_pass(tile_stamp.size()), bands(bands)
     {
         reserve_one();
     }
@@ -337,16 +338,12 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
 // side outgrows MAX_SIDE. Rows are taken in runs that share one tile row and
 // one shape (whole row, or the two pieces beside the inner square): the
 // groups of a run are chosen once, leaving out, in the similar search, those
-// whose tile proves that no position can pass, and then tested row by row.
+// whose tile proves that no position can pass; then all the run's group
+// rows are tested, and only those that hold candidates walked, row by row.
 template <bool Similar, int Bands>
 void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) const
 {
     const int bands = Bands > 0 ? Bands : bands_;
-    // Stores the candidate at q: y, x and the band weights summed over the
-    // bands, first band first. A band of whole bytes takes x from the codes
-    // (the same bits, already at hand), the others from the fill image.
-    // The same for y, from target_bytes_ (the group's bytes at `target_group`
-    // of the row's `target_line`).
     // Where every band's x and y are bytes and the band count is known, the
     // pixel's values and the offset sit in locals (the candidate's stores
     // could otherwise change them, as far as the compiler knows), and each
@@ -359,6 +356,11 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
         centre[b] = w.centre[b];
     }
     const double offset = weight_offset_;
+    // Stores the candidate at q: y, x and the band weights summed over the
+    // bands, first band first. A band of whole bytes takes x from the codes
+    // (the same bits, already at hand), the others from the fill image.
+    // The same for y, from target_bytes_ (the group's bytes at `target_group`
+    // of the row's `target_line`).
     auto add = [&](std::size_t q, int dr, int dc, const unsigned char* group,
                    const unsigned char* target_line, std::size_t target_group, int j) {
         const double distance = static_cast<double>(dr * dr + dc * dc);
