@@ -67,9 +67,10 @@ struct RegressionStrip::Scratch {
     std::vector<unsigned char> query_bytes;
 
     // The similar search's results so far, SEEN_GROUPS per window row and
-    // per tile row: the group row's similar_bits and whether the tile may
-    // pass, valid where the stamp is the search's own.
-    std::vector<std::uint32_t> group_stamp, tile_stamp;
+    // per tile row: the group row's similar_bits (written by the search
+    // before it reads them) and whether the tile may pass (valid where the
+    // stamp is the search's own).
+    std::vector<std::uint32_t> tile_stamp;
     std::vector<std::uint16_t> group_bits;
     std::vector<unsigned char> tile_pass;
     std::uint32_t stamp = 0;
@@ -78,7 +79,6 @@ struct RegressionStrip::Scratch {
     std::uint32_t next_stamp()
     {
         if (++stamp == 0) {  // wrapped: forget every entry
-            std::fill(group_stamp.begin(), group_stamp.end(), 0);
             std::fill(tile_stamp.begin(), tile_stamp.end(), 0);
             stamp = 1;
         }
@@ -99,7 +99,11 @@ struct RegressionStrip::Scratch {
     // Room for one more candidate.
     void reserve_one()
     {
-        if (count < capacity) return;
+        if (count >= capacity) grow();
+    }
+    // Twice the room (at least 256 entries), the entries kept.
+    void grow()
+    {
         const std::size_t grown = std::max<std::size_t>(256, 2 * capacity);
         std::vector<double> bigger((2 * static_cast<std::size_t>(bands) + 1) * grown);
         for (std::size_t k = 0; k < 2 * static_cast<std::size_t>(bands) + 1; ++k)
@@ -114,9 +118,9 @@ struct RegressionStrip::Scratch {
           fill_min(bands), fill_max(bands), code_lo(bands), code_span(bands),
           tile_query((bands + TILE_BANDS - 1) / TILE_BANDS),
           query_bytes(tile_query.size() * 16),
-          group_stamp(static_cast<std::size_t>(2 * SEEN_HALF + 1) * SEEN_GROUPS, 0),
           tile_stamp(static_cast<std::size_t>(SEEN_TILE_ROWS) * SEEN_GROUPS, 0),
-          group_bits(group_stamp.size()), tile_pass(tile_stamp.size()), bands(bands)
+          group_bits(static_cast<std::size_t>(2 * SEEN_HALF + 1) * SEEN_GROUPS),
+          tile_pass(tile_stamp.size()), bands(bands)
     {
         reserve_one();
     }
@@ -334,11 +338,24 @@ bool RegressionStrip::similar_bounds(Scratch& w) const
 // side outgrows MAX_SIDE. Rows are taken in runs that share one tile row and
 // one shape (whole row, or the two pieces beside the inner square): the
 // groups of a run are chosen once, leaving out, in the similar search, those
-// whose tile proves that no position can pass, and then tested row by row.
+// whose tile proves that no position can pass; then all the run's group
+// rows are tested, and only those that hold candidates walked, row by row.
 template <bool Similar, int Bands>
 void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) const
 {
     const int bands = Bands > 0 ? Bands : bands_;
+    // Where every band's x and y are bytes and the band count is known, the
+    // pixel's values and the offset sit in locals (the candidate's stores
+    // could otherwise change them, as far as the compiler knows), and each
+    // candidate's values go straight from the bytes to the store.
+    constexpr int KNOWN = Bands > 0 ? Bands : 1;
+    bool all_bytes = Bands > 0 && target_bytes_ != nullptr;
+    double centre[KNOWN];
+    for (int b = 0; b < Bands; ++b) {
+        all_bytes = all_bytes && scales_[b].whole_bytes && target_whole_[b];
+        centre[b] = w.centre[b];
+    }
+    const double offset = weight_offset_;
     // Stores the candidate at q: y, x and the band weights summed over the
     // bands, first band first. A band of whole bytes takes x from the codes
     // (the same bits, already at hand), the others from the fill image.
@@ -349,6 +366,19 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
         const double distance = static_cast<double>(dr * dr + dc * dc);
         w.reserve_one();
         double combined = 0.0;
+        if (Bands > 0 && all_bytes) {
+            double* const at = w.store.data() + w.count;
+            const std::size_t blocks = w.capacity;
+            for (int b = 0; b < KNOWN; ++b) {
+                const double x = static_cast<double>(group[GROUP * (1 + b) + j]);
+                at[2 * b * blocks] = static_cast<double>(target_line[target_group + GROUP * b + j]);
+                at[(2 * b + 1) * blocks] = x;
+                combined += 1.0 / ((std::fabs(x - centre[b]) + offset) * distance);
+            }
+            at[2 * KNOWN * blocks] = combined;
+            ++w.count;
+            return;
+        }
         for (int b = 0; b < bands; ++b) {
             const double x = scales_[b].whole_bytes
                                  ? static_cast<double>(group[GROUP * (1 + b) + j])
@@ -374,6 +404,7 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
         unsigned columns;    // bit j: column + j belongs to the ring
         std::size_t offset;  // of the group's first row from the strip's first lanes
         int seen;            // of the group's results in a row of Scratch's seen entries
+        bool tested;         // its rows beside the inner square were tested by the window before
     };
     constexpr int MOST = 2 * (MAX_SIDE / GROUP + 2);
     Piece whole_rows[MOST], beside[MOST], run[MOST];
@@ -381,13 +412,15 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
     const std::uint32_t stamp = Similar ? w.next_stamp() : 0;
     const int group_base = col / GROUP - SEEN_GROUP_REACH;
     const int tile_base = row / TILE_ROWS - SEEN_TILE_REACH;
-    auto cut = [&](int first, int last, Piece* pieces, int& count) {
+    // The groups tested before are those from tested_first to tested_last.
+    auto cut = [&](int first, int last, Piece* pieces, int& count, int tested_first,
+                   int tested_last) {
         for (int g = first / GROUP; first <= last && g <= last / GROUP; ++g) {
             const int a = std::max(first, g * GROUP) - g * GROUP;
             const int b = std::min(last, g * GROUP + GROUP - 1) - g * GROUP;
             pieces[count++] = {g * GROUP, ((2u << b) - 1u) & ~((1u << a) - 1u),
                                static_cast<std::size_t>(g) * rows_ * group_bytes_,
-                               g - group_base};
+                               g - group_base, g >= tested_first && g <= tested_last};
         }
     };
     // A group's rows follow each other. Null target_bytes_ (no band of
@@ -409,6 +442,33 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
     }
     const Lanes* tile_query = w.tile_query.data();
 
+    // The candidates at `bits` of a piece's group in row r, in column order.
+    auto take = [&](int r, const Piece& piece, unsigned bits, const unsigned char* group,
+                    const unsigned char* target_line) {
+        while (bits != 0) {
+            const int j = std::countr_zero(bits);
+            bits &= bits - 1u;
+            const int c = piece.column + j;
+            const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
+            if (Similar) {
+                // The exact test, where the codes do not decide.
+                bool pass = true;
+                for (int b : inexact_bands_)
+                    pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
+                if (!pass) continue;
+            }
+            add(q, r - row, c - col, group, target_line,
+                static_cast<std::size_t>(piece.column / GROUP) * target_group_stride, j);
+        }
+    };
+    // The group rows of a run that hold candidates: row within the run,
+    // piece, columns.
+    struct Hit {
+        int row, piece;
+        unsigned bits;
+    };
+    Hit hits[TILE_ROWS * MOST];
+
     int (*const step)(int) = Similar ? similar_step : covalid_step;
     int inner = 0;
     for (int side = FIRST_SIDE; side <= MAX_SIDE; side += step(side)) {
@@ -416,9 +476,15 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
         const int r0 = std::max(row - half, 0), r1 = std::min(row + half, rows_ - 1);
         const int c0 = std::max(col - half, 0), c1 = std::min(col + half, width_ - 1);
         whole_count = beside_count = 0;
-        cut(c0, c1, whole_rows, whole_count);
-        cut(c0, std::min(col - inner - 1, c1), beside, beside_count);
-        cut(std::max(col + inner + 1, c0), c1, beside, beside_count);
+        cut(c0, c1, whole_rows, whole_count, 0, -1);
+        // In the rows beside the inner square, the window before (none when
+        // inner is 0) tested the groups it crossed, but for those its tiles
+        // left out, which these tiles leave out again; the rows above and
+        // below it are new.
+        const int tested_first = inner > 0 ? std::max(col - inner, 0) / GROUP : 0;
+        const int tested_last = inner > 0 ? std::min(col + inner, width_ - 1) / GROUP : -1;
+        cut(c0, std::min(col - inner - 1, c1), beside, beside_count, tested_first, tested_last);
+        cut(std::max(col + inner + 1, c0), c1, beside, beside_count, tested_first, tested_last);
         for (int r = r0; r <= r1;) {
             const int tile_row = static_cast<unsigned>(r) / TILE_ROWS;
             int end = std::min(r1, tile_row * TILE_ROWS + TILE_ROWS - 1);
@@ -452,40 +518,42 @@ void RegressionStrip::search(int row, int col, Scratch& w, const Reach& reach) c
             const unsigned char* line = lanes_[0].bytes + static_cast<std::size_t>(r) * row_bytes;
             const unsigned char* target_line =
                 target_bytes_.get() + static_cast<std::size_t>(r) * target_row_bytes;
-            for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes) {
-                const std::size_t seen = static_cast<std::size_t>(r - row + SEEN_HALF) * SEEN_GROUPS;
-                std::uint32_t* stamps = Similar ? &w.group_stamp[seen] : nullptr;
-                std::uint16_t* found = Similar ? &w.group_bits[seen] : nullptr;
+            if (!Similar) {
+                for (; r <= end; ++r, line += row_bytes, target_line += target_row_bytes)
+                    for (int i = 0; i < count; ++i) {
+                        const unsigned char* group = line + pieces[i].offset;
+                        take(r, pieces[i], valid_bits<Lanes>(group) & pieces[i].columns, group,
+                             target_line);
+                    }
+                continue;
+            }
+            // First the run's group rows, each tested unless the window before
+            // did (their loads overlap, no candidate's branches between them),
+            // noting those that hold a candidate; then their candidates.
+            int held = 0;
+            for (int t = r; t <= end; ++t) {
+                const unsigned char* next = line + static_cast<std::size_t>(t - r) * row_bytes;
+                std::uint16_t* found =
+                    &w.group_bits[static_cast<std::size_t>(t - row + SEEN_HALF) * SEEN_GROUPS];
                 for (int i = 0; i < count; ++i) {
-                    const unsigned char* group = line + pieces[i].offset;
                     unsigned bits;
-                    if (!Similar) {
-                        bits = valid_bits<Lanes>(group);
-                    } else if (stamps[pieces[i].seen] == stamp) {
+                    if (pieces[i].tested) {
                         bits = found[pieces[i].seen];
                     } else {
-                        bits = similar_bits(group, bands, lo, span);
-                        stamps[pieces[i].seen] = stamp;
+                        bits = similar_bits(next + pieces[i].offset, bands, lo, span);
                         found[pieces[i].seen] = static_cast<std::uint16_t>(bits);
                     }
-                    bits &= pieces[i].columns;
-                    while (bits != 0) {
-                        const int j = std::countr_zero(bits);
-                        bits &= bits - 1u;
-                        const int c = pieces[i].column + j;
-                        const std::size_t q = static_cast<std::size_t>(r) * width_ + c;
-                        if (Similar) {
-                            // The exact test, where the codes do not decide.
-                            bool pass = true;
-                            for (int b : inexact_bands_)
-                                pass &= std::fabs(fill_[b][q] - w.centre[b]) <= w.tolerance[b];
-                            if (!pass) continue;
-                        }
-                        add(q, r - row, c - col, group, target_line,
-                            static_cast<std::size_t>(pieces[i].column / GROUP) * target_group_stride, j);
-                    }
+                    hits[held] = {t - r, i, bits & pieces[i].columns};
+                    held += hits[held].bits != 0;
                 }
             }
+            for (int k = 0; k < held; ++k) {
+                const std::size_t down = static_cast<std::size_t>(hits[k].row);
+                const Piece& piece = pieces[hits[k].piece];
+                take(r + hits[k].row, piece, hits[k].bits, line + down * row_bytes + piece.offset,
+                     target_line + down * target_row_bytes);
+            }
+            r = end + 1;
         }
         const long long found = static_cast<long long>(w.size());
         if (found >= reach.similar_pixels || (found >= reach.enough && side >= reach.max_side)) return;
