@@ -409,20 +409,36 @@ namespace {
 
 // The SPECTRAL_NEIGHBOURS least (distance, entry) pairs offered so far, in
 // the pairs' order (by distance, then entry), whatever the order offered.
+// The places not yet taken hold (+inf, an entry past any), after every pair
+// offered; one place before the first (buffer[0]) lets the vector form
+// read each place's predecessor.
 struct NearestEntries {
-    double distance[SPECTRAL_NEIGHBOURS];
-    std::size_t entry[SPECTRAL_NEIGHBOURS];
+    // The one before, the kept, and room for three 8-lane registers' worth.
+    static constexpr int ROOM = 1 + 24;
+    alignas(32) double distance_buffer[ROOM];
+    alignas(32) std::size_t entry_buffer[ROOM];
+    double* const distance = distance_buffer + 1;
+    std::size_t* const entry = entry_buffer + 1;
     int n = 0;
+    NearestEntries()
+    {
+        std::fill(distance_buffer, distance_buffer + ROOM, std::numeric_limits<double>::infinity());
+        std::fill(entry_buffer, entry_buffer + ROOM,
+                  static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()));
+    }
+    NearestEntries(const NearestEntries&) = delete;
+    // Whether (d, e) comes after the last kept pair: then it is not kept.
+    bool beyond(double d, std::size_t e) const
+    {
+        constexpr int last = SPECTRAL_NEIGHBOURS - 1;
+        return distance[last] < d || (distance[last] == d && entry[last] < e);
+    }
     void offer(double d, std::size_t e)
     {
         auto after = [&](int i) { return distance[i] > d || (distance[i] == d && entry[i] > e); };
-        int i = n;
-        if (n == SPECTRAL_NEIGHBOURS) {
-            if (!after(n - 1)) return;
-            --i;  // the last one goes
-        } else {
-            ++n;
-        }
+        if (beyond(d, e)) return;
+        int i = n < SPECTRAL_NEIGHBOURS ? n : SPECTRAL_NEIGHBOURS - 1;
+        n += n < SPECTRAL_NEIGHBOURS;
         for (; i > 0 && after(i - 1); --i) {
             distance[i] = distance[i - 1];
             entry[i] = entry[i - 1];
@@ -430,7 +446,65 @@ struct NearestEntries {
         distance[i] = d;
         entry[i] = e;
     }
+    // offer(d[0], first), .. offer(d[count - 1], first + count - 1).
+    void offer_run(const double* d, std::size_t first, std::size_t count)
+    {
+        for (std::size_t k = 0; k < count; ++k) offer(d[k], first + k);
+    }
 };
+
+#if defined(__x86_64__) || defined(__i386__)
+static_assert(SPECTRAL_NEIGHBOURS == 20, "the vector form holds the pairs in five registers");
+// The same as NearestEntries::offer_run: a kept pair's place is the count of
+// the pairs before it, then each place from there takes its predecessor's
+// pair, four places a time, without branches.
+__attribute__((target("avx2"))) void offer_run_avx2(NearestEntries& kept, const double* d,
+                                                   std::size_t first, std::size_t count)
+{
+    double* const dist = kept.distance_buffer;
+    long long* const ent = reinterpret_cast<long long*>(kept.entry_buffer);
+    const __m256i lane = _mm256_set_epi64x(3, 2, 1, 0);
+    // Four distances at a time against the last kept: those beyond it, most
+    // of them once the nearest are found, pass without a branch each.
+    for (std::size_t group = 0; group < count; group += 4) {
+        const unsigned lanes = count - group >= 4 ? 15u : (1u << (count - group)) - 1u;
+        unsigned near = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(
+                            _mm256_loadu_pd(d + group), _mm256_set1_pd(dist[SPECTRAL_NEIGHBOURS]), _CMP_LE_OQ))) &
+                        lanes;
+      for (; near != 0; near &= near - 1) {
+        const std::size_t k = group + static_cast<std::size_t>(__builtin_ctz(near));
+        const std::size_t e = first + k;
+        if (kept.beyond(d[k], e)) continue;
+        const __m256d dv = _mm256_set1_pd(d[k]);
+        const __m256i ev = _mm256_set1_epi64x(static_cast<long long>(e));
+        int place = 0;
+        for (int c = 0; c < 5; ++c) {
+            const __m256d x = _mm256_loadu_pd(dist + 1 + 4 * c);
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ent + 1 + 4 * c));
+            const __m256d before = _mm256_or_pd(
+                _mm256_cmp_pd(x, dv, _CMP_LT_OQ),
+                _mm256_and_pd(_mm256_cmp_pd(x, dv, _CMP_EQ_OQ),
+                              _mm256_castsi256_pd(_mm256_cmpgt_epi64(ev, y))));
+            place += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(before)));
+        }
+        const __m256i at = _mm256_set1_epi64x(place);
+        for (int c = 4; c >= 0; --c) {
+            const __m256i index = _mm256_add_epi64(lane, _mm256_set1_epi64x(4 * c));
+            const __m256d moved = _mm256_castsi256_pd(_mm256_cmpgt_epi64(index, at));
+            const __m256d here = _mm256_castsi256_pd(_mm256_cmpeq_epi64(index, at));
+            __m256d x = _mm256_blendv_pd(_mm256_loadu_pd(dist + 1 + 4 * c), _mm256_loadu_pd(dist + 4 * c), moved);
+            __m256d y = _mm256_blendv_pd(_mm256_loadu_pd(reinterpret_cast<const double*>(ent + 1 + 4 * c)),
+                                         _mm256_loadu_pd(reinterpret_cast<const double*>(ent + 4 * c)), moved);
+            x = _mm256_blendv_pd(x, dv, here);
+            y = _mm256_blendv_pd(y, _mm256_castsi256_pd(ev), here);
+            _mm256_storeu_pd(dist + 1 + 4 * c, x);
+            _mm256_storeu_pd(reinterpret_cast<double*>(ent + 1 + 4 * c), y);
+        }
+        kept.n += kept.n < SPECTRAL_NEIGHBOURS;
+      }
+    }
+}
+#endif
 
 // The spectral distances of `count` consecutive entries from `first`
 // (spectral_distance2's, from the table's fill) into out[0 .. count - 1].
@@ -470,6 +544,105 @@ __attribute__((target("avx2"))) void entry_distances_avx2(const ResidualTable& t
         sum = _mm256_blendv_pd(sum, infinity, _mm256_cmp_pd(sum, sum, _CMP_UNORD_Q));
         _mm256_storeu_pd(out + i, sum);
     }
+}
+
+// The same with AVX-512, the 20 places (and 4 unused) in three registers of
+// distances and three of entries for the whole run: the place of a kept
+// pair is the count of those before it; each register from there takes its
+// predecessor's lanes (alignr with the register before) under a mask.
+// GCC 12 warns about the undefined passthrough operand inside its own
+// permute and alignr intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The lanes whose pair (x, y) comes before (d, e).
+__attribute__((target("avx512f"))) inline unsigned pairs_before(__m512d x, __m512i y, __m512d d, __m512i e)
+{
+    return static_cast<unsigned>(_mm512_cmp_pd_mask(x, d, _CMP_LT_OQ) |
+                                 (_mm512_cmp_pd_mask(x, d, _CMP_EQ_OQ) & _mm512_cmpgt_epi64_mask(e, y)));
+}
+
+__attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& kept, const double* d,
+                                                               std::size_t first, std::size_t count)
+{
+    double* const dist = kept.distance_buffer + 1;
+    long long* const ent = reinterpret_cast<long long*>(kept.entry_buffer + 1);
+    __m512d d0 = _mm512_loadu_pd(dist), d1 = _mm512_loadu_pd(dist + 8), d2 = _mm512_loadu_pd(dist + 16);
+    __m512i e0 = _mm512_loadu_si512(ent), e1 = _mm512_loadu_si512(ent + 8), e2 = _mm512_loadu_si512(ent + 16);
+    const __m512i last = _mm512_set1_epi64(SPECTRAL_NEIGHBOURS - 1 - 16);
+    constexpr unsigned places = (1u << SPECTRAL_NEIGHBOURS) - 1u;
+    int n = kept.n;
+    for (std::size_t group = 0; group < count; group += 8) {
+        const __mmask8 lanes = count - group >= 8 ? 0xff : static_cast<__mmask8>((1u << (count - group)) - 1u);
+        unsigned near = _mm512_mask_cmp_pd_mask(lanes, _mm512_loadu_pd(d + group),
+                                                _mm512_permutexvar_pd(last, d2), _CMP_LE_OQ);
+        for (; near != 0; near &= near - 1) {
+            const std::size_t k = group + static_cast<std::size_t>(__builtin_ctz(near));
+            const __m512d dv = _mm512_set1_pd(d[k]);
+            const __m512i ev = _mm512_set1_epi64(static_cast<long long>(first + k));
+            const unsigned place = static_cast<unsigned>(__builtin_popcount(
+                pairs_before(d0, e0, dv, ev) | pairs_before(d1, e1, dv, ev) << 8 | pairs_before(d2, e2, dv, ev) << 16));
+            if (place >= SPECTRAL_NEIGHBOURS) continue;  // after the last kept
+            const unsigned moved = places & ~((2u << place) - 1u), here = 1u << place;
+            const __m512d p1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d1), _mm512_castpd_si512(d0), 7));
+            const __m512d p2 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d2), _mm512_castpd_si512(d1), 7));
+            const __m512d p0 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d0), _mm512_castpd_si512(d0), 7));
+            const __m512i q1 = _mm512_alignr_epi64(e1, e0, 7), q2 = _mm512_alignr_epi64(e2, e1, 7);
+            const __m512i q0 = _mm512_alignr_epi64(e0, e0, 7);
+            d0 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d0, static_cast<__mmask8>(moved), p0), static_cast<__mmask8>(here), dv);
+            d1 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d1, static_cast<__mmask8>(moved >> 8), p1),
+                                    static_cast<__mmask8>(here >> 8), dv);
+            d2 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d2, static_cast<__mmask8>(moved >> 16), p2),
+                                    static_cast<__mmask8>(here >> 16), dv);
+            e0 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e0, static_cast<__mmask8>(moved), q0),
+                                       static_cast<__mmask8>(here), ev);
+            e1 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e1, static_cast<__mmask8>(moved >> 8), q1),
+                                       static_cast<__mmask8>(here >> 8), ev);
+            e2 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e2, static_cast<__mmask8>(moved >> 16), q2),
+                                       static_cast<__mmask8>(here >> 16), ev);
+            n += n < SPECTRAL_NEIGHBOURS;
+        }
+    }
+    _mm512_storeu_pd(dist, d0);
+    _mm512_storeu_pd(dist + 8, d1);
+    _mm512_storeu_pd(dist + 16, d2);
+    _mm512_storeu_si512(ent, e0);
+    _mm512_storeu_si512(ent + 8, e1);
+    _mm512_storeu_si512(ent + 16, e2);
+    kept.n = n;
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Adds the `values` values of each of the n entries to mean[] and, with
+// `square`, their squares to square[], entry after entry; the two sums
+// apart, so each value's may run on vector lanes.
+[[gnu::always_inline]] inline void sum_entries_by(const float* table, int values, const std::size_t* entries,
+                                                  std::size_t n, double* __restrict mean,
+                                                  double* __restrict square)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = table + entries[i] * static_cast<std::size_t>(values);
+        if (square == nullptr) {
+            for (int v = 0; v < values; ++v) mean[v] += x[v];
+            continue;
+        }
+        for (int v = 0; v < values; ++v) {
+            const double y = x[v];
+            mean[v] += y;
+            square[v] += y * y;
+        }
+    }
+}
+void sum_entries_plain(const float* table, int values, const std::size_t* entries, std::size_t n,
+                       double* mean, double* square)
+{
+    sum_entries_by(table, values, entries, n, mean, square);
+}
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void sum_entries_avx2(const float* table, int values, const std::size_t* entries,
+                                                     std::size_t n, double* mean, double* square)
+{
+    sum_entries_by(table, values, entries, n, mean, square);
 }
 #endif
 
@@ -525,18 +698,14 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         }
     };
     auto average = [&](std::size_t n, auto entry_of) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const float* x = table.values.data() + entry_of(i) * static_cast<std::size_t>(values);
-            if (square == nullptr) {
-                for (int v = 0; v < values; ++v) mean[v] += x[v];
-                continue;
-            }
-            for (int v = 0; v < values; ++v) {
-                const double y = x[v];
-                mean[v] += y;
-                square[v] += y * y;
-            }
-        }
+        std::size_t entries[SPECTRAL_NEIGHBOURS];
+        for (std::size_t i = 0; i < n; ++i) entries[i] = entry_of(i);
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        (avx2 ? sum_entries_avx2 : sum_entries_plain)(table.values.data(), values, entries, n, mean, square);
+#else
+        sum_entries_plain(table.values.data(), values, entries, n, mean, square);
+#endif
         for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
         if (square != nullptr)
             for (int v = 0; v < values; ++v) square[v] /= static_cast<double>(n);
@@ -547,16 +716,24 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         // a near threshold found early spares most of the insertions.
 #if defined(__x86_64__) || defined(__i386__)
         static const bool avx2 = __builtin_cpu_supports("avx2");
+        static const bool avx512 = __builtin_cpu_supports("avx512f");
         const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
+        const auto offer_run = avx512 ? offer_run_avx512
+                               : avx2 ? offer_run_avx2
+                                      : [](NearestEntries& kept, const double* d, std::size_t first,
+                                           std::size_t count) { kept.offer_run(d, first, count); };
 #else
         const auto distances = entry_distances_plain;
+        const auto offer_run = [](NearestEntries& kept, const double* d, std::size_t first, std::size_t count) {
+            kept.offer_run(d, first, count);
+        };
 #endif
         NearestEntries nearest;
-        double d[2 * SPECTRAL_HALF + 1 + 3];
+        double d[2 * SPECTRAL_HALF + 1 + 7];
         for_each_run([&](std::size_t first, std::size_t end) {
             if (first == end) return;
             distances(table, s.bands, own, first, end - first, d);
-            for (std::size_t e = first; e < end; ++e) nearest.offer(d[e - first], e);
+            offer_run(nearest, d, first, end - first);
         });
         if (nearest.n == 0) return 0;
         return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });
