@@ -1,6 +1,7 @@
 #include "regression/local_regression.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -273,20 +274,11 @@ __attribute__((target("avx512f"))) void sum_candidates6_avx512(std::size_t count
     }
 }
 
-// Whether the processor runs the AVX-512 path above (asked once).
-bool has_avx512()
-{
-    static const bool avx512 = __builtin_cpu_supports("avx512f");
-    return avx512;
-}
-
-// Whether the processor runs the AVX2 paths above (asked once).
-bool has_avx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
+bool has_avx512() { return kernel_level() >= KernelLevel::AVX512; }
+bool has_avx2() { return kernel_level() >= KernelLevel::AVX2; }
 #endif
+
+std::atomic<int> kernel_limit{static_cast<int>(KernelLevel::AVX512)};
 
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
@@ -424,6 +416,21 @@ std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int excl
 }
 
 }  // namespace
+
+KernelLevel kernel_level()
+{
+    static const KernelLevel supported =
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_supports("avx512f") ? KernelLevel::AVX512
+        : __builtin_cpu_supports("avx2")  ? KernelLevel::AVX2
+                                          :
+#endif
+                                          KernelLevel::PLAIN;
+    return static_cast<KernelLevel>(
+        std::min(static_cast<int>(supported), kernel_limit.load(std::memory_order_relaxed)));
+}
+
+void limit_kernel_level(KernelLevel most) { kernel_limit.store(static_cast<int>(most)); }
 
 void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
                              double* weight, bool vector)

@@ -180,10 +180,9 @@ void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingSt
 {
     if (in.band_count == 6) {
 #if defined(__x86_64__) || defined(__i386__)
-        static const bool avx512 = __builtin_cpu_supports("avx512f");
-        if (avx512) return residual_ring_stats_avx512(in, r, c, start, out);
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2) return residual_ring_stats_avx2(in, r, c, start, out);
+        const KernelLevel level = kernel_level();
+        if (level >= KernelLevel::AVX512) return residual_ring_stats_avx512(in, r, c, start, out);
+        if (level >= KernelLevel::AVX2) return residual_ring_stats_avx2(in, r, c, start, out);
 #endif
         return residual_ring_stats_by<6>(in, r, c, start, out);
     }
@@ -788,7 +787,7 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         std::size_t entries[SPECTRAL_NEIGHBOURS];
         for (std::size_t i = 0; i < n; ++i) entries[i] = entry_of(i);
 #if defined(__x86_64__) || defined(__i386__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
+        const bool avx2 = kernel_level() >= KernelLevel::AVX2;
         (avx2 ? sum_entries_avx2 : sum_entries_plain)(table.values.data(), values, entries, n, mean, square);
 #else
         sum_entries_plain(table.values.data(), values, entries, n, mean, square);
@@ -802,8 +801,8 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         // Each run's distances at once, then the nearest kept as they come:
         // a near threshold found early spares most of the insertions.
 #if defined(__x86_64__) || defined(__i386__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        static const bool avx512 = __builtin_cpu_supports("avx512f");
+        const bool avx2 = kernel_level() >= KernelLevel::AVX2;
+        const bool avx512 = kernel_level() >= KernelLevel::AVX512;
         const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
         const auto offer_run = avx512 ? offer_run_avx512
                                : avx2 ? offer_run_avx2
