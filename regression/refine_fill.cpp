@@ -696,6 +696,45 @@ __attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& 
     _mm512_storeu_si512(ent + 16, e2);
     kept.n = n;
 }
+
+// Pairs the ranked form takes at most (the windows of the refined fill
+// hold about 55 residual pixels, few more than 128): each pair's rank costs
+// a pass over all.
+constexpr std::size_t RANKED_MOST = 160;
+
+// The SPECTRAL_NEIGHBOURS least of the m (distance d[i], entry e[i]) pairs,
+// all different, their entries in the pairs' order into entry[]; returns
+// how many (m or SPECTRAL_NEIGHBOURS). Each pair's place is the count of
+// the pairs before it. d and e have room for 8 more past m (the lanes past
+// the last pair count as well, but are not written).
+__attribute__((target("avx512f,popcnt"))) int rank_nearest_avx512(double* d, long long* e, std::size_t m,
+                                                                std::size_t* entry)
+{
+    for (std::size_t i = m; i < m + 8; ++i) {  // after any pair
+        d[i] = std::numeric_limits<double>::infinity();
+        e[i] = std::numeric_limits<long long>::max();
+    }
+    // Eight pairs' counts at a time on the lanes, each pair j offered to all
+    // eight in turn.
+    const __m512i one = _mm512_set1_epi64(1);
+    for (std::size_t i = 0; i < m; i += 8) {
+        const __m512d x = _mm512_load_pd(d + i);
+        const __m512i y = _mm512_load_si512(e + i);
+        __m512i place = _mm512_setzero_si512();
+        for (std::size_t j = 0; j < m; ++j) {
+            const __m512d dj = _mm512_set1_pd(d[j]);
+            const __mmask8 after = static_cast<__mmask8>(
+                _mm512_cmp_pd_mask(x, dj, _CMP_GT_OQ) |
+                _mm512_mask_cmp_pd_mask(_mm512_cmpgt_epi64_mask(y, _mm512_set1_epi64(e[j])), x, dj, _CMP_EQ_OQ));
+            place = _mm512_mask_add_epi64(place, after, place, one);
+        }
+        alignas(64) long long p[8];
+        _mm512_store_si512(p, place);
+        for (std::size_t k = 0; k < std::min<std::size_t>(8, m - i); ++k)
+            if (p[k] < SPECTRAL_NEIGHBOURS) entry[p[k]] = static_cast<std::size_t>(e[i + k]);
+    }
+    return static_cast<int>(std::min<std::size_t>(m, SPECTRAL_NEIGHBOURS));
+}
 #pragma GCC diagnostic pop
 #endif
 
@@ -815,6 +854,34 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         };
 #endif
         NearestEntries nearest;
+#if defined(__x86_64__) || defined(__i386__)
+        if (avx512) {
+            // The window's pairs all at hand, each ranked by itself (no
+            // chain of insertions): where there are not too many.
+            std::size_t runs[2 * (2 * SPECTRAL_HALF + 1)][2];
+            std::size_t run_count = 0, pairs = 0;
+            for_each_run([&](std::size_t first, std::size_t end) {
+                if (first == end) return;
+                runs[run_count][0] = first;
+                runs[run_count++][1] = end;
+                pairs += end - first;
+            });
+            if (pairs <= RANKED_MOST) {
+                alignas(64) double d[RANKED_MOST + 8];
+                alignas(64) long long e[RANKED_MOST + 8];
+                std::size_t m = 0;
+                for (std::size_t k = 0; k < run_count; ++k) {
+                    const std::size_t first = runs[k][0], count = runs[k][1] - first;
+                    distances(table, s.bands, own, first, count, d + m);
+                    for (std::size_t i = 0; i < count; ++i) e[m + i] = static_cast<long long>(first + i);
+                    m += count;
+                }
+                nearest.n = rank_nearest_avx512(d, e, m, nearest.entry);
+                if (nearest.n == 0) return 0;
+                return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });
+            }
+        }
+#endif
         double d[2 * SPECTRAL_HALF + 1 + 7];
         for_each_run([&](std::size_t first, std::size_t end) {
             if (first == end) return;

@@ -462,7 +462,7 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
     std::mt19937 random(7);
     std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
     std::vector<float> scaled(static_cast<std::size_t>(W) * H * B);
-    for (float& x : scaled) x = std::round(uniform(random) * 8.0f) / 8.0f;  // ties in distance
+    for (float& x : scaled) x = std::round(uniform(random) * 2.0f) / 2.0f;  // many ties in distance
     ResidualTable table;
     table.count = V;
     table.row_first.assign(H + 1, 0);
