@@ -496,23 +496,17 @@ namespace {
 // The SPECTRAL_NEIGHBOURS least (distance, entry) pairs offered so far, in
 // the pairs' order (by distance, then entry), whatever the order offered.
 // The places not yet taken hold (+inf, an entry past any), after every pair
-// offered; one place before the first (buffer[0]) lets the vector form
-// read each place's predecessor.
+// offered, and so does the room past them (three 8-lane registers' worth).
 struct NearestEntries {
-    // The one before, the kept, and room for three 8-lane registers' worth.
-    static constexpr int ROOM = 1 + 24;
-    alignas(32) double distance_buffer[ROOM];
-    alignas(32) std::size_t entry_buffer[ROOM];
-    double* const distance = distance_buffer + 1;
-    std::size_t* const entry = entry_buffer + 1;
+    static constexpr int ROOM = 24;
+    double distance[ROOM];
+    std::size_t entry[ROOM];
     int n = 0;
     NearestEntries()
     {
-        std::fill(distance_buffer, distance_buffer + ROOM, std::numeric_limits<double>::infinity());
-        std::fill(entry_buffer, entry_buffer + ROOM,
-                  static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()));
+        std::fill(distance, distance + ROOM, std::numeric_limits<double>::infinity());
+        std::fill(entry, entry + ROOM, static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()));
     }
-    NearestEntries(const NearestEntries&) = delete;
     // Whether (d, e) comes after the last kept pair: then it is not kept.
     bool beyond(double d, std::size_t e) const
     {
@@ -538,59 +532,6 @@ struct NearestEntries {
         for (std::size_t k = 0; k < count; ++k) offer(d[k], first + k);
     }
 };
-
-#if defined(__x86_64__) || defined(__i386__)
-static_assert(SPECTRAL_NEIGHBOURS == 20, "the vector form holds the pairs in five registers");
-// The same as NearestEntries::offer_run: a kept pair's place is the count of
-// the pairs before it, then each place from there takes its predecessor's
-// pair, four places a time, without branches.
-__attribute__((target("avx2"))) void offer_run_avx2(NearestEntries& kept, const double* d,
-                                                   std::size_t first, std::size_t count)
-{
-    double* const dist = kept.distance_buffer;
-    long long* const ent = reinterpret_cast<long long*>(kept.entry_buffer);
-    const __m256i lane = _mm256_set_epi64x(3, 2, 1, 0);
-    // Four distances at a time against the last kept: those beyond it, most
-    // of them once the nearest are found, pass without a branch each.
-    for (std::size_t group = 0; group < count; group += 4) {
-        const unsigned lanes = count - group >= 4 ? 15u : (1u << (count - group)) - 1u;
-        unsigned near = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(
-                            _mm256_loadu_pd(d + group), _mm256_set1_pd(dist[SPECTRAL_NEIGHBOURS]), _CMP_LE_OQ))) &
-                        lanes;
-      for (; near != 0; near &= near - 1) {
-        const std::size_t k = group + static_cast<std::size_t>(__builtin_ctz(near));
-        const std::size_t e = first + k;
-        if (kept.beyond(d[k], e)) continue;
-        const __m256d dv = _mm256_set1_pd(d[k]);
-        const __m256i ev = _mm256_set1_epi64x(static_cast<long long>(e));
-        int place = 0;
-        for (int c = 0; c < 5; ++c) {
-            const __m256d x = _mm256_loadu_pd(dist + 1 + 4 * c);
-            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ent + 1 + 4 * c));
-            const __m256d before = _mm256_or_pd(
-                _mm256_cmp_pd(x, dv, _CMP_LT_OQ),
-                _mm256_and_pd(_mm256_cmp_pd(x, dv, _CMP_EQ_OQ),
-                              _mm256_castsi256_pd(_mm256_cmpgt_epi64(ev, y))));
-            place += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(before)));
-        }
-        const __m256i at = _mm256_set1_epi64x(place);
-        for (int c = 4; c >= 0; --c) {
-            const __m256i index = _mm256_add_epi64(lane, _mm256_set1_epi64x(4 * c));
-            const __m256d moved = _mm256_castsi256_pd(_mm256_cmpgt_epi64(index, at));
-            const __m256d here = _mm256_castsi256_pd(_mm256_cmpeq_epi64(index, at));
-            __m256d x = _mm256_blendv_pd(_mm256_loadu_pd(dist + 1 + 4 * c), _mm256_loadu_pd(dist + 4 * c), moved);
-            __m256d y = _mm256_blendv_pd(_mm256_loadu_pd(reinterpret_cast<const double*>(ent + 1 + 4 * c)),
-                                         _mm256_loadu_pd(reinterpret_cast<const double*>(ent + 4 * c)), moved);
-            x = _mm256_blendv_pd(x, dv, here);
-            y = _mm256_blendv_pd(y, _mm256_castsi256_pd(ev), here);
-            _mm256_storeu_pd(dist + 1 + 4 * c, x);
-            _mm256_storeu_pd(reinterpret_cast<double*>(ent + 1 + 4 * c), y);
-        }
-        kept.n += kept.n < SPECTRAL_NEIGHBOURS;
-      }
-    }
-}
-#endif
 
 // The spectral distances of `count` consecutive entries from `first`
 // (spectral_distance2's, from the table's fill) into out[0 .. count - 1].
@@ -632,6 +573,7 @@ __attribute__((target("avx2"))) void entry_distances_avx2(const ResidualTable& t
     }
 }
 
+static_assert(SPECTRAL_NEIGHBOURS == 20, "the vector form holds the pairs in three registers");
 // The same with AVX-512, the 20 places (and 4 unused) in three registers of
 // distances and three of entries for the whole run: the place of a kept
 // pair is the count of those before it; each register from there takes its
@@ -650,8 +592,8 @@ __attribute__((target("avx512f"))) inline unsigned pairs_before(__m512d x, __m51
 __attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& kept, const double* d,
                                                                std::size_t first, std::size_t count)
 {
-    double* const dist = kept.distance_buffer + 1;
-    long long* const ent = reinterpret_cast<long long*>(kept.entry_buffer + 1);
+    double* const dist = kept.distance;
+    long long* const ent = reinterpret_cast<long long*>(kept.entry);
     __m512d d0 = _mm512_loadu_pd(dist), d1 = _mm512_loadu_pd(dist + 8), d2 = _mm512_loadu_pd(dist + 16);
     __m512i e0 = _mm512_loadu_si512(ent), e1 = _mm512_loadu_si512(ent + 8), e2 = _mm512_loadu_si512(ent + 16);
     const __m512i last = _mm512_set1_epi64(SPECTRAL_NEIGHBOURS - 1 - 16);
@@ -844,7 +786,6 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         const bool avx512 = kernel_level() >= KernelLevel::AVX512;
         const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
         const auto offer_run = avx512 ? offer_run_avx512
-                               : avx2 ? offer_run_avx2
                                       : [](NearestEntries& kept, const double* d, std::size_t first,
                                            std::size_t count) { kept.offer_run(d, first, count); };
 #else
