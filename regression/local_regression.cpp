@@ -471,6 +471,35 @@ std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int excl
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// cholesky_solve's substitutions with AVX-512, the right-hand sides (at
+// most eight, of at most eight) on the lanes: each side's steps those of
+// the plain loops, in their order.
+__attribute__((target("avx512f"))) void substitute_avx512(const double* a, int n, double* r, int m)
+{
+    __m512d x[8];
+    for (int i = 0; i < n; ++i) {
+        alignas(64) double lane[8] = {};
+        for (int v = 0; v < m; ++v) lane[v] = r[v * n + i];
+        x[i] = _mm512_load_pd(lane);
+    }
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < i; ++k) x[i] = _mm512_sub_pd(x[i], _mm512_mul_pd(_mm512_set1_pd(a[i * n + k]), x[k]));
+        x[i] = _mm512_div_pd(x[i], _mm512_set1_pd(a[i * n + i]));
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        for (int k = i + 1; k < n; ++k)
+            x[i] = _mm512_sub_pd(x[i], _mm512_mul_pd(_mm512_set1_pd(a[k * n + i]), x[k]));
+        x[i] = _mm512_div_pd(x[i], _mm512_set1_pd(a[i * n + i]));
+    }
+    for (int i = 0; i < n; ++i) {
+        alignas(64) double lane[8];
+        _mm512_store_pd(lane, x[i]);
+        for (int v = 0; v < m; ++v) r[v * n + i] = lane[v];
+    }
+}
+#endif
+
 }  // namespace
 
 KernelLevel kernel_level()
@@ -514,6 +543,12 @@ bool cholesky_solve(double* a, int n, double* r, int m)
     // Forward, then back substitution: each right-hand side's steps in
     // order, but the sides' steps interleaved, so that one side's division
     // does not hold up the others.
+#if defined(__x86_64__) || defined(__i386__)
+    if (n <= 8 && m <= 8 && has_avx512()) {
+        substitute_avx512(a, n, r, m);
+        return true;
+    }
+#endif
     for (int i = 0; i < n; ++i)
         for (int v = 0; v < m; ++v) {
             double* x = r + v * n;
