@@ -438,14 +438,10 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     for (int k = 0; k < n; ++k) {
         dy[k] = taken[k]->dy;
         dx[k] = taken[k]->dx;
+        at[k] = static_cast<std::size_t>(y + dy[k]) * w + static_cast<std::size_t>(x + dx[k]);
     }
-    auto positions = [&] {
-        for (int k = 0; k < n; ++k)
-            at[k] = static_cast<std::size_t>(y + dy[k]) * w + static_cast<std::size_t>(x + dx[k]);
-    };
     if (n == 0) return 0;
     if (cache == nullptr) {
-        positions();
         solve(dy, dx, n, weight);
         return n;
     }
@@ -465,11 +461,6 @@ int EdgeInterpolator::weights(const unsigned char* gap_mask, int width, int rows
     }
     const std::size_t pair = hash % (EdgeWeightCache::SLOTS / 2);
     EdgeWeightCache::Entry* const ways = &cache->entries_[2 * pair];
-    // The pair's entries lie anywhere in a cache larger than the processor's
-    // caches: their lines asked for at once, the positions made meanwhile.
-    const char* const lines = reinterpret_cast<const char*>(ways);
-    for (std::size_t b = 0; b < 2 * sizeof(EdgeWeightCache::Entry); b += 64) __builtin_prefetch(lines + b);
-    positions();
     auto holds = [&](const EdgeWeightCache::Entry& e) {
         return e.n == n && e.generation == cache->generation_ && std::equal(offset, offset + n, e.offset);
     };
