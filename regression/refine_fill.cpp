@@ -574,10 +574,6 @@ __attribute__((target("avx2"))) void entry_distances_avx2(const ResidualTable& t
 }
 
 static_assert(SPECTRAL_NEIGHBOURS == 20, "the vector form holds the pairs in three registers");
-// The same with AVX-512, the 20 places (and 4 unused) in three registers of
-// distances and three of entries for the whole run: the place of a kept
-// pair is the count of those before it; each register from there takes its
-// predecessor's lanes (alignr with the register before) under a mask.
 // GCC 12 warns about the undefined passthrough operand inside its own
 // permute and alignr intrinsics.
 #pragma GCC diagnostic push
@@ -589,6 +585,12 @@ __attribute__((target("avx512f"))) inline unsigned pairs_before(__m512d x, __m51
                                  (_mm512_cmp_pd_mask(x, d, _CMP_EQ_OQ) & _mm512_cmpgt_epi64_mask(e, y)));
 }
 
+// NearestEntries::offer_run with AVX-512, the 20 places (and 4 unused) in
+// three registers of distances and three of entries for the whole run: the
+// place of a kept pair is the count of those before it; each register from
+// there takes its predecessor's lanes (alignr with the register before)
+// under a mask. Eight distances at a time against the last kept: those
+// beyond it pass without a branch each.
 __attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& kept, const double* d,
                                                                std::size_t first, std::size_t count)
 {
