@@ -647,31 +647,33 @@ __attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& 
 constexpr std::size_t RANKED_MOST = 160;
 
 // The SPECTRAL_NEIGHBOURS least of the m (distance d[i], entry e[i]) pairs,
-// all different, their entries in the pairs' order into entry[]; returns
+// the entries rising with i, their entries in the pairs' order into entry[]; returns
 // how many (m or SPECTRAL_NEIGHBOURS). Each pair's place is the count of
-// the pairs before it. d and e have room for 8 more past m (the lanes past
-// the last pair count as well, but are not written).
-__attribute__((target("avx512f,popcnt"))) int rank_nearest_avx512(double* d, long long* e, std::size_t m,
+// the pairs before it. d has room for 8 more past m (the lanes past the
+// last pair are counted as well, but not written).
+__attribute__((target("avx512f"))) int rank_nearest_avx512(double* d, long long* e, std::size_t m,
                                                                 std::size_t* entry)
 {
-    for (std::size_t i = m; i < m + 8; ++i) {  // after any pair
-        d[i] = std::numeric_limits<double>::infinity();
-        e[i] = std::numeric_limits<long long>::max();
-    }
+    std::fill(d + m, d + m + 8, std::numeric_limits<double>::infinity());
     // Eight pairs' counts at a time on the lanes, each pair j offered to all
-    // eight in turn.
+    // eight in turn. The entries rise with the index, so pair j comes before
+    // pair i when d[j] < d[i], or d[j] == d[i] and j < i: for j below the
+    // eight, when d[j] <= d[i]; above them, when d[j] < d[i].
     const __m512i one = _mm512_set1_epi64(1);
     for (std::size_t i = 0; i < m; i += 8) {
         const __m512d x = _mm512_load_pd(d + i);
-        const __m512i y = _mm512_load_si512(e + i);
         __m512i place = _mm512_setzero_si512();
-        for (std::size_t j = 0; j < m; ++j) {
+        for (std::size_t j = 0; j < i; ++j)
+            place = _mm512_mask_add_epi64(place, _mm512_cmp_pd_mask(x, _mm512_set1_pd(d[j]), _CMP_GE_OQ), place, one);
+        for (std::size_t j = i; j < std::min(i + 8, m); ++j) {
             const __m512d dj = _mm512_set1_pd(d[j]);
-            const __mmask8 after = static_cast<__mmask8>(
-                _mm512_cmp_pd_mask(x, dj, _CMP_GT_OQ) |
-                _mm512_mask_cmp_pd_mask(_mm512_cmpgt_epi64_mask(y, _mm512_set1_epi64(e[j])), x, dj, _CMP_EQ_OQ));
+            const __mmask8 later = static_cast<__mmask8>(0xfeu << (j - i));  // the lanes after j's
+            const __mmask8 after = static_cast<__mmask8>(_mm512_cmp_pd_mask(x, dj, _CMP_GT_OQ) |
+                                                         _mm512_mask_cmp_pd_mask(later, x, dj, _CMP_EQ_OQ));
             place = _mm512_mask_add_epi64(place, after, place, one);
         }
+        for (std::size_t j = i + 8; j < m; ++j)
+            place = _mm512_mask_add_epi64(place, _mm512_cmp_pd_mask(x, _mm512_set1_pd(d[j]), _CMP_GT_OQ), place, one);
         alignas(64) long long p[8];
         _mm512_store_si512(p, place);
         for (std::size_t k = 0; k < std::min<std::size_t>(8, m - i); ++k)
@@ -801,24 +803,29 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         if (avx512) {
             // The window's pairs all at hand, each ranked by itself (no
             // chain of insertions): where there are not too many.
-            std::size_t runs[2 * (2 * SPECTRAL_HALF + 1)][2];
-            std::size_t run_count = 0, pairs = 0;
+            // Per window row (in raster order, so that of two pairs at the
+            // same distance the later is the later entry), its runs.
+            constexpr int SIDE = 2 * SPECTRAL_HALF + 1;
+            std::pair<std::size_t, std::size_t> runs[SIDE][2];
+            int in_row[SIDE] = {};
+            std::size_t pairs = 0;
             for_each_run([&](std::size_t first, std::size_t end) {
                 if (first == end) return;
-                runs[run_count][0] = first;
-                runs[run_count++][1] = end;
+                const int slot = static_cast<int>(table.at[first] / s.width) - (row - SPECTRAL_HALF);
+                runs[slot][in_row[slot]++] = {first, end};
                 pairs += end - first;
             });
             if (pairs <= RANKED_MOST) {
                 alignas(64) double d[RANKED_MOST + 8];
                 alignas(64) long long e[RANKED_MOST + 8];
                 std::size_t m = 0;
-                for (std::size_t k = 0; k < run_count; ++k) {
-                    const std::size_t first = runs[k][0], count = runs[k][1] - first;
-                    distances(table, s.bands, own, first, count, d + m);
-                    for (std::size_t i = 0; i < count; ++i) e[m + i] = static_cast<long long>(first + i);
-                    m += count;
-                }
+                for (int slot = 0; slot < SIDE; ++slot)
+                    for (int k = 0; k < in_row[slot]; ++k) {
+                        const std::size_t first = runs[slot][k].first, count = runs[slot][k].second - first;
+                        distances(table, s.bands, own, first, count, d + m);
+                        for (std::size_t i = 0; i < count; ++i) e[m + i] = static_cast<long long>(first + i);
+                        m += count;
+                    }
                 nearest.n = rank_nearest_avx512(d, e, m, nearest.entry);
                 if (nearest.n == 0) return 0;
                 return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });
