@@ -1,6 +1,7 @@
 #include "regression/local_regression.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -216,17 +217,73 @@ __attribute__((target("avx2"))) void sum_candidates_avx2(int n, std::size_t coun
 #endif
 
 #if defined(__x86_64__) || defined(__i386__)
-// Whether the processor runs the AVX2 paths above (asked once).
-bool has_avx2()
+// Six bands with AVX-512: all seven rows at once, in one pass over the
+// candidates: a row of 12 on an eight-lane and a four-lane register, rows 4
+// and 5 from column 4 on one eight-lane register (sum_group's columns). The
+// same terms in the same order.
+__attribute__((target("avx512f"))) void sum_candidates6_avx512(std::size_t count, const double* w,
+                                                             const double* z, double* sums)
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    constexpr int N = 6;
+    double total = 0.0;
+    for (std::size_t i = 0; i < count; ++i) total += w[i];
+    sums[0] = total;
+    __m512d low[5], six[2];
+    __m256d high[5];
+    for (int g = 0; g < 5; ++g) {
+        low[g] = _mm512_setzero_pd();
+        high[g] = _mm256_setzero_pd();
+    }
+    six[0] = six[1] = _mm512_setzero_pd();
+    for (std::size_t i = 0; i < count; ++i) {
+        const double* zi = z + i * 2 * N;
+        const __m512d a = _mm512_loadu_pd(zi), c = _mm512_loadu_pd(zi + 4);
+        const __m256d b = _mm256_loadu_pd(zi + 8);
+#pragma GCC unroll 5
+        for (int g = 0; g < 5; ++g) {
+            const double m = g == 0 ? w[i] : w[i] * zi[g - 1];
+            low[g] = _mm512_add_pd(low[g], _mm512_mul_pd(_mm512_set1_pd(m), a));
+            high[g] = _mm256_add_pd(high[g], _mm256_mul_pd(_mm256_set1_pd(m), b));
+        }
+#pragma GCC unroll 2
+        for (int g = 0; g < 2; ++g)
+            six[g] = _mm512_add_pd(six[g], _mm512_mul_pd(_mm512_set1_pd(w[i] * zi[4 + g]), c));
+    }
+    double* const sx = sums + 1;
+    double* const sy = sx + N;
+    double* const sxx = sy + N;
+    double* const sxy = sxx + N * N;
+    double row[2 * N];
+    for (int g = 0; g < 5; ++g) {
+        _mm512_storeu_pd(row, low[g]);
+        _mm256_storeu_pd(row + 8, high[g]);
+        const int j = g - 1;
+        if (j < 0) {
+            std::copy(row, row + N, sx);
+            std::copy(row + N, row + 2 * N, sy);
+        } else {
+            std::copy(row + j, row + N, sxx + j * N + j);
+            std::copy(row + N, row + 2 * N, sxy + j * N);
+        }
+    }
+    for (int g = 0; g < 2; ++g) {
+        _mm512_storeu_pd(row, six[g]);  // columns 4 .. 11
+        const int j = 4 + g;
+        std::copy(row + (j - 4), row + (N - 4), sxx + j * N + j);
+        std::copy(row + (N - 4), row + 8, sxy + j * N);
+    }
 }
+
+bool has_avx512() { return kernel_level() >= KernelLevel::AVX512; }
+bool has_avx2() { return kernel_level() >= KernelLevel::AVX2; }
 #endif
+
+std::atomic<int> kernel_limit{static_cast<int>(KernelLevel::AVX512)};
 
 void sum_candidates(int n, std::size_t count, const double* w, const double* z, double* sums)
 {
 #if defined(__x86_64__) || defined(__i386__)
+    if (n == 6 && has_avx512()) return sum_candidates6_avx512(count, w, z, sums);
     if (has_avx2()) return sum_candidates_avx2(n, count, w, z, sums);
 #endif
     sum_candidates_by<false>(n, count, w, z, sums);
@@ -344,6 +401,85 @@ void mean_squares(std::size_t count, int n, double* w)
     mean_squares_by(count, n, w);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// gather_by<6> with AVX-512: each candidate's six differences made on the
+// lanes of one register and stored at once; its sum of squares still taken
+// lane after lane from 0.0, as gather_by sums it. (GCC 12 warns about the
+// undefined passthrough operand inside its own conversion intrinsic.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) std::size_t gather6_avx512(const SimilarSearch& s, int row, int col,
+                                                             int exclude, int half, const float* own,
+                                                             double* w, double* pixel2, double* z)
+{
+    constexpr int N = 6;
+    std::size_t count = 0;
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    const double* target[N];
+    alignas(64) double own_value[8] = {};
+    for (int j = 0; j < N; ++j) {
+        target[j] = s.target[j];
+        own_value[j] = own[j];
+    }
+    const __m512d own_lanes = _mm512_load_pd(own_value);
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const bool near_row = std::abs(r - row) < exclude;
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        for (int c = c0; c <= c1; ++c) {
+            const std::size_t q = line + c;
+            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
+            const float* xf = s.scaled_fill + q * N;
+            double* const zi = z + count * 2 * N;
+            // The six floats (lanes 6 and 7 zero), widened.
+            const __m128 low = _mm_loadu_ps(xf);
+            const __m128 high = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(xf + 4)));
+            const __m512d d = _mm512_sub_pd(_mm512_cvtps_pd(_mm256_set_m128(high, low)), own_lanes);
+            _mm512_mask_storeu_pd(zi, 0x3f, d);
+            alignas(64) double square[8];
+            _mm512_store_pd(square, _mm512_mul_pd(d, d));
+            double spectral2 = 0.0;
+#pragma GCC unroll 6
+            for (int j = 0; j < N; ++j) {
+                zi[N + j] = target[j][q];
+                spectral2 += square[j];
+            }
+            w[count] = spectral2;  // divided by n below, all at once
+            pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
+            ++count;
+        }
+    }
+    return count;
+}
+#pragma GCC diagnostic pop
+#endif
+
+#if defined(__x86_64__) || defined(__i386__)
+// mean_squares, then local_candidate_weights in place, in one pass with
+// AVX-512: eight candidates on the lanes, each lane the plain operations.
+// (GCC 12 warns about the undefined passthrough operand inside its own
+// square root intrinsic.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) void candidate_weights_avx512(std::size_t count, int n, double* w,
+                                                               const double* pixel2)
+{
+    const __m512d bands = _mm512_set1_pd(n);
+    const __m512d infinity = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    const __m512d offset = _mm512_set1_pd(SIMILAR_DISTANCE_OFFSET);
+    const __m512d one = _mm512_set1_pd(1.0);
+    for (std::size_t i = 0; i < count; i += 8) {
+        const __mmask8 lanes = count - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (count - i)) - 1u);
+        __m512d d = _mm512_div_pd(_mm512_maskz_loadu_pd(lanes, w + i), bands);
+        d = _mm512_mask_mov_pd(d, _mm512_cmp_pd_mask(d, d, _CMP_UNORD_Q), infinity);
+        const __m512d spectral = _mm512_add_pd(_mm512_sqrt_pd(d), offset);
+        const __m512d product =
+            _mm512_mul_pd(_mm512_mul_pd(spectral, spectral), _mm512_maskz_loadu_pd(lanes, pixel2 + i));
+        _mm512_mask_storeu_pd(w + i, lanes, _mm512_div_pd(one, product));
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
 std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int exclude, int half,
                               const float* own, LocalScratch& work)
 {
@@ -353,12 +489,60 @@ std::size_t gather_candidates(const SimilarSearch& s, int row, int col, int excl
     switch (s.bands) {
     case 3: return gather_by<3>(s, row, col, exclude, half, own, w, pixel2, z);
     case 4: return gather_by<4>(s, row, col, exclude, half, own, w, pixel2, z);
-    case 6: return gather_by<6>(s, row, col, exclude, half, own, w, pixel2, z);
+    case 6:
+#if defined(__x86_64__) || defined(__i386__)
+        if (has_avx512()) return gather6_avx512(s, row, col, exclude, half, own, w, pixel2, z);
+#endif
+        return gather_by<6>(s, row, col, exclude, half, own, w, pixel2, z);
     default: return gather_by<0>(s, row, col, exclude, half, own, w, pixel2, z);
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// cholesky_solve's substitutions with AVX-512, the right-hand sides (at
+// most eight, of at most eight) on the lanes: each side's steps those of
+// the plain loops, in their order.
+__attribute__((target("avx512f"))) void substitute_avx512(const double* a, int n, double* r, int m)
+{
+    __m512d x[8];
+    for (int i = 0; i < n; ++i) {
+        alignas(64) double lane[8] = {};
+        for (int v = 0; v < m; ++v) lane[v] = r[v * n + i];
+        x[i] = _mm512_load_pd(lane);
+    }
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < i; ++k) x[i] = _mm512_sub_pd(x[i], _mm512_mul_pd(_mm512_set1_pd(a[i * n + k]), x[k]));
+        x[i] = _mm512_div_pd(x[i], _mm512_set1_pd(a[i * n + i]));
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        for (int k = i + 1; k < n; ++k)
+            x[i] = _mm512_sub_pd(x[i], _mm512_mul_pd(_mm512_set1_pd(a[k * n + i]), x[k]));
+        x[i] = _mm512_div_pd(x[i], _mm512_set1_pd(a[i * n + i]));
+    }
+    for (int i = 0; i < n; ++i) {
+        alignas(64) double lane[8];
+        _mm512_store_pd(lane, x[i]);
+        for (int v = 0; v < m; ++v) r[v * n + i] = lane[v];
+    }
+}
+#endif
+
 }  // namespace
+
+KernelLevel kernel_level()
+{
+    static const KernelLevel supported =
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_supports("avx512f") ? KernelLevel::AVX512
+        : __builtin_cpu_supports("avx2")  ? KernelLevel::AVX2
+                                          :
+#endif
+                                          KernelLevel::PLAIN;
+    return static_cast<KernelLevel>(
+        std::min(static_cast<int>(supported), kernel_limit.load(std::memory_order_relaxed)));
+}
+
+void limit_kernel_level(KernelLevel most) { kernel_limit.store(static_cast<int>(most)); }
 
 void local_candidate_weights(std::size_t count, const double* spectral2, const double* pixel2,
                              double* weight, bool vector)
@@ -386,6 +570,12 @@ bool cholesky_solve(double* a, int n, double* r, int m)
     // Forward, then back substitution: each right-hand side's steps in
     // order, but the sides' steps interleaved, so that one side's division
     // does not hold up the others.
+#if defined(__x86_64__) || defined(__i386__)
+    if (n <= 8 && m <= 8 && has_avx512()) {
+        substitute_avx512(a, n, r, m);
+        return true;
+    }
+#endif
     for (int i = 0; i < n; ++i)
         for (int v = 0; v < m; ++v) {
             double* x = r + v * n;
@@ -465,8 +655,15 @@ int local_regression_predict(const SimilarSearch& s, int row, int col, int exclu
     at_least(work.pixel2, side * side);
     at_least(work.z, side * side * 2 * nb);
     const std::size_t count = gather_candidates(s, row, col, exclude, half, own, work);
-    mean_squares(count, n, work.w.data());
-    local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
+#if defined(__x86_64__) || defined(__i386__)
+    if (has_avx512())
+        candidate_weights_avx512(count, n, work.w.data(), work.pixel2.data());
+    else
+#endif
+    {
+        mean_squares(count, n, work.w.data());
+        local_candidate_weights(count, work.w.data(), work.pixel2.data(), work.w.data());
+    }
     std::fill(work.sums.begin(), work.sums.end(), 0.0);
     sum_candidates(n, count, work.w.data(), work.z.data(), work.sums.data());
     const double sw = work.sums[0];

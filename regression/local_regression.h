@@ -37,6 +37,13 @@ constexpr int LOCAL_FEWEST = 40;
 // 7.62 / 4.81 / 4.76: little is needed, and none lets collinear bands blow up.
 constexpr double LOCAL_RIDGE = 0.003;
 
+// The vector forms the refined fill's kernels take: the widest the
+// processor has, or none wider than the limit set (each form gives the
+// same bits; the tests run every one against the plain form).
+enum class KernelLevel { PLAIN, AVX2, AVX512 };
+KernelLevel kernel_level();
+void limit_kernel_level(KernelLevel most);
+
 // Working storage of one thread, reused from pixel to pixel.
 struct LocalScratch {
     std::vector<double> sums, w, z, slope, pixel2;

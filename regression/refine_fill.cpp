@@ -87,6 +87,91 @@ __attribute__((target("avx2"))) void residual_ring_stats_avx2(const RefineInputs
 {
     residual_ring_stats_by<6>(in, r, c, start, out);
 }
+
+// The same with AVX-512 (ring_stats' walk, each pixel's 18 residuals on the
+// lanes of three registers, two lanes of the last used): each residual's
+// value read from its band, its target's beside it; each lane the plain
+// form's operations, so the same sums.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) inline __m128d lanes_of(const double* a, const double* b)
+{
+    return _mm_loadh_pd(_mm_load_sd(a), b);
+}
+__attribute__((target("avx512f"))) inline __m512d join(__m128d a, __m128d b, __m128d c, __m128d d)
+{
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_set_m128d(b, a)), _mm256_set_m128d(d, c), 1);
+}
+__attribute__((target("avx512f"))) void residual_ring_stats_avx512(const RefineInputs& in, int r, int c,
+                                                                 int start, RingStats& out)
+{
+    constexpr int B = 6, V = P * B;
+    const double* value_at[24] = {};
+    for (int v = 0; v < V; ++v) {
+        const int k = v / B, b = v % B;
+        value_at[v] = k == PREDICT_REGRESSION ? in.loo_regression[b] : in.predictions[(k - 1) * B + b];
+    }
+    constexpr __mmask8 last_lanes = (1u << (V - 16)) - 1u;
+    const __m512d infinity = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+    const __m512i magnitude = _mm512_set1_epi64(0x7fffffffffffffffLL);
+    __m512d mean[3], square[3];
+    for (int i = 0; i < 3; ++i) mean[i] = square[i] = _mm512_setzero_pd();
+    double sw = 0.0;
+    out.ring = 0;
+    int last = RING_REACH;
+    const int rows = in.rows, width = in.width;
+    for (int h = std::max(start, 1); h <= last; ++h) {
+        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
+            const bool edge_row = rr == r - h || rr == r + h;
+            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
+                if (cc < 0 || cc >= width) continue;
+                const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
+                if (in.residual_pixels[q] == 0) continue;
+                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
+                const double w = 1.0 / d2;
+                sw += w;
+                const __m512d wv = _mm512_set1_pd(w);
+                const __m128d t01 = lanes_of(in.target[0] + q, in.target[1] + q);
+                const __m128d t23 = lanes_of(in.target[2] + q, in.target[3] + q);
+                const __m128d t45 = lanes_of(in.target[4] + q, in.target[5] + q);
+                const __m512d ts[3] = {join(t01, t23, t45, t01), join(t23, t45, t01, t23), join(t45, t45, t45, t45)};
+#pragma GCC unroll 3
+                for (int i = 0; i < 3; ++i) {
+                    const __mmask8 lanes = i < 2 ? 0xff : last_lanes;
+                    const double* const* at = value_at + 8 * i;
+                    const __m512d p =
+                        i < 2 ? join(lanes_of(at[0] + q, at[1] + q), lanes_of(at[2] + q, at[3] + q),
+                                     lanes_of(at[4] + q, at[5] + q), lanes_of(at[6] + q, at[7] + q))
+                              : _mm512_castpd128_pd512(lanes_of(at[0] + q, at[1] + q));
+                    const __m512d t = ts[i];
+                    // p - t where p is finite, +0.0 elsewhere (and in the unused lanes).
+                    const __mmask8 finite = _mm512_mask_cmp_pd_mask(
+                        lanes, _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(p), magnitude)), infinity,
+                        _CMP_LT_OQ);
+                    const __m512d x = _mm512_maskz_sub_pd(finite, p, t);
+                    const __m512d wx = _mm512_mul_pd(wv, x);
+                    mean[i] = _mm512_add_pd(mean[i], wx);
+                    square[i] = _mm512_add_pd(square[i], _mm512_mul_pd(wx, x));
+                }
+                if (out.ring == 0) {
+                    out.ring = h;
+                    last = std::min(last, h + RING_ANNULUS - 1);
+                }
+            }
+        }
+    }
+    alignas(64) double m[24], sq[24];
+    const bool any = sw > 0.0;
+    const __m512d divisor = _mm512_set1_pd(sw);
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        _mm512_store_pd(m + 8 * i, any ? _mm512_div_pd(mean[i], divisor) : _mm512_setzero_pd());
+        _mm512_store_pd(sq + 8 * i, any ? _mm512_div_pd(square[i], divisor) : _mm512_setzero_pd());
+    }
+    std::copy(m, m + V, out.mean.begin());
+    std::copy(sq, sq + V, out.square.begin());
+}
+#pragma GCC diagnostic pop
 #endif
 
 }  // namespace
@@ -95,8 +180,9 @@ void residual_ring_stats(const RefineInputs& in, int r, int c, int start, RingSt
 {
     if (in.band_count == 6) {
 #if defined(__x86_64__) || defined(__i386__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2) return residual_ring_stats_avx2(in, r, c, start, out);
+        const KernelLevel level = kernel_level();
+        if (level >= KernelLevel::AVX512) return residual_ring_stats_avx512(in, r, c, start, out);
+        if (level >= KernelLevel::AVX2) return residual_ring_stats_avx2(in, r, c, start, out);
 #endif
         return residual_ring_stats_by<6>(in, r, c, start, out);
     }
@@ -409,26 +495,41 @@ namespace {
 
 // The SPECTRAL_NEIGHBOURS least (distance, entry) pairs offered so far, in
 // the pairs' order (by distance, then entry), whatever the order offered.
+// The places not yet taken hold (+inf, an entry past any), after every pair
+// offered, and so does the room past them (three 8-lane registers' worth).
 struct NearestEntries {
-    double distance[SPECTRAL_NEIGHBOURS];
-    std::size_t entry[SPECTRAL_NEIGHBOURS];
+    static constexpr int ROOM = 24;
+    double distance[ROOM];
+    std::size_t entry[ROOM];
     int n = 0;
+    NearestEntries()
+    {
+        std::fill(distance, distance + ROOM, std::numeric_limits<double>::infinity());
+        std::fill(entry, entry + ROOM, static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()));
+    }
+    // Whether (d, e) comes after the last kept pair: then it is not kept.
+    bool beyond(double d, std::size_t e) const
+    {
+        constexpr int last = SPECTRAL_NEIGHBOURS - 1;
+        return distance[last] < d || (distance[last] == d && entry[last] < e);
+    }
     void offer(double d, std::size_t e)
     {
         auto after = [&](int i) { return distance[i] > d || (distance[i] == d && entry[i] > e); };
-        int i = n;
-        if (n == SPECTRAL_NEIGHBOURS) {
-            if (!after(n - 1)) return;
-            --i;  // the last one goes
-        } else {
-            ++n;
-        }
+        if (beyond(d, e)) return;
+        int i = n < SPECTRAL_NEIGHBOURS ? n : SPECTRAL_NEIGHBOURS - 1;
+        n += n < SPECTRAL_NEIGHBOURS;
         for (; i > 0 && after(i - 1); --i) {
             distance[i] = distance[i - 1];
             entry[i] = entry[i - 1];
         }
         distance[i] = d;
         entry[i] = e;
+    }
+    // offer(d[0], first), .. offer(d[count - 1], first + count - 1).
+    void offer_run(const double* d, std::size_t first, std::size_t count)
+    {
+        for (std::size_t k = 0; k < count; ++k) offer(d[k], first + k);
     }
 };
 
@@ -470,6 +571,149 @@ __attribute__((target("avx2"))) void entry_distances_avx2(const ResidualTable& t
         sum = _mm256_blendv_pd(sum, infinity, _mm256_cmp_pd(sum, sum, _CMP_UNORD_Q));
         _mm256_storeu_pd(out + i, sum);
     }
+}
+
+static_assert(SPECTRAL_NEIGHBOURS == 20, "the vector form holds the pairs in three registers");
+// GCC 12 warns about the undefined passthrough operand inside its own
+// permute and alignr intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The lanes whose pair (x, y) comes before (d, e).
+__attribute__((target("avx512f"))) inline unsigned pairs_before(__m512d x, __m512i y, __m512d d, __m512i e)
+{
+    return static_cast<unsigned>(_mm512_cmp_pd_mask(x, d, _CMP_LT_OQ) |
+                                 (_mm512_cmp_pd_mask(x, d, _CMP_EQ_OQ) & _mm512_cmpgt_epi64_mask(e, y)));
+}
+
+// NearestEntries::offer_run with AVX-512, the 20 places (and 4 unused) in
+// three registers of distances and three of entries for the whole run: the
+// place of a kept pair is the count of those before it; each register from
+// there takes its predecessor's lanes (alignr with the register before)
+// under a mask. Eight distances at a time against the last kept: those
+// beyond it pass without a branch each.
+__attribute__((target("avx512f,popcnt"))) void offer_run_avx512(NearestEntries& kept, const double* d,
+                                                               std::size_t first, std::size_t count)
+{
+    double* const dist = kept.distance;
+    long long* const ent = reinterpret_cast<long long*>(kept.entry);
+    __m512d d0 = _mm512_loadu_pd(dist), d1 = _mm512_loadu_pd(dist + 8), d2 = _mm512_loadu_pd(dist + 16);
+    __m512i e0 = _mm512_loadu_si512(ent), e1 = _mm512_loadu_si512(ent + 8), e2 = _mm512_loadu_si512(ent + 16);
+    const __m512i last = _mm512_set1_epi64(SPECTRAL_NEIGHBOURS - 1 - 16);
+    constexpr unsigned places = (1u << SPECTRAL_NEIGHBOURS) - 1u;
+    int n = kept.n;
+    for (std::size_t group = 0; group < count; group += 8) {
+        const __mmask8 lanes = count - group >= 8 ? 0xff : static_cast<__mmask8>((1u << (count - group)) - 1u);
+        unsigned near = _mm512_mask_cmp_pd_mask(lanes, _mm512_loadu_pd(d + group),
+                                                _mm512_permutexvar_pd(last, d2), _CMP_LE_OQ);
+        for (; near != 0; near &= near - 1) {
+            const std::size_t k = group + static_cast<std::size_t>(__builtin_ctz(near));
+            const __m512d dv = _mm512_set1_pd(d[k]);
+            const __m512i ev = _mm512_set1_epi64(static_cast<long long>(first + k));
+            const unsigned place = static_cast<unsigned>(__builtin_popcount(
+                pairs_before(d0, e0, dv, ev) | pairs_before(d1, e1, dv, ev) << 8 | pairs_before(d2, e2, dv, ev) << 16));
+            if (place >= SPECTRAL_NEIGHBOURS) continue;  // after the last kept
+            const unsigned moved = places & ~((2u << place) - 1u), here = 1u << place;
+            const __m512d p1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d1), _mm512_castpd_si512(d0), 7));
+            const __m512d p2 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d2), _mm512_castpd_si512(d1), 7));
+            const __m512d p0 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(d0), _mm512_castpd_si512(d0), 7));
+            const __m512i q1 = _mm512_alignr_epi64(e1, e0, 7), q2 = _mm512_alignr_epi64(e2, e1, 7);
+            const __m512i q0 = _mm512_alignr_epi64(e0, e0, 7);
+            d0 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d0, static_cast<__mmask8>(moved), p0), static_cast<__mmask8>(here), dv);
+            d1 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d1, static_cast<__mmask8>(moved >> 8), p1),
+                                    static_cast<__mmask8>(here >> 8), dv);
+            d2 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(d2, static_cast<__mmask8>(moved >> 16), p2),
+                                    static_cast<__mmask8>(here >> 16), dv);
+            e0 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e0, static_cast<__mmask8>(moved), q0),
+                                       static_cast<__mmask8>(here), ev);
+            e1 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e1, static_cast<__mmask8>(moved >> 8), q1),
+                                       static_cast<__mmask8>(here >> 8), ev);
+            e2 = _mm512_mask_mov_epi64(_mm512_mask_mov_epi64(e2, static_cast<__mmask8>(moved >> 16), q2),
+                                       static_cast<__mmask8>(here >> 16), ev);
+            n += n < SPECTRAL_NEIGHBOURS;
+        }
+    }
+    _mm512_storeu_pd(dist, d0);
+    _mm512_storeu_pd(dist + 8, d1);
+    _mm512_storeu_pd(dist + 16, d2);
+    _mm512_storeu_si512(ent, e0);
+    _mm512_storeu_si512(ent + 8, e1);
+    _mm512_storeu_si512(ent + 16, e2);
+    kept.n = n;
+}
+
+// Pairs the ranked form takes at most (the windows of the refined fill
+// hold about 55 residual pixels, few more than 128): each pair's rank costs
+// a pass over all.
+constexpr std::size_t RANKED_MOST = 160;
+
+// The SPECTRAL_NEIGHBOURS least of the m (distance d[i], entry e[i]) pairs,
+// the entries rising with i, their entries in the pairs' order into entry[]; returns
+// how many (m or SPECTRAL_NEIGHBOURS). Each pair's place is the count of
+// the pairs before it. d has room for 8 more past m (the lanes past the
+// last pair are counted as well, but not written).
+__attribute__((target("avx512f"))) int rank_nearest_avx512(double* d, long long* e, std::size_t m,
+                                                                std::size_t* entry)
+{
+    std::fill(d + m, d + m + 8, std::numeric_limits<double>::infinity());
+    // Eight pairs' counts at a time on the lanes, each pair j offered to all
+    // eight in turn. The entries rise with the index, so pair j comes before
+    // pair i when d[j] < d[i], or d[j] == d[i] and j < i: for j below the
+    // eight, when d[j] <= d[i]; above them, when d[j] < d[i].
+    const __m512i one = _mm512_set1_epi64(1);
+    for (std::size_t i = 0; i < m; i += 8) {
+        const __m512d x = _mm512_load_pd(d + i);
+        __m512i place = _mm512_setzero_si512();
+        for (std::size_t j = 0; j < i; ++j)
+            place = _mm512_mask_add_epi64(place, _mm512_cmp_pd_mask(x, _mm512_set1_pd(d[j]), _CMP_GE_OQ), place, one);
+        for (std::size_t j = i; j < std::min(i + 8, m); ++j) {
+            const __m512d dj = _mm512_set1_pd(d[j]);
+            const __mmask8 later = static_cast<__mmask8>(0xfeu << (j - i));  // the lanes after j's
+            const __mmask8 after = static_cast<__mmask8>(_mm512_cmp_pd_mask(x, dj, _CMP_GT_OQ) |
+                                                         _mm512_mask_cmp_pd_mask(later, x, dj, _CMP_EQ_OQ));
+            place = _mm512_mask_add_epi64(place, after, place, one);
+        }
+        for (std::size_t j = i + 8; j < m; ++j)
+            place = _mm512_mask_add_epi64(place, _mm512_cmp_pd_mask(x, _mm512_set1_pd(d[j]), _CMP_GT_OQ), place, one);
+        alignas(64) long long p[8];
+        _mm512_store_si512(p, place);
+        for (std::size_t k = 0; k < std::min<std::size_t>(8, m - i); ++k)
+            if (p[k] < SPECTRAL_NEIGHBOURS) entry[p[k]] = static_cast<std::size_t>(e[i + k]);
+    }
+    return static_cast<int>(std::min<std::size_t>(m, SPECTRAL_NEIGHBOURS));
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Adds the `values` values of each of the n entries to mean[] and, with
+// `square`, their squares to square[], entry after entry; the two sums
+// apart, so each value's may run on vector lanes.
+[[gnu::always_inline]] inline void sum_entries_by(const float* table, int values, const std::size_t* entries,
+                                                  std::size_t n, double* __restrict mean,
+                                                  double* __restrict square)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* x = table + entries[i] * static_cast<std::size_t>(values);
+        if (square == nullptr) {
+            for (int v = 0; v < values; ++v) mean[v] += x[v];
+            continue;
+        }
+        for (int v = 0; v < values; ++v) {
+            const double y = x[v];
+            mean[v] += y;
+            square[v] += y * y;
+        }
+    }
+}
+void sum_entries_plain(const float* table, int values, const std::size_t* entries, std::size_t n,
+                       double* mean, double* square)
+{
+    sum_entries_by(table, values, entries, n, mean, square);
+}
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void sum_entries_avx2(const float* table, int values, const std::size_t* entries,
+                                                     std::size_t n, double* mean, double* square)
+{
+    sum_entries_by(table, values, entries, n, mean, square);
 }
 #endif
 
@@ -525,18 +769,14 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         }
     };
     auto average = [&](std::size_t n, auto entry_of) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const float* x = table.values.data() + entry_of(i) * static_cast<std::size_t>(values);
-            if (square == nullptr) {
-                for (int v = 0; v < values; ++v) mean[v] += x[v];
-                continue;
-            }
-            for (int v = 0; v < values; ++v) {
-                const double y = x[v];
-                mean[v] += y;
-                square[v] += y * y;
-            }
-        }
+        std::size_t entries[SPECTRAL_NEIGHBOURS];
+        for (std::size_t i = 0; i < n; ++i) entries[i] = entry_of(i);
+#if defined(__x86_64__) || defined(__i386__)
+        const bool avx2 = kernel_level() >= KernelLevel::AVX2;
+        (avx2 ? sum_entries_avx2 : sum_entries_plain)(table.values.data(), values, entries, n, mean, square);
+#else
+        sum_entries_plain(table.values.data(), values, entries, n, mean, square);
+#endif
         for (int v = 0; v < values; ++v) mean[v] /= static_cast<double>(n);
         if (square != nullptr)
             for (int v = 0; v < values; ++v) square[v] /= static_cast<double>(n);
@@ -546,17 +786,57 @@ int spectral_residual_mean(const SimilarSearch& s, const ResidualTable& table, i
         // Each run's distances at once, then the nearest kept as they come:
         // a near threshold found early spares most of the insertions.
 #if defined(__x86_64__) || defined(__i386__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
+        const bool avx2 = kernel_level() >= KernelLevel::AVX2;
+        const bool avx512 = kernel_level() >= KernelLevel::AVX512;
         const auto distances = avx2 ? entry_distances_avx2 : entry_distances_plain;
+        const auto offer_run = avx512 ? offer_run_avx512
+                                      : [](NearestEntries& kept, const double* d, std::size_t first,
+                                           std::size_t count) { kept.offer_run(d, first, count); };
 #else
         const auto distances = entry_distances_plain;
+        const auto offer_run = [](NearestEntries& kept, const double* d, std::size_t first, std::size_t count) {
+            kept.offer_run(d, first, count);
+        };
 #endif
         NearestEntries nearest;
-        double d[2 * SPECTRAL_HALF + 1 + 3];
+#if defined(__x86_64__) || defined(__i386__)
+        if (avx512) {
+            // The window's pairs all at hand, each ranked by itself (no
+            // chain of insertions): where there are not too many.
+            // Per window row (in raster order, so that of two pairs at the
+            // same distance the later is the later entry), its runs.
+            constexpr int SIDE = 2 * SPECTRAL_HALF + 1;
+            std::pair<std::size_t, std::size_t> runs[SIDE][2];
+            int in_row[SIDE] = {};
+            std::size_t pairs = 0;
+            for_each_run([&](std::size_t first, std::size_t end) {
+                if (first == end) return;
+                const int slot = static_cast<int>(table.at[first] / s.width) - (row - SPECTRAL_HALF);
+                runs[slot][in_row[slot]++] = {first, end};
+                pairs += end - first;
+            });
+            if (pairs <= RANKED_MOST) {
+                alignas(64) double d[RANKED_MOST + 8];
+                alignas(64) long long e[RANKED_MOST + 8];
+                std::size_t m = 0;
+                for (int slot = 0; slot < SIDE; ++slot)
+                    for (int k = 0; k < in_row[slot]; ++k) {
+                        const std::size_t first = runs[slot][k].first, count = runs[slot][k].second - first;
+                        distances(table, s.bands, own, first, count, d + m);
+                        for (std::size_t i = 0; i < count; ++i) e[m + i] = static_cast<long long>(first + i);
+                        m += count;
+                    }
+                nearest.n = rank_nearest_avx512(d, e, m, nearest.entry);
+                if (nearest.n == 0) return 0;
+                return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });
+            }
+        }
+#endif
+        double d[2 * SPECTRAL_HALF + 1 + 7];
         for_each_run([&](std::size_t first, std::size_t end) {
             if (first == end) return;
             distances(table, s.bands, own, first, end - first, d);
-            for (std::size_t e = first; e < end; ++e) nearest.offer(d[e - first], e);
+            offer_run(nearest, d, first, end - first);
         });
         if (nearest.n == 0) return 0;
         return average(static_cast<std::size_t>(nearest.n), [&](std::size_t i) { return nearest.entry[i]; });

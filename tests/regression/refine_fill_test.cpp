@@ -196,7 +196,7 @@ TEST(SimilarPredict, MatchesTheBruteForceReferenceBitForBit)
 TEST(LocalRegression, MatchesThePlainReferenceForEveryBandCount)
 {
     constexpr int W = 40, H = 30;
-    for (int bands : {1, 2, 4, 5, 7, 8, 9, 13}) {
+    for (int bands : {1, 2, 4, 5, 6, 7, 8, 9, 13}) {
         SCOPED_TRACE(bands);
         std::mt19937 rng(bands);
         std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -218,7 +218,7 @@ TEST(LocalRegression, MatchesThePlainReferenceForEveryBandCount)
                                       }),
                   scaled);
         const SimilarSearch search{t.data(), f.data(), valid.data(), scaled.data(), bands, H, W, 30};
-        std::vector<double> prior(bands * bands), fast(bands), slow(bands);
+        std::vector<double> prior(bands * bands), fast(bands), slow(bands), other(bands);
         for (double& p : prior) p = u(rng) - 0.5;
         LocalScratch work;
         const double* priors[] = {nullptr, prior.data()};
@@ -228,6 +228,12 @@ TEST(LocalRegression, MatchesThePlainReferenceForEveryBandCount)
                     const int n = local_regression_predict(search, row, col, 1, work, fast.data(), drawn);
                     ASSERT_EQ(n, local_regression_reference(search, row, col, 1, slow.data(), drawn));
                     ASSERT_GE(n, LOCAL_FEWEST);
+                    for (KernelLevel level : {KernelLevel::PLAIN, KernelLevel::AVX2}) {  // the same bits
+                        limit_kernel_level(level);
+                        ASSERT_EQ(local_regression_predict(search, row, col, 1, work, other.data(), drawn), n);
+                        limit_kernel_level(KernelLevel::AVX512);
+                        EXPECT_EQ(other, fast) << row << "," << col;
+                    }
                     for (int b = 0; b < bands; ++b)
                         EXPECT_NEAR(fast[b], slow[b], 1e-9 * std::fabs(slow[b])) << row << "," << col;
                 }
@@ -433,9 +439,12 @@ TEST(ResidualRingStats, SixBandsMatchRingStatsBitForBit)
         }
     };
     const int cases[][3] = {{0, 0, 1}, {10, 15, 1}, {10, 15, 3}, {19, 29, 1}, {17, 26, 1}};
-    for (const auto& [row, col, start] : cases) {
+    for (const auto& [row, col, start] : cases)
+      for (KernelLevel level : {KernelLevel::PLAIN, KernelLevel::AVX2, KernelLevel::AVX512}) {
+        limit_kernel_level(level);
         RingStats fast(V), plain(V);
         residual_ring_stats(in, row, col, start, fast);
+        limit_kernel_level(KernelLevel::AVX512);
         ring_stats(row, col, H, W, start, V, [&](std::size_t q) { return residual[q] != 0; }, value, plain);
         EXPECT_EQ(fast.ring, plain.ring) << row << "," << col;
         for (int v = 0; v < V; ++v)
@@ -453,7 +462,7 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
     std::mt19937 random(7);
     std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
     std::vector<float> scaled(static_cast<std::size_t>(W) * H * B);
-    for (float& x : scaled) x = std::round(uniform(random) * 8.0f) / 8.0f;  // ties in distance
+    for (float& x : scaled) x = std::round(uniform(random) * 2.0f) / 2.0f;  // many ties in distance
     ResidualTable table;
     table.count = V;
     table.row_first.assign(H + 1, 0);
@@ -489,10 +498,14 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
                 squares[v] += std::pow(double{table.values[p.second * V + v]}, 2) / plain.size();
             }
         // The same through the table's per-block index of each row, and
-        // with its own copy of the fill (the nearest kept as found), those
-        // two with the mean squares beside.
+        // with its own copy of the fill (the nearest kept as found, by each
+        // vector form), those with the mean squares beside.
         std::vector<double> means;
-        for (const ResidualTable* t : {&table, &indexed, &with_fill}) {
+        using L = KernelLevel;
+        const std::pair<const ResidualTable*, L> ways[] = {
+            {&table, L::AVX512}, {&indexed, L::AVX512}, {&with_fill, L::PLAIN}, {&with_fill, L::AVX2}, {&with_fill, L::AVX512}};
+        for (const auto& [t, level] : ways) {
+            limit_kernel_level(level);
             EXPECT_EQ(spectral_residual_mean(s, *t, row, col, exclude, scratch, mean,
                                              t != &table ? square : nullptr),
                       static_cast<int>(plain.size()));
@@ -502,7 +515,9 @@ TEST(SpectralResidualMean, MatchesAPlainSearch)
             }
             means.insert(means.end(), mean, mean + V);
         }
-        EXPECT_TRUE(std::equal(means.begin(), means.begin() + V, means.end() - V)) << row << " " << col;
+        limit_kernel_level(KernelLevel::AVX512);
+        for (std::size_t i = V; i < means.size(); i += V)
+            EXPECT_TRUE(std::equal(means.begin(), means.begin() + V, means.begin() + i)) << row << " " << col;
     }
 }
 
