@@ -322,6 +322,26 @@ std::size_t count_window_candidates(const SimilarSearch& s, int row, int col, in
     return found;
 }
 
+// The candidates of the window of half-width `half` around (row, col) in
+// raster order: the positions valid in both images, but for those less than
+// `exclude` rows and columns from the pixel. visit(q, pixel2) gets each with
+// its squared distance in pixels.
+template <class Visit>
+[[gnu::always_inline]] inline void for_each_candidate(const SimilarSearch& s, int row, int col,
+                                                      int exclude, int half, Visit visit)
+{
+    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
+    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
+        const bool near_row = std::abs(r - row) < exclude;
+        const std::size_t line = static_cast<std::size_t>(r) * s.width;
+        for (int c = c0; c <= c1; ++c) {
+            const std::size_t q = line + c;
+            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
+            visit(q, (r - row) * (r - row) + (c - col) * (c - col));
+        }
+    }
+}
+
 // Gathers the candidates of the window of half-width `half` in raster
 // order: per candidate its sum of squared spectral differences (in w, summed
 // as spectral_distance2 sums them), its squared distance in pixels and its row
@@ -336,7 +356,6 @@ std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int
     const int n = N > 0 ? N : s.bands;
     const std::size_t nb = static_cast<std::size_t>(n);
     std::size_t count = 0;
-    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
     // The band pointers and the pixel's own values held once, so that the
     // bands' loop unrolls with nothing to reload.
     constexpr int M = N > 0 ? N : 1;
@@ -350,27 +369,21 @@ std::size_t gather_by(const SimilarSearch& s, int row, int col, int exclude, int
         target[j] = s.target[j];
         own_value[j] = own[j];
     }
-    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
-        const bool near_row = std::abs(r - row) < exclude;
-        const std::size_t line = static_cast<std::size_t>(r) * s.width;
-        for (int c = c0; c <= c1; ++c) {
-            const std::size_t q = line + c;
-            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-            const float* xf = s.scaled_fill + q * nb;
-            double* const zi = z + count * 2 * nb;
-            double spectral2 = 0.0;
+    for_each_candidate(s, row, col, exclude, half, [&](std::size_t q, int distance2) {
+        const float* xf = s.scaled_fill + q * nb;
+        double* const zi = z + count * 2 * nb;
+        double spectral2 = 0.0;
 #pragma GCC unroll 8
-            for (int j = 0; j < n; ++j) {
-                const double d = static_cast<double>(xf[j]) - own_value[j];
-                zi[j] = d;
-                zi[nb + j] = target[j][q];
-                spectral2 += d * d;
-            }
-            w[count] = spectral2;  // divided by n below, all at once
-            pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
-            ++count;
+        for (int j = 0; j < n; ++j) {
+            const double d = static_cast<double>(xf[j]) - own_value[j];
+            zi[j] = d;
+            zi[nb + j] = target[j][q];
+            spectral2 += d * d;
         }
-    }
+        w[count] = spectral2;  // divided by n below, all at once
+        pixel2[count] = distance2;
+        ++count;
+    });
     return count;
 }
 
@@ -414,7 +427,6 @@ __attribute__((target("avx512f"))) std::size_t gather6_avx512(const SimilarSearc
 {
     constexpr int N = 6;
     std::size_t count = 0;
-    const int c0 = std::max(col - half, 0), c1 = std::min(col + half, s.width - 1);
     const double* target[N];
     alignas(64) double own_value[8] = {};
     for (int j = 0; j < N; ++j) {
@@ -422,32 +434,27 @@ __attribute__((target("avx512f"))) std::size_t gather6_avx512(const SimilarSearc
         own_value[j] = own[j];
     }
     const __m512d own_lanes = _mm512_load_pd(own_value);
-    for (int r = std::max(row - half, 0); r <= std::min(row + half, s.rows - 1); ++r) {
-        const bool near_row = std::abs(r - row) < exclude;
-        const std::size_t line = static_cast<std::size_t>(r) * s.width;
-        for (int c = c0; c <= c1; ++c) {
-            const std::size_t q = line + c;
-            if (s.both_valid[q] == 0 || (near_row && std::abs(c - col) < exclude)) continue;
-            const float* xf = s.scaled_fill + q * N;
-            double* const zi = z + count * 2 * N;
-            // The six floats (lanes 6 and 7 zero), widened.
-            const __m128 low = _mm_loadu_ps(xf);
-            const __m128 high = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(xf + 4)));
-            const __m512d d = _mm512_sub_pd(_mm512_cvtps_pd(_mm256_set_m128(high, low)), own_lanes);
-            _mm512_mask_storeu_pd(zi, 0x3f, d);
-            alignas(64) double square[8];
-            _mm512_store_pd(square, _mm512_mul_pd(d, d));
-            double spectral2 = 0.0;
+    const auto gather = [&](std::size_t q, int distance2) __attribute__((target("avx512f"))) {
+        const float* xf = s.scaled_fill + q * N;
+        double* const zi = z + count * 2 * N;
+        // The six floats (lanes 6 and 7 zero), widened.
+        const __m128 low = _mm_loadu_ps(xf);
+        const __m128 high = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(xf + 4)));
+        const __m512d d = _mm512_sub_pd(_mm512_cvtps_pd(_mm256_set_m128(high, low)), own_lanes);
+        _mm512_mask_storeu_pd(zi, 0x3f, d);
+        alignas(64) double square[8];
+        _mm512_store_pd(square, _mm512_mul_pd(d, d));
+        double spectral2 = 0.0;
 #pragma GCC unroll 6
-            for (int j = 0; j < N; ++j) {
-                zi[N + j] = target[j][q];
-                spectral2 += square[j];
-            }
-            w[count] = spectral2;  // divided by n below, all at once
-            pixel2[count] = (r - row) * (r - row) + (c - col) * (c - col);
-            ++count;
+        for (int j = 0; j < N; ++j) {
+            zi[N + j] = target[j][q];
+            spectral2 += square[j];
         }
-    }
+        w[count] = spectral2;  // divided by n below, all at once
+        pixel2[count] = distance2;
+        ++count;
+    };
+    for_each_candidate(s, row, col, exclude, half, gather);
     return count;
 }
 #pragma GCC diagnostic pop

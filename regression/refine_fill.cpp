@@ -88,7 +88,7 @@ __attribute__((target("avx2"))) void residual_ring_stats_avx2(const RefineInputs
     residual_ring_stats_by<6>(in, r, c, start, out);
 }
 
-// The same with AVX-512 (ring_stats' walk, each pixel's 18 residuals on the
+// The same with AVX-512 (the same walk_rings, each pixel's 18 residuals on the
 // lanes of three registers, two lanes of the last used): each residual's
 // value read from its band, its target's beside it; each lane the plain
 // form's operations, so the same sums.
@@ -117,49 +117,34 @@ __attribute__((target("avx512f"))) void residual_ring_stats_avx512(const RefineI
     __m512d mean[3], square[3];
     for (int i = 0; i < 3; ++i) mean[i] = square[i] = _mm512_setzero_pd();
     double sw = 0.0;
-    out.ring = 0;
-    int last = RING_REACH;
-    const int rows = in.rows, width = in.width;
-    for (int h = std::max(start, 1); h <= last; ++h) {
-        for (int rr = std::max(r - h, 0); rr <= std::min(r + h, rows - 1); ++rr) {
-            const bool edge_row = rr == r - h || rr == r + h;
-            for (int cc = c - h; cc <= c + h; cc += edge_row ? 1 : 2 * h) {
-                if (cc < 0 || cc >= width) continue;
-                const std::size_t q = static_cast<std::size_t>(rr) * width + cc;
-                if (in.residual_pixels[q] == 0) continue;
-                const int d2 = (rr - r) * (rr - r) + (cc - c) * (cc - c);
-                const double w = 1.0 / d2;
-                sw += w;
-                const __m512d wv = _mm512_set1_pd(w);
-                const __m128d t01 = lanes_of(in.target[0] + q, in.target[1] + q);
-                const __m128d t23 = lanes_of(in.target[2] + q, in.target[3] + q);
-                const __m128d t45 = lanes_of(in.target[4] + q, in.target[5] + q);
-                const __m512d ts[3] = {join(t01, t23, t45, t01), join(t23, t45, t01, t23), join(t45, t45, t45, t45)};
+    const auto marked = [&](std::size_t q) { return in.residual_pixels[q] != 0; };
+    const auto add = [&](std::size_t q, double w) __attribute__((target("avx512f"))) {
+        sw += w;
+        const __m512d wv = _mm512_set1_pd(w);
+        const __m128d t01 = lanes_of(in.target[0] + q, in.target[1] + q);
+        const __m128d t23 = lanes_of(in.target[2] + q, in.target[3] + q);
+        const __m128d t45 = lanes_of(in.target[4] + q, in.target[5] + q);
+        const __m512d ts[3] = {join(t01, t23, t45, t01), join(t23, t45, t01, t23), join(t45, t45, t45, t45)};
 #pragma GCC unroll 3
-                for (int i = 0; i < 3; ++i) {
-                    const __mmask8 lanes = i < 2 ? 0xff : last_lanes;
-                    const double* const* at = value_at + 8 * i;
-                    const __m512d p =
-                        i < 2 ? join(lanes_of(at[0] + q, at[1] + q), lanes_of(at[2] + q, at[3] + q),
-                                     lanes_of(at[4] + q, at[5] + q), lanes_of(at[6] + q, at[7] + q))
-                              : _mm512_castpd128_pd512(lanes_of(at[0] + q, at[1] + q));
-                    const __m512d t = ts[i];
-                    // p - t where p is finite, +0.0 elsewhere (and in the unused lanes).
-                    const __mmask8 finite = _mm512_mask_cmp_pd_mask(
-                        lanes, _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(p), magnitude)), infinity,
-                        _CMP_LT_OQ);
-                    const __m512d x = _mm512_maskz_sub_pd(finite, p, t);
-                    const __m512d wx = _mm512_mul_pd(wv, x);
-                    mean[i] = _mm512_add_pd(mean[i], wx);
-                    square[i] = _mm512_add_pd(square[i], _mm512_mul_pd(wx, x));
-                }
-                if (out.ring == 0) {
-                    out.ring = h;
-                    last = std::min(last, h + RING_ANNULUS - 1);
-                }
-            }
+        for (int i = 0; i < 3; ++i) {
+            const __mmask8 lanes = i < 2 ? 0xff : last_lanes;
+            const double* const* at = value_at + 8 * i;
+            const __m512d p =
+                i < 2 ? join(lanes_of(at[0] + q, at[1] + q), lanes_of(at[2] + q, at[3] + q),
+                             lanes_of(at[4] + q, at[5] + q), lanes_of(at[6] + q, at[7] + q))
+                      : _mm512_castpd128_pd512(lanes_of(at[0] + q, at[1] + q));
+            const __m512d t = ts[i];
+            // p - t where p is finite, +0.0 elsewhere (and in the unused lanes).
+            const __mmask8 finite = _mm512_mask_cmp_pd_mask(
+                lanes, _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(p), magnitude)), infinity,
+                _CMP_LT_OQ);
+            const __m512d x = _mm512_maskz_sub_pd(finite, p, t);
+            const __m512d wx = _mm512_mul_pd(wv, x);
+            mean[i] = _mm512_add_pd(mean[i], wx);
+            square[i] = _mm512_add_pd(square[i], _mm512_mul_pd(wx, x));
         }
-    }
+    };
+    out.ring = walk_rings(r, c, in.rows, in.width, start, marked, add);
     alignas(64) double m[24], sq[24];
     const bool any = sw > 0.0;
     const __m512d divisor = _mm512_set1_pd(sw);
