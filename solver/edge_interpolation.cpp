@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <type_traits>
 
 #include "solver/skewed_sweep.h"  // simd_path_supported
 
@@ -212,7 +214,18 @@ constexpr int OFFSET_BASE = 256;
 static_assert(OFFSET_BASE > 2 * EDGE_REACH + 1);
 static_assert(EDGE_REACH * (OFFSET_BASE + 1) <= INT16_MAX);
 
-EdgeWeightCache::EdgeWeightCache() : entries_(SLOTS), recent_(SLOTS / 2, 0) {}
+EdgeWeightCache::EdgeWeightCache()
+    : memory_(allocate_work_buffer((SLOTS * sizeof(Entry) + sizeof(double) - 1) / sizeof(double))),
+      recent_(SLOTS / 2, 0)
+{
+    static_assert(alignof(Entry) <= alignof(double) && std::is_trivially_destructible_v<Entry>);
+    if (!memory_) throw std::bad_alloc();
+    entries_ = reinterpret_cast<Entry*>(memory_.get());
+    // A fresh mapping reads as zeros, every entry empty (n = 0) already, and
+    // its pages are only touched once used; memory from the heap is cleared.
+    if (memory_.get_deleter().mapped_bytes == 0)
+        for (std::size_t k = 0; k < SLOTS; ++k) new (entries_ + k) Entry();
+}
 
 std::size_t EdgeWeightCache::bytes()
 {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "solver/work_buffer.h"
+
 namespace pelvane {
 
 // Interpolation of gap pixels from the known pixels at the gap's edges: each
@@ -173,7 +175,11 @@ private:
     };
     EdgeModel model_;
     std::uint32_t generation_ = 0;  // raised for each new model
-    std::vector<Entry> entries_;  // pair k: entries 2k and 2k + 1
+    // Pair k: entries 2k and 2k + 1. Mapped on its own, in huge pages where
+    // the system gives them: the lookups land anywhere in it, and with small
+    // pages many also missed the address translation's caches.
+    WorkBuffer memory_;
+    Entry* entries_ = nullptr;
     std::vector<unsigned char> recent_;  // per pair, the entry used last (0 or 1)
 };
 
