@@ -183,6 +183,11 @@ private:
     std::vector<unsigned char> recent_;  // per pair, the entry used last (0 or 1)
 };
 
+// The instruction sets weights() may use, at most `most` (SimdPath of
+// solver/skewed_sweep.h; all by default): every one gives the same pixels in
+// the same order, which the tests check.
+void limit_edge_simd_path(int most);
+
 // The octant of offset (dy, dx) != (0, 0), 0 .. 7: octant k holds the
 // angles atan2(dy, dx) from k * 45 degrees up to, not including, (k + 1) * 45.
 int edge_octant(int dy, int dx);
