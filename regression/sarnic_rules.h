@@ -114,9 +114,9 @@ inline void spectral_tolerance_lanes(const double* const* fill, const unsigned c
     };
     if (row >= 2 && row + 2 < rows && col >= 2 && col + 2 < width) {
         const std::size_t w = static_cast<std::size_t>(width);
-        const std::size_t centre = static_cast<std::size_t>(row) * w + static_cast<std::size_t>(col);
+        const std::size_t first = static_cast<std::size_t>(row - 2) * w + static_cast<std::size_t>(col);
         for (int dr = -2; dr <= 2; ++dr) {
-            const std::size_t line = centre + static_cast<std::ptrdiff_t>(dr) * static_cast<std::ptrdiff_t>(w) - 2;
+            const std::size_t line = first + static_cast<std::size_t>(dr + 2) * w - 2;
             for (int dc = 0; dc < 5; ++dc) {
                 if (dr == 0 && dc == 2) continue;
                 const std::size_t q = line + static_cast<std::size_t>(dc);
@@ -138,13 +138,15 @@ inline void spectral_tolerance_lanes(const double* const* fill, const unsigned c
     // memory each term waited for the store of the one before.
     double sum[BANDS] = {}, mean[BANDS], floor[BANDS];
     for (int i = 0; i < k; ++i)
-        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) sum[b] += samples[static_cast<std::size_t>(i) * BANDS + b];
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b)
+            sum[b] += samples[static_cast<std::size_t>(i) * BANDS + b];
     _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) {
         mean[b] = sum[b] / k;
         floor[b] = TOLERANCE_FLOOR * mean[b];
     }
     if (k == 1) {
-        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) tolerance[b] = floor[b];  // one sample has no spread
+        // One sample has no spread.
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) tolerance[b] = floor[b];
         return;
     }
     double squares[BANDS] = {};

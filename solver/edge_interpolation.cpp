@@ -207,6 +207,9 @@ std::int64_t variogram_terms(const double* v, const unsigned char* gap, int leng
     return variogram_terms_by(v, gap, length, right, below, a, d);
 }
 
+// The most limit_edge_simd_path allows.
+std::atomic<int> edge_simd_limit{SIMD_AVX512};
+
 #if defined(__x86_64__) || defined(__i386__)
 // The n (at most EDGE_NEIGHBOURS) pixels taken, put in the search order:
 // each one's place is the count of those of a lower rank (the ranks
@@ -230,8 +233,6 @@ __attribute__((target("avx512f"))) void order_by_rank_avx512(const Offset* const
 #endif
 
 }  // namespace
-
-std::atomic<int> edge_simd_limit{SIMD_AVX512};
 
 void limit_edge_simd_path(int most)
 {
