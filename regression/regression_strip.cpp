@@ -281,8 +281,27 @@ RegressionStrip::RegressionStrip(const double* const* target, const double* cons
 // Tolerance from the fill values valid around the pixel.
 void RegressionStrip::compute_tolerance(int row, int col, Scratch& w) const
 {
-    spectral_tolerance(fill_, fill_mask_, bands_, rows_, width_, row, col, w.samples.data(),
-                       w.tolerance.data());
+    double* const samples = w.samples.data();
+    double* const tolerance = w.tolerance.data();
+    switch (bands_) {
+    case 3:
+        spectral_tolerance_lanes<3>(fill_, fill_mask_, rows_, width_, row, col, samples, tolerance);
+        break;
+    case 4:
+        spectral_tolerance_lanes<4>(fill_, fill_mask_, rows_, width_, row, col, samples, tolerance);
+        break;
+    case 6:
+        spectral_tolerance_lanes<6>(fill_, fill_mask_, rows_, width_, row, col, samples, tolerance);
+        break;
+    case 7:
+        spectral_tolerance_lanes<7>(fill_, fill_mask_, rows_, width_, row, col, samples, tolerance);
+        break;
+    case 8:
+        spectral_tolerance_lanes<8>(fill_, fill_mask_, rows_, width_, row, col, samples, tolerance);
+        break;
+    default:
+        spectral_tolerance(fill_, fill_mask_, bands_, rows_, width_, row, col, samples, tolerance);
+    }
 }
 
 // The codes a similar candidate can have, band by band. A fill value x passes

@@ -91,6 +91,76 @@ inline void spectral_tolerance(const double* const* fill, const unsigned char* f
     }
 }
 
+// spectral_tolerance with the band count fixed at compile time: the same
+// samples in the same order, the same sums term by term, each band's on its
+// own lane (samples[i * BANDS + b] here, sample by sample), so the bits are
+// the same. The 5 x 5 square of a pixel at least two rows and columns from
+// the strip's sides is read without tests: each position written, counted
+// only when valid. Same scratch and result as spectral_tolerance.
+template <int BANDS>
+inline void spectral_tolerance_lanes(const double* const* fill, const unsigned char* fill_mask,
+                                     int rows, int width, int row, int col, double* samples,
+                                     double* tolerance)
+{
+    static_assert(BANDS >= 1 && 25 <= MAX_TOLERANCE_SAMPLES);
+    const double* f[BANDS];
+    _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) f[b] = fill[b];
+    int k = 0;
+    auto sample = [&](std::size_t q, int, int) {
+        if (fill_mask[q] != 0) return;
+        double* const to = samples + static_cast<std::size_t>(k) * BANDS;
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) to[b] = f[b][q];
+        ++k;
+    };
+    if (row >= 2 && row + 2 < rows && col >= 2 && col + 2 < width) {
+        const std::size_t w = static_cast<std::size_t>(width);
+        const std::size_t first = static_cast<std::size_t>(row - 2) * w + static_cast<std::size_t>(col);
+        for (int dr = -2; dr <= 2; ++dr) {
+            const std::size_t line = first + static_cast<std::size_t>(dr + 2) * w - 2;
+            for (int dc = 0; dc < 5; ++dc) {
+                if (dr == 0 && dc == 2) continue;
+                const std::size_t q = line + static_cast<std::size_t>(dc);
+                double* const to = samples + static_cast<std::size_t>(k) * BANDS;
+                _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) to[b] = f[b][q];
+                k += fill_mask[q] == 0;
+            }
+        }
+    } else {
+        scan_ring(row, col, 2, 0, rows, width, sample);
+    }
+    if (k == 0) scan_ring(row, col, 3, 2, rows, width, sample);
+    if (k == 0) scan_ring(row, col, 4, 3, rows, width, sample);
+    if (k == 0) {
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) tolerance[b] = 0.0;
+        return;
+    }
+    // The sums in registers, the bands' loops unrolled: in arrays kept in
+    // memory each term waited for the store of the one before.
+    double sum[BANDS] = {}, mean[BANDS], floor[BANDS];
+    for (int i = 0; i < k; ++i)
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b)
+            sum[b] += samples[static_cast<std::size_t>(i) * BANDS + b];
+    _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) {
+        mean[b] = sum[b] / k;
+        floor[b] = TOLERANCE_FLOOR * mean[b];
+    }
+    if (k == 1) {
+        // One sample has no spread.
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) tolerance[b] = floor[b];
+        return;
+    }
+    double squares[BANDS] = {};
+    for (int i = 0; i < k; ++i)
+        _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) {
+            const double d = samples[static_cast<std::size_t>(i) * BANDS + b] - mean[b];
+            squares[b] += d * d;
+        }
+    _Pragma("GCC unroll 8") for (int b = 0; b < BANDS; ++b) {
+        const double tol = std::sqrt(squares[b] / (k - 1));
+        tolerance[b] = tol < floor[b] ? floor[b] : tol;
+    }
+}
+
 // One band's prediction at a pixel whose own fill value is xc, from the n
 // candidates (weights, fill values x, target values y) in the order found.
 // After a similar search the fit is a regression; after a co-valid search it

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "solver/work_buffer.h"
+
 namespace pelvane {
 
 // Interpolation of gap pixels from the known pixels at the gap's edges: each
@@ -173,9 +175,18 @@ private:
     };
     EdgeModel model_;
     std::uint32_t generation_ = 0;  // raised for each new model
-    std::vector<Entry> entries_;  // pair k: entries 2k and 2k + 1
+    // Pair k: entries 2k and 2k + 1. Mapped on its own, in huge pages where
+    // the system gives them: the lookups land anywhere in it, and with small
+    // pages many also missed the address translation's caches.
+    WorkBuffer memory_;
+    Entry* entries_ = nullptr;
     std::vector<unsigned char> recent_;  // per pair, the entry used last (0 or 1)
 };
+
+// The instruction sets weights() may use, at most `most` (SimdPath of
+// solver/skewed_sweep.h; all by default): every one gives the same pixels in
+// the same order, which the tests check.
+void limit_edge_simd_path(int most);
 
 // The octant of offset (dy, dx) != (0, 0), 0 .. 7: octant k holds the
 // angles atan2(dy, dx) from k * 45 degrees up to, not including, (k + 1) * 45.

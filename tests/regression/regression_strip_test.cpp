@@ -257,6 +257,8 @@ TEST(RegressionStrip, EqualsReferenceOnStripedStrips)
         {"whole and fractional bands, -0.0", 36, 50, 4, Values::Mixed, 0.25, {2, 30}},
         {"six whole and fractional bands, -0.0 and 300", 36, 50, 6, Values::Mixed, 0.25, {30}},
         {"six bands, negative, NaN and infinite values", 38, 44, 6, Values::Odd, 0.25, {30}},
+        {"seven bands", 30, 40, 7, Values::Bytes, 0.3, {30}},
+        {"eight bands, negative, NaN and infinite values", 30, 40, 8, Values::Odd, 0.3, {30}},
         {"narrower than a block", 60, 7, 3, Values::Bytes, 0.3, {0, 30}},
         {"one row", 1, 90, 6, Values::Bytes, 0.3, {1, 30}},
         {"wide gaps: long searches", 30, 420, 6, Values::Bytes, 0.7, {30, 500}},
