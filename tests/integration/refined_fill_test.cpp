@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <numeric>
 #include <set>
@@ -13,6 +14,9 @@
 
 #include "job/fill_status.h"
 #include "job/run_job.h"
+#include "regression/local_regression.h"
+#include "solver/edge_interpolation.h"
+#include "solver/skewed_sweep.h"
 #include "support/test_rasters.h"
 
 namespace pelvane {
@@ -242,6 +246,18 @@ TEST(RefinedFillOnARealPair, BeatsTheStandardFillAndItsErrorRasterTellsItsErrors
         sbb += (ra[k] - mean) * (ra[k] - mean);
     }
     EXPECT_GT(sab / std::sqrt(saa * sbb), 0.50);
+
+    // The kernels in their plain forms (a processor without AVX2 or AVX-512)
+    // write the same files, on six bands of a real pair.
+    const std::vector<std::uint8_t> widest = test::file_bytes(dir.path("refined.tif")),
+                                    widest_error = test::file_bytes(dir.path("error.tif"));
+    limit_kernel_level(KernelLevel::PLAIN);
+    limit_edge_simd_path(SIMD_GENERIC);
+    run(true);
+    limit_kernel_level(KernelLevel::AVX512);
+    limit_edge_simd_path(SIMD_AVX512);
+    EXPECT_TRUE(test::file_bytes(dir.path("refined.tif")) == widest);
+    EXPECT_TRUE(test::file_bytes(dir.path("error.tif")) == widest_error);
 }
 
 }  // namespace
