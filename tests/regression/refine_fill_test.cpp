@@ -412,6 +412,54 @@ TEST(RefineRegression, LeansOnTheSpatialPredictionWhereTheFillChangedAndAnyRowOr
 // has a way of its own) against ring_stats reading each value as defined,
 // bit for bit, with predictions missing here and there: near the corners,
 // in the middle, from a later ring, and around a pixel with none near.
+// The ring walk against its definition, on random marks: it visits, ring
+// by ring and in raster order within a ring, exactly the marked pixels whose
+// Chebyshev distance lies from the first ring at or beyond `start` that
+// holds one to RING_ANNULUS - 1 rings further (at most RING_REACH), each
+// weighed 1/d^2; near the image's sides and corners and with nothing marked.
+TEST(WalkRings, VisitsTheMarkedPixelsOfItsRingsInOrder)
+{
+    struct Case {
+        int rows, width, r, c, start;
+        double marked_share;
+    };
+    const Case cases[] = {{30, 30, 15, 15, 1, 0.05}, {30, 30, 0, 0, 1, 0.2},  {30, 30, 29, 3, 2, 0.1},
+                          {5, 40, 2, 39, 1, 0.3},    {40, 3, 20, 1, 1, 0.02}, {30, 30, 15, 15, 4, 0.5},
+                          {30, 30, 15, 15, 1, 0.0},  {1, 1, 0, 0, 1, 1.0},    {25, 25, 12, 12, 1, 0.005}};
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (const Case& k : cases)
+        for (int trial = 0; trial < 20; ++trial) {
+            SCOPED_TRACE(testing::Message() << k.rows << "x" << k.width << " at " << k.r << "," << k.c
+                                            << " from ring " << k.start << ", trial " << trial);
+            std::vector<unsigned char> marks(static_cast<std::size_t>(k.rows) * k.width);
+            for (auto& m : marks) m = u(rng) < k.marked_share;
+            auto ring = [&](std::size_t q) {
+                const int dr = static_cast<int>(q) / k.width - k.r, dc = static_cast<int>(q) % k.width - k.c;
+                return std::max(std::abs(dr), std::abs(dc));
+            };
+            int first = 0;
+            for (std::size_t q = 0; q < marks.size(); ++q)
+                if (marks[q] && ring(q) >= k.start && ring(q) <= RING_REACH && (first == 0 || ring(q) < first))
+                    first = ring(q);
+            std::vector<std::size_t> want;
+            for (int h = first; first > 0 && h <= std::min(first + RING_ANNULUS - 1, RING_REACH); ++h)
+                for (std::size_t q = 0; q < marks.size(); ++q)
+                    if (marks[q] && ring(q) == h) want.push_back(q);
+            std::vector<std::size_t> got;
+            const int found = walk_rings(k.r, k.c, k.rows, k.width, k.start,
+                                         [&](std::size_t q) { return marks[q] != 0; },
+                                         [&](std::size_t q, double w) {
+                                             const int dr = static_cast<int>(q) / k.width - k.r,
+                                                       dc = static_cast<int>(q) % k.width - k.c;
+                                             EXPECT_EQ(w, 1.0 / (dr * dr + dc * dc)) << q;
+                                             got.push_back(q);
+                                         });
+            EXPECT_EQ(found, first);
+            EXPECT_EQ(got, want);
+        }
+}
+
 TEST(ResidualRingStats, SixBandsMatchRingStatsBitForBit)
 {
     constexpr int W = 30, H = 20, B = 6, V = PREDICTOR_COUNT * B;
