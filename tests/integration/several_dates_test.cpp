@@ -9,6 +9,9 @@
 
 #include "job/fill_status.h"
 #include "job/run_job.h"
+#include "regression/local_regression.h"
+#include "solver/edge_interpolation.h"
+#include "solver/skewed_sweep.h"
 #include "support/test_rasters.h"
 
 namespace pelvane {
@@ -92,6 +95,13 @@ TEST_F(SeveralDates, TwoDatesBeatEitherAloneAndGiveTheSameBytesOnAnyThreadCount)
         EXPECT_EQ(test::file_bytes(run({first, second}, threads, "both" + std::to_string(threads) + ".tif")),
                   test::file_bytes(both))
             << threads << " threads";
+    // The kernels in their plain forms: the same bytes.
+    limit_kernel_level(KernelLevel::PLAIN);
+    limit_edge_simd_path(SIMD_GENERIC);
+    const std::string plain = run({first, second}, 2, "plain.tif");
+    limit_kernel_level(KernelLevel::AVX512);
+    limit_edge_simd_path(SIMD_AVX512);
+    EXPECT_EQ(test::file_bytes(plain), test::file_bytes(both)) << "plain kernels";
 
     // Where only the second date is valid it fills the pixel; where every
     // date misses it, the gap's edges do.
