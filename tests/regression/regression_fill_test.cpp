@@ -9,6 +9,7 @@
 #include "regression/pixel_status.h"
 #include "regression/regression_fill.h"
 #include "regression/regression_fill_reference.h"
+#include "regression/sarnic_rules.h"
 
 namespace pelvane {
 namespace {
@@ -423,6 +424,54 @@ TEST(RegressionFill, ReportsProgressOncePerPixelUnlessThereIsNoContext)
     quiet.run(30, count_call, nullptr);
     EXPECT_EQ(calls, 0);
     for (int b = 0; b < 2; ++b) EXPECT_EQ(quiet.filled[b], s.filled[b]);
+}
+
+// The tolerance with the band count fixed at compile time against the plain
+// one, bit for bit, at every pixel of strips too small for the square to be
+// read without tests, and of larger ones: valid pixels dense, sparse (the
+// next rings out) and none, with negative, NaN and infinite fill values.
+template <int BANDS>
+void expect_lanes_match_plain_tolerance(std::mt19937& rng)
+{
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const int shapes[][2] = {{1, 1}, {1, 9}, {4, 4}, {5, 5}, {9, 13}, {12, 7}};
+    for (const auto& [rows, width] : shapes)
+        for (const double valid_share : {0.9, 0.1, 0.0}) {
+            SCOPED_TRACE(testing::Message() << BANDS << " bands, " << rows << "x" << width
+                                            << ", valid " << valid_share);
+            const std::size_t n = static_cast<std::size_t>(rows) * width;
+            std::vector<std::vector<double>> bands(BANDS, std::vector<double>(n));
+            std::vector<const double*> fill;
+            for (auto& band : bands) {
+                for (double& v : band) {
+                    const double r = u(rng);
+                    v = r < 0.02 ? std::nan("") : r < 0.04 ? -HUGE_VAL : r < 0.2 ? -100.0 * r : 255.0 * r;
+                }
+                fill.push_back(band.data());
+            }
+            std::vector<unsigned char> mask(n);
+            for (auto& m : mask) m = u(rng) >= valid_share;
+            std::vector<double> samples(BANDS * sarnic::MAX_TOLERANCE_SAMPLES), plain(BANDS), lanes(BANDS);
+            for (int row = 0; row < rows; ++row)
+                for (int col = 0; col < width; ++col) {
+                    sarnic::spectral_tolerance(fill.data(), mask.data(), BANDS, rows, width, row, col,
+                                               samples.data(), plain.data());
+                    sarnic::spectral_tolerance_lanes<BANDS>(fill.data(), mask.data(), rows, width, row,
+                                                            col, samples.data(), lanes.data());
+                    EXPECT_EQ(0, std::memcmp(plain.data(), lanes.data(), BANDS * sizeof(double)))
+                        << row << "," << col;
+                }
+        }
+}
+
+TEST(SpectralTolerance, FixedBandCountsMatchThePlainFormBitForBit)
+{
+    std::mt19937 rng(17);
+    expect_lanes_match_plain_tolerance<1>(rng);
+    expect_lanes_match_plain_tolerance<3>(rng);
+    expect_lanes_match_plain_tolerance<4>(rng);
+    expect_lanes_match_plain_tolerance<6>(rng);
+    expect_lanes_match_plain_tolerance<8>(rng);
 }
 
 }  // namespace
